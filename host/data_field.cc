@@ -1,0 +1,45 @@
+#include "platform/text.h"
+#include "tarn/convert.h"
+#include "tarn/host.h"
+
+namespace tarn {
+
+using detail::EqualsIgnoreCase;
+
+DataField::DataField(std::u16string name, std::u16string data_type, Variant data)
+    : name_(std::move(name)), data_type_(std::move(data_type)), data_(std::move(data)) {}
+
+namespace {
+// Member names as automation matches them: without regard to letter case.
+bool Is(std::u16string_view member, std::u16string_view name) {
+  return member == name || EqualsIgnoreCase(member, name);
+}
+
+Variant PutOrGet(std::u16string& slot, CallKind kind, std::span<Arg> args) {
+  if (kind == CallKind::Let || kind == CallKind::Set) {
+    RequireArgs(args, 1);
+    slot = CStr(args[0].value());
+    return {};
+  }
+  RequireArgs(args, 0);
+  return slot;
+}
+}  // namespace
+
+Variant DataField::Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) {
+  if (member.empty() || Is(member, u"Data")) {
+    if (kind == CallKind::Let || kind == CallKind::Set) {
+      RequireArgs(args, 1);
+      data_ = kind == CallKind::Let ? DefaultValue(args[0].value()) : args[0].value();
+      return {};
+    }
+    RequireArgs(args, 0);
+    return data_;
+  }
+  if (Is(member, u"Name")) return PutOrGet(name_, kind, args);
+  if (Is(member, u"DataType")) return PutOrGet(data_type_, kind, args);
+  if (Is(member, u"DataClass")) return PutOrGet(data_class_, kind, args);
+  RaiseNoMember(member);
+}
+
+}  // namespace tarn

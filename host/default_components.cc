@@ -1,0 +1,18 @@
+#include <mutex>
+
+#include "host/log_component.h"
+#include "tarn/host.h"
+
+namespace tarn {
+
+void RegisterDefaultComponents() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // A host that registered its own components keeps them.
+    if (!IsClassRegistered(kDataFieldProgId))
+      RegisterClass(kDataFieldProgId, [] { return ObjectRef(MakeRef<DataField>()); });
+    if (!IsClassRegistered(kLogProgId)) RegisterClass(kLogProgId, &detail::NewLogComponent);
+  });
+}
+
+}  // namespace tarn

@@ -1,0 +1,29 @@
+// Typed calls on the host's components, all reached by member name so that a
+// host may hand in objects of its own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tarn/object.h"
+
+namespace tarn::detail {
+
+// A member result that must be an object reference (else type mismatch).
+ObjectRef AsObject(const Variant& v);
+
+// DataFields collection.
+ObjectRef FieldsItem(const ObjectRef& fields, std::u16string& key);
+ObjectRef FieldsMColItem(const ObjectRef& fields, std::u16string& key);
+bool FieldsExists(const ObjectRef& fields, std::u16string& key);  // a Null answer is false
+std::int16_t FieldsAddObject(const ObjectRef& fields, const ObjectRef& field);
+void FieldsRemove(const ObjectRef& fields, std::u16string& key);
+
+// DataField.
+Variant FieldData(const ObjectRef& field);
+Variant FieldValue(const ObjectRef& field);  // the default member
+std::u16string FieldDataType(const ObjectRef& field);
+std::u16string FieldName(const ObjectRef& field);
+void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant& value);
+
+}  // namespace tarn::detail

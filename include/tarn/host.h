@@ -1,0 +1,104 @@
+// Default host components: the data field ("ZellDFld.DataField"), the keyed
+// collection of data fields and an error manager that records each report.
+//
+// A host may hand the interpreter objects of its own instead; the
+// interpreter reaches all of them only by member name.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tarn/object.h"
+
+namespace tarn {
+
+inline constexpr std::u16string_view kDataFieldProgId = u"ZellDFld.DataField";
+inline constexpr std::u16string_view kLogProgId = u"ZellLog.Log";
+
+// Members: Name, DataType, Data (the default member) and DataClass.
+class TARN_API DataField final : public Object {
+ public:
+  DataField() = default;
+  DataField(std::u16string name, std::u16string data_type, Variant data);
+
+  Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override;
+  std::u16string_view ClassName() const noexcept override { return u"DataField"; }
+
+  const std::u16string& name() const noexcept { return name_; }
+  const std::u16string& data_type() const noexcept { return data_type_; }
+  const Variant& data() const noexcept { return data_; }
+  const std::u16string& data_class() const noexcept { return data_class_; }
+  void set_name(std::u16string v) { name_ = std::move(v); }
+  void set_data_type(std::u16string v) { data_type_ = std::move(v); }
+  void set_data(Variant v) { data_ = std::move(v); }
+  void set_data_class(std::u16string v) { data_class_ = std::move(v); }
+
+ private:
+  std::u16string name_, data_type_, data_class_;
+  Variant data_;
+};
+
+// A keyed collection whose keys compare without regard to letter case.
+// Members: Item(key), Exists(key), AddObject(field) (0 when added, 457 when
+// the key is taken), Remove(key), mCol (the inner collection, whose Item
+// gives the same fields), Count. Item and Remove of a missing key raise 5.
+class TARN_API DataFields final : public Object {
+ public:
+  DataFields();
+  ~DataFields() override;
+
+  Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override;
+  std::u16string_view ClassName() const noexcept override { return u"DataFields"; }
+
+  // Adds a field under its Name; false when the key is taken.
+  bool Add(const ObjectRef& field, std::u16string_view key);
+  // Convenience for hosts: a new default DataField added under `name`.
+  Ref<DataField> AddField(std::u16string_view name, std::u16string_view data_type,
+                          Variant data);
+  ObjectRef Find(std::u16string_view key) const;  // null when missing
+  bool Exists(std::u16string_view key) const;
+  bool Erase(std::u16string_view key);
+  std::size_t Count() const noexcept;
+  // Keys in the order they were added.
+  std::vector<std::u16string> Keys() const;
+
+  struct Impl;  // opaque
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// One call of ReportError with its eleven arguments.
+struct ErrorReport {
+  std::int32_t number = 0;
+  std::u16string message;
+  Date when;
+  std::int16_t arg4 = 0, arg5 = 0;
+  bool arg6_omitted = false;
+  std::u16string system, application, release, class_name, procedure;
+};
+
+// Records every report; ReportError returns `result()` (0 by default).
+class TARN_API RecordingErrorManager final : public Object {
+ public:
+  Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override;
+  std::u16string_view ClassName() const noexcept override { return u"ErrorManager"; }
+
+  const std::vector<ErrorReport>& reports() const noexcept { return reports_; }
+  void Clear() noexcept { reports_.clear(); }
+  void set_result(std::int32_t r) noexcept { result_ = r; }
+  std::int32_t result() const noexcept { return result_; }
+
+ private:
+  std::vector<ErrorReport> reports_;
+  std::int32_t result_ = 0;
+};
+
+// Registers "ZellDFld.DataField" (and the default log component) in the class
+// table unless a host registered its own. The interpreter calls it on creation.
+TARN_API void RegisterDefaultComponents();
+
+}  // namespace tarn

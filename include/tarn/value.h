@@ -1,0 +1,203 @@
+// The variant value and the counted object reference that every member call
+// of the late-bound object layer passes around.
+//
+// A Variant carries its kind: Empty, Null, Integer (16-bit), Long (32-bit),
+// Single, Double, Date, String (16-bit characters), Boolean (true is -1 when
+// seen as a number), an object reference, or the marker of an omitted
+// argument.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include "tarn/export.h"
+
+namespace tarn {
+
+class Variant;
+class Arg;
+
+// How a member is reached: called as a method, read, assigned a value, or
+// assigned an object reference.
+enum class CallKind : std::uint8_t { Method, Get, Let, Set };
+
+// Base of every object that the late-bound layer can reach. Reference counts
+// are not atomic: an object belongs to the thread that created it.
+class TARN_API Object {
+ public:
+  Object() noexcept;
+  virtual ~Object();
+  Object(const Object&) = delete;
+  Object& operator=(const Object&) = delete;
+
+  // Calls, reads or assigns `member` (an empty name is the default member)
+  // with positional arguments. Failures throw tarn::RuntimeError; a member
+  // that the object lacks is error 438.
+  virtual Variant Invoke(std::u16string_view member, CallKind kind,
+                         std::span<Arg> args) = 0;
+
+  // The class name that TypeName reports for a reference to this object.
+  virtual std::u16string_view ClassName() const noexcept;
+
+  void AddRef() noexcept { ++refs_; }
+  void DropRef() noexcept {
+    if (--refs_ == 0) delete this;
+  }
+  long ref_count() const noexcept { return refs_; }
+
+ private:
+  long refs_ = 0;
+};
+
+// Counted reference to an Object (or a class derived from it).
+template <class T>
+class Ref {
+ public:
+  Ref() noexcept = default;
+  Ref(std::nullptr_t) noexcept {}
+  explicit Ref(T* p) noexcept : p_(p) {
+    if (p_) p_->AddRef();
+  }
+  Ref(const Ref& o) noexcept : Ref(o.p_) {}
+  Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  template <class U>
+  Ref(const Ref<U>& o) noexcept : Ref(static_cast<T*>(o.get())) {}
+  template <class U>
+  Ref(Ref<U>&& o) noexcept : p_(static_cast<T*>(o.release())) {}
+  ~Ref() {
+    if (p_) p_->DropRef();
+  }
+  Ref& operator=(Ref o) noexcept {
+    std::swap(p_, o.p_);
+    return *this;
+  }
+
+  T* get() const noexcept { return p_; }
+  T* operator->() const noexcept { return p_; }
+  T& operator*() const noexcept { return *p_; }
+  explicit operator bool() const noexcept { return p_ != nullptr; }
+  // Gives up ownership without dropping the count.
+  T* release() noexcept { return std::exchange(p_, nullptr); }
+
+  friend bool operator==(const Ref& a, const Ref& b) noexcept { return a.p_ == b.p_; }
+
+ private:
+  T* p_ = nullptr;
+};
+
+template <class T, class... A>
+Ref<T> MakeRef(A&&... a) {
+  return Ref<T>(new T(std::forward<A>(a)...));
+}
+
+using ObjectRef = Ref<Object>;
+
+// The kinds, numbered as the platform numbers them.
+enum class Kind : std::uint8_t {
+  Empty = 0,
+  Null = 1,
+  Integer = 2,
+  Long = 3,
+  Single = 4,
+  Double = 5,
+  Date = 7,
+  String = 8,
+  Object = 9,
+  Missing = 10,  // an omitted optional argument
+  Boolean = 11,
+};
+
+// A date: days since 30 December 1899, the time of day as the fraction.
+struct Date {
+  double serial = 0;
+  friend bool operator==(Date a, Date b) noexcept { return a.serial == b.serial; }
+};
+
+struct NullValue {
+  friend bool operator==(NullValue, NullValue) noexcept { return true; }
+};
+struct MissingValue {
+  friend bool operator==(MissingValue, MissingValue) noexcept { return true; }
+};
+
+class TARN_API Variant {
+ public:
+  Variant() noexcept = default;
+  Variant(std::int16_t v) noexcept : v_(v) {}
+  Variant(std::int32_t v) noexcept : v_(v) {}
+  Variant(float v) noexcept : v_(v) {}
+  Variant(double v) noexcept : v_(v) {}
+  Variant(Date v) noexcept : v_(v) {}
+  Variant(bool v) noexcept : v_(v) {}
+  Variant(std::u16string v) noexcept : v_(std::move(v)) {}
+  Variant(std::u16string_view v) : v_(std::u16string(v)) {}
+  Variant(const char16_t* v) : v_(std::u16string(v)) {}
+  Variant(ObjectRef v) noexcept : v_(std::move(v)) {}
+  Variant(NullValue v) noexcept : v_(v) {}
+  Variant(MissingValue v) noexcept : v_(v) {}
+  template <class T>
+  Variant(T*) = delete;  // no silent pointer-to-Boolean
+
+  static Variant Null() noexcept { return Variant(NullValue{}); }
+  static Variant Missing() noexcept { return Variant(MissingValue{}); }
+
+  Kind kind() const noexcept;
+  // "Empty", "Null", "Integer", "Long", "Single", "Double", "Date", "String",
+  // "Boolean", "Error" for an omitted argument, the object's class name (or
+  // "Nothing" for an empty reference) for an object.
+  std::u16string TypeName() const;
+
+  bool is_empty() const noexcept { return v_.index() == 0; }
+  bool is_null() const noexcept { return v_.index() == 1; }
+  bool is_string() const noexcept { return v_.index() == 7; }
+  bool is_object() const noexcept { return v_.index() == 8; }
+  bool is_missing() const noexcept { return v_.index() == 10; }
+
+  // Unchecked accessors: the kind must match.
+  std::int16_t integer() const noexcept { return std::get<2>(v_); }
+  std::int32_t long_value() const noexcept { return std::get<3>(v_); }
+  float single() const noexcept { return std::get<4>(v_); }
+  double double_value() const noexcept { return std::get<5>(v_); }
+  Date date() const noexcept { return std::get<6>(v_); }
+  const std::u16string& string() const noexcept { return std::get<7>(v_); }
+  std::u16string& string() noexcept { return std::get<7>(v_); }
+  const ObjectRef& object() const noexcept { return std::get<8>(v_); }
+  bool boolean() const noexcept { return std::get<9>(v_); }
+
+  friend bool operator==(const Variant& a, const Variant& b) noexcept { return a.v_ == b.v_; }
+
+ private:
+  // Keep the order: kind() maps the index to Kind.
+  std::variant<std::monostate, NullValue, std::int16_t, std::int32_t, float, double, Date,
+               std::u16string, ObjectRef, bool, MissingValue>
+      v_;
+};
+
+// One positional argument of a member call: by value (borrowed for the call),
+// by reference (the callee may assign the caller's variable), or omitted.
+class TARN_API Arg {
+ public:
+  static Arg ByVal(const Variant& v) noexcept { return Arg(&v, nullptr); }
+  static Arg ByRef(Variant& v) noexcept { return Arg(&v, &v); }
+  static Arg Omitted() noexcept;
+
+  const Variant& value() const noexcept { return *value_; }
+  // The caller's variable when passed by reference, else null.
+  Variant* byref() const noexcept { return ref_; }
+  bool omitted() const noexcept { return value_->is_missing(); }
+
+ private:
+  Arg(const Variant* v, Variant* r) noexcept : value_(v), ref_(r) {}
+  const Variant* value_;
+  Variant* ref_;
+};
+
+// UTF-8 convenience for hosts; the library works in 16-bit characters.
+TARN_API std::u16string FromUtf8(std::string_view text);
+TARN_API std::string ToUtf8(std::u16string_view text);
+
+}  // namespace tarn

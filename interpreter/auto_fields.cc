@@ -1,0 +1,231 @@
+// Temporary (automatic) data fields. Every literal, operator and computed
+// value becomes a DataField in the host's own collection under a generated
+// name ("Autodf1", "Autodf2", ...). The collection owns the field; the
+// interpreter keeps only its name, in the list of names in use and in the
+// hold-table row of the instance that made it, and the entry point's
+// clean-up removes the field and frees the name when that instance ends.
+#include "host/host_calls.h"
+#include "interpreter/interpreter_core.h"
+#include "platform/text.h"
+#include "support/text_tools.h"
+#include "tarn/convert.h"
+#include "tarn/host.h"
+
+namespace tarn::detail {
+
+namespace {
+std::int16_t Checked16(int v) {
+  if (v < -32768 || v > 32767) Raise(err::kOverflow);
+  return static_cast<std::int16_t>(v);
+}
+
+std::u16string StripDelimiter(std::u16string_view text, char16_t delimiter) {
+  std::u16string_view t = TrimSpaces(text);
+  if (!t.empty() && t.front() == delimiter) {
+    t.remove_prefix(1);
+    if (!t.empty() && t.back() == delimiter) t.remove_suffix(1);
+  }
+  return std::u16string(t);
+}
+
+// The number part of a generated name; names are our own, so digits are the
+// rule and the platform's conversion the fallback.
+int NameNumber(std::u16string_view digits) {
+  if (!digits.empty() && digits.size() <= 5) {
+    int n = 0;
+    bool plain = true;
+    for (char16_t c : digits) {
+      if (c < u'0' || c > u'9') {
+        plain = false;
+        break;
+      }
+      n = n * 10 + (c - u'0');
+    }
+    if (plain) return n;
+  }
+  return CInt(Variant(digits));
+}
+}  // namespace
+
+std::u16string InterpreterCore::RemoveStringDelimiters(std::u16string_view text) {
+  return StripDelimiter(text, u'"');
+}
+
+std::u16string InterpreterCore::RemoveDateDelimiters(std::u16string_view text) {
+  return StripDelimiter(text, u'#');
+}
+
+namespace {
+// The frame every constructor shares: a new field under a new name, its
+// properties assigned in the order given, then added to the collection.
+template <class Assign>
+std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
+  ObjectRef field = CreateObject(kDataFieldProgId);
+  FieldLet(field, u"Name", core.GetNewDataFieldName());
+  assign(field);
+  if (FieldsAddObject(core.mobjDataFields, field) != 0) return {};
+  return FieldName(field);
+}
+}  // namespace
+
+std::u16string InterpreterCore::CreateStringDataField(std::u16string& strWord) {
+  return Guarded(u"CreateStringDataField", std::u16string(), [&] {
+    return MakeField(*this, [&](const ObjectRef& f) {
+      FieldLet(f, u"DataType", u"String");
+      FieldLet(f, u"Data", RemoveStringDelimiters(TrimSpaces(strWord)));
+      FieldLet(f, u"DataClass", u"Auto");
+    });
+  });
+}
+
+std::u16string InterpreterCore::CreateOperatorDataField(std::u16string& strWord) {
+  return Guarded(u"CreateOperatorDataField", std::u16string(), [&] {
+    return MakeField(*this, [&](const ObjectRef& f) {
+      FieldLet(f, u"DataType", u"Operator");
+      FieldLet(f, u"DataClass", u"Auto");
+      FieldLet(f, u"Data", RemoveStringDelimiters(TrimSpaces(strWord)));
+    });
+  });
+}
+
+std::u16string InterpreterCore::CreateNumericDataField(std::u16string& strWord) {
+  return Guarded(u"CreateNumericDataField", std::u16string(), [&] {
+    return MakeField(*this, [&](const ObjectRef& f) {
+      FieldLet(f, u"DataClass", u"Auto");
+      const Variant word(strWord);
+      const double d = CDbl(word);
+      if (d != static_cast<double>(CLng(d))) {
+        FieldLet(f, u"DataType", u"Double");
+        FieldLet(f, u"Data", d);
+      } else {
+        FieldLet(f, u"DataType", u"Long");
+        FieldLet(f, u"Data", CLng(word));
+      }
+    });
+  });
+}
+
+std::u16string InterpreterCore::CreateDateDataField(std::u16string& strWord) {
+  return Guarded(u"CreateDateDataField", std::u16string(), [&] {
+    return MakeField(*this, [&](const ObjectRef& f) {
+      FieldLet(f, u"DataType", u"Date");
+      FieldLet(f, u"DataClass", u"Auto");
+      FieldLet(f, u"Data", CDate(Variant(RemoveDateDelimiters(strWord))));
+    });
+  });
+}
+
+std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varValue) {
+  return Guarded(u"CreateDataFieldFromVariant", std::u16string(), [&] {
+    return MakeField(*this, [&](const ObjectRef& f) {
+      switch (varValue.kind()) {
+        case Kind::String:
+          FieldLet(f, u"DataType", u"String");
+          FieldLet(f, u"Data", RemoveStringDelimiters(CStr(varValue)));
+          break;
+        case Kind::Long:
+          FieldLet(f, u"DataType", u"Long");
+          FieldLet(f, u"Data", CLng(varValue));
+          break;
+        case Kind::Integer:
+          FieldLet(f, u"DataType", u"Integer");
+          FieldLet(f, u"Data", CInt(varValue));
+          break;
+        case Kind::Boolean:
+          FieldLet(f, u"DataType", u"Boolean");
+          FieldLet(f, u"Data", CBool(varValue));
+          break;
+        case Kind::Single:
+          FieldLet(f, u"DataType", u"Single");
+          FieldLet(f, u"Data", CSng(varValue));
+          break;
+        case Kind::Double:
+          FieldLet(f, u"DataType", u"Double");
+          FieldLet(f, u"Data", CDbl(varValue));
+          break;
+        case Kind::Date:
+          // A computed date makes a round trip through its text.
+          FieldLet(f, u"DataType", u"Date");
+          FieldLet(f, u"Data", CDate(Variant(RemoveDateDelimiters(CStr(varValue)))));
+          break;
+        default:
+          FieldLet(f, u"DataType", u"Variant");
+          FieldLet(f, u"Data", varValue);
+          break;
+      }
+      FieldLet(f, u"DataClass", u"Auto");
+    });
+  });
+}
+
+std::u16string InterpreterCore::GetNewDataFieldName() {
+  return Guarded(u"GetNewDataFieldName", std::u16string(), [&] {
+    for (;;) {
+      mintAutoDataFieldNamePtr = Checked16(mintAutoDataFieldNamePtr + 1);
+      auto& list = mstrAutoDataFieldNameList;
+      if (IsArrayNotDimensioned(list)) {
+        list.resize(kArrayGrowth + 1);
+        mintAutoDataFieldNamePtr = 0;
+      } else if (static_cast<std::size_t>(mintAutoDataFieldNamePtr) >= list.size()) {
+        list.resize(static_cast<std::size_t>(mintAutoDataFieldNamePtr) + kArrayGrowth + 1);
+      }
+      const auto ptr = static_cast<std::size_t>(mintAutoDataFieldNamePtr);
+      const std::u16string previous = ptr == 0 ? ProperCase(u"AUTODF0") : list[ptr - 1];
+      const std::u16string_view prev(previous);
+      const int n = Checked16(NameNumber(prev.substr(std::min<std::size_t>(6, prev.size()))) + 1);
+      list[ptr] = ProperCase(prev.substr(0, 6)) + Widen(std::to_string(n));
+      if (!IsDataField(list[ptr])) return list[ptr];
+    }
+  });
+}
+
+bool InterpreterCore::RemoveAutoDataFieldNameFromList(const std::u16string& strName) {
+  return Guarded(u"RemoveAutoDataFieldNameFromList", false, [&] {
+    auto& list = mstrAutoDataFieldNameList;
+    const int top = std::min<int>(mintAutoDataFieldNamePtr, static_cast<int>(list.size()) - 1);
+    for (int i = top; i >= 0; --i) {
+      if (list[static_cast<std::size_t>(i)] != strName) continue;
+      for (int j = i; j < top; ++j)
+        list[static_cast<std::size_t>(j)] = std::move(list[static_cast<std::size_t>(j) + 1]);
+      list[static_cast<std::size_t>(top)].clear();
+      mintAutoDataFieldNamePtr = static_cast<std::int16_t>(mintAutoDataFieldNamePtr - 1);
+      return true;
+    }
+    return false;
+  });
+}
+
+std::u16string InterpreterCore::AddNameToHoldArray(const std::u16string& strName,
+                                                   std::int16_t intInstance) {
+  return Guarded(u"AddNameToHoldArray", std::u16string(), [&] {
+    if (intInstance < 0 || intInstance >= kHoldRows) Raise(err::kSubscriptOutOfRange);
+    const auto row = static_cast<std::size_t>(intInstance);
+    const int c = mintHoldArrayPtr[row];
+    const int highest = static_cast<int>(mstrHoldArray[0].size()) - 1;
+    const std::int16_t next = Checked16(c + 1);
+    if (c >= highest) {
+      for (auto& r : mstrHoldArray) r.resize(static_cast<std::size_t>(c) + kArrayGrowth + 1);
+    }
+    mintHoldArrayPtr[row] = next;
+    mstrHoldArray[row][static_cast<std::size_t>(next)] = strName;
+    return strName;
+  });
+}
+
+void InterpreterCore::PushHeld(const std::u16string& strName, std::int16_t intInstance) {
+  if (strName.empty()) RaiseOwn(code::kObjectRequired, u"RealizeRegularExpression");
+  // Held before it is fetched, so that a failing fetch cannot leave it behind.
+  AddNameToHoldArray(strName, intInstance);
+  std::u16string name = strName;
+  StackOf(intInstance).Push(FieldsItem(mobjDataFields, name));
+}
+
+Stack& InterpreterCore::StackOf(std::int16_t intInstance) {
+  if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mobjStack.size())
+    Raise(err::kSubscriptOutOfRange);
+  auto& s = mobjStack[static_cast<std::size_t>(intInstance)];
+  if (!s) Raise(err::kObjectNotSet);
+  return *s;
+}
+
+}  // namespace tarn::detail

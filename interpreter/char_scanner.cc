@@ -1,0 +1,83 @@
+// Instances and the character scanner. Every call of the entry point works
+// in an instance of its own (text, read position, operand stack), so nested
+// calls never disturb the position of the call that started them. Past the
+// end of a text the scanner hands out the end-of-text character (127).
+#include "interpreter/interpreter_core.h"
+#include "platform/text.h"
+#include "support/text_tools.h"
+
+namespace tarn::detail {
+
+namespace {
+std::int16_t Checked16(int v) {
+  if (v < -32768 || v > 32767) Raise(err::kOverflow);
+  return static_cast<std::int16_t>(v);
+}
+
+template <class T>
+void GrowTo(std::vector<T>& array, std::size_t upper) {
+  if (upper >= array.size()) array.resize(upper + 1);
+}
+}  // namespace
+
+std::int16_t InterpreterCore::AddInstance(const std::u16string& strExpression) {
+  return Guarded(u"AddInstance", std::int16_t{0}, [&] {
+    mintInstance = Checked16(mintInstance + 1);
+    const auto index = static_cast<std::size_t>(mintInstance);
+    if (IsArrayNotDimensioned(mstrExpression)) {
+      GrowTo(mstrExpression, kArrayGrowth);
+      GrowTo(mintExpressionPtr, kArrayGrowth);
+    }
+    if (index >= mstrExpression.size()) {
+      GrowTo(mstrExpression, index + kArrayGrowth);
+      GrowTo(mintExpressionPtr, index + kArrayGrowth);
+    }
+    if (IsArrayNotDimensioned(mobjStack)) GrowTo(mobjStack, kArrayGrowth);
+    if (index >= mobjStack.size()) GrowTo(mobjStack, index + kArrayGrowth);
+    mstrExpression[index] = TrimSpaces(strExpression);
+    mintExpressionPtr[index] = 0;
+    mobjStack[index] = std::make_unique<Stack>();
+    return mintInstance;
+  });
+}
+
+char16_t InterpreterCore::GetNextChar(std::int16_t intInstance) {
+  if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mintExpressionPtr.size())
+    return kEndOfText;  // no slot: subscript out of range, not reported
+  return Guarded(u"GetNextChar", kEndOfText, [&]() -> char16_t {
+    const auto index = static_cast<std::size_t>(intInstance);
+    std::int16_t& ptr = mintExpressionPtr[index];
+    if (ptr >= kMaxPosition) RaiseOwn(code::kSubscriptOutOfRange, u"GetNextChar");
+    ++ptr;
+    const std::u16string& text = mstrExpression[index];
+    if (static_cast<std::size_t>(std::max<int>(ptr, 0)) > text.size()) return kEndOfText;
+    if (ptr <= 0) Raise(err::kInvalidProcedureCall);  // no character at position 0 or below
+    return text[static_cast<std::size_t>(ptr) - 1];
+  });
+}
+
+int InterpreterCore::PeekNextChar(std::int16_t intInstance) {
+  try {
+    char16_t c = GetNextChar(intInstance);
+    PutLastChar(intInstance);
+    return c;
+  } catch (const RuntimeError& e) {
+    ReportError(u"PeekNextChar", e.number(), e.description(), /*peek_style=*/true);
+  } catch (...) {
+    ReportError(u"PeekNextChar", err::kOutOfMemory, ErrorDescription(err::kOutOfMemory), true);
+  }
+  return -1;
+}
+
+bool InterpreterCore::PutLastChar(std::int16_t intInstance) {
+  return Guarded(u"PutLastChar", false, [&] {
+    if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mintExpressionPtr.size())
+      Raise(err::kSubscriptOutOfRange);
+    std::int16_t& ptr = mintExpressionPtr[static_cast<std::size_t>(intInstance)];
+    ptr = Checked16(ptr - 1);
+    return true;
+  });
+}
+
+}  // namespace tarn::detail
+

@@ -1,0 +1,93 @@
+// The token lists and the classifiers. The lists are plain texts that are
+// searched as a whole, so a test accepts any part of its list: "Form" is a
+// function word and "= ==" an operator.
+#include "host/host_calls.h"
+#include "interpreter/interpreter_core.h"
+#include "platform/text.h"
+#include "support/text_tools.h"
+
+namespace tarn::detail {
+
+bool InterpreterCore::AddFunction(std::u16string_view strList) {
+  try {
+    mstrFunctionList += u", ";
+    mstrFunctionList += ProperCase(strList);
+    mstrFunctionListUpper = UpperCase(mstrFunctionList);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool InterpreterCore::AddOperator(std::u16string_view strList) {
+  try {
+    mstrOperatorList += u", ";
+    mstrOperatorList += strList;
+    for (char16_t c : mstrOperatorList)
+      if (c < 128 && c != u' ') operator_chars_[c] = true;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool InterpreterCore::AddDelimiter(std::u16string_view strList) {
+  try {
+    mstrDelimiterList += u", ";
+    mstrDelimiterList += strList;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool InterpreterCore::IsFunction(std::u16string_view strWord) {
+  return Guarded(u"IsFunction", false, [&] {
+    std::u16string_view w = TrimSpaces(strWord);
+    return !w.empty() && mstrFunctionListUpper.find(UpperCase(w)) != std::u16string::npos;
+  });
+}
+
+bool InterpreterCore::IsDelimiter(std::u16string_view strChar) {
+  return Guarded(u"IsDelimiter", false, [&] {
+    return mstrDelimiterList.find(TrimSpaces(strChar)) != std::u16string::npos;
+  });
+}
+
+bool InterpreterCore::IsOperator(std::u16string_view strWord) {
+  return Guarded(u"IsOperator", false, [&] {
+    std::u16string_view w = TrimSpaces(strWord);
+    if (w.size() == 1) return w[0] < 128 && operator_chars_[w[0]];
+    return !w.empty() && mstrOperatorList.find(w) != std::u16string::npos;
+  });
+}
+
+bool InterpreterCore::IsOperatorChar(int c) {
+  // One character trims to itself unless it is a space; -1 is the empty text.
+  return c > 0 && c < 128 && c != u' ' && operator_chars_[c];
+}
+
+bool InterpreterCore::IsStringLiteral(std::u16string_view strWord) {
+  return Guarded(u"IsStringLiteral", false, [&] {
+    std::u16string_view w = TrimSpaces(strWord);
+    return !w.empty() && w.front() == u'"' && w.back() == u'"';
+  });
+}
+
+bool InterpreterCore::IsDateLiteral(std::u16string_view strWord) {
+  return Guarded(u"IsDateLiteral", false, [&] {
+    std::u16string_view w = TrimSpaces(strWord);
+    return !w.empty() && w.front() == u'#' && w.back() == u'#';
+  });
+}
+
+bool InterpreterCore::IsDataField(std::u16string_view strName) noexcept {
+  try {
+    std::u16string name = ProperCase(strName);
+    return FieldsExists(mobjDataFields, name);
+  } catch (...) {
+    return false;  // any failure of the host's collection counts as "no such field"
+  }
+}
+
+}  // namespace tarn::detail

@@ -1,0 +1,131 @@
+// The entry point: a two-state parse loop. In OPERAND the next word must
+// start an operand (a literal, a host field, a function or "("); in OPERATOR
+// it must be an operator, ")" or blank. Operands and operators go onto the
+// instance's stack as data fields; ")", a single "=" and the end of the text
+// call the evaluator. Whatever happens, the clean-up removes every temporary
+// field that the call created, and an error in the loop itself yields the
+// "Error" data field instead of reaching the host.
+#include "host/host_calls.h"
+#include "interpreter/interpreter_core.h"
+#include "platform/text.h"
+#include "tarn/convert.h"
+#include "tarn/host.h"
+
+namespace tarn::detail {
+
+namespace {
+constexpr std::u16string_view kProc = u"RealizeRegularExpression";
+
+bool IsBlankWord(std::u16string_view w) { return w.empty() || w == u" " || w == u"<EOL>"; }
+}  // namespace
+
+ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpression) {
+  // The hold table has rows for sixteen nested instances; a deeper call is
+  // refused before it opens an instance.
+  if (mintInstance >= kHoldRows - 1) return MakeErrorField();
+
+  ObjectRef result;
+  std::int16_t intInstance = -1;
+  try {
+    strExpression = std::u16string(TrimSpaces(strExpression));
+    intInstance = AddInstance(strExpression);
+    const auto slot = static_cast<std::size_t>(intInstance);
+    bool operand = true;
+    int open_parens = 0;
+    while (slot < mintExpressionPtr.size() &&
+           mintExpressionPtr[slot] <= static_cast<long>(mstrExpression[slot].size())) {
+      std::u16string word(TrimSpaces(GetNextWord(intInstance)));
+      if (operand) {
+        operand = false;
+        // The scanner attaches a ")" to the operand before it: give it back
+        // so that it is read as a word of its own.
+        while (word.size() > 1 && word.back() == u')') {
+          word.pop_back();
+          PutLastChar(intInstance);
+        }
+        if (IsOpenParen(word)) {
+          std::u16string name = CreateOperatorDataField(word);
+          if (name.empty()) RaiseOwn(code::kObjectRequired, kProc);
+          ++open_parens;
+          PushHeld(name, intInstance);
+          operand = true;
+        } else if (IsStringLiteral(word)) {
+          PushHeld(CreateStringDataField(word), intInstance);
+        } else if (IsDateLiteral(word)) {
+          PushHeld(CreateDateDataField(word), intInstance);
+        } else if (IsNumeric(Variant(word))) {
+          PushHeld(CreateNumericDataField(word), intInstance);
+        } else if (IsDataField(word)) {
+          StackOf(intInstance).Push(FieldsItem(mobjDataFields, word));
+        } else if (IsFunction(word)) {
+          PerformFunction(word, intInstance);
+        } else if (IsBlankWord(word)) {
+          operand = true;
+        } else {
+          RaiseOwn(code::kSyntaxError, kProc);
+        }
+      } else {
+        operand = true;
+        if (IsCloseParen(word)) {
+          if (open_parens <= 0) RaiseOwn(code::kSyntaxError, kProc);
+          EvaluateExpression(intInstance);
+          --open_parens;
+          operand = false;
+        } else if (IsOperator(word)) {
+          const int next = PeekNextChar(intInstance);
+          if (IsOperatorChar(next)) word += GetNextChar(intInstance);
+          if (word == u"=") EvaluateExpression(intInstance);
+          PushHeld(CreateOperatorDataField(word), intInstance);
+        } else if (IsBlankWord(word)) {
+          operand = false;
+        } else {
+          RaiseOwn(code::kSyntaxError, kProc);
+        }
+      }
+    }
+    EvaluateExpression(intInstance);
+    result = StackOf(intInstance).Pop();
+  } catch (...) {
+    result = MakeErrorField();
+  }
+  if (intInstance >= 0) CleanUp(intInstance);
+  return result;
+}
+
+void InterpreterCore::CleanUp(std::int16_t intInstance) noexcept {
+  if (intInstance < kHoldRows) {
+    auto& row = mstrHoldArray[static_cast<std::size_t>(intInstance)];
+    for (std::size_t i = row.size(); i-- > 0;) {
+      if (row[i].empty()) continue;
+      std::u16string name = std::move(row[i]);
+      row[i].clear();
+      std::u16string key = name;
+      try {
+        FieldsRemove(mobjDataFields, key);
+      } catch (...) {
+        // The host's collection refused; the name is freed all the same.
+      }
+      RemoveAutoDataFieldNameFromList(name);
+    }
+    // The row starts over, so that it never fills up however many calls run.
+    mintHoldArrayPtr[static_cast<std::size_t>(intInstance)] = InitialHoldPtr(intInstance);
+  }
+  mintInstance = static_cast<std::int16_t>(mintInstance - 1);
+  if (static_cast<std::size_t>(intInstance) < mobjStack.size() &&
+      mobjStack[static_cast<std::size_t>(intInstance)])
+    mobjStack[static_cast<std::size_t>(intInstance)]->EmptyStack();
+}
+
+ObjectRef InterpreterCore::MakeErrorField() noexcept {
+  try {
+    ObjectRef field = CreateObject(kDataFieldProgId);
+    FieldLet(field, u"Name", u"Error");
+    FieldLet(field, u"DataType", u"Boolean");
+    FieldLet(field, u"Data", false);
+    return field;
+  } catch (...) {
+    return {};
+  }
+}
+
+}  // namespace tarn::detail

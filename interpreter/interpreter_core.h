@@ -1,0 +1,176 @@
+// The interpreter's internal view: the object's fields and every private
+// procedure, one source file per concern:
+//   interpreter.cc          creation, version properties, Init, late binding
+//   entry_point.cc          RealizeRegularExpression: parse loop and clean-up
+//   errors.cc               the reporting handler shared by all procedures
+//   char_scanner.cc         instances, GetNextChar, PeekNextChar, PutLastChar
+//   word_scanner.cc         GetNextWord, literals, PutLastWord, PeekNextWord
+//   classifiers.cc          the token lists and Is... tests
+//   auto_fields.cc          temporary data fields, names and the hold table
+//   evaluate.cc             EvaluateExpression
+//   functions.cc            PerformFunction, Format, Replace
+//   format_hl7_datetime.cc  FormatHL7DateTime
+//   if_block.cc             IF blocks
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "stack/stack.h"
+#include "support/constants.h"
+#include "tarn/object.h"
+
+namespace tarn::detail {
+
+// Raised errors of the interpreter's own: -2147221504 + 512 + the platform's
+// number for that kind of error.
+namespace code {
+inline constexpr std::int32_t kSubscriptOutOfRange = -2147220983;
+inline constexpr std::int32_t kDivisionByZero = -2147220981;
+inline constexpr std::int32_t kInvalidProcedureCall = -2147220987;
+inline constexpr std::int32_t kSyntaxError = -2147218559;
+inline constexpr std::int32_t kObjectRequired = -2147220568;
+}  // namespace code
+
+class InterpreterCore {
+ public:
+  // Class_Initialize.
+  InterpreterCore();
+  ~InterpreterCore();
+  InterpreterCore(const InterpreterCore&) = delete;  // instances hold per-call state
+  InterpreterCore& operator=(const InterpreterCore&) = delete;
+
+  // ---- Public members (interpreter.cc, entry_point.cc)
+  static std::u16string Release();
+  bool Init(ObjectRef objDataFields, ObjectRef objError, std::u16string& strSystem,
+            std::u16string& strApplication);
+  ObjectRef RealizeRegularExpression(std::u16string& strExpression);
+  void set_strExpression(std::int16_t intIndex, std::u16string text);
+
+  ObjectRef mobjDataFields;
+  ObjectRef mobjError;
+
+  // ---- Reporting (errors.cc)
+  // Reports an error through ReportError under `procedure`; never throws.
+  void ReportError(std::u16string_view procedure, std::int32_t number,
+                   std::u16string_view description, bool peek_style = false) noexcept;
+  // Runs `body`; a run-time error is reported under `procedure` and
+  // `failure` returned instead.
+  template <class R, class F>
+  R Guarded(std::u16string_view procedure, R failure, F&& body) noexcept;
+  [[noreturn]] static void RaiseOwn(std::int32_t number, std::u16string_view procedure);
+
+  // ---- Instances and character scanner (char_scanner.cc)
+  std::int16_t AddInstance(const std::u16string& strExpression);
+  char16_t GetNextChar(std::int16_t intInstance);
+  // The next character, or -1 for the empty text after a failure.
+  int PeekNextChar(std::int16_t intInstance);
+  bool PutLastChar(std::int16_t intInstance);
+
+  // ---- Token lists and classifiers (classifiers.cc)
+  bool AddFunction(std::u16string_view strList);
+  bool AddOperator(std::u16string_view strList);
+  bool AddDelimiter(std::u16string_view strList);
+  bool IsFunction(std::u16string_view strWord);
+  bool IsDelimiter(std::u16string_view strChar);
+  bool IsOperator(std::u16string_view strWord);
+  bool IsOperatorChar(int c);  // IsOperator of one character (or the empty text)
+  bool IsStringLiteral(std::u16string_view strWord);
+  bool IsDateLiteral(std::u16string_view strWord);
+  static bool IsOpenParen(std::u16string_view w) noexcept { return w == u"("; }
+  static bool IsCloseParen(std::u16string_view w) noexcept { return w == u")"; }
+  bool IsDataField(std::u16string_view strName) noexcept;
+
+  // ---- Word scanner (word_scanner.cc)
+  std::u16string GetNextWord(std::int16_t intInstance);
+  std::u16string GetLiteralString(std::int16_t intInstance);
+  std::u16string GetLiteralDate(std::int16_t intInstance);
+  bool PutLastWord(std::int16_t intInstance, const std::u16string& strWord);
+  std::u16string PeekNextWord(std::int16_t intInstance);
+
+  // ---- Automatic data fields (auto_fields.cc)
+  std::u16string CreateStringDataField(std::u16string& strWord);
+  std::u16string CreateOperatorDataField(std::u16string& strWord);
+  std::u16string CreateNumericDataField(std::u16string& strWord);
+  std::u16string CreateDateDataField(std::u16string& strWord);
+  std::u16string CreateDataFieldFromVariant(const Variant& varValue);
+  std::u16string GetNewDataFieldName();
+  bool RemoveAutoDataFieldNameFromList(const std::u16string& strName);
+  std::u16string AddNameToHoldArray(const std::u16string& strName, std::int16_t intInstance);
+  static std::u16string RemoveStringDelimiters(std::u16string_view text);
+  static std::u16string RemoveDateDelimiters(std::u16string_view text);
+
+  // ---- Evaluation (evaluate.cc)
+  bool EvaluateExpression(std::int16_t intInstance);
+
+  // ---- Functions (functions.cc, format_hl7_datetime.cc, if_block.cc)
+  bool PerformFunction(const std::u16string& strFunction, std::int16_t intInstance);
+  bool PerformFormat(std::int16_t intInstance);
+  bool GetFormatArguments(std::int16_t intInstance, ObjectRef& objDataField,
+                          std::u16string& strFormat);
+  bool PerformReplace(std::int16_t intInstance);
+  bool GetReplaceArguments(std::int16_t intInstance, ObjectRef& objDataField,
+                           std::u16string& strFind, std::u16string& strReplace,
+                           std::int32_t& lngStart, std::int32_t& lngCount,
+                           std::int32_t& lngCompare);
+  bool PerformFormatHL7DateTime(std::int16_t intInstance);
+  bool PerformGetHL7DateTimeFormatArguments(std::int16_t intInstance, std::u16string& strDate,
+                                            std::u16string& strTime,
+                                            std::u16string& strSeparator,
+                                            bool& blnIncludeTime, bool& blnIncludeTimeZone,
+                                            std::u16string& strTimeZone);
+  bool PerformIf(std::int16_t intInstance);
+  std::u16string GetIfCondition(std::int16_t intInstance);
+  std::u16string GetStatements(std::int16_t intInstance, std::int16_t& intType);
+  bool RemoveEndIf(std::int16_t intInstance);
+
+  // Pushes the field of a new temporary name and holds the name.
+  void PushHeld(const std::u16string& strName, std::int16_t intInstance);
+  Stack& StackOf(std::int16_t intInstance);  // raises 9 outside the array
+
+  // ---- State (names as the object's fields)
+  std::vector<std::u16string> mstrExpression;
+  std::vector<std::int16_t> mintExpressionPtr;
+  std::int16_t mintInstance = -1;
+  std::u16string mstrFunctionList;
+  std::u16string mstrFunctionListUpper;  // cached for IsFunction
+  std::u16string mstrDelimiterList;
+  std::u16string mstrOperatorList;
+  std::vector<std::unique_ptr<Stack>> mobjStack;
+  std::vector<std::u16string> mstrAutoDataFieldNameList;
+  std::int16_t mintAutoDataFieldNamePtr = 0;
+  std::array<std::vector<std::u16string>, kHoldRows> mstrHoldArray;
+  std::array<std::int16_t, kHoldRows> mintHoldArrayPtr{};
+  std::u16string mstrSystem;
+  std::u16string mstrApplication;
+  std::u16string mstrClassName;
+
+ private:
+  void CleanUp(std::int16_t intInstance) noexcept;
+  ObjectRef MakeErrorField() noexcept;
+  bool operator_chars_[128] = {};  // characters of the operator list
+};
+
+// Initial entry of a hold-table row: rows 0 to 10 start at -1, the rest at 0.
+constexpr std::int16_t InitialHoldPtr(int row) noexcept { return row <= 10 ? -1 : 0; }
+
+template <class R, class F>
+R InterpreterCore::Guarded(std::u16string_view procedure, R failure, F&& body) noexcept {
+  try {
+    return body();
+  } catch (const RuntimeError& e) {
+    ReportError(procedure, e.number(), e.description());
+  } catch (const std::bad_alloc&) {
+    ReportError(procedure, err::kOutOfMemory, ErrorDescription(err::kOutOfMemory));
+  } catch (...) {
+    ReportError(procedure, 51, u"Internal error");
+  }
+  return failure;
+}
+
+}  // namespace tarn::detail

@@ -1,0 +1,2 @@
+// Placeholder: replaced by the US English locale data.
+#include "platform/locale.h"

@@ -1,0 +1,1 @@
+// Placeholder: the library's registration exports.

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12 (run as root).
+set -euo pipefail
+packages=(
+  cmake make g++ pkg-config git
+  libicu-dev nlohmann-json3-dev libcli11-dev libspdlog-dev
+  libgtest-dev libgmock-dev libbenchmark-dev liblua5.4-dev
+  clang libclang-rt-14-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs the whole test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+jobs=$(nproc)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
