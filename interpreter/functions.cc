@@ -1,6 +1,8 @@
 // Function calls. A function name is one word; its arguments are the words
 // that follow it, read by the function's own argument reader, which decides
-// how many words it consumes. Each function pushes one temporary field.
+// how many words it consumes. Each function pushes one temporary field with
+// its result. An argument error is reported once by the reader, and the
+// function still runs with what was read.
 #include "host/host_calls.h"
 #include "interpreter/interpreter_core.h"
 #include "platform/text.h"
@@ -9,6 +11,15 @@
 
 namespace tarn::detail {
 
+namespace {
+constexpr std::u16string_view kWrongArguments =
+    u"Wrong number of arguments or invalid property assignment";
+
+void DropLast(std::u16string& w, char16_t c) {
+  if (!w.empty() && w.back() == c) w.pop_back();
+}
+}  // namespace
+
 bool InterpreterCore::PerformFunction(const std::u16string& strFunction, std::int16_t intInstance) {
   return Guarded(u"PerformFunction", false, [&] {
     const std::u16string name = UpperCase(TrimSpaces(strFunction));
@@ -16,17 +27,102 @@ bool InterpreterCore::PerformFunction(const std::u16string& strFunction, std::in
     if (name == u"FORMAT") return PerformFormat(intInstance);
     if (name == u"FORMATHL7DATETIME") return PerformFormatHL7DateTime(intInstance);
     if (name == u"REPLACE") return PerformReplace(intInstance);
+    // IsFunction accepts any part of the list ("FORM", "DATE").
     RaiseOwn(code::kInvalidProcedureCall, u"PerformFunction");
   });
 }
 
-bool InterpreterCore::PerformFormat(std::int16_t) { return false; }
-bool InterpreterCore::GetFormatArguments(std::int16_t, ObjectRef&, std::u16string&) { return false; }
-bool InterpreterCore::PerformReplace(std::int16_t) { return false; }
-bool InterpreterCore::GetReplaceArguments(std::int16_t, ObjectRef&, std::u16string&,
-                                          std::u16string&, std::int32_t&, std::int32_t&,
-                                          std::int32_t&) {
-  return false;
+// Pushes a function's text result as a temporary field held by the instance.
+static void PushResult(InterpreterCore& core, const std::u16string& text, std::int16_t instance) {
+  std::u16string name = core.CreateDataFieldFromVariant(Variant(text));
+  core.AddNameToHoldArray(name, instance);
+  core.StackOf(instance).Push(FieldsItem(core.mobjDataFields, name));
+}
+
+// Format -> FORMAT field "," format | FORMAT "(" field "," format ")"
+bool InterpreterCore::PerformFormat(std::int16_t intInstance) {
+  return Guarded(u"PerformFormat", false, [&] {
+    ObjectRef objDataField = CreateObject(kDataFieldProgId);  // placeholder
+    std::u16string strFormat;
+    GetFormatArguments(intInstance, objDataField, strFormat);
+    PushResult(*this, Format(FieldData(objDataField), strFormat, 1, 1), intInstance);
+    return true;
+  });
+}
+
+bool InterpreterCore::GetFormatArguments(std::int16_t intInstance, ObjectRef& objDataField,
+                                         std::u16string& strFormat) {
+  return Guarded(u"GetFormatArguments", false, [&] {
+    std::u16string word = GetNextWord(intInstance);
+    DropLast(word, u',');
+    if (word == u"(") word = GetNextWord(intInstance);  // taken as it comes
+    if (!IsDataField(word)) Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
+    objDataField = FieldsMColItem(mobjDataFields, word);
+
+    word = GetNextWord(intInstance);
+    if (word == u",") word = GetNextWord(intInstance);
+    strFormat = IsDataField(word) ? CStr(FieldData(FieldsItem(mobjDataFields, word))) : word;
+    DropLast(strFormat, u')');
+    strFormat = RemoveStringDelimiters(strFormat);
+    return true;
+  });
+}
+
+// Replace -> REPLACE field "," find "," replacement ["," start ["," count ["," compare]]]
+bool InterpreterCore::PerformReplace(std::int16_t intInstance) {
+  return Guarded(u"PerformReplace", false, [&] {
+    ObjectRef objDataField = CreateObject(kDataFieldProgId);  // placeholder
+    std::u16string strFind, strReplace;
+    std::int32_t lngStart = 1, lngCount = -1, lngCompare = -1;
+    GetReplaceArguments(intInstance, objDataField, strFind, strReplace, lngStart, lngCount,
+                        lngCompare);
+    const std::u16string text = CStr(FieldData(objDataField));
+    PushResult(*this, Replace(text, strFind, strReplace, lngStart, lngCount, lngCompare),
+               intInstance);
+    return true;
+  });
+}
+
+bool InterpreterCore::GetReplaceArguments(std::int16_t intInstance, ObjectRef& objDataField,
+                                          std::u16string& strFind, std::u16string& strReplace,
+                                          std::int32_t& lngStart, std::int32_t& lngCount,
+                                          std::int32_t& lngCompare) {
+  lngStart = 1;
+  lngCount = -1;
+  lngCompare = -1;
+  return Guarded(u"GetReplaceArguments", false, [&] {
+    std::u16string word = GetNextWord(intInstance);
+    DropLast(word, u',');
+    if (word == u"(") word = GetNextWord(intInstance);
+    if (!IsDataField(word)) Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
+    objDataField = FieldsMColItem(mobjDataFields, word);
+
+    // A text argument: a field's Data as text, or the word as written.
+    auto read_text = [&] {
+      std::u16string w = GetNextWord(intInstance);
+      if (w == u",") w = GetNextWord(intInstance);
+      return IsDataField(w) ? CStr(FieldData(FieldsItem(mobjDataFields, w))) : w;
+    };
+    strFind = RemoveStringDelimiters(read_text());
+    std::u16string replacement = read_text();
+    DropLast(replacement, u')');
+    strReplace = RemoveStringDelimiters(replacement);
+
+    // A number argument; "<EOL>" or an empty word ends the reading. A
+    // trailing comma stays: the number parser reads it as a separator.
+    auto read_number = [&](std::int32_t& out) {
+      std::u16string w = GetNextWord(intInstance);
+      if (w == u",") w = GetNextWord(intInstance);
+      DropLast(w, u')');
+      if (w == u"<EOL>" || w.empty()) return false;
+      Variant v = IsDataField(w) ? FieldData(FieldsItem(mobjDataFields, w)) : Variant(w);
+      if (!IsNumeric(v)) Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
+      out = CLng(v);
+      return true;
+    };
+    if (read_number(lngStart) && read_number(lngCount)) read_number(lngCompare);
+    return true;
+  });
 }
 
 }  // namespace tarn::detail

@@ -1,10 +1,139 @@
+// IF blocks. A block is an expression whose value is that of the chosen
+// branch, or the condition's own value when no branch is chosen:
+//
+//   IfBlock -> IF cond THEN body {ELSEIF cond THEN body} [ELSE body] (END IF | ENDIF)
+//
+// The condition and the chosen branch are evaluated by nested calls of the
+// entry point, each in an instance of its own; the branch words are joined
+// without separators, the condition words with single spaces. Every reader
+// here drops a carriage return at the end of a word before looking at it.
+#include "host/host_calls.h"
 #include "interpreter/interpreter_core.h"
+#include "platform/text.h"
+#include "tarn/convert.h"
 
 namespace tarn::detail {
 
-bool InterpreterCore::PerformIf(std::int16_t) { return false; }
-std::u16string InterpreterCore::GetIfCondition(std::int16_t) { return {}; }
-std::u16string InterpreterCore::GetStatements(std::int16_t, std::int16_t&) { return {}; }
-bool InterpreterCore::RemoveEndIf(std::int16_t) { return false; }
+namespace {
+constexpr std::u16string_view kEol = u"<EOL>";
+
+std::u16string WithoutCr(std::u16string w) {
+  if (!w.empty() && w.back() == u'\r') w.pop_back();
+  return w;
+}
+
+// The value of an evaluation, read through the result's default member.
+Variant ValueOf(const ObjectRef& result) { return DefaultValue(Variant(result)); }
+
+// A condition counts as true when it is True or a number other than 0; any
+// other value (a text that is no number, a date, Null) counts as not true.
+bool IsTrue(const Variant& v) {
+  if (v.kind() == Kind::Boolean) return v.boolean();
+  if (v.kind() == Kind::Date || !IsNumeric(v)) return false;
+  return CDbl(v) != 0;
+}
+}  // namespace
+
+std::u16string InterpreterCore::GetIfCondition(std::int16_t intInstance) {
+  return Guarded(u"GetIfCondition", std::u16string(), [&] {
+    std::u16string condition;
+    std::u16string w = WithoutCr(GetNextWord(intInstance));
+    while (UpperCase(TrimSpaces(w)) != u"THEN" && w != kEol) {
+      if (!condition.empty()) condition += u' ';
+      condition += w;
+      w = WithoutCr(GetNextWord(intInstance));
+    }
+    return condition;
+  });
+}
+
+std::u16string InterpreterCore::GetStatements(std::int16_t intInstance, std::int16_t& intType) {
+  return Guarded(u"GetStatements", std::u16string(), [&] {
+    std::u16string branch;
+    bool first = true;
+    for (;; first = false) {
+      const std::u16string w = WithoutCr(GetNextWord(intInstance));
+      const std::u16string key = UpperCase(TrimSpaces(w));
+      if (key == u"ELSE") {
+        if (first) continue;  // "THEN ELSE" loses the ELSE
+        intType = kBranchEndElse;
+        PutLastWord(intInstance, w);
+        return branch;
+      }
+      if (key == u"ELSEIF") {
+        intType = kBranchEndElseIf;
+        PutLastWord(intInstance, u"IF");  // the chain goes on as a block of its own
+        return branch;
+      }
+      if (key == u"ENDIF") {
+        PutLastWord(intInstance, w);
+        return branch;
+      }
+      if (key == u"END") {
+        if (TrimSpaces(PeekNextWord(intInstance)) != u"IF")
+          RaiseOwn(code::kSyntaxError, u"PerformIf");
+        PutLastWord(intInstance, w);
+        return branch;
+      }
+      if (key == kEol) RaiseOwn(code::kSyntaxError, u"PerformIf");
+      branch += w;
+    }
+  });
+}
+
+bool InterpreterCore::RemoveEndIf(std::int16_t intInstance) {
+  return Guarded(u"RemoveEndIf", false, [&] {
+    std::u16string w = WithoutCr(GetNextWord(intInstance));
+    while (TrimSpaces(w) != u"END IF" && w != kEol && w != u"ENDIF") {
+      if (TrimSpaces(w) == u"END") {
+        if (TrimSpaces(WithoutCr(GetNextWord(intInstance))) != u"IF")
+          RaiseOwn(code::kSyntaxError, u"PerformIf");
+        w = u"END IF";
+      } else {
+        w = WithoutCr(GetNextWord(intInstance));
+      }
+    }
+    return true;
+  });
+}
+
+bool InterpreterCore::PerformIf(std::int16_t intInstance) {
+  return Guarded(u"PerformIf", false, [&] {
+    std::int16_t intType = 0;
+    std::u16string condition(TrimSpaces(GetIfCondition(intInstance)));
+    if (condition.compare(0, 3, u"IF ") == 0) condition.erase(0, 3);  // after an ELSEIF
+    Variant value = ValueOf(RealizeRegularExpression(condition));
+    if (value.kind() != Kind::Boolean && value.kind() != Kind::Date && IsNumeric(value))
+      value = CDbl(value) != 0;
+
+    if (IsTrue(value)) {
+      std::u16string branch = GetStatements(intInstance, intType);
+      value = ValueOf(RealizeRegularExpression(branch));
+    } else {
+      GetStatements(intInstance, intType);
+      if (intType == kBranchEndElseIf) {
+        if (PerformIf(intInstance)) value = ValueOf(StackOf(intInstance).Pop());
+      } else if (intType == kBranchEndElse) {
+        // An ELSE with no words would be read again and again: stop once the
+        // reading no longer moves, and let the block be False.
+        std::u16string branch;
+        const auto slot = static_cast<std::size_t>(intInstance);
+        for (;;) {
+          const std::int16_t before = mintExpressionPtr[slot];
+          branch = std::u16string(TrimSpaces(GetStatements(intInstance, intType)));
+          if (!branch.empty()) break;
+          const std::int16_t after = mintExpressionPtr[slot];
+          if (after == before || after > static_cast<long>(mstrExpression[slot].size())) break;
+        }
+        value = branch.empty() ? Variant(false) : ValueOf(RealizeRegularExpression(branch));
+      }
+    }
+    RemoveEndIf(intInstance);
+    std::u16string name = CreateDataFieldFromVariant(value);
+    AddNameToHoldArray(name, intInstance);
+    StackOf(intInstance).Push(FieldsItem(mobjDataFields, name));
+    return true;
+  });
+}
 
 }  // namespace tarn::detail

@@ -156,6 +156,12 @@ class InterpreterCore {
   bool operator_chars_[128] = {};  // characters of the operator list
 };
 
+// The HL7 text of FormatHL7DateTime's six values; writes "/" into an empty
+// separator. Errors reach the caller.
+std::u16string GetHL7DateTime(std::u16string strDate, std::u16string strTime,
+                              std::u16string& strSeparator, bool& blnIncludeTime,
+                              bool& blnIncludeTimeZone, std::u16string& strTimeZone);
+
 // Initial entry of a hold-table row: rows 0 to 10 start at -1, the rest at 0.
 constexpr std::int16_t InitialHoldPtr(int row) noexcept { return row <= 10 ? -1 : 0; }
 
