@@ -4,6 +4,7 @@
 
 #include "interpreter/interpreter_core.h"
 #include "platform/text.h"
+#include "registration/registration.h"
 #include "support/debug_log.h"
 #include "support/text_tools.h"
 #include "tarn/convert.h"
@@ -72,8 +73,11 @@ void InterpreterCore::set_strExpression(std::int16_t intIndex, std::u16string te
 
 namespace tarn {
 
-Interpreter::Interpreter() : core_(std::make_unique<detail::InterpreterCore>()) {}
-Interpreter::~Interpreter() = default;
+// Each live Interpreter keeps the library loaded (DllCanUnloadNow).
+Interpreter::Interpreter() : core_(std::make_unique<detail::InterpreterCore>()) {
+  detail::AddLiveObject();
+}
+Interpreter::~Interpreter() { detail::DropLiveObject(); }
 
 std::u16string Interpreter::Release() const { return detail::InterpreterCore::Release(); }
 std::u16string Interpreter::Major() const { return CStr(std::int32_t{kVersionMajor}); }

@@ -25,6 +25,9 @@ DateParts SplitSerial(double serial);
 std::optional<double> MakeSerial(int year, int month, int day, int hour = 0, int minute = 0,
                                  int second = 0);
 
+// Days in a month of a year (0 for a month outside 1..12).
+int DaysInMonth(int year, int month) noexcept;
+
 // The whole text read as a date and/or time, as the platform's date parser
 // reads it under the current locale; nullopt when it is no date.
 std::optional<double> ParseDateText(std::u16string_view text);

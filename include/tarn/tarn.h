@@ -2,6 +2,7 @@
 #pragma once
 
 #include "tarn/convert.h"
+#include "tarn/exports.h"
 #include "tarn/host.h"
 #include "tarn/interpreter.h"
 #include "tarn/object.h"

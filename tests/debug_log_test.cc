@@ -1,0 +1,482 @@
+// The debug log: settings from the registry, the calls to the log
+// component, status codes, per-thread state, and the whole path from
+// tarn-eval's Init to a log file.
+#include "support/debug_log.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/log_component.h"
+#include "interpreter/interpreter_core.h"
+#include "support/registry.h"
+#include "tarn/convert.h"
+#include "tarn/host.h"
+#include "tarn/object.h"
+#include "tarn/registry.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tarn::Arg;
+using tarn::CallKind;
+using tarn::Kind;
+using tarn::MemoryRegistry;
+using tarn::Variant;
+using tarn::detail::DebugLogStateOfThread;
+using tarn::detail::InitDebugLog;
+
+constexpr std::u16string_view kKey = u"HKLM\\SOFTWARE\\Quillmont\\Interfaces\\Upload\\Debug";
+
+// What the fake log component saw.
+struct InitArg {
+  Variant value;
+  bool byref;
+};
+struct LogRecord {
+  int created = 0;
+  std::vector<InitArg> init_args;
+  std::vector<std::u16string> messages;
+  Variant init_result = std::int32_t{0};
+  std::int32_t write_status = 0;
+  std::optional<std::int32_t> init_raises;
+};
+
+class FakeLog final : public tarn::Object {
+ public:
+  explicit FakeLog(LogRecord& r) : r_(r) {}
+  Variant Invoke(std::u16string_view member, CallKind, std::span<Arg> args) override {
+    if (member == u"Init") {
+      if (r_.init_raises) tarn::Raise(*r_.init_raises);
+      r_.init_args.clear();
+      for (const Arg& a : args) r_.init_args.push_back({a.value(), a.byref() != nullptr});
+      return r_.init_result;
+    }
+    if (member == u"WriteLogMsg") {
+      tarn::RequireArgs(args, 1);
+      r_.messages.push_back(tarn::CStr(args[0].value()));
+      return r_.write_status;
+    }
+    tarn::RaiseNoMember(member);
+  }
+
+ private:
+  LogRecord& r_;
+};
+
+fs::path TempDir(const std::string& name) {
+  static std::atomic<int> counter{0};
+  fs::path dir = fs::temp_directory_path() / ("tarn-debuglog-" + std::to_string(::getpid()) + "-" +
+                                              name + "-" + std::to_string(counter++));
+  fs::create_directories(dir);
+  return dir;
+}
+
+std::string ReadAll(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void RestoreDefaultLogComponent() {
+  tarn::RegisterClass(tarn::kLogProgId, &tarn::detail::NewLogComponent);
+}
+
+class DebugLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tarn::detail::ResetDebugLogState();
+    tarn::RegisterClass(tarn::kLogProgId, [this] {
+      ++record.created;
+      return tarn::ObjectRef(tarn::MakeRef<FakeLog>(record));
+    });
+  }
+  void TearDown() override {
+    tarn::detail::ResetDebugLogState();
+    RestoreDefaultLogComponent();
+  }
+  void Set(std::u16string_view name, std::u16string_view value) {
+    reg->SetString(kKey, name, value);
+  }
+  std::int32_t Init(std::u16string message = u"hello") { return InitDebugLog(message); }
+
+  std::shared_ptr<MemoryRegistry> reg = std::make_shared<MemoryRegistry>();
+  tarn::ScopedRegistryBackend scope{reg};
+  LogRecord record;
+};
+
+// ---- "WriteDebugLog" ----
+
+struct SwitchCase {
+  const char* label;
+  std::optional<std::u16string> value;  // nothing: missing
+  bool on;
+};
+
+class WriteDebugLogSwitch : public DebugLogTest,
+                            public ::testing::WithParamInterface<SwitchCase> {};
+
+TEST_P(WriteDebugLogSwitch, TurnsTheLogOnOrOff) {
+  const SwitchCase& c = GetParam();
+  reg->CreateKey(kKey);
+  if (c.value) Set(u"WriteDebugLog", *c.value);
+  EXPECT_EQ(tarn::detail::IsDebugLogEnabled(), c.on);
+  const std::int32_t status = Init();
+  if (c.on) {
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(DebugLogStateOfThread().mblnDebugLog);
+    EXPECT_EQ(record.created, 1);
+    EXPECT_EQ(record.messages.size(), 1u);
+  } else {
+    EXPECT_EQ(status, -1);
+    EXPECT_FALSE(DebugLogStateOfThread().mblnDebugLog);
+    EXPECT_EQ(record.created, 0);
+    EXPECT_TRUE(record.messages.empty());
+    std::u16string msg = u"x";
+    EXPECT_EQ(tarn::detail::WriteDebugLogMsg(msg), 0);
+    EXPECT_TRUE(record.messages.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, WriteDebugLogSwitch,
+    ::testing::Values(SwitchCase{"Missing", std::nullopt, false}, SwitchCase{"Empty", u"", false},
+                      SwitchCase{"Yes", u"yes", false}, SwitchCase{"One", u"1", true},
+                      SwitchCase{"TrueUpper", u"TRUE", true},
+                      SwitchCase{"TrueMixed", u"tRuE", true}, SwitchCase{"False", u"False", false},
+                      SwitchCase{"Zero", u"0", false}, SwitchCase{"MinusOne", u"-1", true},
+                      SwitchCase{"Fraction", u"0.5", true},
+                      SwitchCase{"TooLong", std::u16string(256, u'1'), false}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(DebugLogTest, WriteDebugLogOfAnotherTypeIsOff) {
+  reg->SetValue(kKey, u"WriteDebugLog", tarn::RegistryValue::Dword(1));
+  EXPECT_FALSE(tarn::detail::IsDebugLogEnabled());
+  reg->SetValue(kKey, u"WriteDebugLog", tarn::RegistryValue::Raw(tarn::reg::kSz, {}));
+  EXPECT_FALSE(tarn::detail::IsDebugLogEnabled());  // error 5, trapped
+  EXPECT_EQ(Init(), -1);
+}
+
+// ---- The settings ----
+
+struct SettingsCase {
+  const char* label;
+  std::optional<std::u16string> log_size, num_logs;
+  std::int32_t status;
+  std::int32_t bytes, files;
+};
+
+class DebugLogSettings : public DebugLogTest, public ::testing::WithParamInterface<SettingsCase> {};
+
+TEST_P(DebugLogSettings, ReachTheComponent) {
+  const SettingsCase& c = GetParam();
+  Set(u"WriteDebugLog", u"1");
+  if (c.log_size) Set(u"LogSize", *c.log_size);
+  if (c.num_logs) Set(u"NumLogs", *c.num_logs);
+  EXPECT_EQ(Init(), c.status);
+  EXPECT_TRUE(DebugLogStateOfThread().mblnDebugLog);
+  if (c.status != 0) {
+    EXPECT_TRUE(record.messages.empty());
+    if (c.status == -2) {
+      EXPECT_EQ(record.created, 0);
+    }
+    return;
+  }
+  ASSERT_EQ(record.init_args.size(), 8u);
+  EXPECT_EQ(record.init_args[4].value, Variant(c.bytes));
+  EXPECT_EQ(record.init_args[3].value, Variant(static_cast<std::int16_t>(c.files)));
+  EXPECT_EQ(DebugLogStateOfThread().mlngLogSize, c.bytes);
+  EXPECT_EQ(DebugLogStateOfThread().mlngNumLogs, c.files);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, DebugLogSettings,
+    ::testing::Values(SettingsCase{"Defaults", std::nullopt, std::nullopt, 0, 1048576, 3},
+                      SettingsCase{"LogSize5", u"5", std::nullopt, 0, 5242880, 3},
+                      SettingsCase{"LogSizeAbc", u"abc", std::nullopt, 0, 1048576, 3},
+                      SettingsCase{"LogSizeEmpty", u"", std::nullopt, 0, 1048576, 3},
+                      SettingsCase{"LogSizeFraction", u"1.5", std::nullopt, 0, 2097152, 3},
+                      SettingsCase{"LogSize2047", u"2047", std::nullopt, 0, 2146435072, 3},
+                      SettingsCase{"LogSizeMinus2048", u"-2048", std::nullopt, 0, INT32_MIN, 3},
+                      SettingsCase{"LogSize2048", u"2048", std::nullopt, -2, 0, 0},
+                      SettingsCase{"LogSize4096", u"4096", std::nullopt, -2, 0, 0},
+                      SettingsCase{"LogSizeMinus2049", u"-2049", std::nullopt, -2, 0, 0},
+                      SettingsCase{"LogSizeHuge", u"99999999999", std::nullopt, -2, 0, 0},
+                      SettingsCase{"NumLogs7", std::nullopt, u"7", 0, 1048576, 7},
+                      SettingsCase{"NumLogsX", std::nullopt, u"x", 0, 1048576, 3},
+                      SettingsCase{"NumLogs32767", std::nullopt, u"32767", 0, 1048576, 32767},
+                      // Read fine, but not an Integer for the component's Init: error 6.
+                      SettingsCase{"NumLogs40000", std::nullopt, u"40000", 6, 0, 0}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(DebugLogTest, ComponentReceivesTheEightArguments) {
+  Set(u"WriteDebugLog", u"True");
+  Set(u"DebugLogPath", u"/var/log/x");
+  Set(u"LogSize", u"2");
+  Set(u"NumLogs", u"4");
+  ASSERT_EQ(Init(), 0);
+  const auto& a = record.init_args;
+  ASSERT_EQ(a.size(), 8u);
+  EXPECT_EQ(a[0].value, Variant(u"KvUpDebg"));
+  EXPECT_EQ(a[1].value, Variant(u"Log"));
+  EXPECT_EQ(a[2].value, Variant(u"/var/log/x"));
+  EXPECT_TRUE(a[2].byref);
+  EXPECT_EQ(a[3].value.kind(), Kind::Integer);
+  EXPECT_EQ(a[3].value, Variant(std::int16_t{4}));
+  EXPECT_EQ(a[4].value.kind(), Kind::Long);
+  EXPECT_EQ(a[4].value, Variant(std::int32_t{2097152}));
+  EXPECT_TRUE(a[4].byref);
+  EXPECT_EQ(a[5].value, Variant(true));
+  EXPECT_EQ(a[6].value, Variant(u"<END OF ENTRY>"));  // "Separator" missing
+  EXPECT_TRUE(a[6].byref);
+  EXPECT_EQ(a[7].value, Variant(u"Debug Log"));
+}
+
+TEST_F(DebugLogTest, SeparatorAndPathAreTakenAsTheyStand) {
+  Set(u"WriteDebugLog", u"1");
+  Set(u"Separator", u"  ----  ");
+  Set(u"DebugLogPath", u" C:\\Logs ");
+  ASSERT_EQ(Init(), 0);
+  EXPECT_EQ(record.init_args[6].value, Variant(u"  ----  "));
+  EXPECT_EQ(record.init_args[2].value, Variant(u" C:\\Logs "));
+  EXPECT_EQ(DebugLogStateOfThread().mstrSeparator, u"  ----  ");
+}
+
+TEST_F(DebugLogTest, FailedLogSizeKeepsTheLaterSettings) {
+  auto& st = DebugLogStateOfThread();
+  st.mlngLogSize = 11;
+  st.mlngNumLogs = 77;
+  st.mstrDebugLogPath = u"before";
+  st.mstrSeparator = u"sep";
+  Set(u"LogSize", u"4096");
+  Set(u"NumLogs", u"5");
+  Set(u"DebugLogPath", u"after");
+  EXPECT_FALSE(tarn::detail::ReadDebugLogSettings());
+  EXPECT_EQ(st.mlngLogSize, 11);
+  EXPECT_EQ(st.mlngNumLogs, 77);
+  EXPECT_EQ(st.mstrDebugLogPath, u"before");
+  EXPECT_EQ(st.mstrSeparator, u"sep");
+  Set(u"LogSize", u"1");
+  EXPECT_TRUE(tarn::detail::ReadDebugLogSettings());
+  EXPECT_EQ(st.mlngNumLogs, 5);
+  EXPECT_EQ(st.mstrDebugLogPath, u"after");
+  EXPECT_EQ(st.mstrSeparator, u"<END OF ENTRY>");
+}
+
+TEST_F(DebugLogTest, ZeroByteSettingMakesTheSettingsUnreadable) {
+  Set(u"WriteDebugLog", u"1");
+  reg->SetValue(kKey, u"NumLogs", tarn::RegistryValue::Raw(tarn::reg::kSz, {}));
+  EXPECT_EQ(Init(), -2);
+  EXPECT_TRUE(DebugLogStateOfThread().mblnDebugLog);
+}
+
+// ---- Entries ----
+
+TEST_F(DebugLogTest, EntryIsNewlineDateNewlineMessage) {
+  Set(u"WriteDebugLog", u"1");
+  const double before = tarn::Now().serial;
+  std::u16string message = u"  hello world  ";
+  ASSERT_EQ(InitDebugLog(message), 0);
+  EXPECT_EQ(message, u"  hello world  ");  // only an empty message is replaced
+  ASSERT_EQ(record.messages.size(), 1u);
+  const std::u16string& entry = record.messages[0];
+  ASSERT_EQ(entry.substr(0, 2), u"\r\n");
+  const auto second = entry.find(u"\r\n", 2);
+  ASSERT_NE(second, std::u16string::npos);
+  const std::u16string when = entry.substr(2, second - 2);
+  EXPECT_EQ(entry.substr(second), u"\r\nhello world");
+  ASSERT_TRUE(tarn::IsDate(Variant(when))) << tarn::ToUtf8(when);
+  const double serial = tarn::CDate(Variant(when)).serial;
+  EXPECT_GE(serial, before - 2.0 / 86400);
+  EXPECT_LE(serial, tarn::Now().serial + 2.0 / 86400);
+  EXPECT_EQ(when, tarn::CStr(Variant(tarn::CDate(Variant(when)))));  // general date form
+}
+
+TEST_F(DebugLogTest, MessageOfOnlySpacesBecomesDebugLogInitialized) {
+  Set(u"WriteDebugLog", u"1");
+  for (std::u16string message : {std::u16string(u"   "), std::u16string()}) {
+    record.messages.clear();
+    ASSERT_EQ(InitDebugLog(message), 0);
+    EXPECT_EQ(message, u"Debug Log Initialized");
+    ASSERT_EQ(record.messages.size(), 1u);
+    const std::u16string& entry = record.messages[0];
+    EXPECT_EQ(entry.substr(entry.size() - 23), u"\r\nDebug Log Initialized");
+  }
+}
+
+TEST_F(DebugLogTest, UnwrittenFirstEntryGivesMinusThree) {
+  Set(u"WriteDebugLog", u"1");
+  record.write_status = 75;
+  EXPECT_EQ(Init(), -3);
+  EXPECT_TRUE(DebugLogStateOfThread().mblnDebugLog);
+  std::u16string msg = u"more";
+  EXPECT_EQ(tarn::detail::WriteDebugLogMsg(msg), 75);
+}
+
+TEST_F(DebugLogTest, ComponentThatCannotBeCreatedGives429) {
+  Set(u"WriteDebugLog", u"1");
+  ASSERT_TRUE(tarn::UnregisterClass(tarn::kLogProgId));
+  EXPECT_EQ(Init(), 429);
+  EXPECT_TRUE(DebugLogStateOfThread().mblnDebugLog);
+  EXPECT_FALSE(DebugLogStateOfThread().mobjDebugLog);
+  // No trap in WriteDebugLogMsg: logging is on but there is no component.
+  std::u16string msg = u"x";
+  try {
+    tarn::detail::WriteDebugLogMsg(msg);
+    ADD_FAILURE() << "no error raised";
+  } catch (const tarn::RuntimeError& e) {
+    EXPECT_EQ(e.number(), 91);
+  }
+}
+
+TEST_F(DebugLogTest, ErrorOfTheComponentsInitIsTheStatus) {
+  Set(u"WriteDebugLog", u"1");
+  record.init_raises = 53;
+  EXPECT_EQ(Init(), 53);
+  record.init_raises.reset();
+  record.init_result = Variant(u"not a number");
+  EXPECT_EQ(Init(), 13);  // the result is converted to a Long
+  record.init_result = Variant(u"12");
+  EXPECT_EQ(Init(), 0);  // converted and not used
+}
+
+TEST_F(DebugLogTest, SecondInitReplacesTheComponent) {
+  Set(u"WriteDebugLog", u"1");
+  ASSERT_EQ(Init(u"one"), 0);
+  const tarn::ObjectRef first = DebugLogStateOfThread().mobjDebugLog;
+  ASSERT_EQ(Init(u"two"), 0);
+  EXPECT_EQ(record.created, 2);
+  EXPECT_FALSE(DebugLogStateOfThread().mobjDebugLog == first);
+  EXPECT_EQ(record.messages.size(), 2u);
+}
+
+TEST_F(DebugLogTest, StateIsPerThread) {
+  Set(u"WriteDebugLog", u"1");
+  ASSERT_EQ(Init(), 0);
+  bool other_on = true;
+  std::int32_t other_status = -99;
+  std::thread([&] {
+    other_on = DebugLogStateOfThread().mblnDebugLog;
+    std::u16string msg = u"elsewhere";
+    other_status = tarn::detail::WriteDebugLogMsg(msg);
+  }).join();
+  EXPECT_FALSE(other_on);
+  EXPECT_EQ(other_status, 0);
+  EXPECT_EQ(record.messages.size(), 1u);
+  std::u16string msg = u"here";
+  EXPECT_EQ(tarn::detail::WriteDebugLogMsg(msg), 0);
+  EXPECT_EQ(record.messages.size(), 2u);
+}
+
+// ---- With the default log component ----
+
+TEST_F(DebugLogTest, DefaultComponentWritesTheFile) {
+  RestoreDefaultLogComponent();
+  const fs::path dir = TempDir("default");
+  Set(u"WriteDebugLog", u"1");
+  Set(u"DebugLogPath", (dir / "logs").u16string());
+  Set(u"Separator", u"|END|");
+  std::u16string message = u"first";
+  ASSERT_EQ(InitDebugLog(message), 0);
+  std::u16string second = u"second \u00e9";
+  EXPECT_EQ(tarn::detail::WriteDebugLogMsg(second), 0);
+  const std::string text = ReadAll(dir / "logs" / "Log.log");
+  EXPECT_EQ(text.rfind("\r\n", 0), 0u);
+  EXPECT_NE(text.find("\r\nfirst|END|\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\r\nsecond \xc3\xa9|END|"), std::string::npos) << text;
+  tarn::detail::ResetDebugLogState();
+  fs::remove_all(dir);
+}
+
+TEST_F(DebugLogTest, InterpreterInitWritesTheBanner) {
+  RestoreDefaultLogComponent();
+  const fs::path dir = TempDir("banner");
+  Set(u"WriteDebugLog", u"1");
+  Set(u"DebugLogPath", dir.u16string());
+  tarn::detail::InterpreterCore core;
+  std::u16string system = u"Sys", app = u"App";
+  EXPECT_TRUE(core.Init(tarn::MakeRef<tarn::DataFields>(),
+                        tarn::MakeRef<tarn::RecordingErrorManager>(), system, app));
+  const std::string text = ReadAll(dir / "Log.log");
+  EXPECT_NE(text.find("------------------\r\n Interpreter - Init\r\n ------------------\r\n"
+                      "Interpreter Version: " +
+                      tarn::ToUtf8(core.Release()) + "<END OF ENTRY>"),
+            std::string::npos)
+      << text;
+  tarn::detail::ResetDebugLogState();
+  fs::remove_all(dir);
+}
+
+// ---- End to end: tarn-eval with a registry file ----
+
+class DebugLogEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(TARN_EVAL_PATH)) << "build tarn-eval first: " << TARN_EVAL_PATH;
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  void WriteRegistry(const std::string& write_debug_log) {
+    std::ofstream out(registry, std::ios::binary);
+    out << "Windows Registry Editor Version 5.00\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmont\\Interfaces\\Upload\\Debug]\r\n"
+           "\"WriteDebugLog\"=\""
+        << write_debug_log << "\"\r\n\"DebugLogPath\"=\"" << logs.string() << "\"\r\n";
+  }
+  int RunEval() {
+    const std::string cmd = "TARNINTR_REGISTRY='" + registry.string() +
+                            "' '" TARN_EVAL_PATH "' -e '1 + 1' >/dev/null 2>&1";
+    return std::system(cmd.c_str());
+  }
+
+  fs::path dir = TempDir("e2e");
+  fs::path registry = dir / "settings.reg";
+  fs::path logs = dir / "logs";
+};
+
+TEST_F(DebugLogEndToEnd, LogOnWritesTheBannerAsTheFirstEntry) {
+  WriteRegistry("1");
+  ASSERT_EQ(RunEval(), 0);
+  const fs::path file = logs / "Log.log";
+  ASSERT_TRUE(fs::exists(file));
+  const std::string text = ReadAll(file);
+  const auto end = text.find("<END OF ENTRY>");
+  ASSERT_NE(end, std::string::npos) << text;
+  const std::string first = text.substr(0, end);
+  EXPECT_EQ(first.rfind("\r\n", 0), 0u);
+  EXPECT_NE(first.find(" Interpreter - Init"), std::string::npos) << first;
+  const auto version = first.find("Interpreter Version: ");
+  ASSERT_NE(version, std::string::npos) << first;
+  // The version text is Release, built with Format: once Format writes
+  // "01" for 1 with "00", the banner carries the full version.
+  if (tarn::Format(Variant(std::int16_t{1}), u"00") == u"01") {
+    EXPECT_EQ(first.substr(version), "Interpreter Version: 01.01.0009");
+  }
+
+  // A second run appends its own entry.
+  ASSERT_EQ(RunEval(), 0);
+  const std::string again = ReadAll(file);
+  EXPECT_GT(again.size(), text.size());
+  EXPECT_EQ(again.rfind(text, 0), 0u);
+}
+
+TEST_F(DebugLogEndToEnd, LogOffWritesNothing) {
+  WriteRegistry("0");
+  ASSERT_EQ(RunEval(), 0);
+  EXPECT_FALSE(fs::exists(logs));
+  fs::remove(registry);  // no file: every key missing
+  ASSERT_EQ(RunEval(), 0);
+  EXPECT_FALSE(fs::exists(logs));
+}
+
+}  // namespace

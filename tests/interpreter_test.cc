@@ -1,0 +1,166 @@
+// The interpreter object: set-up, Init, version properties, the entry
+// point's clean-up and "Error" path, and the reports it sends.
+#include <gtest/gtest.h>
+
+#include "support/host_fixture.h"
+
+namespace tarn::testing {
+namespace {
+
+TEST(Interpreter, VersionProperties) {
+  Interpreter interp;
+  EXPECT_EQ(interp.Release(), u"01.01.0009");
+  EXPECT_EQ(interp.Major(), u"1");
+  EXPECT_EQ(interp.Minor(), u"1");
+  EXPECT_EQ(interp.Revision(), u"9");
+  EXPECT_EQ(Get(ObjectRef(MakeRef<Interpreter>()), u"Release"), Variant(u"01.01.0009"));
+}
+
+TEST(Interpreter, InitStoresTheHostObjectsUnchanged) {
+  auto fields = MakeRef<DataFields>();
+  auto errors = MakeRef<RecordingErrorManager>();
+  Interpreter interp;
+  EXPECT_TRUE(interp.Init(fields, errors, u"S", u"A"));
+  EXPECT_EQ(interp.DataFields(), ObjectRef(fields));
+  EXPECT_EQ(interp.objError(), ObjectRef(errors));
+  EXPECT_EQ(interp.core().mstrClassName, u"Interpreter");
+  EXPECT_EQ(interp.core().mintInstance, -1);
+}
+
+TEST(Interpreter, CallerVariableReceivesTheTrimmedText) {
+  Host h;
+  std::u16string text = u" 1 + 2 ";
+  h.core.RealizeRegularExpression(text);
+  EXPECT_EQ(text, u"1 + 2");
+}
+
+TEST(Interpreter, BlankTextsReturnNothingAndCreateNothing) {
+  for (std::u16string text : {u"", u"   ", u"\r\n"}) {
+    Host h;
+    EXPECT_FALSE(h.Eval(text)) << ToUtf8(text);
+    EXPECT_EQ(h.fields->Count(), 0u);
+  }
+}
+
+bool IsErrorField(const ObjectRef& r) {
+  return r && Get(r, u"Name") == Variant(u"Error") && Get(r, u"DataType") == Variant(u"Boolean") &&
+         Get(r, u"Data") == Variant(false);
+}
+
+TEST(Interpreter, TextsThatCannotBeParsedGiveTheErrorField) {
+  for (std::u16string text : {u")", u"1 )", u"1 2", u"1 + ?", u"Field1 Field1", u"\"abc", u"1 + )"}) {
+    Host h;
+    h.fields->AddField(u"Field1", u"Long", std::int32_t{41});
+    ObjectRef r = h.Eval(text);
+    EXPECT_TRUE(IsErrorField(r)) << ToUtf8(text);
+    EXPECT_EQ(h.fields->Keys(), std::vector<std::u16string>{u"Field1"}) << ToUtf8(text);
+    EXPECT_EQ(h.core.mintInstance, -1);
+  }
+}
+
+TEST(Interpreter, ParenthesesGroup) {
+  Host h;
+  EXPECT_EQ(h.Value(u"(1 + 2)"), Variant(std::int32_t{3}));
+  EXPECT_EQ(h.Value(u"(1 + (2 * 3))"), Variant(std::int32_t{7}));
+  EXPECT_EQ(h.Value(u"((4))"), Variant(std::int32_t{4}));
+  EXPECT_EQ(h.Value(u"1 + (2"), Variant(std::int32_t{2}));  // the reduction stops at the "("
+}
+
+TEST(Interpreter, HostFieldsArePushedAsTheyAre) {
+  Host h;
+  auto field = h.fields->AddField(u"Field1", u"Long", std::int32_t{41});
+  EXPECT_EQ(h.Eval(u"field1"), ObjectRef(field));
+  EXPECT_EQ(h.fields->Count(), 1u);
+}
+
+TEST(Interpreter, CleanUpRemovesEveryTemporaryField) {
+  Host h;
+  h.fields->AddField(u"Field1", u"Long", std::int32_t{41});
+  ObjectRef r = h.Eval(u"Field1 + 1");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(Get(r, u"Name"), Variant(u"Autodf3"));
+  EXPECT_EQ(Get(r, u"Data"), Variant(std::int32_t{42}));
+  EXPECT_EQ(h.fields->Keys(), std::vector<std::u16string>{u"Field1"});
+  EXPECT_EQ(h.core.mintAutoDataFieldNamePtr, -1);
+  EXPECT_EQ(h.core.mintInstance, -1);
+  for (const auto& slot : h.core.mstrHoldArray[0]) EXPECT_TRUE(slot.empty());
+  // The next evaluation starts again at Autodf1.
+  EXPECT_EQ(Get(h.Eval(u"2"), u"Name"), Variant(u"Autodf1"));
+}
+
+TEST(Interpreter, ManyEvaluationsKeepTheTablesTheirSize) {
+  Host h;
+  h.fields->AddField(u"Field1", u"Long", std::int32_t{41});
+  h.Eval(u"Field1 + 1");
+  const auto names = h.core.mstrAutoDataFieldNameList.size();
+  const auto slots = h.core.mstrHoldArray[0].size();
+  for (int i = 0; i < 20000; ++i) h.Eval(u"Field1 + 1");
+  EXPECT_EQ(h.core.mstrAutoDataFieldNameList.size(), names);
+  EXPECT_EQ(h.core.mstrHoldArray[0].size(), slots);
+  EXPECT_EQ(h.fields->Count(), 1u);
+}
+
+TEST(Interpreter, ReportsCarryElevenArguments) {
+  Host h;
+  h.Eval(u"1 / 0");
+  ASSERT_EQ(h.errors->reports().size(), 1u);
+  const ErrorReport& r = h.errors->reports()[0];
+  EXPECT_EQ(r.number, 150100);
+  EXPECT_EQ(r.message, u"Error: -2147220981 - Division by zero");
+  EXPECT_GT(r.when.serial, 45000);
+  EXPECT_EQ(r.arg4, 4);
+  EXPECT_EQ(r.arg5, 15);
+  EXPECT_TRUE(r.arg6_omitted);
+  EXPECT_EQ(r.system, u"Sys");
+  EXPECT_EQ(r.application, u"App");
+  EXPECT_EQ(r.release, u"01.01.0009");
+  EXPECT_EQ(r.class_name, u"Interpreter");
+  EXPECT_EQ(r.procedure, u"EvaluateExpression");
+}
+
+TEST(Interpreter, PeekNextCharReportsTheErrorNumberItself) {
+  Host h;
+  h.core.PeekNextChar(0);  // no instance slot: PutLastChar fails, GetNextChar is silent
+  ASSERT_FALSE(h.errors->reports().empty());
+  EXPECT_EQ(h.errors->reports()[0].procedure, u"PutLastChar");
+}
+
+TEST(Interpreter, WithoutInitNothingCrashes) {
+  detail::InterpreterCore core;
+  std::u16string text = u"1 + 1";
+  EXPECT_TRUE(IsErrorField(core.RealizeRegularExpression(text)));  // no collection
+  text = u"1 / 0";
+  core.RealizeRegularExpression(text);
+  EXPECT_EQ(core.mintInstance, -1);
+}
+
+// A host field whose default member calls back into the interpreter, so
+// that evaluations nest as deep as the host makes them.
+class Reentrant final : public Object {
+ public:
+  detail::InterpreterCore* core = nullptr;
+  int depth = 0, deepest = 0;
+  Variant Invoke(std::u16string_view member, CallKind, std::span<Arg>) override {
+    if (member == u"DataType") return u"Long";
+    ++depth;
+    deepest = std::max(deepest, depth);
+    std::u16string text = u"Deep + 1";
+    ObjectRef r = core->RealizeRegularExpression(text);
+    --depth;
+    return r ? Get(r, u"Data") : Variant(std::int32_t{0});
+  }
+};
+
+TEST(Interpreter, NestingBeyondSixteenInstancesIsRefused) {
+  Host h;
+  auto deep = MakeRef<Reentrant>();
+  deep->core = &h.core;
+  h.fields->Add(deep, u"Deep");
+  ObjectRef r = h.Eval(u"Deep + 1");
+  EXPECT_EQ(deep->deepest, 16);
+  EXPECT_EQ(h.core.mintInstance, -1);
+  EXPECT_EQ(h.fields->Keys(), std::vector<std::u16string>{u"Deep"});
+}
+
+}  // namespace
+}  // namespace tarn::testing

@@ -1,0 +1,439 @@
+// Registry access: ReadRegistryString over the registry layer,
+// the in-memory backend, registry files and the backend selection.
+#include "support/registry.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tarn/object.h"
+#include "tarn/registry.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tarn::MemoryRegistry;
+using tarn::RegistryKey;
+using tarn::RegistryValue;
+using tarn::ScopedRegistryBackend;
+using tarn::Variant;
+
+constexpr std::u16string_view kKey = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmont\\Test";
+
+std::u16string Read(std::u16string sub_key, Variant name,
+                    std::int32_t root = tarn::detail::kHKeyLocalMachine) {
+  return tarn::detail::ReadRegistryString(root, sub_key, std::move(name));
+}
+
+// Any error number raised by the read, or nothing.
+std::optional<std::int32_t> ReadError(std::u16string sub_key, Variant name) {
+  try {
+    Read(std::move(sub_key), std::move(name));
+  } catch (const tarn::RuntimeError& e) {
+    return e.number();
+  }
+  return std::nullopt;
+}
+
+fs::path TempDir(const std::string& name) {
+  static std::atomic<int> counter{0};
+  fs::path dir = fs::temp_directory_path() / ("tarn-registry-" + std::to_string(::getpid()) + "-" +
+                                              name + "-" + std::to_string(counter++));
+  fs::create_directories(dir);
+  return dir;
+}
+
+void WriteFile(const fs::path& file, const std::string& bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<MemoryRegistry> mem = std::make_shared<MemoryRegistry>();
+  ScopedRegistryBackend scope{mem};
+};
+
+// ---- ReadRegistryString ----
+
+struct ReadCase {
+  const char* label;
+  std::optional<RegistryValue> value;  // nothing: no value
+  std::u16string expected;
+};
+
+class ReadRegistryStringTable : public RegistryTest,
+                                public ::testing::WithParamInterface<ReadCase> {};
+
+TEST_P(ReadRegistryStringTable, ReadsAsSpecified) {
+  const ReadCase& c = GetParam();
+  mem->CreateKey(kKey);
+  if (c.value) mem->SetValue(kKey, u"Value", *c.value);
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"Value"), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ReadRegistryStringTable,
+    ::testing::Values(
+        ReadCase{"Text", RegistryValue::String(u"hello"), u"hello"},
+        ReadCase{"EmptyText", RegistryValue::String(u""), u""},
+        ReadCase{"Chars255", RegistryValue::String(std::u16string(255, u'x')),
+                 std::u16string(255, u'x')},
+        ReadCase{"Chars254", RegistryValue::String(std::u16string(254, u'y')),
+                 std::u16string(254, u'y')},
+        ReadCase{"Chars256", RegistryValue::String(std::u16string(256, u'x')), u""},
+        ReadCase{"Chars1000", RegistryValue::String(std::u16string(1000, u'x')), u""},
+        ReadCase{"Dword", RegistryValue::Dword(1), u""},
+        ReadCase{"ExpandSz", RegistryValue::ExpandString(u"%TEMP%"), u""},
+        ReadCase{"Binary", RegistryValue::Raw(tarn::reg::kBinary, {0x41, 0x00}), u""},
+        ReadCase{"MultiSz", RegistryValue::Raw(tarn::reg::kMultiSz, {0x41, 0, 0, 0, 0, 0}), u""},
+        ReadCase{"MissingValue", std::nullopt, u""},
+        ReadCase{"Latin1", RegistryValue::String(u"C:\\Logs\\M\u00fcller"),
+                 u"C:\\Logs\\M\u00fcller"},
+        // Stored without a terminating zero: the last character is lost, as
+        // the first (size - 1) characters are taken.
+        ReadCase{"NoTerminator", RegistryValue::Raw(tarn::reg::kSz, {'a', 0, 'b', 0}), u"a"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(RegistryTest, MissingKeyReadsEmpty) { EXPECT_EQ(Read(u"SOFTWARE\\Nowhere", u"Value"), u""); }
+
+TEST_F(RegistryTest, ZeroByteStringRaisesInvalidProcedureCall) {
+  mem->SetValue(kKey, u"Empty", RegistryValue::Raw(tarn::reg::kSz, {}));
+  EXPECT_EQ(ReadError(u"SOFTWARE\\Quillmont\\Test", u"Empty"), 5);
+}
+
+TEST_F(RegistryTest, KeysAndNamesIgnoreLetterCaseAndTrailingBackslash) {
+  mem->SetString(kKey, u"WriteDebugLog", u"1");
+  EXPECT_EQ(Read(u"software\\QUILLMONT\\test\\", u"writedebuglog"), u"1");
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test\\", u"WriteDebugLog"), u"1");
+}
+
+TEST_F(RegistryTest, EmptyNameIsTheDefaultValue) {
+  mem->SetString(kKey, u"", u"default");
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u""), u"default");
+}
+
+TEST_F(RegistryTest, ValueNameIsConvertedToText) {
+  mem->SetString(kKey, u"5", u"five");
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", Variant(std::int16_t{5})), u"five");
+  EXPECT_EQ(ReadError(u"SOFTWARE\\Quillmont\\Test", Variant::Null()), 94);
+}
+
+TEST_F(RegistryTest, OtherRootsAreSeparate) {
+  mem->SetString(u"HKCU\\Software\\X", u"A", u"user");
+  EXPECT_EQ(Read(u"Software\\X", u"A"), u"");
+  EXPECT_EQ(Read(u"Software\\X", u"A", static_cast<std::int32_t>(0x80000001u)), u"user");
+  EXPECT_EQ(Read(u"Software\\X", u"A", 12345), u"");  // not a handle
+}
+
+TEST_F(RegistryTest, OpenKeyHandleServesAsRoot) {
+  mem->SetString(kKey, u"A", u"below");
+  RegistryKey key = 0;
+  ASSERT_EQ(
+      mem->OpenKey(tarn::reg::kLocalMachine, "SOFTWARE\\Quillmont", tarn::reg::kKeyQueryValue, key),
+      0);
+  std::int32_t root = static_cast<std::int32_t>(key);
+  EXPECT_EQ(Read(u"Test", u"A", root), u"below");
+  EXPECT_EQ(mem->CloseKey(key), 0);
+  EXPECT_EQ(mem->CloseKey(key), tarn::reg::kInvalidHandle);
+}
+
+TEST_F(RegistryTest, QueryValueReportsMoreData) {
+  mem->SetString(kKey, u"A", u"abcdef");
+  RegistryKey key = 0;
+  ASSERT_EQ(mem->OpenKey(tarn::reg::kLocalMachine, "SOFTWARE\\Quillmont\\Test", 1, key), 0);
+  std::uint8_t buf[4] = {9, 9, 9, 9};
+  std::uint32_t type = 0, size = sizeof buf;
+  EXPECT_EQ(mem->QueryValue(key, "A", type, buf, size), tarn::reg::kMoreData);
+  EXPECT_EQ(type, tarn::reg::kSz);
+  EXPECT_EQ(size, 7u);  // "abcdef" and its zero
+  EXPECT_EQ(buf[0], 9);
+  std::uint8_t big[16] = {};
+  size = sizeof big;
+  EXPECT_EQ(mem->QueryValue(key, "A", type, big, size), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(big), size), std::string("abcdef\0", 7));
+  EXPECT_EQ(mem->QueryValue(key, "B", type, big, size), tarn::reg::kFileNotFound);
+  mem->CloseKey(key);
+}
+
+// A backend that counts open keys and records the buffer size it was given.
+class CountingBackend final : public tarn::RegistryBackend {
+ public:
+  explicit CountingBackend(std::shared_ptr<tarn::RegistryBackend> inner)
+      : inner_(std::move(inner)) {}
+  std::int32_t OpenKey(RegistryKey root, std::string_view sub, std::uint32_t access,
+                       RegistryKey& key) override {
+    last_access = access;
+    const auto rc = inner_->OpenKey(root, sub, access, key);
+    if (rc == 0) ++open;
+    return rc;
+  }
+  std::int32_t QueryValue(RegistryKey key, std::string_view name, std::uint32_t& type,
+                          std::uint8_t* data, std::uint32_t& size) override {
+    last_size = size;
+    return inner_->QueryValue(key, name, type, data, size);
+  }
+  std::int32_t CloseKey(RegistryKey key) override {
+    --open;
+    return inner_->CloseKey(key);
+  }
+  int open = 0;
+  std::uint32_t last_access = 0, last_size = 0;
+
+ private:
+  std::shared_ptr<tarn::RegistryBackend> inner_;
+};
+
+TEST_F(RegistryTest, KeyIsOpenedForQueryWithA256ByteBufferAndClosed) {
+  mem->SetString(kKey, u"A", u"x");
+  mem->SetValue(kKey, u"Empty", RegistryValue::Raw(tarn::reg::kSz, {}));
+  auto counting = std::make_shared<CountingBackend>(mem);
+  ScopedRegistryBackend inner(counting);
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"x");
+  EXPECT_EQ(counting->last_access, tarn::reg::kKeyQueryValue);
+  EXPECT_EQ(counting->last_size, 256u);
+  EXPECT_EQ(counting->open, 0);
+  EXPECT_EQ(ReadError(u"SOFTWARE\\Quillmont\\Test", u"Empty"), 5);
+  EXPECT_EQ(counting->open, 0);  // closed although the read raised
+}
+
+TEST_F(RegistryTest, MemoryRegistryEditing) {
+  EXPECT_FALSE(mem->SetString(u"HKEY_NOWHERE\\X", u"A", u"1"));
+  EXPECT_TRUE(mem->SetString(kKey, u"A", u"1"));
+  EXPECT_TRUE(mem->KeyExists(u"HKLM\\SOFTWARE\\Quillmont"));
+  EXPECT_TRUE(mem->DeleteValue(kKey, u"a"));
+  EXPECT_FALSE(mem->FindValue(kKey, u"A"));
+  EXPECT_TRUE(mem->KeyExists(kKey));
+  EXPECT_TRUE(mem->DeleteKey(u"HKLM\\SOFTWARE\\Quillmont"));
+  EXPECT_FALSE(mem->KeyExists(kKey));
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
+}
+
+TEST_F(RegistryTest, OpenKeyKeepsItsSnapshot) {
+  mem->SetString(kKey, u"A", u"old");
+  RegistryKey key = 0;
+  ASSERT_EQ(mem->OpenKey(tarn::reg::kLocalMachine, "SOFTWARE\\Quillmont\\Test", 1, key), 0);
+  mem->SetString(kKey, u"A", u"new");
+  std::uint8_t buf[256];
+  std::uint32_t type = 0, size = sizeof buf;
+  ASSERT_EQ(mem->QueryValue(key, "A", type, buf, size), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), size - 1), "old");
+  mem->CloseKey(key);
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"new");
+}
+
+TEST_F(RegistryTest, BackendIsProcessWide) {
+  mem->SetString(kKey, u"A", u"shared");
+  std::u16string seen;
+  std::thread([&] { seen = Read(u"SOFTWARE\\Quillmont\\Test", u"A"); }).join();
+  EXPECT_EQ(seen, u"shared");
+}
+
+TEST(RegistryBackendSelection, ScopedBackendRestoresThePrevious) {
+  auto before = tarn::CurrentRegistryBackend();
+  {
+    auto m = std::make_shared<MemoryRegistry>();
+    ScopedRegistryBackend scope(m);
+    EXPECT_EQ(tarn::CurrentRegistryBackend(), m);
+  }
+  EXPECT_EQ(tarn::CurrentRegistryBackend(), before);
+  EXPECT_NE(tarn::CurrentRegistryBackend(), nullptr);
+}
+
+// ---- Registry file parsing ----
+
+constexpr const char* kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
+
+struct ParseCase {
+  const char* label;
+  std::string body;  // after the header and a key line for kKey
+  const char16_t* name;
+  std::optional<RegistryValue> expected;
+};
+
+class RegistryFileParse : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(RegistryFileParse, Parses) {
+  const ParseCase& c = GetParam();
+  MemoryRegistry m;
+  ASSERT_TRUE(m.ImportBytes(std::string(kHeader) +
+                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmont\\Test]\r\n" + c.body));
+  EXPECT_EQ(m.FindValue(kKey, c.name), c.expected);
+}
+
+std::vector<std::uint8_t> Utf16(std::u16string_view s, bool zero = true) {
+  std::vector<std::uint8_t> out;
+  for (char16_t ch : s) {
+    out.push_back(static_cast<std::uint8_t>(ch & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(ch >> 8));
+  }
+  if (zero) out.insert(out.end(), {0, 0});
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RegistryFileParse,
+    ::testing::Values(
+        ParseCase{"String", "\"A\"=\"text\"\r\n", u"A", RegistryValue::String(u"text")},
+        ParseCase{"EmptyString", "\"A\"=\"\"\r\n", u"A", RegistryValue::String(u"")},
+        ParseCase{"Escapes", "\"A\"=\"say \\\"hi\\\" C:\\\\Logs\\\\\"\r\n", u"A",
+                  RegistryValue::String(u"say \"hi\" C:\\Logs\\")},
+        ParseCase{"UnknownEscapeKept", "\"A\"=\"C:\\Logs\"\r\n", u"A",
+                  RegistryValue::String(u"C:\\Logs")},
+        ParseCase{"EscapedName", "\"Say \\\"x\\\"\"=\"1\"\r\n", u"Say \"x\"",
+                  RegistryValue::String(u"1")},
+        ParseCase{"Default", "@=\"def\"\r\n", u"", RegistryValue::String(u"def")},
+        ParseCase{"SpacesAroundEquals", "\"A\" = \"x\"\r\n", u"A", RegistryValue::String(u"x")},
+        ParseCase{"NameIgnoresCase", "\"WriteDebugLog\"=\"1\"\r\n", u"WRITEDEBUGLOG",
+                  RegistryValue::String(u"1")},
+        ParseCase{"Dword7Digits", "\"A\"=dword:0000001\r\n", u"A", RegistryValue::Dword(1)},
+        ParseCase{"Dword", "\"A\"=dword:ffffffff\r\n", u"A", RegistryValue::Dword(0xFFFFFFFFu)},
+        ParseCase{"BadDwordSkipped", "\"A\"=dword:xyz\r\n", u"A", std::nullopt},
+        ParseCase{"ExpandSz", "\"A\"=hex(2):25,00,54,00,25,00,00,00\r\n", u"A",
+                  RegistryValue::ExpandString(u"%T%")},
+        ParseCase{"Binary", "\"A\"=hex:01,02,ff\r\n", u"A",
+                  RegistryValue::Raw(tarn::reg::kBinary, {1, 2, 0xFF})},
+        ParseCase{"Continuation", "\"A\"=hex:01,02,\\\r\n  03,04\r\n\"B\"=\"after\"\r\n", u"A",
+                  RegistryValue::Raw(tarn::reg::kBinary, {1, 2, 3, 4})},
+        ParseCase{"AfterContinuation", "\"A\"=hex(2):41,00,\\\r\n  00,00\r\n\"B\"=\"after\"\r\n",
+                  u"B", RegistryValue::String(u"after")},
+        ParseCase{"MultiSz", "\"A\"=hex(7):41,00,00,00,00,00\r\n", u"A",
+                  RegistryValue::Raw(tarn::reg::kMultiSz, {0x41, 0, 0, 0, 0, 0})},
+        ParseCase{"Qword", "\"A\"=hex(b):01,00,00,00,00,00,00,00\r\n", u"A",
+                  RegistryValue::Raw(tarn::reg::kQword, {1, 0, 0, 0, 0, 0, 0, 0})},
+        ParseCase{"HexSz", "\"A\"=hex(1):41,00,00,00\r\n", u"A", RegistryValue::String(u"A")},
+        ParseCase{"ZeroByteSz", "\"A\"=hex(1):\r\n", u"A", RegistryValue::Raw(tarn::reg::kSz, {})},
+        ParseCase{"BadHexSkipped", "\"A\"=hex:1g\r\n", u"A", std::nullopt},
+        ParseCase{"CommentsAndBlanks", "; comment\r\n\r\n   ; indented\r\n\"A\"=\"x\"\r\n", u"A",
+                  RegistryValue::String(u"x")},
+        ParseCase{"CommentedValue", ";\"A\"=\"x\"\r\n", u"A", std::nullopt},
+        ParseCase{"LfOnly", "\"A\"=\"x\"\n\"B\"=\"y\"\n", u"B", RegistryValue::String(u"y")},
+        ParseCase{"LastWins", "\"A\"=\"1\"\r\n\"a\"=\"2\"\r\n", u"A", RegistryValue::String(u"2")},
+        ParseCase{"DeleteValue", "\"A\"=\"1\"\r\n\"A\"=-\r\n", u"A", std::nullopt},
+        ParseCase{"Utf8", "\"A\"=\"M\xc3\xbcller\"\r\n", u"A",
+                  RegistryValue::String(u"M\u00fcller")},
+        ParseCase{"Unterminated", "\"A\"=\"abc\r\n", u"A", std::nullopt},
+        ParseCase{"Garbage", "A=1\r\nnonsense\r\n\"B\"=\"ok\"\r\n", u"B",
+                  RegistryValue::String(u"ok")}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(RegistryFile, HeadersAndKeys) {
+  MemoryRegistry m;
+  EXPECT_FALSE(m.ImportBytes("[HKEY_LOCAL_MACHINE\\X]\r\n\"A\"=\"1\"\r\n"));
+  EXPECT_FALSE(m.KeyExists(u"HKLM\\X"));
+  EXPECT_FALSE(m.ImportBytes(""));
+  EXPECT_FALSE(m.ImportBytes("Windows Registry Editor Version 4.00\r\n"));
+  EXPECT_TRUE(
+      m.ImportBytes("\r\n  REGEDIT4\r\n\r\n[hkey_local_machine\\Software\\X]\r\n\"A\"=\"1\"\r\n"));
+  EXPECT_EQ(m.FindValue(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\x", u"a"), RegistryValue::String(u"1"));
+  // A value before any key line, and values below an unknown root, go nowhere.
+  EXPECT_TRUE(m.ImportBytes(std::string(kHeader) +
+                            "\"B\"=\"1\"\r\n[HKEY_NOWHERE\\X]\r\n\"C\"=\"1\"\r\n[HKLM\\Y]\r\n"));
+  EXPECT_TRUE(m.KeyExists(u"HKLM\\Y"));
+  EXPECT_TRUE(m.KeyExists(u"HKLM\\Software\\X"));
+  // Deleting a key deletes what is below it.
+  EXPECT_TRUE(m.ImportBytes(std::string(kHeader) + "[-HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n"));
+  EXPECT_FALSE(m.KeyExists(u"HKLM\\Software\\X"));
+  EXPECT_TRUE(m.KeyExists(u"HKLM\\Y"));
+}
+
+TEST(RegistryFile, Utf16WithByteOrderMark) {
+  const std::u16string text =
+      u"Windows Registry Editor Version 5.00\r\n\r\n"
+      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmont\\Test]\r\n"
+      u"\"Path\"=\"C:\\\\Logs\\\\\u00c5se\"\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (auto b : Utf16(text, false)) bytes += static_cast<char>(b);
+  MemoryRegistry m;
+  ASSERT_TRUE(m.ImportBytes(bytes));
+  EXPECT_EQ(m.FindValue(kKey, u"Path"), RegistryValue::String(u"C:\\Logs\\\u00c5se"));
+}
+
+TEST(RegistryFile, Utf8ByteOrderMarkAndWindows1252) {
+  MemoryRegistry m;
+  ASSERT_TRUE(m.ImportBytes(std::string("\xEF\xBB\xBF") + kHeader +
+                            "[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=\"1\"\r\n"));
+  EXPECT_EQ(m.FindValue(kKey, u"A"), RegistryValue::String(u"1"));
+  ASSERT_TRUE(m.ImportBytes(
+      "REGEDIT4\r\n[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"B\"=\"M\xfcller \x80\"\r\n"));
+  EXPECT_EQ(m.FindValue(kKey, u"B"), RegistryValue::String(u"M\u00fcller \u20ac"));
+}
+
+TEST(RegistryFile, Regedit4HexTextIsAnsi) {
+  MemoryRegistry m;
+  ASSERT_TRUE(m.ImportBytes(
+      "REGEDIT4\r\n\r\n[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=hex(2):25,54,25,00\r\n"));
+  EXPECT_EQ(m.FindValue(kKey, u"A"), RegistryValue::ExpandString(u"%T%"));
+}
+
+TEST(RegistryFile, ParseRegistryFileOnText) {
+  MemoryRegistry m;
+  EXPECT_TRUE(tarn::ParseRegistryFile(
+      u"Windows Registry Editor Version 5.00\n[HKLM\\SOFTWARE\\Quillmont\\Test]\n@=\"x\"\n", m));
+  EXPECT_EQ(m.FindValue(kKey, u""), RegistryValue::String(u"x"));
+}
+
+// ---- Registry file backends ----
+
+class RegistryFileBackend : public ::testing::Test {
+ protected:
+  void TearDown() override { fs::remove_all(dir); }
+  fs::path dir = TempDir("file");
+  fs::path file = dir / "settings.reg";
+};
+
+TEST_F(RegistryFileBackend, ReadsTheFileAndItsLaterEdits) {
+  ScopedRegistryBackend scope(tarn::MakeRegistryFileBackend(file));
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");  // no file yet
+
+  WriteFile(file, std::string(kHeader) + "[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=\"1\"\r\n");
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"1");
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"1");  // from the cache
+
+  WriteFile(file, std::string(kHeader) + "[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=\"22\"\r\n");
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"22");
+
+  WriteFile(file, "not a registry file\r\n");
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
+
+  fs::remove(file);
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
+}
+
+TEST_F(RegistryFileBackend, ExampleFileSwitchesTheLogOn) {
+  ScopedRegistryBackend scope(
+      tarn::MakeRegistryFileBackend(fs::path(TARN_SOURCE_DIR) / "examples/registry/debug-log.reg"));
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Interfaces\\Upload\\Debug\\", u"WriteDebugLog"), u"1");
+  EXPECT_NE(Read(u"SOFTWARE\\Quillmont\\Interfaces\\Upload\\Debug\\", u"DebugLogPath"), u"");
+}
+
+TEST_F(RegistryFileBackend, SystemDefaultFollowsTheEnvironmentVariable) {
+  ScopedRegistryBackend scope(nullptr);  // the system default
+  const char* saved = std::getenv("TARNINTR_REGISTRY");
+  const std::string saved_value = saved ? saved : "";
+
+  ::unsetenv("TARNINTR_REGISTRY");
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
+
+  WriteFile(file, std::string(kHeader) + "[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=\"env\"\r\n");
+  ::setenv("TARNINTR_REGISTRY", file.c_str(), 1);
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"env");
+
+  ::setenv("TARNINTR_REGISTRY", (dir / "missing.reg").c_str(), 1);
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
+
+  if (saved)
+    ::setenv("TARNINTR_REGISTRY", saved_value.c_str(), 1);
+  else
+    ::unsetenv("TARNINTR_REGISTRY");
+}
+
+}  // namespace

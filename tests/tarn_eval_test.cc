@@ -1,0 +1,136 @@
+// The tarn-eval command line is a contract: options, JSON lines and exit
+// codes. These tests run the built tool.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace {
+
+using nlohmann::json;
+
+struct ToolRun {
+  int status;
+  std::string out;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+ToolRun Tool(const std::vector<std::string>& args) {
+  std::string cmd = TARN_EVAL_PATH;
+  for (const auto& a : args) cmd += " " + Quote(a);
+  cmd += " 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  while (std::size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  int status = pclose(p);
+  return {WEXITSTATUS(status), out};
+}
+
+std::vector<json> Lines(const std::string& out) {
+  std::vector<json> lines;
+  std::size_t start = 0;
+  for (std::size_t nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1)
+    lines.push_back(json::parse(out.substr(start, nl - start)));
+  return lines;
+}
+
+TEST(TarnEval, VersionPrintsRelease) {
+  ToolRun r = Tool({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "01.01.0009\n");
+}
+
+TEST(TarnEval, BlankExpressionGivesNullResult) {
+  ToolRun r = Tool({"--json", "-e", "   "});
+  ASSERT_EQ(r.status, 0);
+  auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["expression"], "");
+  EXPECT_TRUE(lines[0]["result"].is_null());
+  EXPECT_EQ(lines[0]["fields"], 0);
+  EXPECT_TRUE(lines[0]["reports"].empty());
+}
+
+TEST(TarnEval, HostFieldComesBackItself) {
+  ToolRun r = Tool({"--json", "-f", "Field1=Long:41", "-e", "field1"});
+  ASSERT_EQ(r.status, 0);
+  auto line = Lines(r.out).at(0);
+  EXPECT_EQ(line["result"]["Name"], "Field1");
+  EXPECT_EQ(line["result"]["DataType"], "Long");
+  EXPECT_EQ(line["result"]["kind"], "Long");
+  EXPECT_EQ(line["result"]["text"], "41");
+  EXPECT_EQ(line["fields"], 1);
+}
+
+TEST(TarnEval, ErrorFieldSetsExitStatusOne) {
+  ToolRun r = Tool({"--json", "-e", "1 )"});
+  EXPECT_EQ(r.status, 1);
+  auto line = Lines(r.out).at(0);
+  EXPECT_EQ(line["result"]["Name"], "Error");
+  EXPECT_EQ(line["result"]["DataType"], "Boolean");
+  EXPECT_EQ(line["result"]["text"], "False");
+}
+
+TEST(TarnEval, ExpressionsRunInOrderOnOneHost) {
+  ToolRun r = Tool({"--json", "-f", "Field1=Long:41", "-e", "Field1 + 1", "2 * (3 + 4)", "1 / 0"});
+  ASSERT_EQ(r.status, 0);
+  auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0]["result"]["Name"], "Autodf3");
+  EXPECT_EQ(lines[0]["result"]["text"], "42");
+  EXPECT_EQ(lines[0]["fields"], 1);
+  EXPECT_EQ(lines[1]["result"]["text"], "14");
+  EXPECT_TRUE(lines[2]["result"].is_null());
+  ASSERT_EQ(lines[2]["reports"].size(), 1u);
+  EXPECT_EQ(lines[2]["reports"][0]["message"], "Error: -2147220981 - Division by zero");
+  EXPECT_EQ(lines[2]["reports"][0]["procedure"], "EvaluateExpression");
+  EXPECT_EQ(lines[2]["reports"][0]["number"], 150100);
+}
+
+TEST(TarnEval, FieldValuesConvertByTheirTypeWord) {
+  ToolRun r = Tool({"--json", "-f", "D=Date:1/5/2024 13:45:10", "-f", "E=Date:January 5, 2024", "-f",
+                "S=Single:2.5", "-f", "B=Boolean:true", "-f", "X=Custom:abc", "-f", "N=Long",
+                "-e", "D", "E", "S", "B", "X", "N"});
+  ASSERT_EQ(r.status, 0);
+  auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0]["result"]["text"], "1/5/2024 1:45:10 PM");
+  EXPECT_EQ(lines[1]["result"]["text"], "1/5/2024");
+  EXPECT_EQ(lines[2]["result"]["kind"], "Single");
+  EXPECT_EQ(lines[3]["result"]["text"], "True");
+  EXPECT_EQ(lines[4]["result"]["kind"], "String");
+  EXPECT_EQ(lines[5]["result"]["kind"], "Empty");
+}
+
+TEST(TarnEval, UsageErrorsExitWithTwo) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"},
+                                        {"-f", "Field1=Long:abc", "-e", "1"},
+                                        {"-f", "Field1", "-e", "1"},
+                                        {"--fields", "/nonexistent.json"}}) {
+    EXPECT_EQ(Tool(args).status, 2) << args[0];
+  }
+}
+
+TEST(TarnEval, FileGivesOneTextThatMaySpanLines) {
+  char path[] = "/tmp/tarn-eval-XXXXXX";
+  int fd = mkstemp(path);
+  const std::string text = "IF 0 THEN\r\n2\r\nELSE\r\n3\r\nEND IF";
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+  ToolRun r = Tool({"--json", "--file", path});
+  unlink(path);
+  EXPECT_EQ(Lines(r.out).at(0)["result"]["text"], "3");
+}
+
+}  // namespace
