@@ -7,7 +7,9 @@ namespace tarn {
 using detail::EqualsIgnoreCase;
 
 DataField::DataField(std::u16string name, std::u16string data_type, Variant data)
-    : name_(std::move(name)), data_type_(std::move(data_type)), data_(std::move(data)) {}
+    : name_(std::move(name)), data_type_(std::move(data_type)), data_(std::move(data)) {
+  native_kind_ = kNativeKind;
+}
 
 namespace {
 // Member names as automation matches them: without regard to letter case.

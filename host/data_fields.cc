@@ -90,7 +90,7 @@ Variant InnerCollection::Invoke(std::u16string_view member, CallKind, std::span<
   RaiseNoMember(member);
 }
 
-DataFields::DataFields() : impl_(std::make_unique<Impl>()) {}
+DataFields::DataFields() : impl_(std::make_unique<Impl>()) { native_kind_ = kNativeKind; }
 
 DataFields::~DataFields() {
   if (impl_->inner) static_cast<InnerCollection*>(impl_->inner.get())->Detach();

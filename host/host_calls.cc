@@ -1,17 +1,27 @@
+// Calls on host components. The library's own DataFields and DataField are
+// called directly (the same members, without the late-bound dispatch); any
+// other object is reached by member name.
 #include "host/host_calls.h"
 
 #include <array>
 
+#include "platform/class_table.h"
 #include "tarn/convert.h"
+#include "tarn/host.h"
 
 namespace tarn::detail {
 
-ObjectRef AsObject(const Variant& v) {
-  if (!v.is_object()) Raise(err::kTypeMismatch);
-  return v.object();
+namespace {
+DataFields* NativeFields(const ObjectRef& o) noexcept {
+  return o && o->native_kind() == DataFields::kNativeKind ? static_cast<DataFields*>(o.get())
+                                                          : nullptr;
 }
 
-namespace {
+DataField* NativeField(const ObjectRef& o) noexcept {
+  return o && o->native_kind() == DataField::kNativeKind ? static_cast<DataField*>(o.get())
+                                                         : nullptr;
+}
+
 Variant CallWithKey(const ObjectRef& obj, std::u16string_view member, std::u16string& key) {
   Variant k(std::move(key));
   std::array<Arg, 1> a{Arg::ByRef(k)};
@@ -24,41 +34,109 @@ Variant CallWithKey(const ObjectRef& obj, std::u16string_view member, std::u16st
   } restore{k, key};
   return Call(obj, member, a);
 }
+
+ObjectRef NativeItem(DataFields& fields, std::u16string_view key) {
+  ObjectRef r = fields.Find(key);
+  if (!r) Raise(err::kInvalidProcedureCall);
+  return r;
+}
 }  // namespace
 
+ObjectRef NewDataField() {
+  thread_local FactoryCache cache;
+  return CreateObjectCached(kDataFieldProgId, cache);
+}
+
+ObjectRef AsObject(const Variant& v) {
+  if (!v.is_object()) Raise(err::kTypeMismatch);
+  return v.object();
+}
+
 ObjectRef FieldsItem(const ObjectRef& fields, std::u16string& key) {
+  if (DataFields* f = NativeFields(fields)) return NativeItem(*f, key);
   return AsObject(CallWithKey(fields, u"Item", key));
 }
 
 ObjectRef FieldsMColItem(const ObjectRef& fields, std::u16string& key) {
+  if (DataFields* f = NativeFields(fields)) return NativeItem(*f, key);
   ObjectRef col = AsObject(Get(fields, u"mCol"));
   return AsObject(CallWithKey(col, u"Item", key));
 }
 
 bool FieldsExists(const ObjectRef& fields, std::u16string& key) {
+  if (DataFields* f = NativeFields(fields)) return f->Exists(key);
   Variant r = CallWithKey(fields, u"Exists", key);
   if (r.is_null()) return false;
   return CBool(r);
 }
 
 std::int16_t FieldsAddObject(const ObjectRef& fields, const ObjectRef& field) {
-  Variant f(field);
-  std::array<Arg, 1> a{Arg::ByRef(f)};
+  DataFields* f = NativeFields(fields);
+  if (DataField* df = NativeField(field); f && df) return f->Add(field, df->name()) ? 0 : 457;
+  Variant v(field);
+  std::array<Arg, 1> a{Arg::ByRef(v)};
   return CInt(Call(fields, u"AddObject", a));
 }
 
-void FieldsRemove(const ObjectRef& fields, std::u16string& key) { CallWithKey(fields, u"Remove", key); }
+void FieldsRemove(const ObjectRef& fields, std::u16string& key) {
+  if (DataFields* f = NativeFields(fields)) {
+    if (!f->Erase(key)) Raise(err::kInvalidProcedureCall);
+    return;
+  }
+  CallWithKey(fields, u"Remove", key);
+}
 
-Variant FieldData(const ObjectRef& field) { return Get(field, u"Data"); }
+Variant FieldData(const ObjectRef& field) {
+  if (DataField* df = NativeField(field)) return df->data();
+  return Get(field, u"Data");
+}
 
-Variant FieldValue(const ObjectRef& field) { return DefaultValue(Variant(field)); }
+Variant FieldValue(const ObjectRef& field) {
+  if (DataField* df = NativeField(field))
+    return df->data().is_object() ? DefaultValue(df->data()) : df->data();
+  return DefaultValue(Variant(field));
+}
 
-std::u16string FieldDataType(const ObjectRef& field) { return CStr(Get(field, u"DataType")); }
+std::u16string FieldDataType(const ObjectRef& field) {
+  if (DataField* df = NativeField(field)) return df->data_type();
+  return CStr(Get(field, u"DataType"));
+}
 
-std::u16string FieldName(const ObjectRef& field) { return CStr(Get(field, u"Name")); }
+bool FieldDataTypeIs(const ObjectRef& field, std::u16string_view word) {
+  if (DataField* df = NativeField(field)) return df->data_type() == word;
+  return CStr(Get(field, u"DataType")) == word;
+}
+
+std::u16string FieldName(const ObjectRef& field) {
+  if (DataField* df = NativeField(field)) return df->name();
+  return CStr(Get(field, u"Name"));
+}
 
 void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant& value) {
+  if (DataField* df = NativeField(field)) {
+    if (member == u"Data") {
+      df->set_data(value.is_object() ? DefaultValue(value) : value);
+      return;
+    }
+    std::u16string text = value.is_string() ? value.string() : CStr(value);
+    if (member == u"Name") df->set_name(std::move(text));
+    else if (member == u"DataType") df->set_data_type(std::move(text));
+    else if (member == u"DataClass") df->set_data_class(std::move(text));
+    else RaiseNoMember(member);
+    return;
+  }
   Let(field, member, value);
+}
+
+void FieldSetText(const ObjectRef& field, std::u16string_view member, std::u16string text) {
+  if (DataField* df = NativeField(field)) {
+    if (member == u"Name") df->set_name(std::move(text));
+    else if (member == u"DataType") df->set_data_type(std::move(text));
+    else if (member == u"DataClass") df->set_data_class(std::move(text));
+    else RaiseNoMember(member);
+    return;
+  }
+  Let(field, member, Variant(std::move(text)));
 }
 
 }  // namespace tarn::detail

@@ -12,6 +12,10 @@ namespace tarn::detail {
 // A member result that must be an object reference (else type mismatch).
 ObjectRef AsObject(const Variant& v);
 
+// A new data field from "ZellDFld.DataField", through a per-thread cache of
+// its factory.
+ObjectRef NewDataField();
+
 // DataFields collection.
 ObjectRef FieldsItem(const ObjectRef& fields, std::u16string& key);
 ObjectRef FieldsMColItem(const ObjectRef& fields, std::u16string& key);
@@ -23,7 +27,10 @@ void FieldsRemove(const ObjectRef& fields, std::u16string& key);
 Variant FieldData(const ObjectRef& field);
 Variant FieldValue(const ObjectRef& field);  // the default member
 std::u16string FieldDataType(const ObjectRef& field);
+bool FieldDataTypeIs(const ObjectRef& field, std::u16string_view word);
 std::u16string FieldName(const ObjectRef& field);
 void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant& value);
+// Assigns a text property (Name, DataType, DataClass).
+void FieldSetText(const ObjectRef& field, std::u16string_view member, std::u16string text);
 
 }  // namespace tarn::detail

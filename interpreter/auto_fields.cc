@@ -4,8 +4,11 @@
 // interpreter keeps only its name, in the list of names in use and in the
 // hold-table row of the instance that made it, and the entry point's
 // clean-up removes the field and frees the name when that instance ends.
+#include <charconv>
+
 #include "host/host_calls.h"
 #include "interpreter/interpreter_core.h"
+#include "platform/number_text.h"
 #include "platform/text.h"
 #include "support/text_tools.h"
 #include "tarn/convert.h"
@@ -58,12 +61,24 @@ std::u16string InterpreterCore::RemoveDateDelimiters(std::u16string_view text) {
 namespace {
 // The frame every constructor shares: a new field under a new name, its
 // properties assigned in the order given, then added to the collection.
+//
+// A name whose field never reached the collection is freed again, so that
+// a text that fails the same way on every call cannot use up the names.
 template <class Assign>
 std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
-  ObjectRef field = CreateObject(kDataFieldProgId);
-  FieldLet(field, u"Name", core.GetNewDataFieldName());
-  assign(field);
-  if (FieldsAddObject(core.mobjDataFields, field) != 0) return {};
+  ObjectRef field = NewDataField();
+  const std::u16string name = core.GetNewDataFieldName();
+  try {
+    FieldSetText(field, u"Name", name);
+    assign(field);
+    if (FieldsAddObject(core.mobjDataFields, field) != 0) {
+      if (!name.empty()) core.RemoveAutoDataFieldNameFromList(name);
+      return {};
+    }
+  } catch (...) {
+    if (!name.empty()) core.RemoveAutoDataFieldNameFromList(name);
+    throw;
+  }
   return FieldName(field);
 }
 }  // namespace
@@ -71,9 +86,9 @@ std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
 std::u16string InterpreterCore::CreateStringDataField(std::u16string& strWord) {
   return Guarded(u"CreateStringDataField", std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
-      FieldLet(f, u"DataType", u"String");
+      FieldSetText(f, u"DataType", u"String");
       FieldLet(f, u"Data", RemoveStringDelimiters(TrimSpaces(strWord)));
-      FieldLet(f, u"DataClass", u"Auto");
+      FieldSetText(f, u"DataClass", u"Auto");
     });
   });
 }
@@ -81,8 +96,8 @@ std::u16string InterpreterCore::CreateStringDataField(std::u16string& strWord) {
 std::u16string InterpreterCore::CreateOperatorDataField(std::u16string& strWord) {
   return Guarded(u"CreateOperatorDataField", std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
-      FieldLet(f, u"DataType", u"Operator");
-      FieldLet(f, u"DataClass", u"Auto");
+      FieldSetText(f, u"DataType", u"Operator");
+      FieldSetText(f, u"DataClass", u"Auto");
       FieldLet(f, u"Data", RemoveStringDelimiters(TrimSpaces(strWord)));
     });
   });
@@ -91,15 +106,18 @@ std::u16string InterpreterCore::CreateOperatorDataField(std::u16string& strWord)
 std::u16string InterpreterCore::CreateNumericDataField(std::u16string& strWord) {
   return Guarded(u"CreateNumericDataField", std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
-      FieldLet(f, u"DataClass", u"Auto");
-      const Variant word(strWord);
-      const double d = CDbl(word);
-      if (d != static_cast<double>(CLng(d))) {
-        FieldLet(f, u"DataType", u"Double");
+      FieldSetText(f, u"DataClass", u"Auto");
+      // The word is read once; its Long form is the rounded Double.
+      const std::optional<double> parsed = ParseNumber(strWord);
+      if (!parsed) Raise(err::kTypeMismatch);
+      const double d = *parsed;
+      const std::int32_t l = CLng(d);
+      if (d != static_cast<double>(l)) {
+        FieldSetText(f, u"DataType", u"Double");
         FieldLet(f, u"Data", d);
       } else {
-        FieldLet(f, u"DataType", u"Long");
-        FieldLet(f, u"Data", CLng(word));
+        FieldSetText(f, u"DataType", u"Long");
+        FieldLet(f, u"Data", l);
       }
     });
   });
@@ -108,8 +126,8 @@ std::u16string InterpreterCore::CreateNumericDataField(std::u16string& strWord) 
 std::u16string InterpreterCore::CreateDateDataField(std::u16string& strWord) {
   return Guarded(u"CreateDateDataField", std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
-      FieldLet(f, u"DataType", u"Date");
-      FieldLet(f, u"DataClass", u"Auto");
+      FieldSetText(f, u"DataType", u"Date");
+      FieldSetText(f, u"DataClass", u"Auto");
       FieldLet(f, u"Data", CDate(Variant(RemoveDateDelimiters(strWord))));
     });
   });
@@ -120,40 +138,40 @@ std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varVal
     return MakeField(*this, [&](const ObjectRef& f) {
       switch (varValue.kind()) {
         case Kind::String:
-          FieldLet(f, u"DataType", u"String");
+          FieldSetText(f, u"DataType", u"String");
           FieldLet(f, u"Data", RemoveStringDelimiters(CStr(varValue)));
           break;
         case Kind::Long:
-          FieldLet(f, u"DataType", u"Long");
+          FieldSetText(f, u"DataType", u"Long");
           FieldLet(f, u"Data", CLng(varValue));
           break;
         case Kind::Integer:
-          FieldLet(f, u"DataType", u"Integer");
+          FieldSetText(f, u"DataType", u"Integer");
           FieldLet(f, u"Data", CInt(varValue));
           break;
         case Kind::Boolean:
-          FieldLet(f, u"DataType", u"Boolean");
+          FieldSetText(f, u"DataType", u"Boolean");
           FieldLet(f, u"Data", CBool(varValue));
           break;
         case Kind::Single:
-          FieldLet(f, u"DataType", u"Single");
+          FieldSetText(f, u"DataType", u"Single");
           FieldLet(f, u"Data", CSng(varValue));
           break;
         case Kind::Double:
-          FieldLet(f, u"DataType", u"Double");
+          FieldSetText(f, u"DataType", u"Double");
           FieldLet(f, u"Data", CDbl(varValue));
           break;
         case Kind::Date:
           // A computed date makes a round trip through its text.
-          FieldLet(f, u"DataType", u"Date");
+          FieldSetText(f, u"DataType", u"Date");
           FieldLet(f, u"Data", CDate(Variant(RemoveDateDelimiters(CStr(varValue)))));
           break;
         default:
-          FieldLet(f, u"DataType", u"Variant");
+          FieldSetText(f, u"DataType", u"Variant");
           FieldLet(f, u"Data", varValue);
           break;
       }
-      FieldLet(f, u"DataClass", u"Auto");
+      FieldSetText(f, u"DataClass", u"Auto");
     });
   });
 }
@@ -170,11 +188,15 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
         list.resize(static_cast<std::size_t>(mintAutoDataFieldNamePtr) + kArrayGrowth + 1);
       }
       const auto ptr = static_cast<std::size_t>(mintAutoDataFieldNamePtr);
-      const std::u16string previous = ptr == 0 ? ProperCase(u"AUTODF0") : list[ptr - 1];
-      const std::u16string_view prev(previous);
+      static const std::u16string seed = ProperCase(u"AUTODF0");
+      const std::u16string_view prev = ptr == 0 ? std::u16string_view(seed) : list[ptr - 1];
       const int n = Checked16(NameNumber(prev.substr(std::min<std::size_t>(6, prev.size()))) + 1);
-      list[ptr] = ProperCase(prev.substr(0, 6)) + Widen(std::to_string(n));
-      if (!IsDataField(list[ptr])) return list[ptr];
+      std::u16string& name = list[ptr];
+      ProperCaseInto(prev.substr(0, std::min<std::size_t>(6, prev.size())), name);
+      char digits[8];
+      const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+      name.append(digits, end);
+      if (!IsDataField(name)) return name;
     }
   });
 }

@@ -36,7 +36,9 @@ std::int16_t InterpreterCore::AddInstance(const std::u16string& strExpression) {
     if (index >= mobjStack.size()) GrowTo(mobjStack, index + kArrayGrowth);
     mstrExpression[index] = TrimSpaces(strExpression);
     mintExpressionPtr[index] = 0;
-    mobjStack[index] = std::make_unique<Stack>();
+    // A fresh stack for the instance; an emptied old one serves as well.
+    if (mobjStack[index]) mobjStack[index]->EmptyStack();
+    else mobjStack[index] = std::make_unique<Stack>();
     return mintInstance;
   });
 }
@@ -44,6 +46,16 @@ std::int16_t InterpreterCore::AddInstance(const std::u16string& strExpression) {
 char16_t InterpreterCore::GetNextChar(std::int16_t intInstance) {
   if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mintExpressionPtr.size())
     return kEndOfText;  // no slot: subscript out of range, not reported
+  {
+    // The common case, read inside the text.
+    std::int16_t& ptr = mintExpressionPtr[static_cast<std::size_t>(intInstance)];
+    const std::u16string& text = mstrExpression[static_cast<std::size_t>(intInstance)];
+    if (ptr >= 0 && ptr < kMaxPosition) {
+      ++ptr;
+      return static_cast<std::size_t>(ptr) <= text.size() ? text[static_cast<std::size_t>(ptr) - 1]
+                                                          : kEndOfText;
+    }
+  }
   return Guarded(u"GetNextChar", kEndOfText, [&]() -> char16_t {
     const auto index = static_cast<std::size_t>(intInstance);
     std::int16_t& ptr = mintExpressionPtr[index];

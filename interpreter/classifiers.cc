@@ -35,6 +35,8 @@ bool InterpreterCore::AddDelimiter(std::u16string_view strList) {
   try {
     mstrDelimiterList += u", ";
     mstrDelimiterList += strList;
+    for (char16_t c : mstrDelimiterList)
+      if (c < 128) delimiter_chars_[c] = true;
     return true;
   } catch (...) {
     return false;
@@ -46,6 +48,11 @@ bool InterpreterCore::IsFunction(std::u16string_view strWord) {
     std::u16string_view w = TrimSpaces(strWord);
     return !w.empty() && mstrFunctionListUpper.find(UpperCase(w)) != std::u16string::npos;
   });
+}
+
+bool InterpreterCore::IsDelimiterChar(char16_t c) {
+  // One character trims to itself, or to the empty text (in every list).
+  return c == u' ' || (c < 128 && delimiter_chars_[c]);
 }
 
 bool InterpreterCore::IsDelimiter(std::u16string_view strChar) {
@@ -83,7 +90,8 @@ bool InterpreterCore::IsDateLiteral(std::u16string_view strWord) {
 
 bool InterpreterCore::IsDataField(std::u16string_view strName) noexcept {
   try {
-    std::u16string name = ProperCase(strName);
+    thread_local std::u16string name;  // reused: asked for every word
+    ProperCaseInto(strName, name);
     return FieldsExists(mobjDataFields, name);
   } catch (...) {
     return false;  // any failure of the host's collection counts as "no such field"

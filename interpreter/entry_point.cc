@@ -7,6 +7,7 @@
 // "Error" data field instead of reaching the host.
 #include "host/host_calls.h"
 #include "interpreter/interpreter_core.h"
+#include "platform/number_text.h"
 #include "platform/text.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
@@ -53,7 +54,7 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
           PushHeld(CreateStringDataField(word), intInstance);
         } else if (IsDateLiteral(word)) {
           PushHeld(CreateDateDataField(word), intInstance);
-        } else if (IsNumeric(Variant(word))) {
+        } else if (ParseNumber(word)) {
           PushHeld(CreateNumericDataField(word), intInstance);
         } else if (IsDataField(word)) {
           StackOf(intInstance).Push(FieldsItem(mobjDataFields, word));
@@ -118,9 +119,9 @@ void InterpreterCore::CleanUp(std::int16_t intInstance) noexcept {
 
 ObjectRef InterpreterCore::MakeErrorField() noexcept {
   try {
-    ObjectRef field = CreateObject(kDataFieldProgId);
-    FieldLet(field, u"Name", u"Error");
-    FieldLet(field, u"DataType", u"Boolean");
+    ObjectRef field = NewDataField();
+    FieldSetText(field, u"Name", u"Error");
+    FieldSetText(field, u"DataType", u"Boolean");
     FieldLet(field, u"Data", false);
     return field;
   } catch (...) {

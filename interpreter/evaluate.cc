@@ -65,7 +65,7 @@ Variant CompareResult(std::optional<int> c, bool (*test)(int)) {
   return test(*c);
 }
 
-Variant TextOf(const Variant& v) { return v.is_null() ? std::u16string() : CStr(v); }
+std::u16string TextOf(const Variant& v) { return v.is_null() ? std::u16string() : CStr(v); }
 
 Variant ApplyOperator(std::u16string_view op, const Variant& l, const Variant& r) {
   if (op == u"<") return CompareResult(Compare(l, r), [](int c) { return c < 0; });
@@ -82,8 +82,10 @@ Variant ApplyOperator(std::u16string_view op, const Variant& l, const Variant& r
     return op == u"/" ? Divide(l, r) : IntDivide(l, r);
   }
   if (op == u"&") {
-    if (l.is_string() && r.is_string()) return l.string() + r.string();
-    return CStr(TextOf(l)) + CStr(TextOf(r));
+    // Not a text: joined as the text it converts to.
+    std::u16string joined = l.is_string() ? l.string() : TextOf(l);
+    joined += r.is_string() ? r.string() : TextOf(r);
+    return joined;
   }
   InterpreterCore::RaiseOwn(code::kInvalidProcedureCall, kProc);
 }
@@ -109,7 +111,7 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
         stack.Push(right);  // the "(" itself is dropped
         return result;
       }
-      if (FieldDataType(op) != u"Operator") {
+      if (!FieldDataTypeIs(op, u"Operator")) {
         op_text.clear();
         continue;
       }

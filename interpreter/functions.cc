@@ -42,7 +42,7 @@ static void PushResult(InterpreterCore& core, const std::u16string& text, std::i
 // Format -> FORMAT field "," format | FORMAT "(" field "," format ")"
 bool InterpreterCore::PerformFormat(std::int16_t intInstance) {
   return Guarded(u"PerformFormat", false, [&] {
-    ObjectRef objDataField = CreateObject(kDataFieldProgId);  // placeholder
+    ObjectRef objDataField = NewDataField();  // placeholder
     std::u16string strFormat;
     GetFormatArguments(intInstance, objDataField, strFormat);
     PushResult(*this, Format(FieldData(objDataField), strFormat, 1, 1), intInstance);
@@ -71,7 +71,7 @@ bool InterpreterCore::GetFormatArguments(std::int16_t intInstance, ObjectRef& ob
 // Replace -> REPLACE field "," find "," replacement ["," start ["," count ["," compare]]]
 bool InterpreterCore::PerformReplace(std::int16_t intInstance) {
   return Guarded(u"PerformReplace", false, [&] {
-    ObjectRef objDataField = CreateObject(kDataFieldProgId);  // placeholder
+    ObjectRef objDataField = NewDataField();  // placeholder
     std::u16string strFind, strReplace;
     std::int32_t lngStart = 1, lngCount = -1, lngCompare = -1;
     GetReplaceArguments(intInstance, objDataField, strFind, strReplace, lngStart, lngCount,

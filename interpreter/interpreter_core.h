@@ -78,6 +78,7 @@ class InterpreterCore {
   bool AddDelimiter(std::u16string_view strList);
   bool IsFunction(std::u16string_view strWord);
   bool IsDelimiter(std::u16string_view strChar);
+  bool IsDelimiterChar(char16_t c);  // IsDelimiter of one character
   bool IsOperator(std::u16string_view strWord);
   bool IsOperatorChar(int c);  // IsOperator of one character (or the empty text)
   bool IsStringLiteral(std::u16string_view strWord);
@@ -153,7 +154,8 @@ class InterpreterCore {
  private:
   void CleanUp(std::int16_t intInstance) noexcept;
   ObjectRef MakeErrorField() noexcept;
-  bool operator_chars_[128] = {};  // characters of the operator list
+  bool operator_chars_[128] = {};   // characters of the operator list
+  bool delimiter_chars_[128] = {};  // characters of the delimiter list
 };
 
 // The HL7 text of FormatHL7DateTime's six values; writes "/" into an empty

@@ -28,7 +28,7 @@ std::u16string InterpreterCore::GetNextWord(std::int16_t intInstance) {
       } else if (ch == u'#') {
         literal = GetLiteralDate(intInstance);
         c = kLiteral;
-      } else if (IsDelimiter(std::u16string_view(&ch, 1))) {
+      } else if (IsDelimiterChar(ch)) {
         done = !TrimSpaces(acc).empty();  // leading spaces are skipped
       } else if (ch == u'\n') {
         done = true;

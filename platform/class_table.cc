@@ -1,9 +1,11 @@
 // The process-wide class table: programmatic identifiers and the factories
 // that create their objects. It is the one piece of state shared by all
 // threads, so it takes a lock.
+#include <atomic>
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/class_table.h"
 #include "platform/text.h"
 #include "tarn/object.h"
 
@@ -12,6 +14,7 @@ namespace tarn {
 namespace {
 struct ClassTable {
   std::mutex mutex;
+  std::atomic<std::uint64_t> generation{0};  // bumped on every change
   std::unordered_map<std::u16string, ClassFactory> factories;  // key upper-cased
 };
 
@@ -25,12 +28,15 @@ void RegisterClass(std::u16string_view progid, ClassFactory factory) {
   auto& t = Table();
   std::lock_guard lock(t.mutex);
   t.factories[detail::UpperCase(progid)] = std::move(factory);
+  t.generation.fetch_add(1, std::memory_order_release);
 }
 
 bool UnregisterClass(std::u16string_view progid) {
   auto& t = Table();
   std::lock_guard lock(t.mutex);
-  return t.factories.erase(detail::UpperCase(progid)) > 0;
+  const bool erased = t.factories.erase(detail::UpperCase(progid)) > 0;
+  t.generation.fetch_add(1, std::memory_order_release);
+  return erased;
 }
 
 bool IsClassRegistered(std::u16string_view progid) {
@@ -52,5 +58,24 @@ ObjectRef CreateObject(std::u16string_view progid) {
   if (!obj) Raise(err::kCannotCreateObject);
   return obj;
 }
+
+namespace detail {
+
+ObjectRef CreateObjectCached(std::u16string_view progid, FactoryCache& cache) {
+  auto& t = Table();
+  const std::uint64_t now = t.generation.load(std::memory_order_acquire);
+  if (cache.generation != now) {
+    std::lock_guard lock(t.mutex);
+    auto it = t.factories.find(UpperCase(progid));
+    cache.factory = it != t.factories.end() ? it->second : ClassFactory();
+    cache.generation = t.generation.load(std::memory_order_relaxed);
+  }
+  if (!cache.factory) Raise(err::kCannotCreateObject);
+  ObjectRef obj = cache.factory();
+  if (!obj) Raise(err::kCannotCreateObject);
+  return obj;
+}
+
+}  // namespace detail
 
 }  // namespace tarn

@@ -24,6 +24,7 @@ bool StartsWithIgnoreCase(std::u16string_view s, std::size_t i, std::u16string_v
 
 // Length of an AM/PM token at `i` (0 when none): "AM/PM", "A/P", "AMPM".
 std::size_t AmPmTokenLength(std::u16string_view s, std::size_t i) {
+  if (s[i] != u'a' && s[i] != u'A') return 0;
   if (StartsWithIgnoreCase(s, i, u"am/pm")) return 5;
   if (StartsWithIgnoreCase(s, i, u"ampm")) return 4;
   if (StartsWithIgnoreCase(s, i, u"a/p")) return 3;

@@ -7,22 +7,15 @@
 
 namespace tarn::detail {
 
-std::u16string_view TrimSpaces(std::u16string_view s) noexcept {
-  std::size_t b = 0, e = s.size();
-  while (b < e && s[b] == u' ') ++b;
-  while (e > b && s[e - 1] == u' ') --e;
-  return s.substr(b, e - b);
-}
-
-char16_t UpperChar(char16_t c) noexcept {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+char16_t UpperCharSlow(char16_t c) noexcept {
+  if (c < 0x80) return UpperChar(c);
   if (c >= 0xD800 && c <= 0xDFFF) return c;
   UChar32 u = u_toupper(c);
   return u <= 0xFFFF ? char16_t(u) : c;
 }
 
-char16_t LowerChar(char16_t c) noexcept {
-  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+char16_t LowerCharSlow(char16_t c) noexcept {
+  if (c < 0x80) return LowerChar(c);
   if (c >= 0xD800 && c <= 0xDFFF) return c;
   UChar32 u = u_tolower(c);
   return u <= 0xFFFF ? char16_t(u) : c;
@@ -42,6 +35,7 @@ std::u16string LowerCase(std::u16string_view s) {
 
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) noexcept {
   if (a.size() != b.size()) return false;
+  if (a == b) return true;
   for (std::size_t i = 0; i < a.size(); ++i)
     if (a[i] != b[i] && UpperChar(a[i]) != UpperChar(b[i])) return false;
   return true;

@@ -7,13 +7,26 @@
 namespace tarn::detail {
 
 // Removes the space character (code 32 only) from both ends.
-std::u16string_view TrimSpaces(std::u16string_view s) noexcept;
+inline std::u16string_view TrimSpaces(std::u16string_view s) noexcept {
+  std::size_t b = 0, e = s.size();
+  while (b < e && s[b] == u' ') ++b;
+  while (e > b && s[e - 1] == u' ') --e;
+  return s.substr(b, e - b);
+}
 
 // The platform's UCase / LCase: letters only, the length never changes.
 std::u16string UpperCase(std::u16string_view s);
 std::u16string LowerCase(std::u16string_view s);
-char16_t UpperChar(char16_t c) noexcept;
-char16_t LowerChar(char16_t c) noexcept;
+char16_t UpperCharSlow(char16_t c) noexcept;  // beyond ASCII
+char16_t LowerCharSlow(char16_t c) noexcept;
+inline char16_t UpperChar(char16_t c) noexcept {
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+  return UpperCharSlow(c);
+}
+inline char16_t LowerChar(char16_t c) noexcept {
+  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+  return LowerCharSlow(c);
+}
 
 // Whether two texts are equal without regard to letter case.
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) noexcept;

@@ -1,13 +1,26 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds tarn-eval and evaluates the example
-# expressions against the example fields.
+# Installs what is needed, builds tarn-eval and tarn-hl7, evaluates the
+# example expressions against the example fields, then builds ADT^A01
+# messages from the example template and patient records.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_BUILD_TESTS=OFF -DTARN_BUILD_BENCH=OFF
-cmake --build build -j"$(nproc)" --target tarn-eval
+cmake --build build -j"$(nproc)" --target tarn-eval tarn-hl7
 while IFS= read -r expr; do
   case "$expr" in ''|'#'*) continue ;; esac
   printf '%-50s => ' "$expr"
   ./build/tools/tarn-eval --fields examples/fields.json -e "$expr" || true
 done < examples/expressions.txt
+
+echo
+echo "tarn-hl7: examples/hl7/adt_a01.tmpl over examples/hl7/patients.jsonl"
+status=0
+./build/tools/tarn-hl7 --template examples/hl7/adt_a01.tmpl \
+  --records examples/hl7/patients.jsonl \
+  --dates BirthDate,MessageDateTime,AdmitDateTime,DiagnosedAt \
+  --framing lf --output build/adt_a01.hl7 --rejects build/adt_a01.rejects.jsonl || status=$?
+# Status 1: some records were rejected, as the example records mean to be.
+[ "$status" -le 1 ] || exit "$status"
+echo "Messages in build/adt_a01.hl7, rejects in build/adt_a01.rejects.jsonl. The first message:"
+head -n 1 build/adt_a01.hl7 | tr '\r' '\n'

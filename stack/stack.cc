@@ -7,12 +7,37 @@
 
 namespace tarn::detail {
 
-Stack::~Stack() { EmptyStack(); }
+namespace {
+constexpr int kKeptCells = 32;
+}
+
+Stack::~Stack() {
+  EmptyStack();
+  while (free_cells_) free_cells_ = std::move(free_cells_->objNextCell);
+}
+
+StackCell* Stack::TakeCell() noexcept {
+  if (!free_cells_) return new (std::nothrow) StackCell;
+  std::unique_ptr<StackCell> cell = std::move(free_cells_);
+  free_cells_ = std::move(cell->objNextCell);
+  --free_count_;
+  return cell.release();
+}
+
+void Stack::Recycle(std::unique_ptr<StackCell> cell) noexcept {
+  cell->objValue = nullptr;
+  if (free_count_ >= kKeptCells) return;  // `cell` is released here
+  cell->objNextCell = std::move(free_cells_);
+  free_cells_ = std::move(cell);
+  ++free_count_;
+}
 
 ObjectRef Stack::Pop() noexcept {
   if (!mobjTopCell) return {};
-  ObjectRef item = std::move(mobjTopCell->objValue);
-  mobjTopCell = std::move(mobjTopCell->objNextCell);
+  std::unique_ptr<StackCell> top = std::move(mobjTopCell);
+  mobjTopCell = std::move(top->objNextCell);
+  ObjectRef item = std::move(top->objValue);
+  Recycle(std::move(top));
   return item;
 }
 
@@ -29,13 +54,13 @@ ObjectRef Stack::PeekStackItem2() const {
 bool Stack::DeleteStackItem2() {
   if (!mobjTopCell || !mobjTopCell->objNextCell) Raise(err::kObjectNotSet);
   std::unique_ptr<StackCell> removed = std::move(mobjTopCell->objNextCell);
-  removed->objValue = nullptr;
   mobjTopCell->objNextCell = std::move(removed->objNextCell);
+  Recycle(std::move(removed));
   return true;
 }
 
 void Stack::Push(const ObjectRef& objValue) noexcept {
-  StackCell* cell = new (std::nothrow) StackCell;
+  StackCell* cell = TakeCell();
   if (!cell) return;
   cell->objValue = objValue;
   cell->objNextCell = std::move(mobjTopCell);
@@ -57,7 +82,11 @@ std::u16string Stack::AsText() const {
 
 void Stack::EmptyStack() noexcept {
   // Iterative, so that a long chain cannot exhaust the native stack.
-  while (mobjTopCell) mobjTopCell = std::move(mobjTopCell->objNextCell);
+  while (mobjTopCell) {
+    std::unique_ptr<StackCell> top = std::move(mobjTopCell);
+    mobjTopCell = std::move(top->objNextCell);
+    Recycle(std::move(top));
+  }
 }
 
 }  // namespace tarn::detail

@@ -36,7 +36,14 @@ class Stack {
   void EmptyStack() noexcept;
 
  private:
+  // Released cells are kept for reuse: evaluations push and pop a handful
+  // of cells each, many times a second.
+  StackCell* TakeCell() noexcept;
+  void Recycle(std::unique_ptr<StackCell> cell) noexcept;
+
   std::unique_ptr<StackCell> mobjTopCell;
+  std::unique_ptr<StackCell> free_cells_;
+  int free_count_ = 0;
 };
 
 }  // namespace tarn::detail

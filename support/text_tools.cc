@@ -4,13 +4,18 @@
 
 namespace tarn::detail {
 
-std::u16string ProperCase(std::u16string_view text) {
-  std::u16string out(TrimSpaces(text));
+void ProperCaseInto(std::u16string_view text, std::u16string& out) {
+  out.assign(TrimSpaces(text));
   bool start = true;
   for (auto& c : out) {
     c = start ? UpperChar(c) : LowerChar(c);
     start = c == u' ';
   }
+}
+
+std::u16string ProperCase(std::u16string_view text) {
+  std::u16string out;
+  ProperCaseInto(text, out);
   return out;
 }
 

@@ -10,6 +10,8 @@ namespace tarn::detail {
 // Trim, lower-case, then upper-case the first character and each character
 // after a space: "  patient NAME  " -> "Patient Name".
 std::u16string ProperCase(std::u16string_view text);
+// The same into `out`, reusing its storage.
+void ProperCaseInto(std::u16string_view text, std::u16string& out);
 
 // Whether a growable array has not been created yet.
 template <class T>

@@ -100,6 +100,19 @@ TEST(Interpreter, ManyEvaluationsKeepTheTablesTheirSize) {
   EXPECT_EQ(h.fields->Count(), 1u);
 }
 
+// A literal whose field cannot be made (a number beyond 32 bits, a date
+// literal that is no date) frees its name again: a host that evaluates such
+// a text all day must not run out of names.
+TEST(Interpreter, FailedConstructorsGiveTheirNamesBack) {
+  for (std::u16string text : {u"3000000000", u"#no date#", u"5551234567 + 1"}) {
+    Host h;
+    for (int i = 0; i < 40000; ++i) h.Eval(text);
+    EXPECT_EQ(h.core.mintAutoDataFieldNamePtr, -1) << ToUtf8(text);
+    EXPECT_EQ(Get(h.Eval(u"2"), u"Name"), Variant(u"Autodf1")) << ToUtf8(text);
+    EXPECT_EQ(h.fields->Count(), 0u);
+  }
+}
+
 TEST(Interpreter, ReportsCarryElevenArguments) {
   Host h;
   h.Eval(u"1 / 0");

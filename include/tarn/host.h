@@ -21,7 +21,8 @@ inline constexpr std::u16string_view kLogProgId = u"ZellLog.Log";
 // Members: Name, DataType, Data (the default member) and DataClass.
 class TARN_API DataField final : public Object {
  public:
-  DataField() = default;
+  static constexpr std::uint8_t kNativeKind = 1;
+  DataField() noexcept { native_kind_ = kNativeKind; }
   DataField(std::u16string name, std::u16string data_type, Variant data);
 
   Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override;
@@ -47,6 +48,7 @@ class TARN_API DataField final : public Object {
 // gives the same fields), Count. Item and Remove of a missing key raise 5.
 class TARN_API DataFields final : public Object {
  public:
+  static constexpr std::uint8_t kNativeKind = 2;
   DataFields();
   ~DataFields() override;
 

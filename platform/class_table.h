@@ -1,0 +1,20 @@
+// Creation through the class table with a per-caller cache of the factory,
+// for identifiers that are created on every evaluation.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "tarn/object.h"
+
+namespace tarn::detail {
+
+struct FactoryCache {
+  std::uint64_t generation = UINT64_MAX;
+  ClassFactory factory;
+};
+
+// As CreateObject; the cache is refreshed whenever the table has changed.
+ObjectRef CreateObjectCached(std::u16string_view progid, FactoryCache& cache);
+
+}  // namespace tarn::detail

@@ -1,0 +1,539 @@
+// tarn-hl7: templates, records, escaping and whole messages, through the
+// tool's core and through the built program.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "message.h"
+#include "records.h"
+#include "template.h"
+
+namespace {
+
+using nlohmann::json;
+using namespace tarn::hl7;
+
+const std::string kExamples = std::string(TARN_SOURCE_DIR) + "/examples/hl7/";
+const std::string kDates = "BirthDate,MessageDateTime,AdmitDateTime,DiagnosedAt";
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t at; (at = s.find(sep, start)) != std::string::npos; start = at + 1)
+    out.push_back(s.substr(start, at - start));
+  out.push_back(s.substr(start));
+  return out;
+}
+
+// A message as segments of fields; field 0 is the segment id, so that
+// fields[n] is SEG-n (for MSH, fields[n] is MSH-(n+1)).
+std::vector<std::vector<std::string>> Segments(const std::string& message, char fs = '|') {
+  std::vector<std::vector<std::string>> out;
+  for (const auto& seg : Split(message, '\r'))
+    if (!seg.empty()) out.push_back(Split(seg, fs));
+  return out;
+}
+
+std::vector<std::vector<std::string>> Named(const std::string& message, const std::string& id) {
+  std::vector<std::vector<std::string>> out;
+  for (auto& s : Segments(message))
+    if (s[0] == id) out.push_back(s);
+  return out;
+}
+
+// Reads HL7 escapes back, written independently of the tool's Escape.
+std::string Unescape(const std::string& s, const Delimiters& d) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != d.escape) {
+      out += s[i];
+      continue;
+    }
+    const std::size_t end = s.find(d.escape, i + 1);
+    const std::string code = s.substr(i + 1, end - i - 1);
+    if (code == "F")
+      out += d.field;
+    else if (code == "S")
+      out += d.component;
+    else if (code == "R")
+      out += d.repetition;
+    else if (code == "T")
+      out += d.subcomponent;
+    else if (code == "E")
+      out += d.escape;
+    else if (code[0] == 'X')
+      out += static_cast<char>(std::stoi(code.substr(1), nullptr, 16));
+    i = end;
+  }
+  return out;
+}
+
+Record OneRecord(const std::string& jsonl, const std::vector<std::string>& dates = {}) {
+  RecordOptions o;
+  o.format = RecordFormat::JsonLines;
+  o.dates = dates;
+  auto records = ParseRecords(jsonl, o);
+  EXPECT_EQ(records.size(), 1u);
+  return records.at(0);
+}
+
+Outcome BuildOne(const std::string& tmpl, const std::string& jsonl) {
+  const Template t = ParseTemplate(tmpl, "t.tmpl");
+  MessageBuilder builder(t);
+  return builder.Build(OneRecord(jsonl));
+}
+
+// ---- templates -----------------------------------------------------------
+
+struct BadTemplate {
+  const char* text;
+  const char* where;
+  const char* says;
+};
+
+TEST(Hl7Template, RefusesWithFileLineAndColumn) {
+  const BadTemplate cases[] = {
+      {"PID|1\n", "t.tmpl:1:1", "first segment must be MSH"},
+      {"MSH|^~\\&|A\nPID|{{Name\n|x\n", "t.tmpl:2:5", "never closed"},
+      {"MSH|^~\\&|A\nPID|Name}}|\n", "t.tmpl:2:9", "without an opening"},
+      {"MSH|^~\\&|A\nPid|x\n", "t.tmpl:2:1", "segment id"},
+      {"MSH|^~\\&|A\n  PID|x\n", "t.tmpl:2:1", "segment id"},
+      {"MSH|^~\\&|A\nPIDX|1\n", "t.tmpl:2:4", "field separator"},
+      {"MSH|^~\\&|A\nPID{{x}}\n", "t.tmpl:2:4", "field separator"},
+      {"MSH|^~|A\n", "t.tmpl:1:5", "encoding characters"},
+      {"MSH\n", "t.tmpl:1:4", "field separator"},
+      {"MSH|^^\\&|A\n", "t.tmpl:1:5", "repeated"},
+      {"MSH|^~\\&|A\nMSH|^~\\&|B\n", "t.tmpl:2:1", "only once"},
+      {"MSH|^~\\&|A\n@each : OBX|1\n", "t.tmpl:2:7", "name of a list"},
+      {"MSH|^~\\&|A\n@each R OBX|1\n", "t.tmpl:2:9", "':'"},
+      {"MSH|^~\\&|A\n@foreach R: OBX|1\n", "t.tmpl:2:1", "directive"},
+      {"@each R: MSH|^~\\&|A\n", "t.tmpl:1:1", "cannot repeat"},
+      {"MSH|^~\\&|A\n{{X}}|1\n", "t.tmpl:2:1", "not with an expression"},
+      {"MSH|^~\\&|A\nOBX|{{  }}\n", "t.tmpl:2:5", "empty expression"},
+      {"MSH|^~\\&|A\nOBX|{{a {{b}}\n", "t.tmpl:2:9", "inside the expression opened at 2:5"},
+      {"MSH|^~\\&|A\nOBX|{{IF a THEN\n\"x\" ELSE }}|{{\n", "t.tmpl:3:13", "never closed"},
+      {"MSH|^~\\&|A\nPID|\xc3\xa9|{{x\n", "t.tmpl:2:7", "never closed"},
+      {"# nothing\n\n", "t.tmpl:1:1", "no segments"},
+  };
+  for (const auto& c : cases) {
+    try {
+      ParseTemplate(c.text, "t.tmpl");
+      ADD_FAILURE() << "accepted: " << c.text;
+    } catch (const TemplateError& e) {
+      const std::string what = e.what();
+      EXPECT_EQ(what.rfind(std::string(c.where) + ": ", 0), 0u) << c.text << " -> " << what;
+      EXPECT_NE(what.find(c.says), std::string::npos) << c.text << " -> " << what;
+    }
+  }
+}
+
+TEST(Hl7Template, ReadsDelimitersExpressionsAndDirectives) {
+  const Template t = ParseTemplate(
+      "# comment {{ not an expression\r\n"
+      "MSH#$*@%#A\r\n"
+      "\r\n"
+      "PID#{{IF a THEN\n\"x}}\"\r\nEND IF}}#y\r\n"
+      "@each  Kin :NK1#{{SetId}}\n",
+      "t.tmpl");
+  EXPECT_EQ(t.delimiters.field, '#');
+  EXPECT_EQ(t.delimiters.component, '$');
+  EXPECT_EQ(t.delimiters.repetition, '*');
+  EXPECT_EQ(t.delimiters.escape, '@');
+  EXPECT_EQ(t.delimiters.subcomponent, '%');
+  ASSERT_EQ(t.segments.size(), 3u);
+  EXPECT_EQ(t.segments[0].pieces[0].literal, "MSH#$*@%#A");
+  EXPECT_EQ(t.segments[1].id, "PID");
+  EXPECT_EQ(t.segments[1].pieces.back().literal, "#y");
+  EXPECT_EQ(t.segments[2].list, "Kin");
+  EXPECT_EQ(t.segments[2].pieces[0].literal, "NK1#");
+  ASSERT_EQ(t.expressions.size(), 2u);
+  EXPECT_EQ(tarn::ToUtf8(t.expressions[0].text), "IF a THEN\r\n\"x}}\"\r\nEND IF");
+  EXPECT_EQ(t.expressions[0].at.line, 4);
+  EXPECT_EQ(t.expressions[0].at.column, 5);
+  EXPECT_EQ(t.expressions[1].at.line, 7);
+  EXPECT_EQ(t.expressions[1].at.column, 17);
+}
+
+// ---- escaping ------------------------------------------------------------
+
+TEST(Hl7Escape, WritesEscapeSequencesForTheDeclaredDelimiters) {
+  const Delimiters std_d;
+  const Delimiters odd{'#', '$', '*', '@', '%'};
+  struct Case {
+    const char* value;
+    const Delimiters* d;
+    const char* escaped;
+  } cases[] = {
+      {"plain text", &std_d, "plain text"},
+      {"a|b", &std_d, "a\\F\\b"},
+      {"a^b~c&d", &std_d, "a\\S\\b\\R\\c\\T\\d"},
+      {"C:\\dir", &std_d, "C:\\E\\dir"},
+      {"two\r\nlines", &std_d, "two\\X0D\\\\X0A\\lines"},
+      {"a|b^c", &odd, "a|b^c"},
+      {"a#b$c*d@e%f", &odd, "a@F@b@S@c@R@d@E@e@T@f"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Escape(c.value, *c.d), c.escaped) << c.value;
+    EXPECT_EQ(Unescape(Escape(c.value, *c.d), *c.d), c.value) << c.value;
+  }
+}
+
+TEST(Hl7Escape, ValuesComeBackFromTheMessage) {
+  const std::string nasty = "O'Brien | Co ^ \\x\\ ~ & sons";
+  const Outcome o =
+      BuildOne("MSH|^~\\&|A\nPID|1|{{Name}}|{{Name}}^lit&sub\n", json{{"Name", nasty}}.dump());
+  ASSERT_TRUE(o.ok());
+  const auto pid = Named(o.message, "PID").at(0);
+  ASSERT_EQ(pid.size(), 4u);
+  EXPECT_EQ(Unescape(pid[2], Delimiters{}), nasty);
+  const auto comps = Split(pid[3], '^');
+  ASSERT_EQ(comps.size(), 2u);
+  EXPECT_EQ(Unescape(comps[0], Delimiters{}), nasty);
+  EXPECT_EQ(comps[1], "lit&sub");  // literal text stays as written
+}
+
+// ---- records -------------------------------------------------------------
+
+TEST(Hl7Records, MembersBecomeTypedFields) {
+  struct Case {
+    const char* json;
+    const char* type;
+    const char* text;  // CStr of the value
+  } cases[] = {
+      {R"({"X": 42})", "Long", "42"},
+      {R"({"X": 2.0})", "Long", "2"},
+      {R"({"X": -2147483648})", "Long", "-2147483648"},
+      {R"({"X": 4000000000})", "Double", "4000000000"},
+      {R"({"X": 2.5})", "Double", "2.5"},
+      {R"({"X": true})", "Boolean", "True"},
+      {R"({"X": "007"})", "String", "007"},
+      {R"({"X": null})", "String", ""},
+      {R"({"D": "1980-03-05"})", "Date", "3/5/1980"},
+      {R"({"D": "2024-01-15T08:30:00"})", "Date", "1/15/2024 8:30:00 AM"},
+      {R"({"D": ""})", "String", ""},
+      {R"({"D": 12})", "Long", "12"},
+      {R"({"X": "12", "types": {"x": "Integer"}})", "Integer", "12"},
+      {R"({"X": 12, "types": {"X": "String"}})", "String", "12"},
+      {R"({"X": "3/5/1980", "types": {"X": "Date"}})", "Date", "3/5/1980"},
+  };
+  for (const auto& c : cases) {
+    const Record r = OneRecord(c.json, {"d"});
+    ASSERT_EQ(r.error, "") << c.json;
+    ASSERT_EQ(r.fields.size(), 1u) << c.json;
+    EXPECT_EQ(tarn::ToUtf8(r.fields[0].type), c.type) << c.json;
+    EXPECT_EQ(tarn::ToUtf8(tarn::CStr(r.fields[0].value)), c.text) << c.json;
+  }
+}
+
+TEST(Hl7Records, UnusableRecordsCarryAReason) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"X": "unknown"})", "\"unknown\" is no date"},
+      {R"({"X": "1975-02-30"})", "is no date"},
+      {R"({"Y": "abc", "types": {"Y": "Long"}})", "does not convert to Long"},
+      {R"({"Y": 1, "types": {"Y": 5}})", "no type word"},
+      {R"("text")", "a record is a JSON object"},
+      {R"({"Y": )", "not a JSON object"},
+  };
+  for (const auto& [text, reason] : cases) {
+    const Record r = OneRecord(text, {"X"});
+    EXPECT_NE(r.error.find(reason), std::string::npos) << text << " -> " << r.error;
+    EXPECT_TRUE(r.fields.empty());
+  }
+}
+
+TEST(Hl7Records, ListsAndNestedObjects) {
+  const Record r = OneRecord(
+      R"({"A": {"B": 1, "C": {"D": "x"}}, "L": [{"V": 1, "Deep": [1]}, {"V": 2}], "S": ["p", 3]})");
+  ASSERT_EQ(r.fields.size(), 2u);
+  EXPECT_EQ(tarn::ToUtf8(r.fields[0].name), "A_B");
+  EXPECT_EQ(tarn::ToUtf8(r.fields[1].name), "A_C_D");
+  ASSERT_EQ(r.lists.size(), 2u);
+  ASSERT_EQ(r.lists[0].elements.size(), 2u);
+  EXPECT_EQ(r.lists[0].elements[0].size(), 1u);  // nested lists are dropped
+  ASSERT_EQ(r.lists[1].elements.size(), 2u);
+  EXPECT_EQ(tarn::ToUtf8(r.lists[1].elements[1][0].name), "Value");
+  EXPECT_EQ(tarn::ToUtf8(r.lists[1].elements[1][0].type), "Long");
+}
+
+TEST(Hl7Records, CsvWithHeaderTypesQuotesAndBadRows) {
+  RecordOptions o;
+  o.dates = {"Born"};
+  const auto rs = ParseRecords(
+      "Name,Age:Long,Born\r\n"
+      "\"Smith, \"\"Jr\"\"\",42,1980-03-05\r\n"
+      "\"two\nlines\",7,\n"
+      "short,1\n"
+      "x,notanumber,\n"
+      "y,1,someday\n",
+      o);
+  ASSERT_EQ(rs.size(), 5u);
+  EXPECT_EQ(rs[0].error, "");
+  EXPECT_EQ(tarn::ToUtf8(rs[0].fields[0].value.string()), "Smith, \"Jr\"");
+  EXPECT_EQ(tarn::ToUtf8(rs[0].fields[1].type), "Long");
+  EXPECT_EQ(tarn::ToUtf8(rs[0].fields[2].type), "Date");
+  EXPECT_EQ(tarn::ToUtf8(rs[1].fields[0].value.string()), "two\nlines");
+  EXPECT_EQ(rs[2].line, 5u);
+  EXPECT_NE(rs[2].error.find("2 cells, the header 3"), std::string::npos);
+  EXPECT_NE(rs[3].error.find("does not convert to Long"), std::string::npos);
+  EXPECT_NE(rs[4].error.find("is no date"), std::string::npos);
+}
+
+// ---- messages ------------------------------------------------------------
+
+TEST(Hl7Message, RepeatingSegmentsHideAndRestoreRecordFields) {
+  const std::string tmpl =
+      "MSH|^~\\&|A\n"
+      "@each Kin: NK1|{{SetId}}|{{Name}}|{{Tag}}\n"
+      "@each Tags: ZTG|{{SetId}}|{{Value}}\n"
+      "ZZZ|{{Name}}|{{SetId}}\n";
+  struct Case {
+    const char* record;
+    std::vector<std::string> nk1, ztg;
+  } cases[] = {
+      {R"({"Name": "Rec", "SetId": "own", "Tag": "t", "Kin": [{"Name": "K1"}, {"Name": "K2", "SetId": 99}], "Tags": ["a", "b|c"]})",
+       {"1|K1|t", "2|K2|t"},
+       {"1|a", "2|b\\F\\c"}},
+      {R"({"Name": "Rec", "SetId": "own", "Tag": "t", "Kin": []})", {}, {}},
+      {R"({"Name": "Rec", "SetId": "own", "Tag": "t"})", {}, {}},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = BuildOne(tmpl, c.record);
+    ASSERT_TRUE(o.ok()) << c.record << (o.failures.empty() ? o.reason : o.failures[0].reason);
+    std::vector<std::string> nk1, ztg;
+    for (const auto& s : Split(o.message, '\r')) {
+      if (s.rfind("NK1|", 0) == 0) nk1.push_back(s.substr(4));
+      if (s.rfind("ZTG|", 0) == 0) ztg.push_back(s.substr(4));
+    }
+    EXPECT_EQ(nk1, c.nk1) << c.record;
+    EXPECT_EQ(ztg, c.ztg) << c.record;
+    EXPECT_NE(o.message.find("\rZZZ|Rec|own\r"), std::string::npos) << o.message;
+  }
+}
+
+TEST(Hl7Message, FailingExpressionsNameTheirPosition) {
+  const std::string tmpl =
+      "MSH|^~\\&|A\n"
+      "PID|{{Age + 1}}|{{Missing}}\n"
+      "PV1|{{Age / Zero}}|{{Age &}}|{{Replace Nope, \"-\" , \"\"}}\n";
+  const Outcome o = BuildOne(tmpl, R"({"Age": 41, "Zero": 0})");
+  EXPECT_FALSE(o.ok());
+  EXPECT_TRUE(o.message.empty());
+  struct Want {
+    int line, column;
+    const char* reason;
+    bool reports;
+  } want[] = {{2, 17, "Error field", false},
+              {3, 5, "report", true},
+              {3, 20, "ends in an operator", false},
+              {3, 30, "Error field", true}};
+  ASSERT_EQ(o.failures.size(), std::size(want));
+  for (std::size_t i = 0; i < std::size(want); ++i) {
+    EXPECT_EQ(o.failures[i].at.line, want[i].line) << i;
+    EXPECT_EQ(o.failures[i].at.column, want[i].column) << i;
+    EXPECT_NE(o.failures[i].reason.find(want[i].reason), std::string::npos) << o.failures[i].reason;
+    EXPECT_EQ(!o.failures[i].reports.empty(), want[i].reports) << i;
+  }
+  // The builder starts afresh for the next record.
+  const Template t = ParseTemplate("MSH|^~\\&|A\nPID|{{Age + 1}}\n", "t.tmpl");
+  MessageBuilder builder(t);
+  EXPECT_FALSE(builder.Build(OneRecord(R"({"Agex": 1})")).ok());
+  const Outcome ok = builder.Build(OneRecord(R"({"Age": 1})"));
+  EXPECT_EQ(ok.message, "MSH|^~\\&|A\rPID|2\r");
+}
+
+TEST(Hl7Message, AFieldNamedErrorIsNoFailure) {
+  const Outcome o = BuildOne("MSH|^~\\&|A\nZER|{{Error}}\n", R"({"Error": false})");
+  ASSERT_TRUE(o.ok());
+  EXPECT_NE(o.message.find("ZER|False\r"), std::string::npos);
+}
+
+// The example ADT template over the example records: the values in the
+// fields are worked out here from the JSON itself.
+TEST(Hl7Examples, AdtMessagesHoldTheRecordsValues) {
+  const Template t = LoadTemplate(kExamples + "adt_a01.tmpl");
+  RecordOptions opts;
+  opts.dates = Split(kDates, ',');
+  const auto records = LoadRecords(kExamples + "patients.jsonl", opts);
+  ASSERT_GE(records.size(), 200u);
+  MessageBuilder builder(t);
+  std::size_t written = 0, rejected = 0, kin_seen = 0, dg1_seen = 0;
+  for (const Record& r : records) {
+    const Outcome o = builder.Build(r);
+    const json j = json::parse(r.source);
+    if (!o.ok()) {
+      ++rejected;
+      const std::string born = j["BirthDate"];
+      const bool bad_input = !j.contains("Phone") || born.size() != 10 || born[4] != '-' ||
+                             born == "1975-02-30" ||
+                             j["AdmitDateTime"].get<std::string>().substr(5, 2) == "13";
+      EXPECT_TRUE(bad_input) << "record " << r.number << " rejected";
+      if (!j.contains("Phone") && o.reason.empty()) {
+        ASSERT_EQ(o.failures.size(), 1u);
+        EXPECT_EQ(o.failures[0].at.line, 16);  // after a six-line IF block
+        EXPECT_FALSE(o.failures[0].reports.empty());
+      }
+      continue;
+    }
+    ++written;
+    const auto msh = Named(o.message, "MSH").at(0);
+    EXPECT_EQ(msh[1], "^~\\&");
+    EXPECT_EQ(msh[9], "ADT" + j["MessageId"].get<std::string>());
+    const std::string admit = j["AdmitDateTime"];
+    std::string hl7_admit = admit.substr(0, 4) + admit.substr(5, 2) + admit.substr(8, 2) +
+                            admit.substr(11, 2) + admit.substr(14, 2) + admit.substr(17, 2);
+    const int tz = j["TzOffset"];
+
+    const auto pid = Named(o.message, "PID").at(0);
+    EXPECT_EQ(Split(pid[3], '^')[0], j["Mrn"]);
+    std::string last = j["LastName"];
+    for (char& ch : last) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    EXPECT_EQ(pid[5], last + "^" + j["FirstName"].get<std::string>() + "^" +
+                          j["MiddleName"].get<std::string>());
+    std::string born = j["BirthDate"];
+    born.erase(7, 1);
+    born.erase(4, 1);
+    EXPECT_EQ(pid[7], born);
+    const std::string sex = j["Sex"];
+    EXPECT_EQ(pid[8], sex == "female" ? "F" : sex == "male" ? "M" : sex == "other" ? "O" : "U");
+    std::string phone = j["Phone"];
+    std::erase(phone, '-');
+    EXPECT_EQ(pid[13], phone);
+
+    const auto pv1 = Named(o.message, "PV1").at(0);
+    ASSERT_EQ(pv1.size(), 45u);
+    EXPECT_EQ(pv1[19], j["VisitNumber"]);
+    char zone[16];
+    std::snprintf(zone, sizeof zone, "%c%04d", tz < 0 ? '-' : '+', tz < 0 ? -tz : tz);
+    EXPECT_EQ(pv1[44], hl7_admit + zone);
+
+    const auto nk1 = Named(o.message, "NK1");
+    ASSERT_EQ(nk1.size(), j["NextOfKin"].size());
+    for (std::size_t k = 0; k < nk1.size(); ++k) {
+      EXPECT_EQ(nk1[k][1], std::to_string(k + 1));
+      EXPECT_EQ(nk1[k][2], j["NextOfKin"][k]["LastName"].get<std::string>() + "^" +
+                               j["NextOfKin"][k]["FirstName"].get<std::string>());
+      ++kin_seen;
+    }
+    const auto dg1 = Named(o.message, "DG1");
+    ASSERT_EQ(dg1.size(), j["Diagnoses"].size());
+    for (std::size_t k = 0; k < dg1.size(); ++k) {
+      const auto& d = j["Diagnoses"][k];
+      EXPECT_EQ(dg1[k][1], std::to_string(k + 1));
+      EXPECT_EQ(Unescape(Split(dg1[k][3], '^')[1], t.delimiters), d["Description"]);
+      ++dg1_seen;
+    }
+  }
+  EXPECT_EQ(written + rejected, records.size());
+  EXPECT_GT(rejected, 0u);
+  EXPECT_GT(kin_seen, 0u);
+  EXPECT_GT(dg1_seen, 0u);
+}
+
+// ---- the program ---------------------------------------------------------
+
+struct ToolRun {
+  int status;
+  std::string out, err;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::string TempPath(const std::string& name) {
+  return testing::TempDir() + "hl7_test_" + std::to_string(::getpid()) + "_" + name;
+}
+
+ToolRun Tool(const std::vector<std::string>& args) {
+  const std::string err_path = TempPath("stderr");
+  std::string cmd = TARN_HL7_PATH;
+  for (const auto& a : args) cmd += " " + Quote(a);
+  cmd += " 2>" + Quote(err_path);
+  FILE* p = popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  while (std::size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  const int status = pclose(p);
+  return {WEXITSTATUS(status), out, ReadAll(err_path)};
+}
+
+std::string WriteTemp(const std::string& name, const std::string& text) {
+  const std::string path = TempPath(name);
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+TEST(Hl7Tool, EveryRecordIsAMessageOrAReject) {
+  const std::string rejects = TempPath("rejects.jsonl");
+  const ToolRun r =
+      Tool({"--template", kExamples + "adt_a01.tmpl", "--records", kExamples + "patients.jsonl",
+            "--dates", kDates, "--rejects", rejects, "--framing", "mllp"});
+  EXPECT_EQ(r.status, 1);
+  std::size_t messages = 0;
+  for (std::size_t at = 0; (at = r.out.find('\x0b', at)) != std::string::npos; ++at) ++messages;
+  EXPECT_EQ(r.out.substr(r.out.size() - 2), "\x1c\r");
+  std::vector<json> lines;
+  for (const auto& l : Split(ReadAll(rejects), '\n'))
+    if (!l.empty()) lines.push_back(json::parse(l));
+  EXPECT_EQ(messages + lines.size(), 300u);
+  EXPECT_EQ(r.err, std::to_string(messages) + " messages written, " + std::to_string(lines.size()) +
+                       " rejected\n");
+  std::set<int> numbers;
+  for (const auto& l : lines) {
+    numbers.insert(l["record"].get<int>());
+    EXPECT_EQ(l["record"], l["line"]);
+    EXPECT_TRUE(l.contains("reason") || !l["expressions"].empty()) << l.dump();
+    for (const auto& e : l["expressions"]) {
+      EXPECT_NE(e["at"].get<std::string>().find("adt_a01.tmpl:16:"), std::string::npos);
+      EXPECT_FALSE(e["reports"].empty());
+    }
+  }
+  EXPECT_EQ(numbers.count(50), 1u);
+}
+
+TEST(Hl7Tool, ExitStatusAndOutputs) {
+  const std::string tmpl = WriteTemp("ok.tmpl", "MSH|^~\\&|A\nPID|{{Name}}\n");
+  const std::string good = WriteTemp("good.csv", "Name\nSmith\nJones\n");
+  const std::string mixed = WriteTemp("mixed.jsonl", "{\"Name\": \"x\"}\n\n{\"Nam\": 1}\n");
+  const std::string bad_tmpl = WriteTemp("bad.tmpl", "MSH|^~\\&|A\nPID|{{Name\n");
+  const std::string out_file = TempPath("out.hl7");
+
+  ToolRun r = Tool({"--template", tmpl, "--records", good, "--framing", "lf"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "MSH|^~\\&|A\rPID|Smith\r\nMSH|^~\\&|A\rPID|Jones\r\n");
+  EXPECT_EQ(r.err, "2 messages written, 0 rejected\n");
+
+  r = Tool({"--template", tmpl, "--records", mixed, "--output", out_file});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(ReadAll(out_file), "MSH|^~\\&|A\rPID|x\r");
+  EXPECT_NE(r.err.find("record 2 (line 3) rejected: " + tmpl + ":2:5:"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("1 messages written, 1 rejected\n"), std::string::npos);
+
+  r = Tool({"--template", bad_tmpl, "--records", good});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("tarn-hl7: " + bad_tmpl + ":2:5: ", 0), 0u) << r.err;
+
+  EXPECT_EQ(Tool({"--template", tmpl}).status, 2);
+  EXPECT_EQ(Tool({"--template", tmpl, "--records", good, "--framing", "x"}).status, 2);
+  EXPECT_EQ(Tool({"--template", tmpl, "--records", TempPath("absent")}).status, 2);
+}
+
+}  // namespace

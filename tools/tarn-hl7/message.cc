@@ -1,0 +1,157 @@
+#include "message.h"
+
+namespace tarn::hl7 {
+
+namespace {
+
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char16_t x = a[i], y = b[i];
+    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
+    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string Escape(std::string_view value, const Delimiters& d) {
+  std::string out;
+  out.reserve(value.size());
+  auto seq = [&](const char* code) {
+    out += d.escape;
+    out += code;
+    out += d.escape;
+  };
+  for (const char c : value) {
+    if (c == d.escape)
+      seq("E");
+    else if (c == d.field)
+      seq("F");
+    else if (c == d.component)
+      seq("S");
+    else if (c == d.repetition)
+      seq("R");
+    else if (c == d.subcomponent)
+      seq("T");
+    else if (c == '\r')
+      seq("X0D");
+    else if (c == '\n')
+      seq("X0A");
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::string Frame(std::string_view message, Framing framing) {
+  std::string out;
+  out.reserve(message.size() + 3);
+  if (framing == Framing::Mllp) out += '\x0b';
+  out.append(message);
+  if (framing == Framing::Mllp) out.append("\x1c\r");
+  if (framing == Framing::Lf) out += '\n';
+  return out;
+}
+
+MessageBuilder::MessageBuilder(const Template& t) : template_(t) {
+  interpreter_.Init(fields_, errors_, u"tarn-hl7", u"tarn-hl7");
+}
+
+void MessageBuilder::ClearFields() {
+  for (const auto& key : fields_->Keys()) fields_->Erase(key);
+}
+
+Outcome MessageBuilder::Build(const Record& record) {
+  Outcome out;
+  if (!record.error.empty()) {
+    out.reason = record.error;
+    return out;
+  }
+  ClearFields();
+  for (const Field& f : record.fields)
+    if (!fields_->AddField(f.name, f.type, f.value)) {
+      out.reason = "member '" + ToUtf8(f.name) + "' is given twice (names ignore letter case)";
+      return out;
+    }
+  for (const SegmentLine& seg : template_.segments) {
+    if (seg.list.empty()) {
+      Render(seg, out);
+      continue;
+    }
+    const List* list = nullptr;
+    for (const List& l : record.lists)
+      if (SameName(l.name, FromUtf8(seg.list))) list = &l;
+    if (!list) continue;
+    for (std::size_t i = 0; i < list->elements.size(); ++i) {
+      // The element's members and SetId hide record fields of the same name.
+      std::vector<Field> members;
+      for (const Field& m : list->elements[i])
+        if (!SameName(m.name, u"SetId")) members.push_back(m);
+      members.push_back({u"SetId", u"Long", Variant(static_cast<std::int32_t>(i + 1))});
+      std::vector<ObjectRef> hidden;
+      std::vector<std::u16string> added;
+      for (const Field& m : members) {
+        if (ObjectRef old = fields_->Find(m.name)) {
+          hidden.push_back(old);
+          fields_->Erase(m.name);
+        }
+        if (fields_->AddField(m.name, m.type, m.value)) {
+          added.push_back(m.name);
+        } else if (out.reason.empty()) {
+          out.reason = "list '" + seg.list + "' element " + std::to_string(i + 1) + ": member '" +
+                       ToUtf8(m.name) + "' is given twice";
+        }
+      }
+      if (out.reason.empty()) Render(seg, out);
+      for (const auto& name : added) fields_->Erase(name);
+      for (const ObjectRef& old : hidden) fields_->Add(old, CStr(Get(old, u"Name")));
+    }
+  }
+  if (!out.ok()) out.message.clear();
+  return out;
+}
+
+void MessageBuilder::Render(const SegmentLine& segment, Outcome& out) {
+  for (const Piece& p : segment.pieces)
+    out.message +=
+        p.expression < 0 ? p.literal : Evaluate(template_.expressions[p.expression], out);
+  out.message += '\r';
+}
+
+std::string MessageBuilder::Evaluate(const Expression& e, Outcome& out) {
+  errors_->Clear();
+  std::u16string text = e.text;
+  ObjectRef result = interpreter_.RealizeRegularExpression(text);
+  ExpressionFailure failure{e.at, ToUtf8(text), {}, errors_->reports()};
+  std::string value;
+  if (result) {
+    try {
+      const Variant data = Get(result, u"Data");
+      const std::u16string name = CStr(Get(result, u"Name"));
+      const std::u16string type = CStr(Get(result, u"DataType"));
+      if (name == u"Error" && type == u"Boolean" && data == Variant(false) &&
+          !(fields_->Find(u"Error") == result)) {
+        failure.reason = "the expression cannot be evaluated (it returned the Error field)";
+      } else if (type == u"Operator") {
+        failure.reason = "the expression ends in an operator";
+      } else if (!data.is_null() && !data.is_empty()) {
+        value = ToUtf8(CStr(data));
+      }
+    } catch (const RuntimeError& err) {
+      failure.reason = "the result cannot be read as text (" + ToUtf8(err.description()) + ")";
+    }
+  }
+  if (failure.reason.empty() && !failure.reports.empty())
+    failure.reason = "the expression raised " + std::to_string(failure.reports.size()) +
+                     (failure.reports.size() == 1 ? " report" : " reports");
+  if (!failure.reason.empty()) {
+    out.failures.push_back(std::move(failure));
+    return {};
+  }
+  return Escape(value, template_.delimiters);
+}
+
+}  // namespace tarn::hl7

@@ -1,0 +1,57 @@
+// Message assembly: one interpreter evaluates a template's expressions
+// against each record's fields; values are escaped for the template's
+// delimiters and segments end in CR.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records.h"
+#include "tarn/tarn.h"
+#include "template.h"
+
+namespace tarn::hl7 {
+
+// Writes a value so that none of its characters reads as a delimiter: the
+// escape character and the four separators become the escape sequences E, F,
+// S, R and T between escape characters; CR and LF become X0D and X0A.
+std::string Escape(std::string_view value, const Delimiters& d);
+
+enum class Framing { None, Lf, Mllp };
+std::string Frame(std::string_view message, Framing framing);
+
+struct ExpressionFailure {
+  Position at;
+  std::string expression;
+  std::string reason;
+  std::vector<ErrorReport> reports;
+};
+
+struct Outcome {
+  std::string message;  // unframed; empty when rejected
+  std::string reason;   // a record-level reason
+  std::vector<ExpressionFailure> failures;
+  bool ok() const { return reason.empty() && failures.empty(); }
+};
+
+class MessageBuilder {
+ public:
+  explicit MessageBuilder(const Template& t);
+  MessageBuilder(const MessageBuilder&) = delete;
+  MessageBuilder& operator=(const MessageBuilder&) = delete;
+
+  Outcome Build(const Record& record);
+
+ private:
+  void Render(const SegmentLine& segment, Outcome& out);
+  std::string Evaluate(const Expression& e, Outcome& out);
+  void ClearFields();
+
+  const Template& template_;
+  Ref<DataFields> fields_ = MakeRef<DataFields>();
+  Ref<RecordingErrorManager> errors_ = MakeRef<RecordingErrorManager>();
+  Interpreter interpreter_;
+};
+
+}  // namespace tarn::hl7
