@@ -1,8 +1,7 @@
-// Counts heap allocations made anywhere in the process (the library
+// Counts the heap allocations that the calling thread makes (the library's
 // included), so that benchmarks can report allocations per evaluation.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 namespace tarn::bench {

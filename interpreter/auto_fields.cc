@@ -68,6 +68,7 @@ template <class Assign>
 std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
   ObjectRef field = NewDataField();
   const std::u16string name = core.GetNewDataFieldName();
+  if (name.empty()) return {};  // no name left: already reported
   try {
     FieldSetText(field, u"Name", name);
     assign(field);
@@ -179,15 +180,17 @@ std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varVal
 std::u16string InterpreterCore::GetNewDataFieldName() {
   return Guarded(u"GetNewDataFieldName", std::u16string(), [&] {
     for (;;) {
-      mintAutoDataFieldNamePtr = Checked16(mintAutoDataFieldNamePtr + 1);
+      // The pointer moves only once the new name is made, so that running
+      // out of numbers leaves the list as it was.
+      std::int16_t next = Checked16(mintAutoDataFieldNamePtr + 1);
       auto& list = mstrAutoDataFieldNameList;
       if (IsArrayNotDimensioned(list)) {
         list.resize(kArrayGrowth + 1);
-        mintAutoDataFieldNamePtr = 0;
-      } else if (static_cast<std::size_t>(mintAutoDataFieldNamePtr) >= list.size()) {
-        list.resize(static_cast<std::size_t>(mintAutoDataFieldNamePtr) + kArrayGrowth + 1);
+        next = 0;
+      } else if (static_cast<std::size_t>(next) >= list.size()) {
+        list.resize(static_cast<std::size_t>(next) + kArrayGrowth + 1);
       }
-      const auto ptr = static_cast<std::size_t>(mintAutoDataFieldNamePtr);
+      const auto ptr = static_cast<std::size_t>(next);
       static const std::u16string seed = ProperCase(u"AUTODF0");
       const std::u16string_view prev = ptr == 0 ? std::u16string_view(seed) : list[ptr - 1];
       const int n = Checked16(NameNumber(prev.substr(std::min<std::size_t>(6, prev.size()))) + 1);
@@ -196,7 +199,15 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
       char digits[8];
       const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
       name.append(digits, end);
-      if (!IsDataField(name)) return name;
+      mintAutoDataFieldNamePtr = next;
+      // Generated names are in proper case already: ask the host directly.
+      bool taken = false;
+      try {
+        std::u16string key = name;
+        taken = FieldsExists(mobjDataFields, key);
+      } catch (...) {
+      }
+      if (!taken) return name;
     }
   });
 }

@@ -33,8 +33,15 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
     const auto slot = static_cast<std::size_t>(intInstance);
     bool operand = true;
     int open_parens = 0;
+    bool at_last_position = false;
     while (slot < mintExpressionPtr.size() &&
            mintExpressionPtr[slot] <= static_cast<long>(mstrExpression[slot].size())) {
+      // The position cannot pass 32767: one more word there (whose read is
+      // reported) ends a longer text.
+      if (mintExpressionPtr[slot] >= kMaxPosition) {
+        if (at_last_position) break;
+        at_last_position = true;
+      }
       std::u16string word(TrimSpaces(GetNextWord(intInstance)));
       if (operand) {
         operand = false;

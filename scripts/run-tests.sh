@@ -1,9 +1,54 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs the whole test suite.
+# Installs what is needed, builds, and runs the whole test suite; then the
+# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# thread tests under ThreadSanitizer, and a short fuzzing run (clang only).
+# Any failure or sanitizer finding fails the script. The soak test (label
+# "soak") is left out everywhere: run it with `ctest --test-dir build -L soak`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 jobs=$(nproc)
+fuzz_seconds=${TARN_FUZZ_SECONDS:-60}
+
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs" -LE soak
+
+# consumer_install builds and links a separate program against the installed
+# package, and check_exports reads the symbol table: neither runs library
+# code, and both would need the sanitizer runtimes wired into foreign builds.
+sanitizer_skip='^(consumer_install|check_exports)$'
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_SANITIZE=address,undefined \
+  -DTARN_BUILD_BENCH=OFF
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE soak -E "$sanitizer_skip"
+
+echo "== ThreadSanitizer (thread tests)"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_SANITIZE=thread \
+  -DTARN_BUILD_BENCH=OFF
+cmake --build build-tsan -j"$jobs" --target threads_test
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan --output-on-failure -R '^Threads\.'
+
+echo "== Fuzzing (${fuzz_seconds} s)"
+if command -v clang++ >/dev/null 2>&1; then
+  cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTARN_BUILD_FUZZ=ON -DTARN_SANITIZE=address,undefined \
+    -DTARN_BUILD_TESTS=OFF -DTARN_BUILD_BENCH=OFF -DTARN_BUILD_TOOLS=OFF
+  cmake --build build-fuzz -j"$jobs" --target fuzz_eval
+  # New inputs go to a scratch corpus; a crash is written to
+  # tests/fuzz/regressions/ so that it is kept and replayed from then on.
+  scratch=$(mktemp -d)
+  trap 'rm -rf "$scratch"' EXIT
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ./build-fuzz/tests/fuzz/fuzz_eval -max_total_time="$fuzz_seconds" -max_len=4096 \
+      -timeout=25 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix=tests/fuzz/regressions/ \
+      "$scratch" tests/fuzz/corpus tests/fuzz/regressions
+else
+  echo "clang++ not found: fuzzing skipped"
+fi

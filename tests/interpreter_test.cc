@@ -94,7 +94,7 @@ TEST(Interpreter, ManyEvaluationsKeepTheTablesTheirSize) {
   h.Eval(u"Field1 + 1");
   const auto names = h.core.mstrAutoDataFieldNameList.size();
   const auto slots = h.core.mstrHoldArray[0].size();
-  for (int i = 0; i < 20000; ++i) h.Eval(u"Field1 + 1");
+  for (int i = 0; i < 1'000'000; ++i) h.Eval(u"Field1 + 1");
   EXPECT_EQ(h.core.mstrAutoDataFieldNameList.size(), names);
   EXPECT_EQ(h.core.mstrHoldArray[0].size(), slots);
   EXPECT_EQ(h.fields->Count(), 1u);

@@ -1,0 +1,230 @@
+// Shared by the libFuzzer target and the corpus replay test: evaluates an
+// input against a host with fields of every kind and checks, after each
+// call, that the interpreter handed everything back.
+//
+// Input: UTF-8, or raw UTF-16LE after a leading FF FE. NUL characters split
+// it into up to four texts evaluated one after the other on one Interpreter.
+// An input of odd length runs against a host collection of the host's own
+// kind (late-bound), an even one against the default collection.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "interpreter/interpreter_core.h"
+#include "tarn/tarn.h"
+
+namespace tarn::fuzz {
+
+// A host field whose value is computed by calling back into the interpreter.
+class CallbackField final : public Object {
+ public:
+  Interpreter* interp = nullptr;
+  int depth = 0;
+  Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg>) override {
+    if (kind == CallKind::Let || kind == CallKind::Set) RaiseNoMember(member);
+    if (member == u"Name") return u"Again";
+    if (member == u"DataType") return u"String";
+    if (member == u"DataClass") return u"";
+    if (member != u"Data" && !member.empty()) RaiseNoMember(member);
+    if (!interp || depth > 2) return u"deep";
+    ++depth;
+    ObjectRef r = interp->RealizeRegularExpression(u"Field1 & \"-\" & Name");
+    --depth;
+    return r ? Get(r, u"Data") : Variant();
+  }
+  std::u16string_view ClassName() const noexcept override { return u"DataField"; }
+};
+
+// A host field whose every member fails.
+class FailingField final : public Object {
+ public:
+  Variant Invoke(std::u16string_view, CallKind, std::span<Arg>) override {
+    throw RuntimeError(5, u"Host", u"refused");
+  }
+};
+
+// A host collection of its own: reached only through Invoke, forwarding to a
+// default collection unless `override_member` answers first.
+class ForwardingFields final : public Object {
+ public:
+  Ref<DataFields> inner = MakeRef<DataFields>();
+  std::function<bool(std::u16string_view, std::span<Arg>, Variant&)> override_member;
+  Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override {
+    Variant answer;
+    if (override_member && override_member(member, args, answer)) return answer;
+    return inner->Invoke(member, kind, args);
+  }
+};
+
+struct FieldState {
+  std::u16string key;
+  ObjectRef field;
+  bool plain = false;  // a default DataField whose content is compared
+  std::u16string name, type, data_class;
+  Variant data;
+};
+
+inline std::vector<FieldState> Snapshot(const DataFields& fields) {
+  std::vector<FieldState> out;
+  for (const auto& key : fields.Keys()) {
+    FieldState s;
+    s.key = key;
+    s.field = fields.Find(key);
+    if (auto* f = dynamic_cast<DataField*>(s.field.get())) {
+      s.plain = true;
+      s.name = f->name();
+      s.type = f->data_type();
+      s.data_class = f->data_class();
+      s.data = f->data();
+    }
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
+inline std::string CompareHost(const DataFields& fields, const std::vector<FieldState>& before) {
+  const auto keys = fields.Keys();
+  if (keys.size() != before.size())
+    return "host collection holds " + std::to_string(keys.size()) + " fields, expected " +
+           std::to_string(before.size()) + (keys.size() > before.size() ? " (first extra: " +
+           ToUtf8(keys[before.size()]) + ")" : "");
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const FieldState& s = before[i];
+    if (keys[i] != s.key) return "host key " + ToUtf8(keys[i]) + " instead of " + ToUtf8(s.key);
+    if (!(fields.Find(s.key) == s.field)) return "host field " + ToUtf8(s.key) + " replaced";
+    if (!s.plain) continue;
+    const auto* f = static_cast<const DataField*>(s.field.get());
+    if (f->name() != s.name || f->data_type() != s.type || f->data_class() != s.data_class ||
+        !(f->data() == s.data))
+      return "host field " + ToUtf8(s.key) + " changed";
+  }
+  return {};
+}
+
+struct CoreState {
+  std::int16_t name_ptr;
+  bool names_dimensioned;
+};
+
+inline CoreState Capture(const detail::InterpreterCore& c) {
+  return {c.mintAutoDataFieldNamePtr, !c.mstrAutoDataFieldNameList.empty()};
+}
+
+inline std::string CompareCore(const detail::InterpreterCore& c, const CoreState& before) {
+  if (c.mintInstance != -1) return "mintInstance is " + std::to_string(c.mintInstance);
+  // A fresh interpreter's pointer is 0 with no list yet; the first call
+  // leaves the equivalent -1 behind.
+  const bool fresh_equivalent =
+      !before.names_dimensioned && before.name_ptr == 0 && c.mintAutoDataFieldNamePtr == -1;
+  if (c.mintAutoDataFieldNamePtr != before.name_ptr && !fresh_equivalent)
+    return "name pointer " + std::to_string(c.mintAutoDataFieldNamePtr) + ", was " +
+           std::to_string(before.name_ptr);
+  for (std::size_t i = 0; i < c.mstrAutoDataFieldNameList.size(); ++i)
+    if (!c.mstrAutoDataFieldNameList[i].empty())
+      return "name list keeps " + ToUtf8(c.mstrAutoDataFieldNameList[i]) + " at " +
+             std::to_string(i);
+  for (int row = 0; row < detail::kHoldRows; ++row) {
+    const auto r = static_cast<std::size_t>(row);
+    if (c.mintHoldArrayPtr[r] != detail::InitialHoldPtr(row))
+      return "hold row " + std::to_string(row) + " pointer " + std::to_string(c.mintHoldArrayPtr[r]);
+    for (std::size_t i = 0; i < c.mstrHoldArray[r].size(); ++i)
+      if (!c.mstrHoldArray[r][i].empty())
+        return "hold row " + std::to_string(row) + " keeps " + ToUtf8(c.mstrHoldArray[r][i]);
+  }
+  return {};
+}
+
+inline void Populate(DataFields& f, Interpreter& interp) {
+  f.AddField(u"Field1", u"Long", std::int32_t{41});
+  f.AddField(u"Age", u"Long", std::int32_t{30});
+  f.AddField(u"Int", u"Integer", std::int16_t{7});
+  f.AddField(u"Dbl", u"Double", 2.5);
+  f.AddField(u"Sng", u"Single", 1.5f);
+  f.AddField(u"Flag", u"Boolean", true);
+  f.AddField(u"AdmitDate", u"Date", Date{45296.5730324074});
+  f.AddField(u"Name", u"String", u"banana");
+  f.AddField(u"Phone", u"String", u"555-1234");
+  f.AddField(u"Fmt", u"String", u"mm/dd/yyyy");
+  f.AddField(u"Blank", u"Variant", Variant());
+  f.AddField(u"Nul", u"Variant", Variant::Null());
+  f.AddField(u"Custom", u"Money", u"2.5");
+  auto again = MakeRef<CallbackField>();
+  again->interp = &interp;
+  f.Add(again, u"Again");
+  f.Add(MakeRef<FailingField>(), u"Broken");
+}
+
+// Splits on NUL into at most four pieces; the last keeps any further NULs.
+template <class S>
+std::vector<S> Split(const S& all) {
+  std::vector<S> out;
+  std::size_t start = 0;
+  while (out.size() < 3) {
+    const std::size_t nul = all.find(typename S::value_type{0}, start);
+    if (nul == S::npos) break;
+    out.push_back(all.substr(start, nul - start));
+    start = nul + 1;
+  }
+  out.push_back(all.substr(start));
+  return out;
+}
+
+// Empty when every guarantee held, else what broke.
+inline std::string Run(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::u16string> texts;
+  const bool utf16 = size >= 2 && data[0] == 0xFF && data[1] == 0xFE;
+  if (utf16) {
+    std::u16string all;
+    for (std::size_t i = 2; i + 1 < size; i += 2)
+      all.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+    texts = Split(all);
+  } else {
+    const std::string all(reinterpret_cast<const char*>(data), size);
+    for (const auto& piece : Split(all)) texts.push_back(FromUtf8(piece));
+  }
+
+  auto own = MakeRef<ForwardingFields>();
+  Ref<DataFields> fields = own->inner;
+  auto errors = MakeRef<RecordingErrorManager>();
+  Interpreter interp;
+  Populate(*fields, interp);
+  const ObjectRef collection = size % 2 == 1 ? ObjectRef(own) : ObjectRef(fields);
+  if (!interp.Init(collection, errors, u"Fuzz", u"Fuzz")) return "Init failed";
+  const auto host = Snapshot(*fields);
+
+  std::string broken;
+  for (std::size_t i = 0; i < texts.size() && broken.empty(); ++i) {
+    const CoreState before = Capture(interp.core());
+    try {
+      ObjectRef r;
+      if (!utf16 && i % 2 == 1) {
+        r = interp.RealizeRegularExpressionUtf8(ToUtf8(texts[i]));
+      } else {
+        std::u16string text = texts[i];
+        r = interp.RealizeRegularExpression(text);
+      }
+      if (r && !dynamic_cast<DataField*>(r.get())) {
+        bool hosts = false;
+        for (const auto& s : host) hosts = hosts || s.field == r;
+        if (!hosts) broken = "result is neither a data field nor a host field";
+      }
+    } catch (const std::exception& e) {
+      broken = std::string("exception escaped: ") + e.what();
+    } catch (...) {
+      broken = "exception escaped";
+    }
+    if (broken.empty()) broken = CompareCore(interp.core(), before);
+    if (broken.empty()) broken = CompareHost(*fields, host);
+    if (!broken.empty()) broken = "text " + std::to_string(i) + ": " + broken;
+    errors->Clear();
+  }
+  return broken;
+}
+
+}  // namespace tarn::fuzz

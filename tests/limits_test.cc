@@ -1,0 +1,439 @@
+// Limits and hostile hosts: oversized texts, exhausted names, deep nesting,
+// host objects that fail or answer with the wrong kinds, missing objects.
+// Whatever happens, the call returns, nothing escapes, and the host's
+// collection and the interpreter's tables are as they were.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+#include "fuzz/fuzz_harness.h"
+#include "support/host_fixture.h"
+
+namespace tarn::testing {
+namespace {
+
+using fuzz::CompareCore;
+using fuzz::CompareHost;
+
+bool IsErrorField(const ObjectRef& r) {
+  return r && Get(r, u"Name") == Variant(u"Error") && Get(r, u"Data") == Variant(false);
+}
+
+std::u16string Repeat(std::u16string_view piece, std::size_t times) {
+  std::u16string out;
+  for (std::size_t i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+// Evaluates `text` on `core`, checking that nothing escapes and that the
+// host collection `fields` and the core's tables end as they began.
+ObjectRef EvalClean(detail::InterpreterCore& core, const DataFields& fields, std::u16string text,
+                    const std::string& label) {
+  const auto host = fuzz::Snapshot(fields);
+  const fuzz::CoreState state{core.mintAutoDataFieldNamePtr,
+                              !core.mstrAutoDataFieldNameList.empty()};
+  ObjectRef r;
+  EXPECT_NO_THROW(r = core.RealizeRegularExpression(text)) << label;
+  EXPECT_EQ(CompareCore(core, state), "") << label;
+  EXPECT_EQ(CompareHost(fields, host), "") << label;
+  return r;
+}
+
+bool Reported(const Host& h, std::u16string_view procedure, std::u16string_view message_part) {
+  for (const auto& r : h.errors->reports())
+    if (r.procedure == procedure && r.message.find(message_part) != std::u16string::npos) return true;
+  return false;
+}
+
+// ---- Oversized and unterminated texts
+
+// Keeps the number of reports and each distinct one, so that a text which
+// makes the interpreter report without end cannot eat the machine's memory.
+class CountingErrorManager final : public Object {
+ public:
+  std::size_t count = 0;
+  std::set<std::u16string> distinct;  // "procedure|message"
+  Variant Invoke(std::u16string_view member, CallKind, std::span<Arg> args) override {
+    if (member != u"ReportError" || args.size() != 11) RaiseNoMember(member);
+    ++count;
+    if (distinct.size() < 100)
+      distinct.insert(CStr(args[10].value()) + u"|" + CStr(args[1].value()));
+    return std::int32_t{0};
+  }
+  bool Saw(std::u16string_view procedure, std::u16string_view message_part) const {
+    for (const auto& d : distinct)
+      if (d.starts_with(std::u16string(procedure) + u"|") &&
+          d.find(message_part) != std::u16string::npos)
+        return true;
+    return false;
+  }
+};
+
+// Runs `body`; a call that has not returned after `seconds` ends the whole
+// test program, as a hung evaluation cannot be stopped from outside.
+template <class F>
+void WithinSeconds(int seconds, const std::string& label, F&& body) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  std::thread dog([&] {
+    std::unique_lock lock(m);
+    if (!cv.wait_for(lock, std::chrono::seconds(seconds), [&] { return done; })) {
+      std::fprintf(stderr, "FAILED: %s: the evaluation did not return within %d s\n",
+                   label.c_str(), seconds);
+      std::_Exit(3);
+    }
+  });
+  body();
+  {
+    std::lock_guard lock(m);
+    done = true;
+  }
+  cv.notify_one();
+  dog.join();
+}
+
+TEST(Limits, LongTextsEndAndAreReadUpToPosition32767) {
+  enum class Want { Error, Value, Any };
+  struct Row {
+    std::string label;
+    std::u16string text;
+    Want want;
+    std::string value;  // Show() of the result's Data when want is Value
+  };
+  const std::u16string x32765 = Repeat(u"x", 32765);
+  const std::vector<Row> rows = {
+      // Every operand, operator and result takes one of the 32767 names.
+      // Literals and operators that get no name end the parse ("Error");
+      // results that get none are reported, and the evaluator carries the
+      // right operand on, so the value is whatever was left.
+      {"1+1+... of 32767", u"1" + Repeat(u"+1", 16383), Want::Any, ""},
+      {"1+1+... of 22001", u"1" + Repeat(u"+1", 11000), Want::Any, ""},
+      {"1+1+... of 40000", Repeat(u"1+", 20000), Want::Any, ""},
+      {"literal of 32767", u"\"" + x32765 + u"\"", Want::Value, "String " + ToUtf8(x32765)},
+      {"literal of 33002", u"\"" + Repeat(u"x", 33000) + u"\"", Want::Any, ""},
+      {"40000 (", Repeat(u"(", 40000), Want::Any, ""},
+      {"32767 (", Repeat(u"(", 32767), Want::Any, ""},
+      {"32766 (", Repeat(u"(", 32766), Want::Any, ""},
+      {"40000 spaces then 1", Repeat(u" ", 40000) + u"1", Want::Value, "Long 1"},
+      {"unterminated string", u"\"abc", Want::Any, ""},
+      {"unterminated date", u"#1/2/2003", Want::Any, ""},
+      {"unterminated string of 40000", u"\"" + Repeat(u"y", 39999), Want::Any, ""},
+      {"unterminated date of 40000", u"#" + Repeat(u"1", 39999), Want::Any, ""},
+      {"IF without END IF", u"IF 1 THEN " + Repeat(u"1 & ", 9000), Want::Any, ""},
+  };
+  for (const auto& row : rows) {
+    Host h;
+    h.fields->AddField(u"Field1", u"Long", std::int32_t{41});
+    auto errors = MakeRef<CountingErrorManager>();
+    std::u16string s = u"S", a = u"A";
+    h.core.Init(h.fields, errors, s, a);
+    ObjectRef r;
+    WithinSeconds(120, row.label, [&] { r = EvalClean(h.core, *h.fields, row.text, row.label); });
+    if (row.want == Want::Error) {
+      EXPECT_TRUE(IsErrorField(r)) << row.label;
+    }
+    if (row.want == Want::Value) {
+      ASSERT_TRUE(r) << row.label;
+      EXPECT_EQ(Show(Get(r, u"Data")), row.value) << row.label;
+    }
+    // Texts that are not cut short by running out of names are read up to
+    // the last position.
+    if (row.text.size() > 32767 && row.text.find_first_not_of(u' ') < 32767 &&
+        !row.label.starts_with("1+1+")) {
+      EXPECT_TRUE(errors->Saw(u"GetNextChar", u"Subscript out of range")) << row.label;
+    }
+    EXPECT_LT(errors->count, 40000u) << row.label;
+    // The interpreter is still usable afterwards.
+    EXPECT_EQ(h.Value(u"Field1 + 1"), Variant(std::int32_t{42})) << row.label;
+  }
+}
+
+// ---- Automatic names
+
+TEST(Limits, AHostHoldingEveryAutomaticNameGetsTheErrorField) {
+  Host h;
+  for (int n = 1; n <= 32767; ++n)
+    h.fields->AddField(u"Autodf" + FromUtf8(std::to_string(n)), u"Long", std::int32_t{n});
+  // The names that the host holds stay in the list (skipped names are never
+  // freed), so only the host's collection is compared here.
+  const auto host = fuzz::Snapshot(*h.fields);
+  for (std::u16string text : {u"1 + 1", u"\"a\"", u"#1/2/2003#", u"IF 1 THEN 2 END IF"}) {
+    // An IF block whose value gets no field pushes nothing: no result at all.
+    ObjectRef r = h.Eval(text);
+    EXPECT_TRUE(!r || IsErrorField(r)) << ToUtf8(text);
+    EXPECT_EQ(CompareHost(*h.fields, host), "") << ToUtf8(text);
+    EXPECT_EQ(h.core.mintInstance, -1);
+  }
+  EXPECT_TRUE(Reported(h, u"GetNewDataFieldName", u"Overflow"));
+  // Host fields alone still evaluate.
+  EXPECT_EQ(h.Value(u"Autodf7"), Variant(std::int32_t{7}));
+}
+
+// A literal whose field cannot be made must free the name it was given, or
+// every such text uses up one of the 32767 names for good.
+TEST(Limits, LiteralsThatCannotBecomeFieldsGiveTheirNameBack) {
+  const std::u16string texts[] = {u"99999999999", u"1e309", u"#not a date#", u"#;-#",
+                                  u"1 + 2147483648"};
+  for (const auto& text : texts) {
+    Host h;
+    EvalClean(h.core, *h.fields, text, ToUtf8(text));
+    EXPECT_EQ(Get(h.Eval(u"1"), u"Name"), Variant(u"Autodf1")) << ToUtf8(text);
+  }
+  Host h;
+  for (int i = 0; i < 33000; ++i) {
+    std::u16string text = u"99999999999";
+    h.core.RealizeRegularExpression(text);
+  }
+  EXPECT_EQ(h.Value(u"1 + 1"), Variant(std::int32_t{2}));
+  EXPECT_LE(h.core.mstrAutoDataFieldNameList.size(), 64u);
+}
+
+// ---- Nesting
+
+// A host field whose default member evaluates another text on the same
+// interpreter, `budget` levels deep.
+class Reentrant final : public Object {
+ public:
+  detail::InterpreterCore* core = nullptr;
+  std::u16string text = u"Deep + 1";
+  int depth = 0, deepest = 0, errors_seen = 0;
+  Variant Invoke(std::u16string_view member, CallKind, std::span<Arg>) override {
+    if (member == u"DataType") return u"Long";
+    if (member == u"Name") return u"Deep";
+    ++depth;
+    deepest = std::max(deepest, depth);
+    std::u16string t = text;
+    ObjectRef r = core->RealizeRegularExpression(t);
+    --depth;
+    if (IsErrorField(r)) ++errors_seen;
+    return r ? Get(r, u"Data") : Variant(std::int32_t{0});
+  }
+};
+
+TEST(Limits, TheSeventeenthNestedInstanceGetsTheErrorField) {
+  struct Row {
+    std::u16string text;
+    bool refused_at_sixteen;  // false: the IF block's own instances count too
+  } rows[] = {{u"Deep + 1", true},
+              {u"\"x\" & Deep", true},
+              {u"Format Deep, \"0\"", true},
+              {u"IF Deep THEN Deep END IF", false}};
+  for (const auto& row : rows) {
+    Host h;
+    auto deep = MakeRef<Reentrant>();
+    deep->core = &h.core;
+    deep->text = row.text;
+    h.fields->Add(deep, u"Deep");
+    EvalClean(h.core, *h.fields, row.text, ToUtf8(row.text));
+    EXPECT_LE(deep->deepest, 16) << ToUtf8(row.text);
+    if (row.refused_at_sixteen) {
+      EXPECT_EQ(deep->deepest, 16) << ToUtf8(row.text);
+      EXPECT_GE(deep->errors_seen, 1) << ToUtf8(row.text);
+    }
+    EXPECT_EQ(h.core.mintInstance, -1);
+  }
+}
+
+// ---- Hostile hosts
+
+const std::u16string kTexts[] = {
+    u"Field1 + 1",
+    u"\"a\" & Field1",
+    u"IF Field1 > 1 THEN 2 ELSE 3 END IF",
+    u"Format AdmitDate, \"yyyymmdd\"",
+    u"Replace Name, \"a\" , \"b\"",
+    u"FormatHL7DateTime AdmitDate, 0, , True, True, -500",
+    u"1 / 0",
+    u"1 + ?",
+    u"Unknown + 1",
+    u"Obj & 1",
+    u"Obj",
+};
+
+void PopulateFields(DataFields& f) {
+  f.AddField(u"Field1", u"Long", std::int32_t{41});
+  f.AddField(u"Name", u"String", u"banana");
+  f.AddField(u"AdmitDate", u"Date", Date{45296.5730324074});
+  f.AddField(u"Obj", u"Object", Variant(ObjectRef(MakeRef<DataFields>())));
+}
+
+class ThrowingObject final : public Object {
+ public:
+  Variant Invoke(std::u16string_view, CallKind, std::span<Arg>) override {
+    throw RuntimeError(5, u"Host", u"refused");
+  }
+};
+
+class ForeignThrowingObject final : public Object {
+ public:
+  Variant Invoke(std::u16string_view, CallKind, std::span<Arg>) override {
+    throw std::runtime_error("host failure");
+  }
+};
+
+// A data field of the host's own whose Data is an object.
+class ObjectDataField final : public Object {
+ public:
+  Variant Invoke(std::u16string_view member, CallKind, std::span<Arg>) override {
+    if (member == u"Name") return u"Odd";
+    if (member == u"DataType") return u"String";
+    return Variant(ObjectRef(MakeRef<DataFields>()));
+  }
+};
+
+using Override = std::function<bool(std::u16string_view, std::span<Arg>, Variant&)>;
+
+TEST(Limits, HostCollectionsThatMisbehave) {
+  struct Row {
+    std::string label;
+    Override override_member;
+  } rows[] = {
+      {"well behaved", nullptr},
+      {"every member throws",
+       [](std::u16string_view, std::span<Arg>, Variant&) -> bool {
+         throw RuntimeError(5, u"Host", u"refused");
+       }},
+      {"every member throws a foreign exception",
+       [](std::u16string_view, std::span<Arg>, Variant&) -> bool {
+         throw std::runtime_error("host failure");
+       }},
+      {"Item returns a number",
+       [](std::u16string_view m, std::span<Arg>, Variant& v) {
+         if (m != u"Item") return false;
+         v = std::int32_t{5};
+         return true;
+       }},
+      {"Item returns a failing object",
+       [](std::u16string_view m, std::span<Arg>, Variant& v) {
+         if (m != u"Item") return false;
+         v = Variant(ObjectRef(MakeRef<ThrowingObject>()));
+         return true;
+       }},
+      {"Item returns a field whose Data is an object",
+       [](std::u16string_view m, std::span<Arg>, Variant& v) {
+         if (m != u"Item") return false;
+         v = Variant(ObjectRef(MakeRef<ObjectDataField>()));
+         return true;
+       }},
+      {"Exists returns a text",
+       [](std::u16string_view m, std::span<Arg>, Variant& v) {
+         if (m != u"Exists") return false;
+         v = u"perhaps";
+         return true;
+       }},
+      {"Exists returns Null",
+       [](std::u16string_view m, std::span<Arg>, Variant& v) {
+         if (m != u"Exists") return false;
+         v = Variant::Null();
+         return true;
+       }},
+      {"AddObject returns a text",
+       [](std::u16string_view m, std::span<Arg>, Variant& v) {
+         if (m != u"AddObject") return false;
+         v = u"done";
+         return true;
+       }},
+      {"AddObject refuses every field",
+       [](std::u16string_view m, std::span<Arg>, Variant& v) {
+         if (m != u"AddObject") return false;
+         v = std::int16_t{457};
+         return true;
+       }},
+      {"Remove throws",
+       [](std::u16string_view m, std::span<Arg>, Variant&) {
+         if (m != u"Remove") return false;
+         throw RuntimeError(5, u"Host", u"refused");
+       }},
+  };
+  for (const auto& row : rows) {
+    for (const auto& text : kTexts) {
+      auto own = MakeRef<fuzz::ForwardingFields>();
+      PopulateFields(*own->inner);
+      auto errors = MakeRef<RecordingErrorManager>();
+      detail::InterpreterCore core;
+      std::u16string s = u"S", a = u"A";
+      core.Init(own, errors, s, a);
+      own->override_member = row.override_member;
+      const std::string label = row.label + ": " + ToUtf8(text);
+      if (row.label.starts_with("Remove")) {
+        // The host keeps what it refused to remove, so those names stay
+        // taken: later calls skip them, and nothing else is left behind.
+        EXPECT_NO_THROW(core.RealizeRegularExpression(s = text)) << label;
+        EXPECT_EQ(core.mintInstance, -1) << label;
+        EXPECT_NO_THROW(core.RealizeRegularExpression(s = text)) << label;
+        EXPECT_EQ(core.mintInstance, -1) << label;
+        continue;
+      }
+      EvalClean(core, *own->inner, text, label);
+      EvalClean(core, *own->inner, text, label + " (again)");
+    }
+  }
+}
+
+TEST(Limits, DataFieldsThatFailOnEveryMember) {
+  // The host registers its own kind of data field for the temporary ones.
+  const auto restore = [] {
+    RegisterClass(kDataFieldProgId, [] { return ObjectRef(MakeRef<DataField>()); });
+  };
+  for (ClassFactory factory : std::initializer_list<ClassFactory>{
+           [] { return ObjectRef(MakeRef<ThrowingObject>()); },
+           [] { return ObjectRef(MakeRef<ForeignThrowingObject>()); },
+           [] { return ObjectRef(); },
+           []() -> ObjectRef { throw RuntimeError(429, u"Host", u"cannot create"); }}) {
+    RegisterClass(kDataFieldProgId, factory);
+    for (const auto& text : kTexts) {
+      Host h;
+      PopulateFields(*h.fields);
+      EvalClean(h.core, *h.fields, text, ToUtf8(text));
+    }
+  }
+  restore();
+  Host h;
+  EXPECT_EQ(h.Value(u"1 + 1"), Variant(std::int32_t{2}));
+}
+
+TEST(Limits, MissingOrFailingHostObjects) {
+  struct Row {
+    std::string label;
+    bool init, with_fields;
+    ObjectRef errors;
+  };
+  auto nonzero = MakeRef<RecordingErrorManager>();
+  nonzero->set_result(1);
+  const Row rows[] = {
+      {"Init never called", false, false, nullptr},
+      {"Init with null references", true, false, nullptr},
+      {"no error manager", true, true, nullptr},
+      {"error manager returns non-zero", true, true, nonzero},
+      {"error manager throws", true, true, ObjectRef(MakeRef<ThrowingObject>())},
+      {"error manager throws a foreign exception", true, true,
+       ObjectRef(MakeRef<ForeignThrowingObject>())},
+      {"error manager lacks ReportError", true, true, ObjectRef(MakeRef<DataFields>())},
+  };
+  for (const auto& row : rows) {
+    for (const auto& text : kTexts) {
+      auto fields = MakeRef<DataFields>();
+      PopulateFields(*fields);
+      detail::InterpreterCore core;
+      std::u16string s = u"S", a = u"A";
+      if (row.init) core.Init(row.with_fields ? ObjectRef(fields) : nullptr, row.errors, s, a);
+      const std::string label = row.label + ": " + ToUtf8(text);
+      ObjectRef r = EvalClean(core, *fields, text, label);
+      if (!row.with_fields) {
+        EXPECT_TRUE(!r || IsErrorField(r)) << label;
+      }
+    }
+  }
+  EXPECT_FALSE(nonzero->reports().empty());
+}
+
+}  // namespace
+}  // namespace tarn::testing

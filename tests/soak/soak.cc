@@ -1,0 +1,86 @@
+// Long run: evaluates a mixed set of texts ten million times (or the count
+// given) on one Interpreter and fails when the peak resident size grew by
+// more than a small margin between the first tenth and the end.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tarn/tarn.h"
+
+namespace {
+
+long PeakKiB() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return ru.ru_maxrss;
+}
+
+const std::u16string kTexts[] = {
+    u"Field1 + 1",
+    u"2 * (3 + 4) - Child \\ 5",
+    u"LastName & \", \" & FirstName",
+    u"Format AdmitDate, \"yyyymmdd\"",
+    u"Replace Phone, \"-\" , \"\"",
+    u"FormatHL7DateTime AdmitDate, 0, , True, True, -500",
+    u"IF Age > 17 THEN \"A\" ELSEIF Age > 12 THEN \"T\" ELSE \"C\" END IF",
+    u"#1/2/2003# - #1/1/2003#",
+    u"1 / 0",
+    u"1 + ?",
+    u"\"abc",
+    u"99999999999",
+    u"#not a date#",
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const long total = argc > 1 ? std::atol(argv[1]) : 10'000'000;
+  const long margin_kib = argc > 2 ? std::atol(argv[2]) : 1024;
+  auto fields = tarn::MakeRef<tarn::DataFields>();
+  fields->AddField(u"Field1", u"Long", std::int32_t{41});
+  fields->AddField(u"Age", u"Long", std::int32_t{30});
+  fields->AddField(u"Child", u"Long", std::int32_t{12});
+  fields->AddField(u"LastName", u"String", u"Smith");
+  fields->AddField(u"FirstName", u"String", u"John");
+  fields->AddField(u"Phone", u"String", u"555-1234");
+  fields->AddField(u"AdmitDate", u"Date", tarn::Date{45296.5730324074});
+  auto errors = tarn::MakeRef<tarn::RecordingErrorManager>();
+  tarn::Interpreter interp;
+  interp.Init(fields, errors, u"Soak", u"Soak");
+
+  const auto start = std::chrono::steady_clock::now();
+  long at_tenth = 0, errors_fields = 0;
+  bool wrong = false;
+  for (long i = 1; i <= total; ++i) {
+    const auto& text = kTexts[static_cast<std::size_t>(i) % std::size(kTexts)];
+    tarn::ObjectRef r = interp.RealizeRegularExpression(text);
+    if (r && tarn::Get(r, u"Name") == tarn::Variant(u"Error")) ++errors_fields;
+    errors->Clear();
+    if (fields->Count() != 7) wrong = true;
+    if (i == total / 10) {
+      at_tenth = PeakKiB();
+      std::printf("after %ld evaluations: peak resident %ld KiB\n", i, at_tenth);
+      std::fflush(stdout);
+    }
+  }
+  const long at_end = PeakKiB();
+  const double secs =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("after %ld evaluations: peak resident %ld KiB (%.1f s, %.2f us each)\n", total,
+              at_end, secs, secs * 1e6 / static_cast<double>(total));
+  // Texts that cannot become a field yield the Error field; every round has the same share.
+  std::printf("Error fields: %ld\n", errors_fields);
+  // The last texts still evaluate: no resource ran out along the way.
+  const tarn::ObjectRef last = interp.RealizeRegularExpression(u"Field1 + 1");
+  const bool alive = last && tarn::Get(last, u"Data") == tarn::Variant(std::int32_t{42});
+  if (wrong || !alive || at_end - at_tenth > margin_kib) {
+    std::printf("FAILED: grew %ld KiB (margin %ld), collection %s, last evaluation %s\n",
+                at_end - at_tenth, margin_kib, wrong ? "changed" : "intact",
+                alive ? "right" : "wrong");
+    return 1;
+  }
+  return 0;
+}
