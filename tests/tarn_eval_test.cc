@@ -113,6 +113,59 @@ TEST(TarnEval, FieldValuesConvertByTheirTypeWord) {
   EXPECT_EQ(lines[5]["result"]["kind"], "Empty");
 }
 
+// The language's functions and IF blocks through the command line: the
+// value, and the host's collection back to its own fields afterwards.
+TEST(TarnEval, FunctionsAndIfBlocks) {
+  struct Row {
+    std::string expression, text;
+  } rows[] = {
+      {"FormatHL7DateTime AdmitDate", "20240105"},
+      {"FormatHL7DateTime AdmitDate, 0, , True", "20240105134510"},
+      {"FormatHL7DateTime AdmitDate, 0, , True, True, -500", "20240105134510-0500"},
+      {"FormatHL7DateTime AdmitDate, 0, , True, True, 0", "20240105134510+0000"},
+      {"FormatHL7DateTime AdmitDate, 08:30:00, , True", "20240105083000"},
+      {"Replace Field1, \"a\" , \"b\" , 3, 1, 0", "nbna"},
+      {"Replace Field1, \"a\" , \"b\" , 1, 10, 0", "bbnbnb"},
+      {"Format AdmitDate, \"yyyymmdd\" & \"X\"", "20240105X"},
+      {"\"MRN\" & Replace Phone, \"-\" , \"\"", "MRN5551234"},
+      {"IF 1 THEN 2 ELSE 3 END IF", "2"},
+      {"IF 0 THEN 2 ELSE 3 END IF", "3"},
+      {"IF 0 THEN 2 END IF", "False"},
+      {"IF 1 THEN 2 ENDIF", "2"},
+      {"IF 5 THEN 1 END IF", "1"},
+      {"IF 0 THEN 1 ELSEIF 1 THEN 2 END IF", "2"},
+      {"IF 1 THEN 1 2 END IF", "12"},
+      {"IF 1 THEN ELSE 3 END IF", "3"},
+      {"IF Age > 17 THEN \"A\" ELSE \"C\" END IF", "A"},
+      {"IF Child > 17 THEN \"A\" ELSE \"C\" END IF", "C"},
+  };
+  std::vector<std::string> args = {"--json",
+                                   "-f", "AdmitDate=Date:1/5/2024 13:45:10",
+                                   "-f", "Field1=String:banana",
+                                   "-f", "Phone=String:555-1234",
+                                   "-f", "Age=Long:30",
+                                   "-f", "Child=Long:12"};
+  for (const auto& row : rows) args.push_back(row.expression);
+  ToolRun r = Tool(args);
+  EXPECT_EQ(r.status, 0);
+  auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), std::size(rows));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i]["result"]["text"], rows[i].text) << rows[i].expression;
+    EXPECT_TRUE(lines[i]["reports"].empty()) << rows[i].expression;
+    EXPECT_EQ(lines[i]["fields"], 5) << rows[i].expression;
+  }
+}
+
+TEST(TarnEval, LowerCaseEndIfIsReportedBySyntaxError) {
+  ToolRun r = Tool({"--json", "-e", "IF 1 THEN 2 end if"});
+  auto line = Lines(r.out).at(0);
+  ASSERT_FALSE(line["reports"].empty());
+  EXPECT_EQ(line["reports"][0]["procedure"], "GetStatements");
+  EXPECT_EQ(line["reports"][0]["message"], "Error: -2147218559 - Syntax error");
+  EXPECT_EQ(line["fields"], 0);
+}
+
 TEST(TarnEval, UsageErrorsExitWithTwo) {
   for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"},
                                         {"-f", "Field1=Long:abc", "-e", "1"},
