@@ -55,8 +55,8 @@ void RunCase(benchmark::State& state, const Case& c) {
     r = nullptr;
     allocations += tarn::bench::AllocationCount() - before;
   }
-  state.counters["allocs/eval"] =
-      benchmark::Counter(static_cast<double>(allocations) / static_cast<double>(state.iterations()));
+  state.counters["allocs/eval"] = benchmark::Counter(static_cast<double>(allocations) /
+                                                     static_cast<double>(state.iterations()));
   state.SetItemsProcessed(state.iterations());
 }
 
@@ -71,7 +71,9 @@ void BM_If(benchmark::State& s) { RunCase(s, {u"IF Age > 17 THEN \"A\" ELSE \"C\
 void BM_FormatDate(benchmark::State& s) {
   RunCase(s, {u"Format AdmitDate, \"yyyymmdd\"", u"20231114"});
 }
-void BM_Replace(benchmark::State& s) { RunCase(s, {u"Replace Phone, \"-\" , \"\"", u"5551234567"}); }
+void BM_Replace(benchmark::State& s) {
+  RunCase(s, {u"Replace Phone, \"-\" , \"\"", u"5551234567"});
+}
 void BM_HL7(benchmark::State& s) {
   RunCase(s, {u"FormatHL7DateTime AdmitDate, 0, , True, True, -500", u"20231114221320-0500"});
 }

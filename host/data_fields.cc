@@ -114,7 +114,9 @@ ObjectRef DataFields::Find(std::u16string_view key) const {
   return it == impl_->map.end() ? ObjectRef() : it->second.field;
 }
 
-bool DataFields::Exists(std::u16string_view key) const { return impl_->map.find(key) != impl_->map.end(); }
+bool DataFields::Exists(std::u16string_view key) const {
+  return impl_->map.find(key) != impl_->map.end();
+}
 
 bool DataFields::Erase(std::u16string_view key) {
   auto it = impl_->map.find(key);

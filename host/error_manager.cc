@@ -4,8 +4,7 @@
 
 namespace tarn {
 
-Variant RecordingErrorManager::Invoke(std::u16string_view member, CallKind,
-                                      std::span<Arg> args) {
+Variant RecordingErrorManager::Invoke(std::u16string_view member, CallKind, std::span<Arg> args) {
   if (!detail::EqualsIgnoreCase(member, u"ReportError")) RaiseNoMember(member);
   RequireArgs(args, 11);
   ErrorReport r;

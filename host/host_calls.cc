@@ -119,24 +119,30 @@ void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant&
       return;
     }
     std::u16string text = value.is_string() ? value.string() : CStr(value);
-    if (member == u"Name") df->set_name(std::move(text));
-    else if (member == u"DataType") df->set_data_type(std::move(text));
-    else if (member == u"DataClass") df->set_data_class(std::move(text));
-    else RaiseNoMember(member);
+    if (member == u"Name")
+      df->set_name(std::move(text));
+    else if (member == u"DataType")
+      df->set_data_type(std::move(text));
+    else if (member == u"DataClass")
+      df->set_data_class(std::move(text));
+    else
+      RaiseNoMember(member);
     return;
   }
   Let(field, member, value);
 }
 
-void FieldSetText(const ObjectRef& field, std::u16string_view member, std::u16string text) {
+void FieldSetText(const ObjectRef& field, TextMember member, std::u16string text) {
   if (DataField* df = NativeField(field)) {
-    if (member == u"Name") df->set_name(std::move(text));
-    else if (member == u"DataType") df->set_data_type(std::move(text));
-    else if (member == u"DataClass") df->set_data_class(std::move(text));
-    else RaiseNoMember(member);
+    switch (member) {
+      case TextMember::Name: df->set_name(std::move(text)); break;
+      case TextMember::DataType: df->set_data_type(std::move(text)); break;
+      case TextMember::DataClass: df->set_data_class(std::move(text)); break;
+    }
     return;
   }
-  Let(field, member, Variant(std::move(text)));
+  static constexpr std::u16string_view kNames[] = {u"Name", u"DataType", u"DataClass"};
+  Let(field, kNames[static_cast<int>(member)], Variant(std::move(text)));
 }
 
 }  // namespace tarn::detail

@@ -30,7 +30,8 @@ std::u16string FieldDataType(const ObjectRef& field);
 bool FieldDataTypeIs(const ObjectRef& field, std::u16string_view word);
 std::u16string FieldName(const ObjectRef& field);
 void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant& value);
-// Assigns a text property (Name, DataType, DataClass).
-void FieldSetText(const ObjectRef& field, std::u16string_view member, std::u16string text);
+// Assigns a text property.
+enum class TextMember { Name, DataType, DataClass };
+void FieldSetText(const ObjectRef& field, TextMember member, std::u16string text);
 
 }  // namespace tarn::detail

@@ -70,7 +70,7 @@ std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
   const std::u16string name = core.GetNewDataFieldName();
   if (name.empty()) return {};  // no name left: already reported
   try {
-    FieldSetText(field, u"Name", name);
+    FieldSetText(field, TextMember::Name, name);
     assign(field);
     if (FieldsAddObject(core.mobjDataFields, field) != 0) {
       if (!name.empty()) core.RemoveAutoDataFieldNameFromList(name);
@@ -87,9 +87,9 @@ std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
 std::u16string InterpreterCore::CreateStringDataField(std::u16string& strWord) {
   return Guarded(u"CreateStringDataField", std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
-      FieldSetText(f, u"DataType", u"String");
+      FieldSetText(f, TextMember::DataType, u"String");
       FieldLet(f, u"Data", RemoveStringDelimiters(TrimSpaces(strWord)));
-      FieldSetText(f, u"DataClass", u"Auto");
+      FieldSetText(f, TextMember::DataClass, u"Auto");
     });
   });
 }
@@ -97,8 +97,8 @@ std::u16string InterpreterCore::CreateStringDataField(std::u16string& strWord) {
 std::u16string InterpreterCore::CreateOperatorDataField(std::u16string& strWord) {
   return Guarded(u"CreateOperatorDataField", std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
-      FieldSetText(f, u"DataType", u"Operator");
-      FieldSetText(f, u"DataClass", u"Auto");
+      FieldSetText(f, TextMember::DataType, u"Operator");
+      FieldSetText(f, TextMember::DataClass, u"Auto");
       FieldLet(f, u"Data", RemoveStringDelimiters(TrimSpaces(strWord)));
     });
   });
@@ -107,17 +107,17 @@ std::u16string InterpreterCore::CreateOperatorDataField(std::u16string& strWord)
 std::u16string InterpreterCore::CreateNumericDataField(std::u16string& strWord) {
   return Guarded(u"CreateNumericDataField", std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
-      FieldSetText(f, u"DataClass", u"Auto");
+      FieldSetText(f, TextMember::DataClass, u"Auto");
       // The word is read once; its Long form is the rounded Double.
       const std::optional<double> parsed = ParseNumber(strWord);
       if (!parsed) Raise(err::kTypeMismatch);
       const double d = *parsed;
       const std::int32_t l = CLng(d);
       if (d != static_cast<double>(l)) {
-        FieldSetText(f, u"DataType", u"Double");
+        FieldSetText(f, TextMember::DataType, u"Double");
         FieldLet(f, u"Data", d);
       } else {
-        FieldSetText(f, u"DataType", u"Long");
+        FieldSetText(f, TextMember::DataType, u"Long");
         FieldLet(f, u"Data", l);
       }
     });
@@ -127,8 +127,8 @@ std::u16string InterpreterCore::CreateNumericDataField(std::u16string& strWord) 
 std::u16string InterpreterCore::CreateDateDataField(std::u16string& strWord) {
   return Guarded(u"CreateDateDataField", std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
-      FieldSetText(f, u"DataType", u"Date");
-      FieldSetText(f, u"DataClass", u"Auto");
+      FieldSetText(f, TextMember::DataType, u"Date");
+      FieldSetText(f, TextMember::DataClass, u"Auto");
       FieldLet(f, u"Data", CDate(Variant(RemoveDateDelimiters(strWord))));
     });
   });
@@ -137,42 +137,22 @@ std::u16string InterpreterCore::CreateDateDataField(std::u16string& strWord) {
 std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varValue) {
   return Guarded(u"CreateDataFieldFromVariant", std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
+      auto set = [&](std::u16string type, const Variant& data) {
+        FieldSetText(f, TextMember::DataType, std::move(type));
+        FieldLet(f, u"Data", data);
+      };
       switch (varValue.kind()) {
-        case Kind::String:
-          FieldSetText(f, u"DataType", u"String");
-          FieldLet(f, u"Data", RemoveStringDelimiters(CStr(varValue)));
-          break;
-        case Kind::Long:
-          FieldSetText(f, u"DataType", u"Long");
-          FieldLet(f, u"Data", CLng(varValue));
-          break;
-        case Kind::Integer:
-          FieldSetText(f, u"DataType", u"Integer");
-          FieldLet(f, u"Data", CInt(varValue));
-          break;
-        case Kind::Boolean:
-          FieldSetText(f, u"DataType", u"Boolean");
-          FieldLet(f, u"Data", CBool(varValue));
-          break;
-        case Kind::Single:
-          FieldSetText(f, u"DataType", u"Single");
-          FieldLet(f, u"Data", CSng(varValue));
-          break;
-        case Kind::Double:
-          FieldSetText(f, u"DataType", u"Double");
-          FieldLet(f, u"Data", CDbl(varValue));
-          break;
-        case Kind::Date:
-          // A computed date makes a round trip through its text.
-          FieldSetText(f, u"DataType", u"Date");
-          FieldLet(f, u"Data", CDate(Variant(RemoveDateDelimiters(CStr(varValue)))));
-          break;
-        default:
-          FieldSetText(f, u"DataType", u"Variant");
-          FieldLet(f, u"Data", varValue);
-          break;
+        case Kind::String: set(u"String", RemoveStringDelimiters(CStr(varValue))); break;
+        case Kind::Long: set(u"Long", CLng(varValue)); break;
+        case Kind::Integer: set(u"Integer", CInt(varValue)); break;
+        case Kind::Boolean: set(u"Boolean", CBool(varValue)); break;
+        case Kind::Single: set(u"Single", CSng(varValue)); break;
+        case Kind::Double: set(u"Double", CDbl(varValue)); break;
+        // A computed date makes a round trip through its text.
+        case Kind::Date: set(u"Date", CDate(Variant(RemoveDateDelimiters(CStr(varValue))))); break;
+        default: set(u"Variant", varValue); break;
       }
-      FieldSetText(f, u"DataClass", u"Auto");
+      FieldSetText(f, TextMember::DataClass, u"Auto");
     });
   });
 }

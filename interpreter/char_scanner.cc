@@ -37,8 +37,10 @@ std::int16_t InterpreterCore::AddInstance(const std::u16string& strExpression) {
     mstrExpression[index] = TrimSpaces(strExpression);
     mintExpressionPtr[index] = 0;
     // A fresh stack for the instance; an emptied old one serves as well.
-    if (mobjStack[index]) mobjStack[index]->EmptyStack();
-    else mobjStack[index] = std::make_unique<Stack>();
+    if (mobjStack[index])
+      mobjStack[index]->EmptyStack();
+    else
+      mobjStack[index] = std::make_unique<Stack>();
     return mintInstance;
   });
 }
@@ -92,4 +94,3 @@ bool InterpreterCore::PutLastChar(std::int16_t intInstance) {
 }
 
 }  // namespace tarn::detail
-

@@ -127,8 +127,8 @@ void InterpreterCore::CleanUp(std::int16_t intInstance) noexcept {
 ObjectRef InterpreterCore::MakeErrorField() noexcept {
   try {
     ObjectRef field = NewDataField();
-    FieldSetText(field, u"Name", u"Error");
-    FieldSetText(field, u"DataType", u"Boolean");
+    FieldSetText(field, TextMember::Name, u"Error");
+    FieldSetText(field, TextMember::DataType, u"Boolean");
     FieldLet(field, u"Data", false);
     return field;
   } catch (...) {

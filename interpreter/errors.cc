@@ -11,9 +11,13 @@ namespace tarn::detail {
 void InterpreterCore::RaiseOwn(std::int32_t number, std::u16string_view procedure) {
   std::u16string description;
   switch (number) {
-    case code::kSubscriptOutOfRange: description = ErrorDescription(err::kSubscriptOutOfRange); break;
+    case code::kSubscriptOutOfRange:
+      description = ErrorDescription(err::kSubscriptOutOfRange);
+      break;
     case code::kDivisionByZero: description = ErrorDescription(err::kDivisionByZero); break;
-    case code::kInvalidProcedureCall: description = ErrorDescription(err::kInvalidProcedureCall); break;
+    case code::kInvalidProcedureCall:
+      description = ErrorDescription(err::kInvalidProcedureCall);
+      break;
     case code::kSyntaxError: description = u"Syntax error"; break;
     case code::kObjectRequired: description = ErrorDescription(err::kObjectRequired); break;
     default: description = ErrorDescription(number); break;
@@ -36,10 +40,10 @@ void InterpreterCore::ReportError(std::u16string_view procedure, std::int32_t nu
     Variant four = std::int16_t{4}, fifteen = std::int16_t{15};
     Variant system = mstrSystem, application = mstrApplication, release = Release(),
             class_name = mstrClassName, proc = std::u16string(procedure);
-    std::array<Arg, 11> args{Arg::ByVal(number_arg), Arg::ByVal(message),  Arg::ByVal(when),
-                             Arg::ByVal(four),       Arg::ByVal(fifteen),  Arg::Omitted(),
-                             Arg::ByRef(system),     Arg::ByRef(application),
-                             Arg::ByVal(release),    Arg::ByRef(class_name), Arg::ByVal(proc)};
+    std::array<Arg, 11> args{Arg::ByVal(number_arg), Arg::ByVal(message),     Arg::ByVal(when),
+                             Arg::ByVal(four),       Arg::ByVal(fifteen),     Arg::Omitted(),
+                             Arg::ByRef(system),     Arg::ByRef(application), Arg::ByVal(release),
+                             Arg::ByRef(class_name), Arg::ByVal(proc)};
     // A non-zero answer would leave the error pending; the procedure returns
     // its failure value either way.
     Call(mobjError, u"ReportError", args);

@@ -21,13 +21,14 @@ constexpr std::u16string_view kProc = u"EvaluateExpression";
 bool IsNumberField(const ObjectRef& field) {
   const Variant v = FieldValue(field);
   switch (v.kind()) {
-    case Kind::Integer: case Kind::Long: case Kind::Single: case Kind::Double:
-    case Kind::Boolean: case Kind::Empty:
-      return true;
-    case Kind::String:
-      return IsNumeric(v);
-    default:
-      return false;
+    case Kind::Integer:
+    case Kind::Long:
+    case Kind::Single:
+    case Kind::Double:
+    case Kind::Boolean:
+    case Kind::Empty: return true;
+    case Kind::String: return IsNumeric(v);
+    default: return false;
   }
 }
 

@@ -29,8 +29,12 @@ std::u16string GetHL7DateTime(std::u16string strDate, std::u16string strTime,
                               std::u16string& strSeparator, bool& blnIncludeTime,
                               bool& blnIncludeTimeZone, std::u16string& strTimeZone) {
   if (strSeparator.empty()) strSeparator = u"/";
-  if (strTime == u"0")
-    strTime = strDate.find(u':') != std::u16string::npos ? GetTimeText(strDate) : u"00:00:00";
+  if (strTime == u"0") {
+    if (strDate.find(u':') != std::u16string::npos)
+      strTime = GetTimeText(strDate);
+    else
+      strTime.assign(u"00:00:00");
+  }
   if (strSeparator != u"/") {
     // Only the first character of each occurrence becomes "/".
     for (std::size_t at = strDate.find(strSeparator); at != std::u16string::npos;
@@ -46,8 +50,10 @@ std::u16string GetHL7DateTime(std::u16string strDate, std::u16string strTime,
   std::u16string result = Format(Date{DateOnly(serial)}, u"yyyymmdd");
   if (!blnIncludeTime) return result;
   Date time{0};
-  if (strTime.empty()) time = Date{TimeOnly(serial)};
-  else if (IsDate(Variant(strTime))) time = CDate(Variant(strTime));
+  if (strTime.empty())
+    time = Date{TimeOnly(serial)};
+  else if (IsDate(Variant(strTime)))
+    time = CDate(Variant(strTime));
   result += Format(time, u"HhNnSs");
   if (!blnIncludeTimeZone) return result;
   std::u16string zone = Format(Variant(strTimeZone), u"+0000; -0000");

@@ -1,5 +1,7 @@
 // The Interpreter object: creation, version properties, Init and the
 // late-bound face that automation hosts use.
+#include "tarn/interpreter.h"
+
 #include <array>
 
 #include "interpreter/interpreter_core.h"
@@ -9,7 +11,6 @@
 #include "support/text_tools.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
-#include "tarn/interpreter.h"
 #include "tarn/version.h"
 
 namespace tarn::detail {
@@ -47,9 +48,10 @@ bool InterpreterCore::Init(ObjectRef objDataFields, ObjectRef objError, std::u16
                            std::u16string& strApplication) {
   try {
     if (IsDebugLogEnabled()) {
-      std::u16string banner = u" ------------------\r\n Interpreter - Init\r\n ------------------\r\n"
-                              u"Interpreter Version: " +
-                              Release();
+      std::u16string banner =
+          u" ------------------\r\n Interpreter - Init\r\n ------------------\r\n"
+          u"Interpreter Version: " +
+          Release();
       InitDebugLog(banner);
     }
     mobjDataFields = std::move(objDataFields);

@@ -121,8 +121,7 @@ class InterpreterCore {
                            std::int32_t& lngCompare);
   bool PerformFormatHL7DateTime(std::int16_t intInstance);
   bool PerformGetHL7DateTimeFormatArguments(std::int16_t intInstance, std::u16string& strDate,
-                                            std::u16string& strTime,
-                                            std::u16string& strSeparator,
+                                            std::u16string& strTime, std::u16string& strSeparator,
                                             bool& blnIncludeTime, bool& blnIncludeTimeZone,
                                             std::u16string& strTimeZone);
   bool PerformIf(std::int16_t intInstance);

@@ -43,8 +43,10 @@ std::u16string InterpreterCore::GetNextWord(std::int16_t intInstance) {
         if (!IsOperatorChar(PeekNextChar(intInstance))) done = true;
       }
       if (!acc.empty()) {
-        if (c == kLiteral) acc += literal;
-        else if (c == kChar && ch != kEndOfText) acc += ch;
+        if (c == kLiteral)
+          acc += literal;
+        else if (c == kChar && ch != kEndOfText)
+          acc += ch;
       } else if (c == kLiteral) {
         acc = std::move(literal);
       } else if (c == kChar) {
@@ -56,26 +58,26 @@ std::u16string InterpreterCore::GetNextWord(std::int16_t intInstance) {
   });
 }
 
+// A literal read raw up to its closing delimiter, or up to the end of the
+// text, whose marker then stays in it.
+static std::u16string ReadLiteral(InterpreterCore& core, std::int16_t instance,
+                                  char16_t delimiter) {
+  std::u16string result(1, delimiter);
+  for (;;) {
+    const char16_t c = core.GetNextChar(instance);
+    result += c;
+    if (c == delimiter || c == kEndOfText) return result;
+  }
+}
+
 std::u16string InterpreterCore::GetLiteralString(std::int16_t intInstance) {
-  return Guarded(u"GetLiteralString", std::u16string(), [&] {
-    std::u16string result(1, u'"');
-    for (;;) {
-      const char16_t c = GetNextChar(intInstance);
-      result += c;
-      if (c == u'"' || c == kEndOfText) return result;
-    }
-  });
+  return Guarded(u"GetLiteralString", std::u16string(),
+                 [&] { return ReadLiteral(*this, intInstance, u'"'); });
 }
 
 std::u16string InterpreterCore::GetLiteralDate(std::int16_t intInstance) {
-  return Guarded(u"GetLiteralDate", std::u16string(), [&] {
-    std::u16string result(1, u'#');
-    for (;;) {
-      const char16_t c = GetNextChar(intInstance);
-      result += c;
-      if (c == u'#' || c == kEndOfText) return result;
-    }
-  });
+  return Guarded(u"GetLiteralDate", std::u16string(),
+                 [&] { return ReadLiteral(*this, intInstance, u'#'); });
 }
 
 bool InterpreterCore::PutLastWord(std::int16_t intInstance, const std::u16string& strWord) {

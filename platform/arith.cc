@@ -149,17 +149,15 @@ Variant WholeResult(std::int64_t w, Cat cat) {
 // Computes `op` with the result kind `cat` and narrows or widens the result.
 Variant Compute(Op op, Cat cat, const Operand& l, const Operand& r) {
   switch (cat) {
-    case Cat::Integer: case Cat::Long:
-      return WholeResult(Apply(op, l.Whole(), r.Whole()), cat);
-    case Cat::Single:
-      return SingleResult(Apply(op, l.Number(), r.Number()));
+    case Cat::Integer:
+    case Cat::Long: return WholeResult(Apply(op, l.Whole(), r.Whole()), cat);
+    case Cat::Single: return SingleResult(Apply(op, l.Number(), r.Number()));
     case Cat::Date: {
       double d = Apply(op, l.Number(), r.Number());
       if (InDateRange(d)) return Date{d};
       return DoubleResult(d);
     }
-    default:
-      return DoubleResult(Apply(op, l.Number(), r.Number()));
+    default: return DoubleResult(Apply(op, l.Number(), r.Number()));
   }
 }
 
@@ -229,8 +227,8 @@ Variant Divide(const Variant& lv, const Variant& rv) {
   if (l.cat == Cat::Null || r.cat == Cat::Null) return Variant::Null();
   const double a = l.Number(), b = r.Number();
   if (b == 0) Raise(a == 0 ? err::kOverflow : err::kDivisionByZero);
-  const bool single = (l.IntegerLike() || l.cat == Cat::Single) &&
-                      (r.IntegerLike() || r.cat == Cat::Single);
+  const bool single =
+      (l.IntegerLike() || l.cat == Cat::Single) && (r.IntegerLike() || r.cat == Cat::Single);
   return single ? SingleResult(a / b) : DoubleResult(a / b);
 }
 

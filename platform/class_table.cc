@@ -1,11 +1,12 @@
 // The process-wide class table: programmatic identifiers and the factories
 // that create their objects. It is the one piece of state shared by all
 // threads, so it takes a lock.
+#include "platform/class_table.h"
+
 #include <atomic>
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/class_table.h"
 #include "platform/text.h"
 #include "tarn/object.h"
 
@@ -14,7 +15,7 @@ namespace tarn {
 namespace {
 struct ClassTable {
   std::mutex mutex;
-  std::atomic<std::uint64_t> generation{0};  // bumped on every change
+  std::atomic<std::uint64_t> generation{0};                    // bumped on every change
   std::unordered_map<std::u16string, ClassFactory> factories;  // key upper-cased
 };
 

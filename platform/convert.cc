@@ -6,13 +6,14 @@
 // date parser (ParseDateText). Whole-number conversions round halves to even
 // before their range check; a number outside a kind's range is error 6,
 // something that is no number is error 13, Null is error 94.
+#include "tarn/convert.h"
+
 #include <cfloat>
 #include <cmath>
 
 #include "platform/date.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
-#include "tarn/convert.h"
 #include "tarn/object.h"
 
 namespace tarn {
@@ -78,13 +79,14 @@ bool IsNumeric(const Variant& v0) {
   Variant holder;
   const Variant& v = Loaded(v0, holder);
   switch (v.kind()) {
-    case Kind::Empty: case Kind::Integer: case Kind::Long: case Kind::Single:
-    case Kind::Double: case Kind::Boolean:
-      return true;
-    case Kind::String:
-      return ParseNumber(v.string()).has_value();
-    default:
-      return false;
+    case Kind::Empty:
+    case Kind::Integer:
+    case Kind::Long:
+    case Kind::Single:
+    case Kind::Double:
+    case Kind::Boolean: return true;
+    case Kind::String: return ParseNumber(v.string()).has_value();
+    default: return false;
   }
 }
 

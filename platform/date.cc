@@ -96,9 +96,8 @@ std::optional<double> MakeSerial(int year, int month, int day, int hour, int min
   if (day < 1 || day > DaysInMonth(year, month)) return std::nullopt;
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
     return std::nullopt;
-  double days = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                                  static_cast<unsigned>(day)) -
-                                    kEpoch);
+  double days = static_cast<double>(
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpoch);
   double time = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
   return days < 0 ? days - time : days + time;
 }

@@ -15,7 +15,7 @@ struct DateParts {
   int day_of_year = 364;
 };
 
-inline constexpr double kMinDateSerial = -657434.0;  // 1/1/100
+inline constexpr double kMinDateSerial = -657434.0;      // 1/1/100
 inline constexpr double kMaxDateSerial = 2958465.99999;  // 12/31/9999 23:59:59
 
 // Calendar parts of a serial (negative serials: day toward zero, the time is

@@ -131,9 +131,11 @@ bool Separate(const Tokens& tk, Time& time, DateNumbers& date) {
   for (int i = 0; i < tk.n; ++i) {
     const Token& t = tk[i];
     switch (t.kind) {
-      case Tok::Space: case Tok::DateSep: break;
+      case Tok::Space:
+      case Tok::DateSep: break;
       case Tok::TimeSep: return false;  // a separator not between time numbers
-      case Tok::Am: case Tok::Pm:
+      case Tok::Am:
+      case Tok::Pm:
         if (time.marker != 0) return false;
         time.marker = t.kind == Tok::Am ? 1 : 2;
         break;
@@ -151,8 +153,7 @@ bool Separate(const Tokens& tk, Time& time, DateNumbers& date) {
           if (time.present) return false;
           time.present = true;
           time.parts[time.count++] = t.value;
-          while (i + 2 < tk.n && tk[i + 1].kind == Tok::TimeSep &&
-                 tk[i + 2].kind == Tok::Number) {
+          while (i + 2 < tk.n && tk[i + 1].kind == Tok::TimeSep && tk[i + 2].kind == Tok::Number) {
             if (time.count == 3) return false;  // "02:04:12.017", "1.2.3.4"
             i += 2;
             time.parts[time.count++] = tk[i].value;
@@ -200,9 +201,15 @@ bool ReadThreeNumbers(const Locale& loc, const DateNumbers& n, Ymd& out) {
   auto dmy = [&] { return Try(Year(loc, v[2], dg[2]), v[1], v[0], out); };
   auto ymd = [&] { return Try(Year(loc, v[0], dg[0]), v[1], v[2], out); };
   switch (loc.date_order) {
-    case DateOrder::MonthDayYear: if (mdy()) return true; break;
-    case DateOrder::DayMonthYear: if (dmy()) return true; break;
-    case DateOrder::YearMonthDay: if (ymd()) return true; break;
+    case DateOrder::MonthDayYear:
+      if (mdy()) return true;
+      break;
+    case DateOrder::DayMonthYear:
+      if (dmy()) return true;
+      break;
+    case DateOrder::YearMonthDay:
+      if (ymd()) return true;
+      break;
   }
   if (dg[2] > 2) return dmy() || mdy();
   return ymd() || dmy();
@@ -231,8 +238,7 @@ bool ReadWithMonthName(const Locale& loc, const DateNumbers& n, Ymd& out) {
   }
   if (n.count != 2) return false;
   // Day then year, unless the first number cannot be a day.
-  if (n.digits[0] <= 2 && Try(Year(loc, n.value[1], n.digits[1]), m, n.value[0], out))
-    return true;
+  if (n.digits[0] <= 2 && Try(Year(loc, n.value[1], n.digits[1]), m, n.value[0], out)) return true;
   return Try(Year(loc, n.value[0], n.digits[0]), m, n.value[1], out);
 }
 

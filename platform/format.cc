@@ -14,12 +14,13 @@
 //        comes back unchanged; "" counts as 0 for a numeric format and comes
 //        back unchanged for a date format;
 //      - Null gives "" unless a Null section supplies text.
+#include "platform/format.h"
+
 #include <array>
 #include <cmath>
 #include <optional>
 
 #include "platform/date.h"
-#include "platform/format.h"
 #include "platform/locale.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
@@ -63,12 +64,24 @@ FormatKind ClassifyFormat(std::u16string_view f) {
       continue;
     }
     switch (LowerChar(c)) {
-      case u'0': case u'#': return FormatKind::Number;
-      case u'@': case u'&': case u'<': case u'>': case u'!': text = true; break;
-      case u'd': case u'm': case u'y': case u'h': case u'n': case u's': case u'w':
-      case u'q': case u'c': case u't': case u'a':
-        date = true;
-        break;
+      case u'0':
+      case u'#': return FormatKind::Number;
+      case u'@':
+      case u'&':
+      case u'<':
+      case u'>':
+      case u'!': text = true; break;
+      case u'd':
+      case u'm':
+      case u'y':
+      case u'h':
+      case u'n':
+      case u's':
+      case u'w':
+      case u'q':
+      case u'c':
+      case u't':
+      case u'a': date = true; break;
       default: break;
     }
   }
@@ -166,8 +179,22 @@ std::u16string FormatAsText(const Variant& v, const FormatSections& s) {
 // Named formats ------------------------------------------------------------
 
 enum class Named {
-  GeneralNumber, Currency, Fixed, Standard, Percent, Scientific, YesNo, TrueFalse, OnOff,
-  GeneralDate, LongDate, MediumDate, ShortDate, LongTime, MediumTime, ShortTime
+  GeneralNumber,
+  Currency,
+  Fixed,
+  Standard,
+  Percent,
+  Scientific,
+  YesNo,
+  TrueFalse,
+  OnOff,
+  GeneralDate,
+  LongDate,
+  MediumDate,
+  ShortDate,
+  LongTime,
+  MediumTime,
+  ShortTime
 };
 
 struct NamedEntry {
@@ -176,14 +203,22 @@ struct NamedEntry {
 };
 
 constexpr NamedEntry kNamedFormats[] = {
-    {u"General Number", Named::GeneralNumber}, {u"Currency", Named::Currency},
-    {u"Fixed", Named::Fixed},                  {u"Standard", Named::Standard},
-    {u"Percent", Named::Percent},              {u"Scientific", Named::Scientific},
-    {u"Yes/No", Named::YesNo},                 {u"True/False", Named::TrueFalse},
-    {u"On/Off", Named::OnOff},                 {u"General Date", Named::GeneralDate},
-    {u"Long Date", Named::LongDate},           {u"Medium Date", Named::MediumDate},
-    {u"Short Date", Named::ShortDate},         {u"Long Time", Named::LongTime},
-    {u"Medium Time", Named::MediumTime},       {u"Short Time", Named::ShortTime},
+    {u"General Number", Named::GeneralNumber},
+    {u"Currency", Named::Currency},
+    {u"Fixed", Named::Fixed},
+    {u"Standard", Named::Standard},
+    {u"Percent", Named::Percent},
+    {u"Scientific", Named::Scientific},
+    {u"Yes/No", Named::YesNo},
+    {u"True/False", Named::TrueFalse},
+    {u"On/Off", Named::OnOff},
+    {u"General Date", Named::GeneralDate},
+    {u"Long Date", Named::LongDate},
+    {u"Medium Date", Named::MediumDate},
+    {u"Short Date", Named::ShortDate},
+    {u"Long Time", Named::LongTime},
+    {u"Medium Time", Named::MediumTime},
+    {u"Short Time", Named::ShortTime},
 };
 
 std::optional<Named> FindNamed(std::u16string_view f) {

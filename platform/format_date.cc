@@ -60,7 +60,7 @@ int WeekdayFrom(int weekday, int first) { return (weekday - first + 7) % 7; }
 int WeekOfYear(int year, int day_of_year, int weekday, int first_day, int first_week) {
   int jan1 = ((weekday - 1 - (day_of_year - 1)) % 7 + 7) % 7 + 1;  // weekday of 1 January
   int offset = WeekdayFrom(jan1, first_day);  // days of week 1 before 1 January
-  int start;  // day of year (may be <= 0) where week 1 starts
+  int start;                                  // day of year (may be <= 0) where week 1 starts
   switch (first_week) {
     case 2: start = offset <= 3 ? 1 - offset : 8 - offset; break;
     case 3: start = offset == 0 ? 1 : 8 - offset; break;
@@ -103,9 +103,12 @@ struct DateWriter {
     }
   }
   void Year(int n) {
-    if (n == 1) AppendNumber(out, p.day_of_year, 1);
-    else if (n == 2) AppendNumber(out, p.year % 100, 2);
-    else AppendNumber(out, p.year, 1);
+    if (n == 1)
+      AppendNumber(out, p.day_of_year, 1);
+    else if (n == 2)
+      AppendNumber(out, p.year % 100, 2);
+    else
+      AppendNumber(out, p.year, 1);
   }
   void Hour(int n) {
     int h = p.hour;
@@ -178,7 +181,10 @@ void AppendDatePattern(std::u16string& out, const DateParts& parts, std::u16stri
     std::size_t used = 1;
     switch (LowerChar(c)) {
       case u'c': w.GeneralDate(); break;
-      case u'd': used = std::min<std::size_t>(run, 6); w.Day(static_cast<int>(used)); break;
+      case u'd':
+        used = std::min<std::size_t>(run, 6);
+        w.Day(static_cast<int>(used));
+        break;
       case u'a':
         if (run >= 4) {
           used = 4;
@@ -191,25 +197,39 @@ void AppendDatePattern(std::u16string& out, const DateParts& parts, std::u16stri
         break;
       case u'w':
         used = std::min<std::size_t>(run, 2);
-        if (used == 1) AppendNumber(out, WeekdayFrom(parts.weekday, first_day_of_week) + 1, 1);
+        if (used == 1)
+          AppendNumber(out, WeekdayFrom(parts.weekday, first_day_of_week) + 1, 1);
         else
-          AppendNumber(out, WeekOfYear(parts.year, parts.day_of_year, parts.weekday,
-                                       first_day_of_week, first_week_of_year), 1);
+          AppendNumber(out,
+                       WeekOfYear(parts.year, parts.day_of_year, parts.weekday, first_day_of_week,
+                                  first_week_of_year),
+                       1);
         break;
       case u'm':
         used = std::min<std::size_t>(run, 4);
-        if (used <= 2 && after_hour) AppendNumber(out, parts.minute, static_cast<int>(used));
-        else w.Month(static_cast<int>(used));
+        if (used <= 2 && after_hour)
+          AppendNumber(out, parts.minute, static_cast<int>(used));
+        else
+          w.Month(static_cast<int>(used));
         break;
       case u'q': AppendNumber(out, (parts.month - 1) / 3 + 1, 1); break;
-      case u'y': used = run >= 4 ? 4 : run >= 2 ? 2 : 1; w.Year(static_cast<int>(used)); break;
+      case u'y':
+        used = run >= 4 ? 4 : run >= 2 ? 2 : 1;
+        w.Year(static_cast<int>(used));
+        break;
       case u'h':
         used = std::min<std::size_t>(run, 2);
         w.Hour(static_cast<int>(used));
         hour_token = true;
         break;
-      case u'n': used = std::min<std::size_t>(run, 2); AppendNumber(out, parts.minute, static_cast<int>(used)); break;
-      case u's': used = std::min<std::size_t>(run, 2); AppendNumber(out, parts.second, static_cast<int>(used)); break;
+      case u'n':
+        used = std::min<std::size_t>(run, 2);
+        AppendNumber(out, parts.minute, static_cast<int>(used));
+        break;
+      case u's':
+        used = std::min<std::size_t>(run, 2);
+        AppendNumber(out, parts.second, static_cast<int>(used));
+        break;
       case u't':
         if (run >= 5) {
           used = 5;
@@ -219,9 +239,18 @@ void AppendDatePattern(std::u16string& out, const DateParts& parts, std::u16stri
         out += s.substr(i, run);  // "t" .. "tttt" are literal
         i += run;
         continue;
-      case u'/': out += loc.date_separator; ++i; continue;
-      case u':': out += loc.time_separator; ++i; continue;
-      default: out += c; ++i; continue;
+      case u'/':
+        out += loc.date_separator;
+        ++i;
+        continue;
+      case u':':
+        out += loc.time_separator;
+        ++i;
+        continue;
+      default:
+        out += c;
+        ++i;
+        continue;
     }
     after_hour = hour_token;
     i += used;

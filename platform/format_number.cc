@@ -178,7 +178,8 @@ void RoundTo(Decimal& d, int decimals) {
   d.digits.resize(static_cast<std::size_t>(keep));
   if (up) {
     int k = keep - 1;
-    while (k >= 0 && d.digits[static_cast<std::size_t>(k)] == '9') d.digits[static_cast<std::size_t>(k--)] = '0';
+    while (k >= 0 && d.digits[static_cast<std::size_t>(k)] == '9')
+      d.digits[static_cast<std::size_t>(k--)] = '0';
     if (k >= 0) {
       ++d.digits[static_cast<std::size_t>(k)];
     } else {
@@ -192,7 +193,8 @@ void RoundTo(Decimal& d, int decimals) {
 
 std::string IntegerDigits(const Decimal& d) {
   if (d.point <= 0) return {};
-  std::string s = d.digits.substr(0, std::min<std::size_t>(d.digits.size(), static_cast<std::size_t>(d.point)));
+  std::string s =
+      d.digits.substr(0, std::min<std::size_t>(d.digits.size(), static_cast<std::size_t>(d.point)));
   s.resize(static_cast<std::size_t>(d.point), '0');
   return s;
 }
@@ -201,7 +203,9 @@ std::string FractionDigits(const Decimal& d, int places) {
   std::string s;
   for (int k = 0; k < places; ++k) {
     int idx = d.point + k;
-    s += (idx >= 0 && idx < static_cast<int>(d.digits.size())) ? d.digits[static_cast<std::size_t>(idx)] : '0';
+    s += (idx >= 0 && idx < static_cast<int>(d.digits.size()))
+             ? d.digits[static_cast<std::size_t>(idx)]
+             : '0';
   }
   return s;
 }
@@ -281,8 +285,10 @@ std::u16string Render(const NumSection& s, const Digits& dg, bool negative_exp) 
         break;
       case Item::Exp:
         out += it.ch;
-        if (negative_exp) out += u'-';
-        else if (it.plus) out += u'+';
+        if (negative_exp)
+          out += u'-';
+        else if (it.plus)
+          out += u'+';
         if (s.exp_places == 0) {
           for (char c : std::to_string(std::abs(dg.exponent))) out += static_cast<char16_t>(c);
         }
@@ -318,8 +324,10 @@ std::u16string FormatNumber(double value, int significant, const FormatSections&
   int idx = 0;
   bool minus = false;
   if (value < 0) {
-    if (sections.count >= 2 && !sections.section[1].empty()) idx = 1;
-    else minus = true;
+    if (sections.count >= 2 && !sections.section[1].empty())
+      idx = 1;
+    else
+      minus = true;
   } else if (value == 0) {
     if (sections.count >= 3 && !sections.section[2].empty()) idx = 2;
   }

@@ -26,8 +26,10 @@ struct TextItem {
 
 std::u16string FormatText(std::u16string_view text, bool is_null, const FormatSections& sections) {
   std::u16string_view f = sections.section[0];
-  if ((is_null || text.empty()) && sections.count >= 2) f = sections.section[1];
-  else if (is_null) return {};
+  if ((is_null || text.empty()) && sections.count >= 2)
+    f = sections.section[1];
+  else if (is_null)
+    return {};
 
   std::vector<TextItem> items;
   char16_t case_mode = 0;

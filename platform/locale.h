@@ -21,9 +21,9 @@ struct Locale {
   char16_t time_separator;
   char16_t decimal_point;
   char16_t thousands_separator;
-  std::array<std::u16string_view, 12> month_names;   // January first
+  std::array<std::u16string_view, 12> month_names;  // January first
   std::array<std::u16string_view, 12> month_abbrevs;
-  std::array<std::u16string_view, 7> day_names;      // Sunday first
+  std::array<std::u16string_view, 7> day_names;  // Sunday first
   std::array<std::u16string_view, 7> day_abbrevs;
   std::u16string_view am;
   std::u16string_view pm;

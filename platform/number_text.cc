@@ -69,9 +69,8 @@ struct Decimal {
   }
 };
 
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 double DecimalValue(const Decimal& d) {
   if (d.count == 0) return 0;
@@ -120,7 +119,8 @@ std::optional<double> ParseRadix(std::u16string_view s, std::size_t p) {
   while (p < s.size() && IsBlank(s[p])) ++p;
   if (!any || p != s.size()) return std::nullopt;
   if (too_big) return HUGE_VAL;
-  if (v <= 0xFFFF) return static_cast<double>(static_cast<std::int16_t>(static_cast<std::uint16_t>(v)));
+  if (v <= 0xFFFF)
+    return static_cast<double>(static_cast<std::int16_t>(static_cast<std::uint16_t>(v)));
   return static_cast<double>(static_cast<std::int32_t>(static_cast<std::uint32_t>(v)));
 }
 
@@ -140,8 +140,14 @@ std::optional<double> ParseNumber(std::u16string_view s) {
   bool negative = false, sign = false, paren = false;
   switch (s[p]) {
     case u'-': negative = true; [[fallthrough]];
-    case u'+': sign = true; ++p; break;
-    case u'(': paren = negative = true; ++p; break;
+    case u'+':
+      sign = true;
+      ++p;
+      break;
+    case u'(':
+      paren = negative = true;
+      ++p;
+      break;
     case u'$': ++p; break;
     default: break;
   }
@@ -199,7 +205,8 @@ namespace {
 // Copies the significant digits of a scientific-form text to `digits` (at
 // most `max`); returns their count and sets `exp10`.
 int ScanScientific(const char* text, const char* end, char* digits, int max, int& exp10) {
-  const char* e = static_cast<const char*>(std::memchr(text, 'e', static_cast<std::size_t>(end - text)));
+  const char* e =
+      static_cast<const char*>(std::memchr(text, 'e', static_cast<std::size_t>(end - text)));
   int count = 0;
   for (const char* q = text; q < e && count < max; ++q)
     if (*q != '.') digits[count++] = *q;

@@ -1,13 +1,13 @@
+#include "tarn/object.h"
+
 #include <array>
 
 #include "platform/text.h"
 #include "tarn/convert.h"
-#include "tarn/object.h"
 
 namespace tarn {
 
-RuntimeError::RuntimeError(std::int32_t number, std::u16string source,
-                           std::u16string description)
+RuntimeError::RuntimeError(std::int32_t number, std::u16string source, std::u16string description)
     : number_(number), source_(std::move(source)), description_(std::move(description)) {
   what_ = std::to_string(number_) + " - " + ToUtf8(description_);
 }

@@ -73,8 +73,7 @@ TARN_API std::int32_t DllUnregisterServer(void) {
   }
 }
 
-TARN_API std::int32_t DllGetClassObject(const TarnGuid* rclsid, const TarnGuid* riid,
-                                        void** ppv) {
+TARN_API std::int32_t DllGetClassObject(const TarnGuid* rclsid, const TarnGuid* riid, void** ppv) {
   if (ppv == nullptr) return TARN_E_POINTER;
   *ppv = nullptr;
   if (rclsid == nullptr || riid == nullptr) return TARN_E_INVALIDARG;

@@ -1,12 +1,13 @@
 // Dates: serial arithmetic, the general date text and the date parser, one
 // table row per example of the platform reference (sections 1, 3.3 and 4).
+#include "platform/date.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <optional>
 #include <string>
 
-#include "platform/date.h"
 #include "platform/text.h"
 #include "tarn/convert.h"
 #include "tarn/object.h"

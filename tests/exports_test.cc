@@ -2,14 +2,15 @@
 // the class factory, the return codes and DllCanUnloadNow; first on the
 // objects linked into this test, then on the built shared library loaded at
 // run time with dlopen, driven only through the symbols that dlsym finds.
+#include "tarn/exports.h"
+
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "tarn/convert.h"
-#include "tarn/exports.h"
 #include "tarn/host.h"
 #include "tarn/interpreter.h"
 #include "tarn/object.h"
@@ -23,7 +24,7 @@ using tarn::Variant;
 
 // Takes over the one reference that an export handed out through a void**.
 ObjectRef Adopt(void* p) {
-  ObjectRef ref(static_cast<tarn::Object*>(p));  // +1
+  ObjectRef ref(static_cast<tarn::Object*>(p));     // +1
   if (p) static_cast<tarn::Object*>(p)->DropRef();  // give back the export's
   return ref;
 }
@@ -39,9 +40,9 @@ Variant CallMember(const ObjectRef& obj, std::u16string_view member,
 // Init and "Field1 + 1" / "1 + 2" by member name only.
 void ExpectEvaluates(const ObjectRef& interp, const ObjectRef& fields, const ObjectRef& errors,
                      std::u16string_view text, double expected) {
-  Variant ok = CallMember(interp, u"Init",
-                          {Variant(fields), Variant(errors), Variant(u"System"),
-                           Variant(u"Application")});
+  Variant ok =
+      CallMember(interp, u"Init",
+                 {Variant(fields), Variant(errors), Variant(u"System"), Variant(u"Application")});
   ASSERT_EQ(ok, Variant(true));
   Variant result = CallMember(interp, u"RealizeRegularExpression", {Variant(text)});
   ASSERT_TRUE(result.is_object());
@@ -227,8 +228,7 @@ class LoadedLibrary {
   // RTLD_NODELETE: the library's process-wide tables (the class table among
   // them) are never destroyed, so unmapping it would leave them unreachable
   // and the leak checker of sanitizer builds would report them.
-  LoadedLibrary()
-      : handle_(dlopen(TARN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {}
+  LoadedLibrary() : handle_(dlopen(TARN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {}
   ~LoadedLibrary() {
     if (handle_) dlclose(handle_);
   }

@@ -355,13 +355,15 @@ TEST(Format, FirstDayOfWeek) {
 TEST(Format, FirstWeekOfYear) {
   // 1/1/2021 is a Friday; 1/4/2021 a Monday; 12/31/2020 a Thursday.
   auto d = [](int y, int m, int day) { return Variant(Date{*detail::MakeSerial(y, m, day)}); };
-  CheckRows({{d(2021, 1, 1), u"ww", u"1"}, {d(2021, 1, 3), u"ww", u"2"},
-             {d(2024, 12, 31), u"ww", u"53"}, {d(2000, 12, 31), u"ww", u"54"}},
+  CheckRows({{d(2021, 1, 1), u"ww", u"1"},
+             {d(2021, 1, 3), u"ww", u"2"},
+             {d(2024, 12, 31), u"ww", u"53"},
+             {d(2000, 12, 31), u"ww", u"54"}},
             1, 1);
   // Monday first, first four-day week (ISO-like): 1/1/2021 is in 2020's week 53.
-  CheckRows({{d(2021, 1, 1), u"ww", u"53"}, {d(2021, 1, 4), u"ww", u"1"},
-             {d(2020, 1, 1), u"ww", u"1"}},
-            2, 2);
+  CheckRows(
+      {{d(2021, 1, 1), u"ww", u"53"}, {d(2021, 1, 4), u"ww", u"1"}, {d(2020, 1, 1), u"ww", u"1"}},
+      2, 2);
   // First full week, Sunday first: 1/3/2021 starts week 1.
   CheckRows({{d(2021, 1, 2), u"ww", u"52"}, {d(2021, 1, 3), u"ww", u"1"}}, 1, 3);
 }

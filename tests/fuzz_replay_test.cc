@@ -17,7 +17,8 @@ void ReplayDirectory(const std::filesystem::path& dir, std::size_t at_least) {
     if (!entry.is_regular_file() || entry.path().filename().string().starts_with(".")) continue;
     std::ifstream in(entry.path(), std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(tarn::fuzz::Run(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), "")
+    EXPECT_EQ(tarn::fuzz::Run(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+              "")
         << entry.path();
     ++count;
   }

@@ -48,7 +48,8 @@ bool IsErrorField(const ObjectRef& r) {
 }
 
 TEST(Interpreter, TextsThatCannotBeParsedGiveTheErrorField) {
-  for (std::u16string text : {u")", u"1 )", u"1 2", u"1 + ?", u"Field1 Field1", u"\"abc", u"1 + )"}) {
+  for (std::u16string text :
+       {u")", u"1 )", u"1 2", u"1 + ?", u"Field1 Field1", u"\"abc", u"1 + )"}) {
     Host h;
     h.fields->AddField(u"Field1", u"Long", std::int32_t{41});
     ObjectRef r = h.Eval(text);

@@ -48,7 +48,8 @@ ObjectRef EvalClean(detail::InterpreterCore& core, const DataFields& fields, std
 
 bool Reported(const Host& h, std::u16string_view procedure, std::u16string_view message_part) {
   for (const auto& r : h.errors->reports())
-    if (r.procedure == procedure && r.message.find(message_part) != std::u16string::npos) return true;
+    if (r.procedure == procedure && r.message.find(message_part) != std::u16string::npos)
+      return true;
   return false;
 }
 
@@ -86,8 +87,8 @@ void WithinSeconds(int seconds, const std::string& label, F&& body) {
   std::thread dog([&] {
     std::unique_lock lock(m);
     if (!cv.wait_for(lock, std::chrono::seconds(seconds), [&] { return done; })) {
-      std::fprintf(stderr, "FAILED: %s: the evaluation did not return within %d s\n",
-                   label.c_str(), seconds);
+      std::fprintf(stderr, "FAILED: %s: the evaluation did not return within %d s\n", label.c_str(),
+                   seconds);
       std::_Exit(3);
     }
   });
@@ -385,8 +386,7 @@ TEST(Limits, DataFieldsThatFailOnEveryMember) {
   };
   for (ClassFactory factory : std::initializer_list<ClassFactory>{
            [] { return ObjectRef(MakeRef<ThrowingObject>()); },
-           [] { return ObjectRef(MakeRef<ForeignThrowingObject>()); },
-           [] { return ObjectRef(); },
+           [] { return ObjectRef(MakeRef<ForeignThrowingObject>()); }, [] { return ObjectRef(); },
            []() -> ObjectRef { throw RuntimeError(429, u"Host", u"cannot create"); }}) {
     RegisterClass(kDataFieldProgId, factory);
     for (const auto& text : kTexts) {

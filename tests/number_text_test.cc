@@ -1,11 +1,12 @@
 // The number parser (reference 2.1, 2.2) and the number writer (3.2).
+#include "platform/number_text.h"
+
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <cmath>
 #include <limits>
 
-#include "platform/number_text.h"
 #include "tarn/value.h"
 
 namespace tarn::detail {
@@ -18,20 +19,45 @@ struct ParseRow {
 
 TEST(ParseNumber, AcceptsTheParserShape) {
   const ParseRow rows[] = {
-      {u"53", 53},           {u"459.95", 459.95},   {u" 12 ", 12},
-      {u"\t12\t", 12},       {u"-5", -5},           {u"+5", 5},
-      {u"5-", -5},           {u"5+", 5},            {u"- 5", -5},
-      {u"+ 0", 0},           {u" + 0", 0},          {u"(5)", -5},
-      {u"( 5 )", -5},        {u"$1,234.50", 1234.5}, {u"$ 7", 7},
-      {u"1,2,3", 123},       {u"6,90", 690},        {u"10,", 10},
-      {u"1.", 1},            {u".5", 0.5},          {u"1.5e3", 1500},
-      {u"1E+3", 1000},       {u"1e+01", 10},        {u"1e-0", 1},
-      {u"2.5E-3", 0.0025},   {u"0100", 100},        {u"007", 7},
-      {u"-0", 0},            {u"0.000", 0},         {u"1e-94938484", 0},
-      {u"&H1F", 31},         {u"&h1f", 31},         {u"&o17", 15},
-      {u"&O17", 15},         {u"&H0001F", 31},      {u" &H10 ", 16},
+      {u"53", 53},
+      {u"459.95", 459.95},
+      {u" 12 ", 12},
+      {u"\t12\t", 12},
+      {u"-5", -5},
+      {u"+5", 5},
+      {u"5-", -5},
+      {u"5+", 5},
+      {u"- 5", -5},
+      {u"+ 0", 0},
+      {u" + 0", 0},
+      {u"(5)", -5},
+      {u"( 5 )", -5},
+      {u"$1,234.50", 1234.5},
+      {u"$ 7", 7},
+      {u"1,2,3", 123},
+      {u"6,90", 690},
+      {u"10,", 10},
+      {u"1.", 1},
+      {u".5", 0.5},
+      {u"1.5e3", 1500},
+      {u"1E+3", 1000},
+      {u"1e+01", 10},
+      {u"1e-0", 1},
+      {u"2.5E-3", 0.0025},
+      {u"0100", 100},
+      {u"007", 7},
+      {u"-0", 0},
+      {u"0.000", 0},
+      {u"1e-94938484", 0},
+      {u"&H1F", 31},
+      {u"&h1f", 31},
+      {u"&o17", 15},
+      {u"&O17", 15},
+      {u"&H0001F", 31},
+      {u" &H10 ", 16},
       {u"123456789012345678901234567890", 123456789012345678901234567890.0},
-      {u"0.1", 0.1},         {u"3.14159265358979", 3.14159265358979},
+      {u"0.1", 0.1},
+      {u"3.14159265358979", 3.14159265358979},
       {u"1.7976931348623157e308", DBL_MAX},
       {u"4.94065645841247E-324", 4.94065645841247E-324},
   };
@@ -44,12 +70,11 @@ TEST(ParseNumber, AcceptsTheParserShape) {
 
 TEST(ParseNumber, RejectsTextThatIsNoNumber) {
   const char16_t* rows[] = {
-      u"",      u"   ",   u"\t",    u".",     u"$",     u"()",    u"1.2.3", u"1 2",
-      u"--5",   u"-5-",   u"12abc", u"45 Help", u"+ +0", u"(5",    u"5)",    u"-(5)",
-      u"(-5)",  u"+5-",   u"1e",    u"1e+",   u"e5",    u",5",    u"1.2,3", u"1d3",
-      u"&H",    u"&O",    u"&O8",   u"&HG",   u"&",     u"0x1F",  u"1Fh",   u"1F",
-      u"&H 1F", u"5$",    u"1.5.",  u"..5",   u"-",     u"+",     u"(",     u")",
-      u"1e5.5", u"\u00a05",
+      u"",    u"   ",   u"\t",      u".",    u"$",     u"()",      u"1.2.3", u"1 2",  u"--5",
+      u"-5-", u"12abc", u"45 Help", u"+ +0", u"(5",    u"5)",      u"-(5)",  u"(-5)", u"+5-",
+      u"1e",  u"1e+",   u"e5",      u",5",   u"1.2,3", u"1d3",     u"&H",    u"&O",   u"&O8",
+      u"&HG", u"&",     u"0x1F",    u"1Fh",  u"1F",    u"&H 1F",   u"5$",    u"1.5.", u"..5",
+      u"-",   u"+",     u"(",       u")",    u"1e5.5", u"\u00a05",
   };
   for (const char16_t* text : rows) EXPECT_FALSE(ParseNumber(text).has_value()) << ToUtf8(text);
 }
@@ -59,10 +84,17 @@ TEST(ParseNumber, RejectsTextThatIsNoNumber) {
 // count. More than 32 bits is an overflow.
 TEST(ParseNumber, HexAndOctalKeepTheirBitPattern) {
   const ParseRow rows[] = {
-      {u"&HFFFF", -1},          {u"&H8000", -32768},   {u"&H7FFF", 32767},
-      {u"&H0000FFFF", -1},      {u"&H10000", 65536},   {u"&HFFFFFFFF", -1},
-      {u"&H80000000", -2147483648.0}, {u"&H7FFFFFFF", 2147483647},
-      {u"&O177777", -1},        {u"&O100000", -32768}, {u"&O200000", 65536},
+      {u"&HFFFF", -1},
+      {u"&H8000", -32768},
+      {u"&H7FFF", 32767},
+      {u"&H0000FFFF", -1},
+      {u"&H10000", 65536},
+      {u"&HFFFFFFFF", -1},
+      {u"&H80000000", -2147483648.0},
+      {u"&H7FFFFFFF", 2147483647},
+      {u"&O177777", -1},
+      {u"&O100000", -32768},
+      {u"&O200000", 65536},
   };
   for (const auto& row : rows) {
     auto v = ParseNumber(row.text);
@@ -123,7 +155,7 @@ TEST(DoubleToText, FifteenSignificantDigits) {
       {-1.5e-300, u"-1.5E-300"},
       {DBL_MAX, u"1.79769313486232E+308"},
       {4.94065645841247E-324, u"4.94065645841247E-324"},
-      {9999999999999999.0, u"1E+16"},    // rounding carries into a new digit
+      {9999999999999999.0, u"1E+16"},  // rounding carries into a new digit
       {999999999999999.9, u"1E+15"},
       {0.1 + 0.2, u"0.3"},
       {1.0 / 3.0, u"0.333333333333333"},

@@ -70,12 +70,10 @@ TEST(WordScanner, PeekNextWordLeavesTheWordToBeRead) {
   struct Row {
     std::u16string text, peeked, next;
   } rows[] = {
-      {u"abc def", u"abc", u"abc"},
-      {u"abc", u"abc", u"abc"},
-      {u"abc\rdef", u"abc", u"abc\r"},
-      {u"(x)", u"(", u"("},      // ended at its own character
-      {u"x(y)", u"x(", u"x("},   // ended at an attached "("
-      {u"a+b", u"a", u"a"},      // ended where an operator run begins
+      {u"abc def", u"abc", u"abc"}, {u"abc", u"abc", u"abc"}, {u"abc\rdef", u"abc", u"abc\r"},
+      {u"(x)", u"(", u"("},     // ended at its own character
+      {u"x(y)", u"x(", u"x("},  // ended at an attached "("
+      {u"a+b", u"a", u"a"},     // ended where an operator run begins
   };
   for (const auto& row : rows) {
     Host h;
@@ -171,7 +169,8 @@ TEST(Classifiers, SearchTheirListsAsText) {
   EXPECT_EQ(c.mstrFunctionList, u", If, Format, Formathl7datetime, Replace");
   EXPECT_EQ(c.mstrOperatorList, u", + - * / \\ < > = == <= >= <> != &");
   EXPECT_EQ(c.mstrDelimiterList, u", (,  , ,, \"");
-  for (auto w : {u"replace", u"FORMATHL7DATETIME", u"e", u"Form", u"at"}) EXPECT_TRUE(c.IsFunction(w));
+  for (auto w : {u"replace", u"FORMATHL7DATETIME", u"e", u"Form", u"at"})
+    EXPECT_TRUE(c.IsFunction(w));
   for (auto w : {u"Format(", u"", u"  "}) EXPECT_FALSE(c.IsFunction(w));
   for (auto w : {u"<>", u"!", u",", u"= ==", u" + "}) EXPECT_TRUE(c.IsOperator(w));
   for (auto w : {u"=<", u"&&", u""}) EXPECT_FALSE(c.IsOperator(w));

@@ -1,6 +1,7 @@
+#include "stack/stack.h"
+
 #include <gtest/gtest.h>
 
-#include "stack/stack.h"
 #include "tarn/host.h"
 
 namespace tarn::detail {

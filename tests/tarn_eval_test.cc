@@ -2,7 +2,6 @@
 // codes. These tests run the built tool.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -99,9 +98,26 @@ TEST(TarnEval, ExpressionsRunInOrderOnOneHost) {
 }
 
 TEST(TarnEval, FieldValuesConvertByTheirTypeWord) {
-  ToolRun r = Tool({"--json", "-f", "D=Date:1/5/2024 13:45:10", "-f", "E=Date:January 5, 2024", "-f",
-                "S=Single:2.5", "-f", "B=Boolean:true", "-f", "X=Custom:abc", "-f", "N=Long",
-                "-e", "D", "E", "S", "B", "X", "N"});
+  ToolRun r = Tool({"--json",
+                    "-f",
+                    "D=Date:1/5/2024 13:45:10",
+                    "-f",
+                    "E=Date:January 5, 2024",
+                    "-f",
+                    "S=Single:2.5",
+                    "-f",
+                    "B=Boolean:true",
+                    "-f",
+                    "X=Custom:abc",
+                    "-f",
+                    "N=Long",
+                    "-e",
+                    "D",
+                    "E",
+                    "S",
+                    "B",
+                    "X",
+                    "N"});
   ASSERT_EQ(r.status, 0);
   auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 6u);
@@ -140,11 +156,16 @@ TEST(TarnEval, FunctionsAndIfBlocks) {
       {"IF Child > 17 THEN \"A\" ELSE \"C\" END IF", "C"},
   };
   std::vector<std::string> args = {"--json",
-                                   "-f", "AdmitDate=Date:1/5/2024 13:45:10",
-                                   "-f", "Field1=String:banana",
-                                   "-f", "Phone=String:555-1234",
-                                   "-f", "Age=Long:30",
-                                   "-f", "Child=Long:12"};
+                                   "-f",
+                                   "AdmitDate=Date:1/5/2024 13:45:10",
+                                   "-f",
+                                   "Field1=String:banana",
+                                   "-f",
+                                   "Phone=String:555-1234",
+                                   "-f",
+                                   "Age=Long:30",
+                                   "-f",
+                                   "Child=Long:12"};
   for (const auto& row : rows) args.push_back(row.expression);
   ToolRun r = Tool(args);
   EXPECT_EQ(r.status, 0);

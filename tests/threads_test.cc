@@ -21,7 +21,8 @@ const std::u16string kTexts[] = {
     u"\"MRN\" & Replace Name, \"a\" , \"o\" , 1, 10, 0",
     u"FormatHL7DateTime AdmitDate, 0, , True, True, -500",
     u"IF Age > 17 THEN \"A\" ELSE \"C\" END IF",
-    u"IF Child > 17 THEN\r\n  \"A\"\r\nELSEIF Child > 9 THEN\r\n  \"T\"\r\nELSE\r\n  \"C\"\r\nEND IF",
+    u"IF Child > 17 THEN\r\n  \"A\"\r\nELSEIF Child > 9 THEN\r\n  \"T\"\r\nELSE\r\n  \"C\"\r\nEND "
+    u"IF",
     u"#1/2/2003# - #1/1/2003#",
     u"1 / 0",
     u"1 + ?",

@@ -66,29 +66,48 @@ struct NumericRow {
 
 TEST(ValueRules, IsNumericAndCDbl) {
   const NumericRow rows[] = {
-      {u"53", true, 53, 0},          {u"459.95", true, 459.95, 0},
-      {u"45 Help", false, 0, 13},    {u" 12 ", true, 12, 0},
-      {u"-5", true, -5, 0},          {u"+5", true, 5, 0},
-      {u"5-", true, -5, 0},          {u"- 5", true, -5, 0},
-      {u"(5)", true, -5, 0},         {u"$1,234.50", true, 1234.5, 0},
-      {u"1,2,3", true, 123, 0},      {u"6,90", true, 690, 0},
-      {u"1.", true, 1, 0},           {u".5", true, 0.5, 0},
-      {u"1.5e3", true, 1500, 0},     {u"1E+3", true, 1000, 0},
-      {u"&H1F", true, 31, 0},        {u"&o17", true, 15, 0},
-      {u"&HFFFF", true, -1, 0},      // recorded choice: 16-bit pattern
-      {u"1.2.3", false, 0, 13},      {u"1 2", false, 0, 13},
-      {u"12abc", false, 0, 13},      {u"--5", false, 0, 13},
-      {u"-5-", false, 0, 13},        {u".", false, 0, 13},
-      {u"$", false, 0, 13},          {u"()", false, 0, 13},
-      {u"", false, 0, 13},           {u"   ", false, 0, 13},
+      {u"53", true, 53, 0},
+      {u"459.95", true, 459.95, 0},
+      {u"45 Help", false, 0, 13},
+      {u" 12 ", true, 12, 0},
+      {u"-5", true, -5, 0},
+      {u"+5", true, 5, 0},
+      {u"5-", true, -5, 0},
+      {u"- 5", true, -5, 0},
+      {u"(5)", true, -5, 0},
+      {u"$1,234.50", true, 1234.5, 0},
+      {u"1,2,3", true, 123, 0},
+      {u"6,90", true, 690, 0},
+      {u"1.", true, 1, 0},
+      {u".5", true, 0.5, 0},
+      {u"1.5e3", true, 1500, 0},
+      {u"1E+3", true, 1000, 0},
+      {u"&H1F", true, 31, 0},
+      {u"&o17", true, 15, 0},
+      {u"&HFFFF", true, -1, 0},  // recorded choice: 16-bit pattern
+      {u"1.2.3", false, 0, 13},
+      {u"1 2", false, 0, 13},
+      {u"12abc", false, 0, 13},
+      {u"--5", false, 0, 13},
+      {u"-5-", false, 0, 13},
+      {u".", false, 0, 13},
+      {u"$", false, 0, 13},
+      {u"()", false, 0, 13},
+      {u"", false, 0, 13},
+      {u"   ", false, 0, 13},
       {u"1e309", true, 0, 6},        // reads as a number, too large for CDbl
       {u"1e-94938484", true, 0, 0},  // underflow is silent
-      {Variant(), true, 0, 0},       {Variant::Null(), false, 0, 94},
-      {true, true, -1, 0},           {false, true, 0, 0},
-      {I{7}, true, 7, 0},            {L{-70000}, true, -70000, 0},
-      {2.5f, true, 2.5, 0},          {0.25, true, 0.25, 0},
+      {Variant(), true, 0, 0},
+      {Variant::Null(), false, 0, 94},
+      {true, true, -1, 0},
+      {false, true, 0, 0},
+      {I{7}, true, 7, 0},
+      {L{-70000}, true, -70000, 0},
+      {2.5f, true, 2.5, 0},
+      {0.25, true, 0.25, 0},
       {Date{45296.5}, false, 45296.5, 0},
-      {Obj(u"42"), true, 42, 0},     {Obj(u"x"), false, 0, 13},
+      {Obj(u"42"), true, 42, 0},
+      {Obj(u"x"), false, 0, 13},
       {Obj(Date{1}), false, 1, 0},
   };
   for (const auto& row : rows) {
@@ -125,15 +144,31 @@ struct WholeRow {
 
 TEST(ValueRules, CLngRoundsHalvesToEvenThenChecksRange) {
   const WholeRow rows[] = {
-      {0.5, 0, 0},           {1.5, 2, 0},           {2.5, 2, 0},
-      {-0.5, 0, 0},          {-1.5, -2, 0},         {-2.5, -2, 0},
-      {3.5, 4, 0},           {2.4999, 2, 0},        {2.5001, 3, 0},
-      {u"2.5", 2, 0},        {u"-0.6", -1, 0},      {u"2147483648", 0, 6},
-      {u"-2147483648", -2147483648.0, 0},           {2147483647.5, 0, 6},
-      {2147483647.4, 2147483647, 0},                {-2147483648.5, -2147483648.0, 0},
-      {u"abc", 0, 13},       {Variant::Null(), 0, 94}, {Variant(), 0, 0},
-      {true, -1, 0},         {Date{45296.75}, 45297, 0}, {1.5f, 2, 0},
-      {u"&HFFFF", -1, 0},    {u"&H10000", 65536, 0}, {Obj(2.5), 2, 0},
+      {0.5, 0, 0},
+      {1.5, 2, 0},
+      {2.5, 2, 0},
+      {-0.5, 0, 0},
+      {-1.5, -2, 0},
+      {-2.5, -2, 0},
+      {3.5, 4, 0},
+      {2.4999, 2, 0},
+      {2.5001, 3, 0},
+      {u"2.5", 2, 0},
+      {u"-0.6", -1, 0},
+      {u"2147483648", 0, 6},
+      {u"-2147483648", -2147483648.0, 0},
+      {2147483647.5, 0, 6},
+      {2147483647.4, 2147483647, 0},
+      {-2147483648.5, -2147483648.0, 0},
+      {u"abc", 0, 13},
+      {Variant::Null(), 0, 94},
+      {Variant(), 0, 0},
+      {true, -1, 0},
+      {Date{45296.75}, 45297, 0},
+      {1.5f, 2, 0},
+      {u"&HFFFF", -1, 0},
+      {u"&H10000", 65536, 0},
+      {Obj(2.5), 2, 0},
       {u"1e309", 0, 6},
   };
   for (const auto& row : rows) {
@@ -147,10 +182,21 @@ TEST(ValueRules, CLngRoundsHalvesToEvenThenChecksRange) {
 
 TEST(ValueRules, CIntRoundsHalvesToEvenThenChecksRange) {
   const WholeRow rows[] = {
-      {0.5, 0, 0},          {1.5, 2, 0},        {2.5, 2, 0},        {-1.5, -2, 0},
-      {32767.4, 32767, 0},  {32767.5, 0, 6},    {-32768.5, -32768, 0}, {-32769, 0, 6},
-      {L{40000}, 0, 6},     {u"40000", 0, 6},   {u" 12 ", 12, 0},   {u"Yes", 0, 13},
-      {Variant::Null(), 0, 94}, {false, 0, 0},  {I{-32768}, -32768, 0},
+      {0.5, 0, 0},
+      {1.5, 2, 0},
+      {2.5, 2, 0},
+      {-1.5, -2, 0},
+      {32767.4, 32767, 0},
+      {32767.5, 0, 6},
+      {-32768.5, -32768, 0},
+      {-32769, 0, 6},
+      {L{40000}, 0, 6},
+      {u"40000", 0, 6},
+      {u" 12 ", 12, 0},
+      {u"Yes", 0, 13},
+      {Variant::Null(), 0, 94},
+      {false, 0, 0},
+      {I{-32768}, -32768, 0},
   };
   for (const auto& row : rows) {
     I got = 0;
@@ -184,14 +230,18 @@ struct BoolRow {
 
 TEST(ValueRules, CBool) {
   const BoolRow rows[] = {
-      {u"True", true, 0},     {u"true", true, 0},     {u"TRUE", true, 0},
-      {u"False", false, 0},   {u"fAlSe", false, 0},   {u"#TRUE#", true, 0},
-      {u"#FALSE#", false, 0}, {u"#true#", false, 13}, {u"0.1", true, 0},
-      {u"-1", true, 0},       {u"0", false, 0},       {u"0.0", false, 0},
-      {u"Yes", false, 13},    {u"On", false, 13},     {u"", false, 13},
-      {Variant::Null(), false, 94}, {Variant(), false, 0}, {I{0}, false, 0},
-      {L{5}, true, 0},        {0.0001, true, 0},      {0.0f, false, 0},
-      {Date{0}, false, 0},    {Date{1}, true, 0},     {true, true, 0},
+      {u"True", true, 0},      {u"true", true, 0},
+      {u"TRUE", true, 0},      {u"False", false, 0},
+      {u"fAlSe", false, 0},    {u"#TRUE#", true, 0},
+      {u"#FALSE#", false, 0},  {u"#true#", false, 13},
+      {u"0.1", true, 0},       {u"-1", true, 0},
+      {u"0", false, 0},        {u"0.0", false, 0},
+      {u"Yes", false, 13},     {u"On", false, 13},
+      {u"", false, 13},        {Variant::Null(), false, 94},
+      {Variant(), false, 0},   {I{0}, false, 0},
+      {L{5}, true, 0},         {0.0001, true, 0},
+      {0.0f, false, 0},        {Date{0}, false, 0},
+      {Date{1}, true, 0},      {true, true, 0},
       {Obj(u"True"), true, 0},
   };
   for (const auto& row : rows) {
@@ -400,8 +450,8 @@ TEST(ValueRules, ArithmeticResultKinds) {
       {"\\", I{-7}, I{2}, I{-3}, 0},
       {"\\", true, true, I{1}, 0},
       {"\\", E, I{5}, I{0}, 0},
-      {"\\", 7.5, I{2}, L{4}, 0},   // 7.5 -> 8
-      {"\\", 6.5, I{2}, L{3}, 0},   // 6.5 -> 6
+      {"\\", 7.5, I{2}, L{4}, 0},  // 7.5 -> 8
+      {"\\", 6.5, I{2}, L{3}, 0},  // 6.5 -> 6
       {"\\", 7.0f, I{2}, L{3}, 0},
       {"\\", u"9", I{2}, L{4}, 0},
       {"\\", Date{9}, I{2}, L{4}, 0},
@@ -443,13 +493,13 @@ TEST(ValueRules, Compare) {
   const Variant E;
   const Variant N = Variant::Null();
   const CompareRow rows[] = {
-      {L{5}, u"5", -1, 0},        // a number is always less than a text
+      {L{5}, u"5", -1, 0},  // a number is always less than a text
       {u"5", L{5}, 1, 0},
       {u"0", I{0}, 1, 0},
       {u"-1", I{42}, 1, 0},
       {Date{45296}, u"1/5/2024", -1, 0},
       {true, u"True", -1, 0},
-      {u"a", u"B", 1, 0},         // binary: "B" (66) < "a" (97)
+      {u"a", u"B", 1, 0},  // binary: "B" (66) < "a" (97)
       {u"A", u"B", -1, 0},
       {u"Z", u"a", -1, 0},
       {u"a", u"a", 0, 0},
@@ -474,7 +524,7 @@ TEST(ValueRules, Compare) {
       {true, false, -1, 0},
       {Date{45296}, L{45296}, 0, 0},
       {Date{45296.5}, L{45296}, 1, 0},
-      {0.1f, 0.1, 0, 0},          // the Double is rounded to Single first
+      {0.1f, 0.1, 0, 0},  // the Double is rounded to Single first
       {0.1, 0.1f, 0, 0},
       {0.1f, L{0}, 1, 0},
       {static_cast<double>(0.1f), 0.1, 1, 0},
@@ -499,11 +549,11 @@ TEST(ValueRules, Compare) {
 
 TEST(ValueRules, EqualsZero) {
   // Recorded choice: a text that reads as a number equal to 0 is zero.
-  const Variant zero[] = {I{0}, L{0}, 0.0f, 0.0, -0.0, Date{0}, false, Variant(),
-                          u"0", u" 0 ", u"0.0", u"-0", u"&H0", u"0e5", u"(0)"};
+  const Variant zero[] = {I{0}, L{0},   0.0f,   0.0,   -0.0,   Date{0}, false, Variant(),
+                          u"0", u" 0 ", u"0.0", u"-0", u"&H0", u"0e5",  u"(0)"};
   for (const auto& v : zero) EXPECT_TRUE(EqualsZero(v)) << Show(v);
-  const Variant nonzero[] = {I{1}, L{-1}, 0.5f, 1e-300, Date{1}, true, u"", u"abc",
-                             u"0.1", u"1e-5", Variant::Null()};
+  const Variant nonzero[] = {I{1}, L{-1},  0.5f,   1e-300,  Date{1},        true,
+                             u"",  u"abc", u"0.1", u"1e-5", Variant::Null()};
   for (const auto& v : nonzero) EXPECT_FALSE(EqualsZero(v)) << Show(v);
 }
 

@@ -1,9 +1,9 @@
 // Evaluates "Field1 + 1" with a host collection that holds Field1 = Long 41
 // and prints the result's Data: 42.
+#include <tarn/tarn.h>
+
 #include <cstdint>
 #include <iostream>
-
-#include <tarn/tarn.h>
 
 int main() {
   auto fields = tarn::MakeRef<tarn::DataFields>();

@@ -46,8 +46,10 @@ typedef struct TarnGuid {
  * class identifier {C6D2A4F3-CF54-4C47-8EC7-81FFD93D0B58}. */
 #define TARN_PROGID_INTERPRETER_TEXT "TarnIntr.Interpreter"
 #define TARN_CLSID_INTERPRETER_TEXT "{C6D2A4F3-CF54-4C47-8EC7-81FFD93D0B58}"
-#define TARN_CLSID_INTERPRETER_INIT \
-  {0xC6D2A4F3u, 0xCF54u, 0x4C47u, {0x8Eu, 0xC7u, 0x81u, 0xFFu, 0xD9u, 0x3Du, 0x0Bu, 0x58u}}
+#define TARN_CLSID_INTERPRETER_INIT                                                           \
+  {                                                                                           \
+    0xC6D2A4F3u, 0xCF54u, 0x4C47u, { 0x8Eu, 0xC7u, 0x81u, 0xFFu, 0xD9u, 0x3Du, 0x0Bu, 0x58u } \
+  }
 
 /* The library's default host components, registered by DllRegisterServer
  * (unless the process already registered its own under these identifiers)
@@ -57,12 +59,18 @@ typedef struct TarnGuid {
 #define TARN_PROGID_ERRORMANAGER_TEXT "TarnIntr.ErrorManager"
 
 /* Interface identifiers that DllGetClassObject accepts for the factory. */
-#define TARN_IID_IUNKNOWN_INIT \
-  {0x00000000u, 0x0000u, 0x0000u, {0xC0u, 0x00u, 0x00u, 0x00u, 0x00u, 0x00u, 0x00u, 0x46u}}
-#define TARN_IID_ICLASSFACTORY_INIT \
-  {0x00000001u, 0x0000u, 0x0000u, {0xC0u, 0x00u, 0x00u, 0x00u, 0x00u, 0x00u, 0x00u, 0x46u}}
-#define TARN_IID_IDISPATCH_INIT \
-  {0x00020400u, 0x0000u, 0x0000u, {0xC0u, 0x00u, 0x00u, 0x00u, 0x00u, 0x00u, 0x00u, 0x46u}}
+#define TARN_IID_IUNKNOWN_INIT                                                                \
+  {                                                                                           \
+    0x00000000u, 0x0000u, 0x0000u, { 0xC0u, 0x00u, 0x00u, 0x00u, 0x00u, 0x00u, 0x00u, 0x46u } \
+  }
+#define TARN_IID_ICLASSFACTORY_INIT                                                           \
+  {                                                                                           \
+    0x00000001u, 0x0000u, 0x0000u, { 0xC0u, 0x00u, 0x00u, 0x00u, 0x00u, 0x00u, 0x00u, 0x46u } \
+  }
+#define TARN_IID_IDISPATCH_INIT                                                               \
+  {                                                                                           \
+    0x00020400u, 0x0000u, 0x0000u, { 0xC0u, 0x00u, 0x00u, 0x00u, 0x00u, 0x00u, 0x00u, 0x46u } \
+  }
 
 /* Registers "TarnIntr.Interpreter" (also under its class identifier text)
  * and the default host components in the process's class table. S_OK. */

@@ -58,8 +58,7 @@ class TARN_API DataFields final : public Object {
   // Adds a field under its Name; false when the key is taken.
   bool Add(const ObjectRef& field, std::u16string_view key);
   // Convenience for hosts: a new default DataField added under `name`.
-  Ref<DataField> AddField(std::u16string_view name, std::u16string_view data_type,
-                          Variant data);
+  Ref<DataField> AddField(std::u16string_view name, std::u16string_view data_type, Variant data);
   ObjectRef Find(std::u16string_view key) const;  // null when missing
   bool Exists(std::u16string_view key) const;
   bool Erase(std::u16string_view key);

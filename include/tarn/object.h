@@ -58,10 +58,8 @@ TARN_API std::u16string ErrorDescription(std::int32_t number);
                                  std::u16string description = {});
 
 // Member calls. A null object raises error 91.
-TARN_API Variant Call(const ObjectRef& obj, std::u16string_view member,
-                      std::span<Arg> args = {});
-TARN_API Variant Get(const ObjectRef& obj, std::u16string_view member,
-                     std::span<Arg> args = {});
+TARN_API Variant Call(const ObjectRef& obj, std::u16string_view member, std::span<Arg> args = {});
+TARN_API Variant Get(const ObjectRef& obj, std::u16string_view member, std::span<Arg> args = {});
 TARN_API void Let(const ObjectRef& obj, std::u16string_view member, const Variant& value);
 TARN_API void SetRef(const ObjectRef& obj, std::u16string_view member, const ObjectRef& value);
 

@@ -37,8 +37,7 @@ class TARN_API Object {
   // Calls, reads or assigns `member` (an empty name is the default member)
   // with positional arguments. Failures throw tarn::RuntimeError; a member
   // that the object lacks is error 438.
-  virtual Variant Invoke(std::u16string_view member, CallKind kind,
-                         std::span<Arg> args) = 0;
+  virtual Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) = 0;
 
   // The class name that TypeName reports for a reference to this object.
   virtual std::u16string_view ClassName() const noexcept;

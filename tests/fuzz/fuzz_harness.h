@@ -92,8 +92,9 @@ inline std::string CompareHost(const DataFields& fields, const std::vector<Field
   const auto keys = fields.Keys();
   if (keys.size() != before.size())
     return "host collection holds " + std::to_string(keys.size()) + " fields, expected " +
-           std::to_string(before.size()) + (keys.size() > before.size() ? " (first extra: " +
-           ToUtf8(keys[before.size()]) + ")" : "");
+           std::to_string(before.size()) +
+           (keys.size() > before.size() ? " (first extra: " + ToUtf8(keys[before.size()]) + ")"
+                                        : "");
   for (std::size_t i = 0; i < keys.size(); ++i) {
     const FieldState& s = before[i];
     if (keys[i] != s.key) return "host key " + ToUtf8(keys[i]) + " instead of " + ToUtf8(s.key);
@@ -132,7 +133,8 @@ inline std::string CompareCore(const detail::InterpreterCore& c, const CoreState
   for (int row = 0; row < detail::kHoldRows; ++row) {
     const auto r = static_cast<std::size_t>(row);
     if (c.mintHoldArrayPtr[r] != detail::InitialHoldPtr(row))
-      return "hold row " + std::to_string(row) + " pointer " + std::to_string(c.mintHoldArrayPtr[r]);
+      return "hold row " + std::to_string(row) + " pointer " +
+             std::to_string(c.mintHoldArrayPtr[r]);
     for (std::size_t i = 0; i < c.mstrHoldArray[r].size(); ++i)
       if (!c.mstrHoldArray[r][i].empty())
         return "hold row " + std::to_string(row) + " keeps " + ToUtf8(c.mstrHoldArray[r][i]);

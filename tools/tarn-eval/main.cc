@@ -116,8 +116,8 @@ bool IsErrorField(const tarn::ObjectRef& r) {
   try {
     const tarn::Variant data = tarn::Get(r, u"Data");
     return tarn::CStr(tarn::Get(r, u"Name")) == u"Error" &&
-           tarn::CStr(tarn::Get(r, u"DataType")) == u"Boolean" && data.kind() == tarn::Kind::Boolean &&
-           !data.boolean();
+           tarn::CStr(tarn::Get(r, u"DataType")) == u"Boolean" &&
+           data.kind() == tarn::Kind::Boolean && !data.boolean();
   } catch (const tarn::RuntimeError&) {
     return false;
   }
@@ -156,7 +156,8 @@ int Run(int argc, char** argv) {
   std::vector<std::string> exprs, positional, field_specs;
   std::string file, fields_file;
   bool as_json = false, version = false;
-  app.add_option("-e,--expr", exprs, "An expression to evaluate (repeatable)")->allow_extra_args(false);
+  app.add_option("-e,--expr", exprs, "An expression to evaluate (repeatable)")
+      ->allow_extra_args(false);
   app.add_option("--file", file, "A file holding one expression text (may span lines)");
   app.add_option("-f,--field", field_specs, "Adds a data field: NAME=TYPE[:VALUE] (repeatable)")
       ->allow_extra_args(false);
