@@ -80,6 +80,7 @@ std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
     if (!name.empty()) core.RemoveAutoDataFieldNameFromList(name);
     throw;
   }
+  core.last_new_field_ = field;
   return FieldName(field);
 }
 }  // namespace
@@ -175,7 +176,11 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
       const std::u16string_view prev = ptr == 0 ? std::u16string_view(seed) : list[ptr - 1];
       const int n = Checked16(NameNumber(prev.substr(std::min<std::size_t>(6, prev.size()))) + 1);
       std::u16string& name = list[ptr];
-      ProperCaseInto(prev.substr(0, std::min<std::size_t>(6, prev.size())), name);
+      const std::u16string_view prefix = prev.substr(0, std::min<std::size_t>(6, prev.size()));
+      if (prefix == std::u16string_view(seed).substr(0, 6))
+        name.assign(prefix);
+      else
+        ProperCaseInto(prefix, name);
       char digits[8];
       const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
       name.append(digits, end);
@@ -183,8 +188,7 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
       // Generated names are in proper case already: ask the host directly.
       bool taken = false;
       try {
-        std::u16string key = name;
-        taken = FieldsExists(mobjDataFields, key);
+        taken = FieldsExists(mobjDataFields, name);
       } catch (...) {
       }
       if (!taken) return name;
@@ -230,7 +234,16 @@ void InterpreterCore::PushHeld(const std::u16string& strName, std::int16_t intIn
   // Held before it is fetched, so that a failing fetch cannot leave it behind.
   AddNameToHoldArray(strName, intInstance);
   std::u16string name = strName;
-  StackOf(intInstance).Push(FieldsItem(mobjDataFields, name));
+  StackOf(intInstance).Push(FetchNewField(name));
+}
+
+ObjectRef InterpreterCore::FetchNewField(std::u16string& name, bool through_mcol) {
+  ObjectRef made = std::move(last_new_field_);
+  if (made && mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind &&
+      made->native_kind() == DataField::kNativeKind &&
+      static_cast<DataField*>(made.get())->name() == name)
+    return made;
+  return through_mcol ? FieldsMColItem(mobjDataFields, name) : FieldsItem(mobjDataFields, name);
 }
 
 Stack& InterpreterCore::StackOf(std::int16_t intInstance) {

@@ -71,7 +71,7 @@ bool InterpreterCore::PerformFormatHL7DateTime(std::int16_t intInstance) {
                                          blnIncludeTimeZone, strTimeZone);
     std::u16string name = CreateDataFieldFromVariant(Variant(text));
     AddNameToHoldArray(name, intInstance);
-    StackOf(intInstance).Push(FieldsItem(mobjDataFields, name));
+    StackOf(intInstance).Push(FetchNewField(name));
     return true;
   });
 }

@@ -36,7 +36,7 @@ bool InterpreterCore::PerformFunction(const std::u16string& strFunction, std::in
 static void PushResult(InterpreterCore& core, const std::u16string& text, std::int16_t instance) {
   std::u16string name = core.CreateDataFieldFromVariant(Variant(text));
   core.AddNameToHoldArray(name, instance);
-  core.StackOf(instance).Push(FieldsItem(core.mobjDataFields, name));
+  core.StackOf(instance).Push(core.FetchNewField(name));
 }
 
 // Format -> FORMAT field "," format | FORMAT "(" field "," format ")"

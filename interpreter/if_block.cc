@@ -131,7 +131,7 @@ bool InterpreterCore::PerformIf(std::int16_t intInstance) {
     RemoveEndIf(intInstance);
     std::u16string name = CreateDataFieldFromVariant(value);
     AddNameToHoldArray(name, intInstance);
-    StackOf(intInstance).Push(FieldsItem(mobjDataFields, name));
+    StackOf(intInstance).Push(FetchNewField(name));
     return true;
   });
 }

@@ -33,14 +33,6 @@ std::u16string LowerCase(std::u16string_view s) {
   return r;
 }
 
-bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  if (a == b) return true;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i] && UpperChar(a[i]) != UpperChar(b[i])) return false;
-  return true;
-}
-
 std::size_t FindIgnoreCase(std::u16string_view hay, std::u16string_view needle,
                            std::size_t from) noexcept {
   if (needle.size() > hay.size()) return std::u16string_view::npos;

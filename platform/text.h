@@ -29,7 +29,12 @@ inline char16_t LowerChar(char16_t c) noexcept {
 }
 
 // Whether two texts are equal without regard to letter case.
-bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) noexcept;
+inline bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && UpperChar(a[i]) != UpperChar(b[i])) return false;
+  return true;
+}
 
 // Position of `needle` in `hay` from `from`, without regard to case; npos if
 // absent.
