@@ -55,8 +55,10 @@ void RunCase(benchmark::State& state, const Case& c) {
     r = nullptr;
     allocations += tarn::bench::AllocationCount() - before;
   }
-  state.counters["allocs/eval"] = benchmark::Counter(static_cast<double>(allocations) /
-                                                     static_cast<double>(state.iterations()));
+  // Each thread counts its own; the average over threads is per evaluation.
+  state.counters["allocs/eval"] =
+      benchmark::Counter(static_cast<double>(allocations) / static_cast<double>(state.iterations()),
+                         benchmark::Counter::kAvgThreads);
   state.SetItemsProcessed(state.iterations());
 }
 
