@@ -19,6 +19,7 @@
 #include "host/log_component.h"
 #include "interpreter/interpreter_core.h"
 #include "support/registry.h"
+#include "support/temp_files.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
 #include "tarn/object.h"
@@ -73,20 +74,8 @@ class FakeLog final : public tarn::Object {
   LogRecord& r_;
 };
 
-fs::path TempDir(const std::string& name) {
-  static std::atomic<int> counter{0};
-  fs::path dir = fs::temp_directory_path() / ("tarn-debuglog-" + std::to_string(::getpid()) + "-" +
-                                              name + "-" + std::to_string(counter++));
-  fs::create_directories(dir);
-  return dir;
-}
-
-std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using tarn::testing::ReadAll;
+using tarn::testing::TempDir;
 
 void RestoreDefaultLogComponent() {
   tarn::RegisterClass(tarn::kLogProgId, &tarn::detail::NewLogComponent);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_files.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
 #include "tarn/object.h"
@@ -24,20 +25,8 @@ using tarn::Arg;
 using tarn::ObjectRef;
 using tarn::Variant;
 
-fs::path TempDir(const std::string& name) {
-  static std::atomic<int> counter{0};
-  fs::path dir = fs::temp_directory_path() / ("tarn-logcomp-" + std::to_string(::getpid()) + "-" +
-                                              name + "-" + std::to_string(counter++));
-  fs::create_directories(dir);
-  return dir;
-}
-
-std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using tarn::testing::ReadAll;
+using tarn::testing::TempDir;
 
 std::vector<std::string> FilesIn(const fs::path& dir) {
   std::vector<std::string> names;
