@@ -25,13 +25,6 @@ std::u16string WithoutCr(std::u16string w) {
 // The value of an evaluation, read through the result's default member.
 Variant ValueOf(const ObjectRef& result) { return DefaultValue(Variant(result)); }
 
-// A condition counts as true when it is True or a number other than 0; any
-// other value (a text that is no number, a date, Null) counts as not true.
-bool IsTrue(const Variant& v) {
-  if (v.kind() == Kind::Boolean) return v.boolean();
-  if (v.kind() == Kind::Date || !IsNumeric(v)) return false;
-  return CDbl(v) != 0;
-}
 }  // namespace
 
 std::u16string InterpreterCore::GetIfCondition(std::int16_t intInstance) {
@@ -106,7 +99,9 @@ bool InterpreterCore::PerformIf(std::int16_t intInstance) {
     if (value.kind() != Kind::Boolean && value.kind() != Kind::Date && IsNumeric(value))
       value = CDbl(value) != 0;
 
-    if (IsTrue(value)) {
+    // Numbers are Booleans by now; any other value (a text that is no number,
+    // a date, Null) counts as not true.
+    if (value.kind() == Kind::Boolean && value.boolean()) {
       std::u16string branch = GetStatements(intInstance, intType);
       value = ValueOf(RealizeRegularExpression(branch));
     } else {
