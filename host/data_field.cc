@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "platform/text.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
@@ -42,6 +44,59 @@ Variant DataField::Invoke(std::u16string_view member, CallKind kind, std::span<A
   if (Is(member, u"DataType")) return PutOrGet(data_type_, kind, args);
   if (Is(member, u"DataClass")) return PutOrGet(data_class_, kind, args);
   RaiseNoMember(member);
+}
+
+}  // namespace tarn
+
+namespace tarn {
+
+namespace {
+// Released fields of this thread, ready for reuse. `closed` is set when the
+// thread's pool is gone, so that a field released after it is deleted.
+thread_local bool pool_closed = false;
+constexpr std::size_t kKeptFields = 256;
+
+struct FieldPool {
+  std::vector<DataField*> fields;  // reserved by Create, never grown by Dispose
+  ~FieldPool() {
+    pool_closed = true;
+    for (DataField* f : fields) delete f;
+  }
+};
+
+FieldPool& Pool() {
+  thread_local FieldPool pool;
+  return pool;
+}
+}  // namespace
+
+Ref<DataField> DataField::Create() {
+  if (!pool_closed) {
+    auto& free = Pool().fields;
+    if (free.capacity() < kKeptFields) free.reserve(kKeptFields);
+    if (!free.empty()) {
+      DataField* f = free.back();
+      free.pop_back();
+      return Ref<DataField>(f);
+    }
+  }
+  return MakeRef<DataField>();
+}
+
+void DataField::Dispose() noexcept {
+  // Whatever the field holds is released first: that may release fields too.
+  data_ = Variant();
+  name_.clear();
+  data_type_.clear();
+  data_class_.clear();
+  if (!pool_closed) {
+    auto& free = Pool().fields;
+    if (free.size() < free.capacity()) {
+      free.push_back(this);
+      return;
+    }
+  }
+  delete this;
 }
 
 }  // namespace tarn

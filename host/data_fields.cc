@@ -43,25 +43,78 @@ bool Is(std::u16string_view member, std::u16string_view name) {
 
 struct DataFields::Impl {
   std::unordered_map<std::u16string, Entry, KeyHash, KeyEqual> map;
+  // Keys of the interpreter's own form ("Autodf" and a number, in any
+  // case) are kept by their number: they come and go on every evaluation.
+  struct Slot {
+    ObjectRef field;  // empty when the slot is free
+    std::uint64_t seq = 0;
+    std::u16string key;
+  };
+  std::vector<Slot> slots;
+  std::size_t slot_count = 0;
   std::uint64_t next_seq = 0;
   Ref<Object> inner;
+
+  // The slot number of an "Autodf<n>" key (n from 1 without a leading
+  // zero), or -1. Keys that differ only in case get the same number.
+  static int SlotOf(std::u16string_view k) noexcept {
+    constexpr std::u16string_view prefix = u"AUTODF";
+    if (k.size() < 7 || k.size() > 11) return -1;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+      if (k[i] != prefix[i] && detail::UpperChar(k[i]) != prefix[i]) return -1;
+    if (k[6] < u'1' || k[6] > u'9') return -1;
+    int n = 0;
+    for (std::size_t i = 6; i < k.size(); ++i) {
+      if (k[i] < u'0' || k[i] > u'9') return -1;
+      n = n * 10 + (k[i] - u'0');
+      if (n > kMaxSlot) return -1;
+    }
+    return n;
+  }
+  static constexpr int kMaxSlot = 32767;
+
+  Slot* FindSlot(int n) noexcept {
+    if (static_cast<std::size_t>(n) >= slots.size()) return nullptr;
+    Slot& s = slots[static_cast<std::size_t>(n)];
+    return s.field ? &s : nullptr;
+  }
+  const Slot* FindSlot(int n) const noexcept { return const_cast<Impl*>(this)->FindSlot(n); }
+
+  const ObjectRef* Lookup(std::u16string_view key) const {
+    if (int n = SlotOf(key); n >= 0) {
+      const Slot* s = FindSlot(n);
+      return s ? &s->field : nullptr;
+    }
+    auto it = map.find(key);
+    return it == map.end() ? nullptr : &it->second.field;
+  }
+
+  // Every entry in the order it was added.
+  std::vector<std::pair<std::uint64_t, std::pair<std::u16string_view, const ObjectRef*>>> InOrder()
+      const {
+    std::vector<std::pair<std::uint64_t, std::pair<std::u16string_view, const ObjectRef*>>> order;
+    order.reserve(map.size() + slot_count);
+    for (const auto& [k, e] : map) order.push_back({e.seq, {k, &e.field}});
+    for (const Slot& s : slots)
+      if (s.field) order.push_back({s.seq, {s.key, &s.field}});
+    std::sort(order.begin(), order.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    return order;
+  }
 
   ObjectRef ItemByKeyOrIndex(const Variant& key) const {
     Variant k = DefaultValue(key);
     if (k.kind() != Kind::String && IsNumeric(k)) {
       std::int32_t index = CLng(k);
-      std::vector<const Entry*> order;
-      for (const auto& [_, e] : map) order.push_back(&e);
-      std::sort(order.begin(), order.end(),
-                [](const Entry* a, const Entry* b) { return a->seq < b->seq; });
+      const auto order = InOrder();
       if (index < 1 || static_cast<std::size_t>(index) > order.size())
         Raise(err::kInvalidProcedureCall);
-      return order[static_cast<std::size_t>(index) - 1]->field;
+      return *order[static_cast<std::size_t>(index) - 1].second.second;
     }
     std::u16string s = CStr(k);
-    auto it = map.find(std::u16string_view(s));
-    if (it == map.end()) Raise(err::kInvalidProcedureCall);
-    return it->second.field;
+    const ObjectRef* found = Lookup(s);
+    if (!found) Raise(err::kInvalidProcedureCall);
+    return *found;
   }
 };
 
@@ -86,7 +139,8 @@ Variant InnerCollection::Invoke(std::u16string_view member, CallKind, std::span<
     RequireArgs(args, 1);
     return owner_->ItemByKeyOrIndex(args[0].value());
   }
-  if (Is(member, u"Count")) return static_cast<std::int32_t>(owner_->map.size());
+  if (Is(member, u"Count"))
+    return static_cast<std::int32_t>(owner_->map.size() + owner_->slot_count);
   RaiseNoMember(member);
 }
 
@@ -97,8 +151,20 @@ DataFields::~DataFields() {
 }
 
 bool DataFields::Add(const ObjectRef& field, std::u16string_view key) {
-  auto [it, inserted] = impl_->map.try_emplace(std::u16string(key), Entry{field, impl_->next_seq});
-  if (inserted) ++impl_->next_seq;
+  Impl& m = *impl_;
+  if (int n = Impl::SlotOf(key); n >= 0) {
+    if (static_cast<std::size_t>(n) >= m.slots.size())
+      m.slots.resize(std::max<std::size_t>(static_cast<std::size_t>(n) + 1, m.slots.size() * 2));
+    Impl::Slot& s = m.slots[static_cast<std::size_t>(n)];
+    if (s.field) return false;
+    s.key.assign(key);
+    s.field = field;
+    s.seq = m.next_seq++;
+    ++m.slot_count;
+    return true;
+  }
+  auto [it, inserted] = m.map.try_emplace(std::u16string(key), Entry{field, m.next_seq});
+  if (inserted) ++m.next_seq;
   return inserted;
 }
 
@@ -110,29 +176,32 @@ Ref<DataField> DataFields::AddField(std::u16string_view name, std::u16string_vie
 }
 
 ObjectRef DataFields::Find(std::u16string_view key) const {
-  auto it = impl_->map.find(key);
-  return it == impl_->map.end() ? ObjectRef() : it->second.field;
+  const ObjectRef* found = impl_->Lookup(key);
+  return found ? *found : ObjectRef();
 }
 
-bool DataFields::Exists(std::u16string_view key) const {
-  return impl_->map.find(key) != impl_->map.end();
-}
+bool DataFields::Exists(std::u16string_view key) const { return impl_->Lookup(key) != nullptr; }
 
 bool DataFields::Erase(std::u16string_view key) {
-  auto it = impl_->map.find(key);
-  if (it == impl_->map.end()) return false;
-  impl_->map.erase(it);
+  Impl& m = *impl_;
+  if (int n = Impl::SlotOf(key); n >= 0) {
+    Impl::Slot* s = m.FindSlot(n);
+    if (!s) return false;
+    --m.slot_count;
+    ObjectRef gone = std::move(s->field);  // released after the slot is consistent
+    return true;
+  }
+  auto it = m.map.find(key);
+  if (it == m.map.end()) return false;
+  m.map.erase(it);
   return true;
 }
 
-std::size_t DataFields::Count() const noexcept { return impl_->map.size(); }
+std::size_t DataFields::Count() const noexcept { return impl_->map.size() + impl_->slot_count; }
 
 std::vector<std::u16string> DataFields::Keys() const {
-  std::vector<std::pair<std::uint64_t, std::u16string>> order;
-  for (const auto& [k, e] : impl_->map) order.emplace_back(e.seq, k);
-  std::sort(order.begin(), order.end());
   std::vector<std::u16string> keys;
-  for (auto& [_, k] : order) keys.push_back(std::move(k));
+  for (const auto& e : impl_->InOrder()) keys.emplace_back(e.second.first);
   return keys;
 }
 

@@ -10,7 +10,7 @@ void RegisterDefaultComponents() {
   std::call_once(once, [] {
     // A host that registered its own components keeps them.
     if (!IsClassRegistered(kDataFieldProgId))
-      RegisterClass(kDataFieldProgId, [] { return ObjectRef(MakeRef<DataField>()); });
+      RegisterClass(kDataFieldProgId, [] { return ObjectRef(DataField::Create()); });
     if (!IsClassRegistered(kLogProgId)) RegisterClass(kLogProgId, &detail::NewLogComponent);
   });
 }

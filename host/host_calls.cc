@@ -132,17 +132,25 @@ void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant&
   Let(field, member, value);
 }
 
-void FieldSetText(const ObjectRef& field, TextMember member, std::u16string text) {
+void FieldSetText(const ObjectRef& field, TextMember member, std::u16string_view text) {
   if (DataField* df = NativeField(field)) {
     switch (member) {
-      case TextMember::Name: df->set_name(std::move(text)); break;
-      case TextMember::DataType: df->set_data_type(std::move(text)); break;
-      case TextMember::DataClass: df->set_data_class(std::move(text)); break;
+      case TextMember::Name: df->assign_name(text); break;
+      case TextMember::DataType: df->assign_data_type(text); break;
+      case TextMember::DataClass: df->assign_data_class(text); break;
     }
     return;
   }
   static constexpr std::u16string_view kNames[] = {u"Name", u"DataType", u"DataClass"};
-  Let(field, kNames[static_cast<int>(member)], Variant(std::move(text)));
+  Let(field, kNames[static_cast<int>(member)], Variant(text));
+}
+
+void FieldLetData(const ObjectRef& field, Variant value) {
+  if (DataField* df = NativeField(field)) {
+    df->data_slot() = value.is_object() ? DefaultValue(value) : std::move(value);
+    return;
+  }
+  Let(field, u"Data", value);
 }
 
 }  // namespace tarn::detail

@@ -32,6 +32,8 @@ std::u16string FieldName(const ObjectRef& field);
 void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant& value);
 // Assigns a text property.
 enum class TextMember { Name, DataType, DataClass };
-void FieldSetText(const ObjectRef& field, TextMember member, std::u16string text);
+void FieldSetText(const ObjectRef& field, TextMember member, std::u16string_view text);
+// Assigns Data (an object's default value for the library's own field).
+void FieldLetData(const ObjectRef& field, Variant value);
 
 }  // namespace tarn::detail

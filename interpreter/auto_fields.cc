@@ -89,7 +89,7 @@ std::u16string InterpreterCore::CreateStringDataField(std::u16string& strWord) {
   return Guarded(u"CreateStringDataField", std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
       FieldSetText(f, TextMember::DataType, u"String");
-      FieldLet(f, u"Data", RemoveStringDelimiters(TrimSpaces(strWord)));
+      FieldLetData(f, RemoveStringDelimiters(TrimSpaces(strWord)));
       FieldSetText(f, TextMember::DataClass, u"Auto");
     });
   });
@@ -100,7 +100,7 @@ std::u16string InterpreterCore::CreateOperatorDataField(std::u16string& strWord)
     return MakeField(*this, [&](const ObjectRef& f) {
       FieldSetText(f, TextMember::DataType, u"Operator");
       FieldSetText(f, TextMember::DataClass, u"Auto");
-      FieldLet(f, u"Data", RemoveStringDelimiters(TrimSpaces(strWord)));
+      FieldLetData(f, RemoveStringDelimiters(TrimSpaces(strWord)));
     });
   });
 }
@@ -116,10 +116,10 @@ std::u16string InterpreterCore::CreateNumericDataField(std::u16string& strWord) 
       const std::int32_t l = CLng(d);
       if (d != static_cast<double>(l)) {
         FieldSetText(f, TextMember::DataType, u"Double");
-        FieldLet(f, u"Data", d);
+        FieldLetData(f, d);
       } else {
         FieldSetText(f, TextMember::DataType, u"Long");
-        FieldLet(f, u"Data", l);
+        FieldLetData(f, l);
       }
     });
   });
@@ -130,7 +130,7 @@ std::u16string InterpreterCore::CreateDateDataField(std::u16string& strWord) {
     return MakeField(*this, [&](const ObjectRef& f) {
       FieldSetText(f, TextMember::DataType, u"Date");
       FieldSetText(f, TextMember::DataClass, u"Auto");
-      FieldLet(f, u"Data", CDate(Variant(RemoveDateDelimiters(strWord))));
+      FieldLetData(f, CDate(Variant(RemoveDateDelimiters(strWord))));
     });
   });
 }
@@ -138,9 +138,9 @@ std::u16string InterpreterCore::CreateDateDataField(std::u16string& strWord) {
 std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varValue) {
   return Guarded(u"CreateDataFieldFromVariant", std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
-      auto set = [&](std::u16string type, const Variant& data) {
-        FieldSetText(f, TextMember::DataType, std::move(type));
-        FieldLet(f, u"Data", data);
+      auto set = [&](std::u16string_view type, Variant data) {
+        FieldSetText(f, TextMember::DataType, type);
+        FieldLetData(f, std::move(data));
       };
       switch (varValue.kind()) {
         case Kind::String: set(u"String", RemoveStringDelimiters(CStr(varValue))); break;
@@ -160,6 +160,7 @@ std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varVal
 
 std::u16string InterpreterCore::GetNewDataFieldName() {
   return Guarded(u"GetNewDataFieldName", std::u16string(), [&] {
+    constexpr std::u16string_view kPrefix = u"Autodf";  // ProperCase("AUTODF")
     for (;;) {
       // The pointer moves only once the new name is made, so that running
       // out of numbers leaves the list as it was.
@@ -172,18 +173,25 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
         list.resize(static_cast<std::size_t>(next) + kArrayGrowth + 1);
       }
       const auto ptr = static_cast<std::size_t>(next);
-      static const std::u16string seed = ProperCase(u"AUTODF0");
-      const std::u16string_view prev = ptr == 0 ? std::u16string_view(seed) : list[ptr - 1];
-      const int n = Checked16(NameNumber(prev.substr(std::min<std::size_t>(6, prev.size()))) + 1);
-      std::u16string& name = list[ptr];
+      // Each name is the one before it with its number plus one; the first
+      // follows "Autodf0".
+      const std::u16string_view prev = ptr == 0 ? std::u16string_view(u"Autodf0") : list[ptr - 1];
       const std::u16string_view prefix = prev.substr(0, std::min<std::size_t>(6, prev.size()));
-      if (prefix == std::u16string_view(seed).substr(0, 6))
-        name.assign(prefix);
-      else
-        ProperCaseInto(prefix, name);
+      const int n = Checked16(NameNumber(prev.substr(prefix.size())) + 1);
+      char16_t text[16];
+      std::size_t len = 0;
+      if (prefix == kPrefix) {
+        for (char16_t c : kPrefix) text[len++] = c;
+      } else {
+        thread_local std::u16string proper;
+        ProperCaseInto(prefix, proper);
+        for (char16_t c : proper) text[len++] = c;
+      }
       char digits[8];
-      const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-      name.append(digits, end);
+      const char* end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+      for (const char* d = digits; d != end; ++d) text[len++] = static_cast<char16_t>(*d);
+      std::u16string& name = list[ptr];
+      name.assign(text, len);
       mintAutoDataFieldNamePtr = next;
       // Generated names are in proper case already: ask the host directly.
       bool taken = false;
@@ -233,17 +241,17 @@ void InterpreterCore::PushHeld(const std::u16string& strName, std::int16_t intIn
   if (strName.empty()) RaiseOwn(code::kObjectRequired, u"RealizeRegularExpression");
   // Held before it is fetched, so that a failing fetch cannot leave it behind.
   AddNameToHoldArray(strName, intInstance);
-  std::u16string name = strName;
-  StackOf(intInstance).Push(FetchNewField(name));
+  StackOf(intInstance).Push(FetchNewField(strName));
 }
 
-ObjectRef InterpreterCore::FetchNewField(std::u16string& name, bool through_mcol) {
+ObjectRef InterpreterCore::FetchNewField(const std::u16string& name, bool through_mcol) {
   ObjectRef made = std::move(last_new_field_);
   if (made && mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind &&
       made->native_kind() == DataField::kNativeKind &&
       static_cast<DataField*>(made.get())->name() == name)
     return made;
-  return through_mcol ? FieldsMColItem(mobjDataFields, name) : FieldsItem(mobjDataFields, name);
+  std::u16string key = name;  // the host may change a key passed by reference
+  return through_mcol ? FieldsMColItem(mobjDataFields, key) : FieldsItem(mobjDataFields, key);
 }
 
 Stack& InterpreterCore::StackOf(std::int16_t intInstance) {

@@ -103,8 +103,17 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
 void InterpreterCore::CleanUp(std::int16_t intInstance) noexcept {
   if (intInstance < kHoldRows) {
     auto& row = mstrHoldArray[static_cast<std::size_t>(intInstance)];
+    const bool native = mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind;
     for (std::size_t i = row.size(); i-- > 0;) {
       if (row[i].empty()) continue;
+      if (native) {
+        // Our own collection calls nobody back: the name is used in place
+        // and its buffer kept for the next call.
+        static_cast<DataFields*>(mobjDataFields.get())->Erase(row[i]);
+        RemoveAutoDataFieldNameFromList(row[i]);
+        row[i].clear();
+        continue;
+      }
       std::u16string name = std::move(row[i]);
       row[i].clear();
       std::u16string key = name;
@@ -129,7 +138,7 @@ ObjectRef InterpreterCore::MakeErrorField() noexcept {
     ObjectRef field = NewDataField();
     FieldSetText(field, TextMember::Name, u"Error");
     FieldSetText(field, TextMember::DataType, u"Boolean");
-    FieldLet(field, u"Data", false);
+    FieldLetData(field, false);
     return field;
   } catch (...) {
     return {};

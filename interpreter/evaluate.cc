@@ -127,8 +127,7 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
         }
       }
       if (!TrimSpaces(result_name).empty()) {
-        std::u16string name = result_name;
-        stack.Push(FetchNewField(name, /*through_mcol=*/true));
+        stack.Push(FetchNewField(result_name, /*through_mcol=*/true));
       } else if (FieldValue(right).is_empty()) {
         result = false;
         RaiseOwn(code::kInvalidProcedureCall, kProc);

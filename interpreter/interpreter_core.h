@@ -132,7 +132,7 @@ class InterpreterCore {
   // The field that a temporary name was just given: the library's own
   // collection hands back the object that was added under that name, so it
   // is taken without a lookup; any other collection is asked by name.
-  ObjectRef FetchNewField(std::u16string& name, bool through_mcol = false);
+  ObjectRef FetchNewField(const std::u16string& name, bool through_mcol = false);
   ObjectRef last_new_field_;  // the field that was added last
 
   // Pushes the field of a new temporary name and holds the name.

@@ -24,6 +24,9 @@ class TARN_API DataField final : public Object {
   static constexpr std::uint8_t kNativeKind = 1;
   DataField() noexcept { native_kind_ = kNativeKind; }
   DataField(std::u16string name, std::u16string data_type, Variant data);
+  // A new, empty field; released fields are kept per thread and handed out
+  // again, so that the temporary fields of an evaluation cost no allocation.
+  static Ref<DataField> Create();
 
   Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override;
   std::u16string_view ClassName() const noexcept override { return u"DataField"; }
@@ -36,6 +39,15 @@ class TARN_API DataField final : public Object {
   void set_data_type(std::u16string v) { data_type_ = std::move(v); }
   void set_data(Variant v) { data_ = std::move(v); }
   void set_data_class(std::u16string v) { data_class_ = std::move(v); }
+  // Assign in place, keeping the buffers that a reused field already has.
+  void assign_name(std::u16string_view v) { name_.assign(v); }
+  void assign_data_type(std::u16string_view v) { data_type_.assign(v); }
+  void assign_data_class(std::u16string_view v) { data_class_.assign(v); }
+  std::u16string& name_buffer() noexcept { return name_; }
+  Variant& data_slot() noexcept { return data_; }
+
+ protected:
+  void Dispose() noexcept override;
 
  private:
   std::u16string name_, data_type_, data_class_;

@@ -44,7 +44,7 @@ class TARN_API Object {
 
   void AddRef() noexcept { ++refs_; }
   void DropRef() noexcept {
-    if (--refs_ == 0) delete this;
+    if (--refs_ == 0) Dispose();
   }
   long ref_count() const noexcept { return refs_; }
 
@@ -53,6 +53,10 @@ class TARN_API Object {
   std::uint8_t native_kind() const noexcept { return native_kind_; }
 
  protected:
+  // Called when the last reference goes; a class may keep the object for
+  // reuse instead of deleting it.
+  virtual void Dispose() noexcept { delete this; }
+
   std::uint8_t native_kind_ = 0;
 
  private:
