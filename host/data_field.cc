@@ -1,4 +1,4 @@
-#include <vector>
+#include <cstdint>
 
 #include "platform/text.h"
 #include "tarn/convert.h"
@@ -51,50 +51,63 @@ Variant DataField::Invoke(std::u16string_view member, CallKind kind, std::span<A
 namespace tarn {
 
 namespace {
-// Released fields of this thread, ready for reuse. `closed` is set when the
-// thread's pool is gone, so that a field released after it is deleted.
-thread_local bool pool_closed = false;
-constexpr std::size_t kKeptFields = 256;
+// Released fields of this thread, ready for reuse, chained through
+// `next_free_`. The state is plain data in the initial-exec model, so that
+// reaching it costs no call; a destructor registered on first use frees the
+// chain when the thread ends.
+struct PoolState {
+  DataField* head;
+  std::uint32_t count;
+  std::uint8_t state;  // 0 unused, 1 open, 2 closed
+};
+#if defined(__GNUC__) && !defined(_WIN32)
+__attribute__((tls_model("initial-exec")))
+#endif
+thread_local PoolState pool{nullptr, 0, 0};
+constexpr std::uint32_t kKeptFields = 256;
 
-struct FieldPool {
-  std::vector<DataField*> fields;  // reserved by Create, never grown by Dispose
-  ~FieldPool() {
-    pool_closed = true;
-    for (DataField* f : fields) delete f;
-  }
+struct PoolCloser {
+  ~PoolCloser() { DataField::ClosePool(); }
 };
 
-FieldPool& Pool() {
-  thread_local FieldPool pool;
-  return pool;
+void OpenPool() {
+  thread_local PoolCloser closer;
+  (void)closer;
+  pool.state = 1;
 }
 }  // namespace
 
-Ref<DataField> DataField::Create() {
-  if (!pool_closed) {
-    auto& free = Pool().fields;
-    if (free.capacity() < kKeptFields) free.reserve(kKeptFields);
-    if (!free.empty()) {
-      DataField* f = free.back();
-      free.pop_back();
-      return Ref<DataField>(f);
-    }
+void DataField::ClosePool() noexcept {
+  pool.state = 2;
+  while (DataField* f = pool.head) {
+    pool.head = f->next_free_;
+    delete f;
   }
+  pool.count = 0;
+}
+
+Ref<DataField> DataField::Create() {
+  if (DataField* f = pool.head) {
+    pool.head = f->next_free_;
+    --pool.count;
+    f->next_free_ = nullptr;
+    return Ref<DataField>(f);
+  }
+  if (pool.state == 0) OpenPool();
   return MakeRef<DataField>();
 }
 
 void DataField::Dispose() noexcept {
   // Whatever the field holds is released first: that may release fields too.
-  data_ = Variant();
+  if (!data_.is_empty()) data_ = Variant();
   name_.clear();
   data_type_.clear();
   data_class_.clear();
-  if (!pool_closed) {
-    auto& free = Pool().fields;
-    if (free.size() < free.capacity()) {
-      free.push_back(this);
-      return;
-    }
+  if (pool.state == 1 && pool.count < kKeptFields) {
+    next_free_ = pool.head;
+    pool.head = this;
+    ++pool.count;
+    return;
   }
   delete this;
 }

@@ -5,12 +5,15 @@
 
 namespace tarn {
 
+namespace {
+ObjectRef NewDefaultDataField() { return ObjectRef(DataField::Create()); }
+}  // namespace
+
 void RegisterDefaultComponents() {
   static std::once_flag once;
   std::call_once(once, [] {
     // A host that registered its own components keeps them.
-    if (!IsClassRegistered(kDataFieldProgId))
-      RegisterClass(kDataFieldProgId, [] { return ObjectRef(DataField::Create()); });
+    if (!IsClassRegistered(kDataFieldProgId)) RegisterClass(kDataFieldProgId, &NewDefaultDataField);
     if (!IsClassRegistered(kLogProgId)) RegisterClass(kLogProgId, &detail::NewLogComponent);
   });
 }

@@ -47,6 +47,8 @@ ObjectRef NewDataField() {
   return CreateObjectCached(kDataFieldProgId, cache);
 }
 
+ObjectRef NewDataField(FactoryCache& cache) { return CreateObjectCached(kDataFieldProgId, cache); }
+
 ObjectRef AsObject(const Variant& v) {
   if (!v.is_object()) Raise(err::kTypeMismatch);
   return v.object();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/class_table.h"
 #include "tarn/object.h"
 
 namespace tarn::detail {
@@ -15,6 +16,7 @@ ObjectRef AsObject(const Variant& v);
 // A new data field from "ZellDFld.DataField", through a per-thread cache of
 // its factory.
 ObjectRef NewDataField();
+ObjectRef NewDataField(FactoryCache& cache);  // with the caller's cache
 
 // DataFields collection.
 ObjectRef FieldsItem(const ObjectRef& fields, std::u16string& key);

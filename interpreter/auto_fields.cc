@@ -66,7 +66,7 @@ namespace {
 // a text that fails the same way on every call cannot use up the names.
 template <class Assign>
 std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
-  ObjectRef field = NewDataField();
+  ObjectRef field = NewDataField(core.field_factory_);
   const std::u16string name = core.GetNewDataFieldName();
   if (name.empty()) return {};  // no name left: already reported
   try {

@@ -5,6 +5,7 @@
 #include "interpreter/interpreter_core.h"
 #include "platform/text.h"
 #include "support/text_tools.h"
+#include "tarn/host.h"
 
 namespace tarn::detail {
 
@@ -90,6 +91,14 @@ bool InterpreterCore::IsDateLiteral(std::u16string_view strWord) {
 
 bool InterpreterCore::IsDataField(std::u16string_view strName) noexcept {
   try {
+    // Our own collection ignores case, so for a name in ASCII the
+    // proper-case form finds what the name itself finds.
+    if (mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind) {
+      const std::u16string_view name = TrimSpaces(strName);
+      bool ascii = true;
+      for (char16_t c : name) ascii &= c < 0x80;
+      if (ascii) return static_cast<const DataFields*>(mobjDataFields.get())->Exists(name);
+    }
     thread_local std::u16string name;  // reused: asked for every word
     ProperCaseInto(strName, name);
     return FieldsExists(mobjDataFields, name);

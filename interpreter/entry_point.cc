@@ -135,7 +135,7 @@ void InterpreterCore::CleanUp(std::int16_t intInstance) noexcept {
 
 ObjectRef InterpreterCore::MakeErrorField() noexcept {
   try {
-    ObjectRef field = NewDataField();
+    ObjectRef field = NewDataField(field_factory_);
     FieldSetText(field, TextMember::Name, u"Error");
     FieldSetText(field, TextMember::DataType, u"Boolean");
     FieldLetData(field, false);

@@ -9,6 +9,7 @@
 #include "platform/arith.h"
 #include "platform/text.h"
 #include "tarn/convert.h"
+#include "tarn/host.h"
 
 namespace tarn::detail {
 
@@ -29,6 +30,63 @@ bool IsNumberField(const ObjectRef& field) {
     case Kind::Empty: return true;
     case Kind::String: return IsNumeric(v);
     default: return false;
+  }
+}
+
+DataField* Native(const ObjectRef& o) noexcept {
+  return o && o->native_kind() == DataField::kNativeKind ? static_cast<DataField*>(o.get())
+                                                         : nullptr;
+}
+
+// As IsNumberField, for a value the field holds.
+bool IsNumberValue(const Variant& data) {
+  if (data.is_object()) {
+    const Variant v = DefaultValue(data);
+    return !v.is_object() && IsNumberValue(v);
+  }
+  switch (data.kind()) {
+    case Kind::Integer:
+    case Kind::Long:
+    case Kind::Single:
+    case Kind::Double:
+    case Kind::Boolean:
+    case Kind::Empty: return true;
+    case Kind::String: return IsNumeric(data);
+    default: return false;
+  }
+}
+
+// The operand rules for two of the library's own fields, whose members are
+// read in place: `lp` and `rp` point at the values themselves when no
+// conversion applies, else at the converted copies in `lv` and `rv`.
+void LoadNativeValues(const DataField& left, const DataField& right, Variant& lv, Variant& rv,
+                      const Variant*& lp, const Variant*& rp) {
+  const std::u16string& lt = left.data_type();
+  const std::u16string& rt = right.data_type();
+  lp = &lv;
+  rp = &rv;
+  auto both = [&](auto convert) {
+    lv = convert(left.data());
+    rv = convert(right.data());
+  };
+  if (lt == rt) {
+    lp = &left.data();
+    rp = &right.data();
+  } else if ((lt == u"Date" && rt != u"Date") || !IsNumberValue(left.data()) ||
+             !IsNumberValue(right.data())) {
+    both([](const Variant& v) { return Variant(CStr(v)); });
+  } else if (lt == u"Double" || rt == u"Double") {
+    both([](const Variant& v) { return Variant(CDbl(v)); });
+  } else if (lt == u"Single" || rt == u"Single") {
+    both([](const Variant& v) { return Variant(CSng(v)); });
+  } else if (lt == u"Long" || rt == u"Long") {
+    both([](const Variant& v) { return Variant(CLng(v)); });
+  } else if (lt == u"Integer" || rt == u"Integer") {
+    both([](const Variant& v) { return Variant(CInt(v)); });
+  } else if (lt == u"Boolean" || rt == u"Boolean") {
+    both([](const Variant& v) { return Variant(CBool(v)); });
+  } else {
+    both([](const Variant& v) { return Variant(CDbl(v)); });
   }
 }
 
@@ -98,7 +156,7 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
   try {
     Stack& stack = StackOf(intInstance);
     ObjectRef right, op, left;
-    std::u16string op_text, result_name;
+    std::u16string op_text, result_name, op_store;
     Variant lv, rv, value;
     for (;;) {
       if (!stack.IsStackEmpty()) right = stack.Pop();
@@ -107,7 +165,11 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
         stack.Push(right);
         return result;
       }
-      const std::u16string op_data = CStr(FieldData(op));
+      // The library's own operator field lends its text.
+      const DataField* op_field = Native(op);
+      const bool op_text_in_place = op_field && op_field->data().is_string();
+      if (!op_text_in_place) op_store = CStr(FieldData(op));
+      const std::u16string& op_data = op_text_in_place ? op_field->data().string() : op_store;
       if (IsCloseParen(op_data) || IsOpenParen(op_data)) {
         stack.Push(right);  // the "(" itself is dropped
         return result;
@@ -120,8 +182,16 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
       if (!stack.IsStackEmpty()) {
         left = stack.Pop();
         if (!op_text.empty()) {
-          LoadValues(left, right, lv, rv);
-          value = ApplyOperator(op_text, lv, rv);
+          const DataField* l = Native(left);
+          const DataField* r = Native(right);
+          if (l && r) {
+            const Variant *lp, *rp;
+            LoadNativeValues(*l, *r, lv, rv, lp, rp);
+            value = ApplyOperator(op_text, *lp, *rp);
+          } else {
+            LoadValues(left, right, lv, rv);
+            value = ApplyOperator(op_text, lv, rv);
+          }
           result_name = CreateDataFieldFromVariant(value);
           AddNameToHoldArray(result_name, intInstance);
         }

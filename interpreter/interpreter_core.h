@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/class_table.h"
 #include "stack/stack.h"
 #include "support/constants.h"
 #include "tarn/object.h"
@@ -133,7 +134,8 @@ class InterpreterCore {
   // collection hands back the object that was added under that name, so it
   // is taken without a lookup; any other collection is asked by name.
   ObjectRef FetchNewField(const std::u16string& name, bool through_mcol = false);
-  ObjectRef last_new_field_;  // the field that was added last
+  ObjectRef last_new_field_;    // the field that was added last
+  FactoryCache field_factory_;  // "ZellDFld.DataField"
 
   // Pushes the field of a new temporary name and holds the name.
   void PushHeld(const std::u16string& strName, std::int16_t intInstance);

@@ -69,10 +69,12 @@ ObjectRef CreateObjectCached(std::u16string_view progid, FactoryCache& cache) {
     std::lock_guard lock(t.mutex);
     auto it = t.factories.find(UpperCase(progid));
     cache.factory = it != t.factories.end() ? it->second : ClassFactory();
+    auto* plain = cache.factory.target<ObjectRef (*)()>();
+    cache.plain = plain ? *plain : nullptr;
     cache.generation = t.generation.load(std::memory_order_relaxed);
   }
   if (!cache.factory) Raise(err::kCannotCreateObject);
-  ObjectRef obj = cache.factory();
+  ObjectRef obj = cache.plain ? cache.plain() : cache.factory();
   if (!obj) Raise(err::kCannotCreateObject);
   return obj;
 }

@@ -12,6 +12,7 @@ namespace tarn::detail {
 struct FactoryCache {
   std::uint64_t generation = UINT64_MAX;
   ClassFactory factory;
+  ObjectRef (*plain)() = nullptr;  // the factory when it is a plain function
 };
 
 // As CreateObject; the cache is refreshed whenever the table has changed.

@@ -27,6 +27,7 @@ class TARN_API DataField final : public Object {
   // A new, empty field; released fields are kept per thread and handed out
   // again, so that the temporary fields of an evaluation cost no allocation.
   static Ref<DataField> Create();
+  static void ClosePool() noexcept;  // at thread end
 
   Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override;
   std::u16string_view ClassName() const noexcept override { return u"DataField"; }
@@ -40,9 +41,9 @@ class TARN_API DataField final : public Object {
   void set_data(Variant v) { data_ = std::move(v); }
   void set_data_class(std::u16string v) { data_class_ = std::move(v); }
   // Assign in place, keeping the buffers that a reused field already has.
-  void assign_name(std::u16string_view v) { name_.assign(v); }
-  void assign_data_type(std::u16string_view v) { data_type_.assign(v); }
-  void assign_data_class(std::u16string_view v) { data_class_.assign(v); }
+  void assign_name(std::u16string_view v) { Assign(name_, v); }
+  void assign_data_type(std::u16string_view v) { Assign(data_type_, v); }
+  void assign_data_class(std::u16string_view v) { Assign(data_class_, v); }
   std::u16string& name_buffer() noexcept { return name_; }
   Variant& data_slot() noexcept { return data_; }
 
@@ -50,8 +51,14 @@ class TARN_API DataField final : public Object {
   void Dispose() noexcept override;
 
  private:
+  static void Assign(std::u16string& to, std::u16string_view v) {
+    to.clear();
+    to.append(v.data(), v.size());
+  }
+
   std::u16string name_, data_type_, data_class_;
   Variant data_;
+  DataField* next_free_ = nullptr;
 };
 
 // A keyed collection whose keys compare without regard to letter case.
