@@ -6,6 +6,8 @@
 
 namespace tarn {
 
+using namespace std::string_view_literals;
+
 using detail::EqualsIgnoreCase;
 
 DataField::DataField(std::u16string name, std::u16string data_type, Variant data)
@@ -31,7 +33,7 @@ Variant PutOrGet(std::u16string& slot, CallKind kind, std::span<Arg> args) {
 }  // namespace
 
 Variant DataField::Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) {
-  if (member.empty() || Is(member, u"Data")) {
+  if (member.empty() || Is(member, u"Data"sv)) {
     if (kind == CallKind::Let || kind == CallKind::Set) {
       RequireArgs(args, 1);
       data_ = kind == CallKind::Let ? DefaultValue(args[0].value()) : args[0].value();
@@ -40,9 +42,9 @@ Variant DataField::Invoke(std::u16string_view member, CallKind kind, std::span<A
     RequireArgs(args, 0);
     return data_;
   }
-  if (Is(member, u"Name")) return PutOrGet(name_, kind, args);
-  if (Is(member, u"DataType")) return PutOrGet(data_type_, kind, args);
-  if (Is(member, u"DataClass")) return PutOrGet(data_class_, kind, args);
+  if (Is(member, u"Name"sv)) return PutOrGet(name_, kind, args);
+  if (Is(member, u"DataType"sv)) return PutOrGet(data_type_, kind, args);
+  if (Is(member, u"DataClass"sv)) return PutOrGet(data_class_, kind, args);
   RaiseNoMember(member);
 }
 

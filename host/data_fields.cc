@@ -12,6 +12,8 @@
 
 namespace tarn {
 
+using namespace std::string_view_literals;
+
 namespace {
 
 struct KeyHash {
@@ -58,7 +60,7 @@ struct DataFields::Impl {
   // The slot number of an "Autodf<n>" key (n from 1 without a leading
   // zero), or -1. Keys that differ only in case get the same number.
   static int SlotOf(std::u16string_view k) noexcept {
-    constexpr std::u16string_view prefix = u"AUTODF";
+    constexpr std::u16string_view prefix = u"AUTODF"sv;
     if (k.size() < 7 || k.size() > 11) return -1;
     for (std::size_t i = 0; i < prefix.size(); ++i)
       if (k[i] != prefix[i] && detail::UpperChar(k[i]) != prefix[i]) return -1;
@@ -126,7 +128,7 @@ class InnerCollection final : public Object {
   explicit InnerCollection(DataFields::Impl* owner) : owner_(owner) {}
   void Detach() { owner_ = nullptr; }
   Variant Invoke(std::u16string_view member, CallKind, std::span<Arg> args) override;
-  std::u16string_view ClassName() const noexcept override { return u"Collection"; }
+  std::u16string_view ClassName() const noexcept override { return u"Collection"sv; }
 
  private:
   DataFields::Impl* owner_;
@@ -135,11 +137,11 @@ class InnerCollection final : public Object {
 
 Variant InnerCollection::Invoke(std::u16string_view member, CallKind, std::span<Arg> args) {
   if (!owner_) Raise(err::kObjectNotSet);
-  if (member.empty() || Is(member, u"Item")) {
+  if (member.empty() || Is(member, u"Item"sv)) {
     RequireArgs(args, 1);
     return owner_->ItemByKeyOrIndex(args[0].value());
   }
-  if (Is(member, u"Count"))
+  if (Is(member, u"Count"sv))
     return static_cast<std::int32_t>(owner_->map.size() + owner_->slot_count);
   RaiseNoMember(member);
 }
@@ -206,31 +208,31 @@ std::vector<std::u16string> DataFields::Keys() const {
 }
 
 Variant DataFields::Invoke(std::u16string_view member, CallKind, std::span<Arg> args) {
-  if (member.empty() || Is(member, u"Item")) {
+  if (member.empty() || Is(member, u"Item"sv)) {
     RequireArgs(args, 1);
     return impl_->ItemByKeyOrIndex(args[0].value());
   }
-  if (Is(member, u"Exists")) {
+  if (Is(member, u"Exists"sv)) {
     RequireArgs(args, 1);
     return Exists(CStr(args[0].value()));
   }
-  if (Is(member, u"AddObject")) {
+  if (Is(member, u"AddObject"sv)) {
     RequireArgs(args, 1);
     Variant v = args[0].value();
     if (!v.is_object() || !v.object()) Raise(err::kObjectRequired);
-    std::u16string name = CStr(Get(v.object(), u"Name"));
+    std::u16string name = CStr(Get(v.object(), u"Name"sv));
     return static_cast<std::int16_t>(Add(v.object(), name) ? 0 : 457);
   }
-  if (Is(member, u"Remove")) {
+  if (Is(member, u"Remove"sv)) {
     RequireArgs(args, 1);
     if (!Erase(CStr(args[0].value()))) Raise(err::kInvalidProcedureCall);
     return {};
   }
-  if (Is(member, u"mCol")) {
+  if (Is(member, u"mCol"sv)) {
     if (!impl_->inner) impl_->inner = MakeRef<InnerCollection>(impl_.get());
     return impl_->inner;
   }
-  if (Is(member, u"Count")) return static_cast<std::int32_t>(Count());
+  if (Is(member, u"Count"sv)) return static_cast<std::int32_t>(Count());
   RaiseNoMember(member);
 }
 

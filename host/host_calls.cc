@@ -6,10 +6,13 @@
 #include <array>
 
 #include "platform/class_table.h"
+#include "platform/text.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
 
 namespace tarn::detail {
+
+using namespace std::string_view_literals;
 
 namespace {
 DataFields* NativeFields(const ObjectRef& o) noexcept {
@@ -56,18 +59,18 @@ ObjectRef AsObject(const Variant& v) {
 
 ObjectRef FieldsItem(const ObjectRef& fields, std::u16string& key) {
   if (DataFields* f = NativeFields(fields)) return NativeItem(*f, key);
-  return AsObject(CallWithKey(fields, u"Item", key));
+  return AsObject(CallWithKey(fields, u"Item"sv, key));
 }
 
 ObjectRef FieldsMColItem(const ObjectRef& fields, std::u16string& key) {
   if (DataFields* f = NativeFields(fields)) return NativeItem(*f, key);
-  ObjectRef col = AsObject(Get(fields, u"mCol"));
-  return AsObject(CallWithKey(col, u"Item", key));
+  ObjectRef col = AsObject(Get(fields, u"mCol"sv));
+  return AsObject(CallWithKey(col, u"Item"sv, key));
 }
 
 bool FieldsExists(const ObjectRef& fields, std::u16string& key) {
   if (DataFields* f = NativeFields(fields)) return f->Exists(key);
-  Variant r = CallWithKey(fields, u"Exists", key);
+  Variant r = CallWithKey(fields, u"Exists"sv, key);
   if (r.is_null()) return false;
   return CBool(r);
 }
@@ -77,7 +80,7 @@ std::int16_t FieldsAddObject(const ObjectRef& fields, const ObjectRef& field) {
   if (DataField* df = NativeField(field); f && df) return f->Add(field, df->name()) ? 0 : 457;
   Variant v(field);
   std::array<Arg, 1> a{Arg::ByRef(v)};
-  return CInt(Call(fields, u"AddObject", a));
+  return CInt(Call(fields, u"AddObject"sv, a));
 }
 
 void FieldsRemove(const ObjectRef& fields, std::u16string& key) {
@@ -85,12 +88,12 @@ void FieldsRemove(const ObjectRef& fields, std::u16string& key) {
     if (!f->Erase(key)) Raise(err::kInvalidProcedureCall);
     return;
   }
-  CallWithKey(fields, u"Remove", key);
+  CallWithKey(fields, u"Remove"sv, key);
 }
 
 Variant FieldData(const ObjectRef& field) {
   if (DataField* df = NativeField(field)) return df->data();
-  return Get(field, u"Data");
+  return Get(field, u"Data"sv);
 }
 
 Variant FieldValue(const ObjectRef& field) {
@@ -101,31 +104,31 @@ Variant FieldValue(const ObjectRef& field) {
 
 std::u16string FieldDataType(const ObjectRef& field) {
   if (DataField* df = NativeField(field)) return df->data_type();
-  return CStr(Get(field, u"DataType"));
+  return CStr(Get(field, u"DataType"sv));
 }
 
 bool FieldDataTypeIs(const ObjectRef& field, std::u16string_view word) {
-  if (DataField* df = NativeField(field)) return df->data_type() == word;
-  return CStr(Get(field, u"DataType")) == word;
+  if (DataField* df = NativeField(field)) return SameText(df->data_type(), word);
+  return CStr(Get(field, u"DataType"sv)) == word;
 }
 
 std::u16string FieldName(const ObjectRef& field) {
   if (DataField* df = NativeField(field)) return df->name();
-  return CStr(Get(field, u"Name"));
+  return CStr(Get(field, u"Name"sv));
 }
 
 void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant& value) {
   if (DataField* df = NativeField(field)) {
-    if (member == u"Data") {
+    if (member == u"Data"sv) {
       df->set_data(value.is_object() ? DefaultValue(value) : value);
       return;
     }
     std::u16string text = value.is_string() ? value.string() : CStr(value);
-    if (member == u"Name")
+    if (member == u"Name"sv)
       df->set_name(std::move(text));
-    else if (member == u"DataType")
+    else if (member == u"DataType"sv)
       df->set_data_type(std::move(text));
-    else if (member == u"DataClass")
+    else if (member == u"DataClass"sv)
       df->set_data_class(std::move(text));
     else
       RaiseNoMember(member);
@@ -143,7 +146,7 @@ void FieldSetText(const ObjectRef& field, TextMember member, std::u16string_view
     }
     return;
   }
-  static constexpr std::u16string_view kNames[] = {u"Name", u"DataType", u"DataClass"};
+  static constexpr std::u16string_view kNames[] = {u"Name"sv, u"DataType"sv, u"DataClass"sv};
   Let(field, kNames[static_cast<int>(member)], Variant(text));
 }
 
@@ -152,7 +155,7 @@ void FieldLetData(const ObjectRef& field, Variant value) {
     df->data_slot() = value.is_object() ? DefaultValue(value) : std::move(value);
     return;
   }
-  Let(field, u"Data", value);
+  Let(field, u"Data"sv, value);
 }
 
 }  // namespace tarn::detail

@@ -16,6 +16,8 @@
 
 namespace tarn::detail {
 
+using namespace std::string_view_literals;
+
 namespace {
 std::int16_t Checked16(int v) {
   if (v < -32768 || v > 32767) Raise(err::kOverflow);
@@ -86,39 +88,39 @@ std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
 }  // namespace
 
 std::u16string InterpreterCore::CreateStringDataField(std::u16string& strWord) {
-  return Guarded(u"CreateStringDataField", std::u16string(), [&] {
+  return Guarded(u"CreateStringDataField"sv, std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
-      FieldSetText(f, TextMember::DataType, u"String");
+      FieldSetText(f, TextMember::DataType, u"String"sv);
       FieldLetData(f, RemoveStringDelimiters(TrimSpaces(strWord)));
-      FieldSetText(f, TextMember::DataClass, u"Auto");
+      FieldSetText(f, TextMember::DataClass, u"Auto"sv);
     });
   });
 }
 
 std::u16string InterpreterCore::CreateOperatorDataField(std::u16string& strWord) {
-  return Guarded(u"CreateOperatorDataField", std::u16string(), [&] {
+  return Guarded(u"CreateOperatorDataField"sv, std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
-      FieldSetText(f, TextMember::DataType, u"Operator");
-      FieldSetText(f, TextMember::DataClass, u"Auto");
+      FieldSetText(f, TextMember::DataType, u"Operator"sv);
+      FieldSetText(f, TextMember::DataClass, u"Auto"sv);
       FieldLetData(f, RemoveStringDelimiters(TrimSpaces(strWord)));
     });
   });
 }
 
 std::u16string InterpreterCore::CreateNumericDataField(std::u16string& strWord) {
-  return Guarded(u"CreateNumericDataField", std::u16string(), [&] {
+  return Guarded(u"CreateNumericDataField"sv, std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
-      FieldSetText(f, TextMember::DataClass, u"Auto");
+      FieldSetText(f, TextMember::DataClass, u"Auto"sv);
       // The word is read once; its Long form is the rounded Double.
       const std::optional<double> parsed = ParseNumber(strWord);
       if (!parsed) Raise(err::kTypeMismatch);
       const double d = *parsed;
       const std::int32_t l = CLng(d);
       if (d != static_cast<double>(l)) {
-        FieldSetText(f, TextMember::DataType, u"Double");
+        FieldSetText(f, TextMember::DataType, u"Double"sv);
         FieldLetData(f, d);
       } else {
-        FieldSetText(f, TextMember::DataType, u"Long");
+        FieldSetText(f, TextMember::DataType, u"Long"sv);
         FieldLetData(f, l);
       }
     });
@@ -126,41 +128,43 @@ std::u16string InterpreterCore::CreateNumericDataField(std::u16string& strWord) 
 }
 
 std::u16string InterpreterCore::CreateDateDataField(std::u16string& strWord) {
-  return Guarded(u"CreateDateDataField", std::u16string(), [&] {
+  return Guarded(u"CreateDateDataField"sv, std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
-      FieldSetText(f, TextMember::DataType, u"Date");
-      FieldSetText(f, TextMember::DataClass, u"Auto");
+      FieldSetText(f, TextMember::DataType, u"Date"sv);
+      FieldSetText(f, TextMember::DataClass, u"Auto"sv);
       FieldLetData(f, CDate(Variant(RemoveDateDelimiters(strWord))));
     });
   });
 }
 
 std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varValue) {
-  return Guarded(u"CreateDataFieldFromVariant", std::u16string(), [&] {
+  return Guarded(u"CreateDataFieldFromVariant"sv, std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
       auto set = [&](std::u16string_view type, Variant data) {
         FieldSetText(f, TextMember::DataType, type);
         FieldLetData(f, std::move(data));
       };
       switch (varValue.kind()) {
-        case Kind::String: set(u"String", RemoveStringDelimiters(CStr(varValue))); break;
-        case Kind::Long: set(u"Long", CLng(varValue)); break;
-        case Kind::Integer: set(u"Integer", CInt(varValue)); break;
-        case Kind::Boolean: set(u"Boolean", CBool(varValue)); break;
-        case Kind::Single: set(u"Single", CSng(varValue)); break;
-        case Kind::Double: set(u"Double", CDbl(varValue)); break;
+        case Kind::String: set(u"String"sv, RemoveStringDelimiters(CStr(varValue))); break;
+        case Kind::Long: set(u"Long"sv, CLng(varValue)); break;
+        case Kind::Integer: set(u"Integer"sv, CInt(varValue)); break;
+        case Kind::Boolean: set(u"Boolean"sv, CBool(varValue)); break;
+        case Kind::Single: set(u"Single"sv, CSng(varValue)); break;
+        case Kind::Double: set(u"Double"sv, CDbl(varValue)); break;
         // A computed date makes a round trip through its text.
-        case Kind::Date: set(u"Date", CDate(Variant(RemoveDateDelimiters(CStr(varValue))))); break;
-        default: set(u"Variant", varValue); break;
+        case Kind::Date:
+          set(u"Date"sv, CDate(Variant(RemoveDateDelimiters(CStr(varValue)))));
+          break;
+        default: set(u"Variant"sv, varValue); break;
       }
-      FieldSetText(f, TextMember::DataClass, u"Auto");
+      FieldSetText(f, TextMember::DataClass, u"Auto"sv);
     });
   });
 }
 
 std::u16string InterpreterCore::GetNewDataFieldName() {
-  return Guarded(u"GetNewDataFieldName", std::u16string(), [&] {
-    constexpr std::u16string_view kPrefix = u"Autodf";  // ProperCase("AUTODF")
+  return Guarded(u"GetNewDataFieldName"sv, std::u16string(), [&] {
+    constexpr std::u16string_view kPrefix = u"Autodf"sv;  // ProperCase("AUTODF")
     for (;;) {
       // The pointer moves only once the new name is made, so that running
       // out of numbers leaves the list as it was.
@@ -175,7 +179,7 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
       const auto ptr = static_cast<std::size_t>(next);
       // Each name is the one before it with its number plus one; the first
       // follows "Autodf0".
-      const std::u16string_view prev = ptr == 0 ? std::u16string_view(u"Autodf0") : list[ptr - 1];
+      const std::u16string_view prev = ptr == 0 ? std::u16string_view(u"Autodf0"sv) : list[ptr - 1];
       const std::u16string_view prefix = prev.substr(0, std::min<std::size_t>(6, prev.size()));
       const int n = Checked16(NameNumber(prev.substr(prefix.size())) + 1);
       char16_t text[16];
@@ -205,11 +209,11 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
 }
 
 bool InterpreterCore::RemoveAutoDataFieldNameFromList(const std::u16string& strName) {
-  return Guarded(u"RemoveAutoDataFieldNameFromList", false, [&] {
+  return Guarded(u"RemoveAutoDataFieldNameFromList"sv, false, [&] {
     auto& list = mstrAutoDataFieldNameList;
     const int top = std::min<int>(mintAutoDataFieldNamePtr, static_cast<int>(list.size()) - 1);
     for (int i = top; i >= 0; --i) {
-      if (list[static_cast<std::size_t>(i)] != strName) continue;
+      if (!SameText(list[static_cast<std::size_t>(i)], strName)) continue;
       for (int j = i; j < top; ++j)
         list[static_cast<std::size_t>(j)] = std::move(list[static_cast<std::size_t>(j) + 1]);
       list[static_cast<std::size_t>(top)].clear();
@@ -222,7 +226,11 @@ bool InterpreterCore::RemoveAutoDataFieldNameFromList(const std::u16string& strN
 
 std::u16string InterpreterCore::AddNameToHoldArray(const std::u16string& strName,
                                                    std::int16_t intInstance) {
-  return Guarded(u"AddNameToHoldArray", std::u16string(), [&] {
+  return HoldName(strName, intInstance) ? strName : std::u16string();
+}
+
+bool InterpreterCore::HoldName(const std::u16string& strName, std::int16_t intInstance) {
+  return Guarded(u"AddNameToHoldArray"sv, false, [&] {
     if (intInstance < 0 || intInstance >= kHoldRows) Raise(err::kSubscriptOutOfRange);
     const auto row = static_cast<std::size_t>(intInstance);
     const int c = mintHoldArrayPtr[row];
@@ -232,15 +240,17 @@ std::u16string InterpreterCore::AddNameToHoldArray(const std::u16string& strName
       for (auto& r : mstrHoldArray) r.resize(static_cast<std::size_t>(c) + kArrayGrowth + 1);
     }
     mintHoldArrayPtr[row] = next;
-    mstrHoldArray[row][static_cast<std::size_t>(next)] = strName;
-    return strName;
+    std::u16string& slot = mstrHoldArray[row][static_cast<std::size_t>(next)];
+    slot.clear();
+    slot.append(strName);
+    return true;
   });
 }
 
 void InterpreterCore::PushHeld(const std::u16string& strName, std::int16_t intInstance) {
-  if (strName.empty()) RaiseOwn(code::kObjectRequired, u"RealizeRegularExpression");
+  if (strName.empty()) RaiseOwn(code::kObjectRequired, u"RealizeRegularExpression"sv);
   // Held before it is fetched, so that a failing fetch cannot leave it behind.
-  AddNameToHoldArray(strName, intInstance);
+  HoldName(strName, intInstance);
   StackOf(intInstance).Push(FetchNewField(strName));
 }
 
@@ -248,7 +258,7 @@ ObjectRef InterpreterCore::FetchNewField(const std::u16string& name, bool throug
   ObjectRef made = std::move(last_new_field_);
   if (made && mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind &&
       made->native_kind() == DataField::kNativeKind &&
-      static_cast<DataField*>(made.get())->name() == name)
+      SameText(static_cast<DataField*>(made.get())->name(), name))
     return made;
   std::u16string key = name;  // the host may change a key passed by reference
   return through_mcol ? FieldsMColItem(mobjDataFields, key) : FieldsItem(mobjDataFields, key);

@@ -8,6 +8,8 @@
 
 namespace tarn::detail {
 
+using namespace std::string_view_literals;
+
 namespace {
 std::int16_t Checked16(int v) {
   if (v < -32768 || v > 32767) Raise(err::kOverflow);
@@ -21,7 +23,7 @@ void GrowTo(std::vector<T>& array, std::size_t upper) {
 }  // namespace
 
 std::int16_t InterpreterCore::AddInstance(const std::u16string& strExpression) {
-  return Guarded(u"AddInstance", std::int16_t{0}, [&] {
+  return Guarded(u"AddInstance"sv, std::int16_t{0}, [&] {
     mintInstance = Checked16(mintInstance + 1);
     const auto index = static_cast<std::size_t>(mintInstance);
     if (IsArrayNotDimensioned(mstrExpression)) {
@@ -58,10 +60,10 @@ char16_t InterpreterCore::GetNextChar(std::int16_t intInstance) {
                                                           : kEndOfText;
     }
   }
-  return Guarded(u"GetNextChar", kEndOfText, [&]() -> char16_t {
+  return Guarded(u"GetNextChar"sv, kEndOfText, [&]() -> char16_t {
     const auto index = static_cast<std::size_t>(intInstance);
     std::int16_t& ptr = mintExpressionPtr[index];
-    if (ptr >= kMaxPosition) RaiseOwn(code::kSubscriptOutOfRange, u"GetNextChar");
+    if (ptr >= kMaxPosition) RaiseOwn(code::kSubscriptOutOfRange, u"GetNextChar"sv);
     ++ptr;
     const std::u16string& text = mstrExpression[index];
     if (static_cast<std::size_t>(std::max<int>(ptr, 0)) > text.size()) return kEndOfText;
@@ -76,15 +78,15 @@ int InterpreterCore::PeekNextChar(std::int16_t intInstance) {
     PutLastChar(intInstance);
     return c;
   } catch (const RuntimeError& e) {
-    ReportError(u"PeekNextChar", e.number(), e.description(), /*peek_style=*/true);
+    ReportError(u"PeekNextChar"sv, e.number(), e.description(), /*peek_style=*/true);
   } catch (...) {
-    ReportError(u"PeekNextChar", err::kOutOfMemory, ErrorDescription(err::kOutOfMemory), true);
+    ReportError(u"PeekNextChar"sv, err::kOutOfMemory, ErrorDescription(err::kOutOfMemory), true);
   }
   return -1;
 }
 
 bool InterpreterCore::PutLastChar(std::int16_t intInstance) {
-  return Guarded(u"PutLastChar", false, [&] {
+  return Guarded(u"PutLastChar"sv, false, [&] {
     if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mintExpressionPtr.size())
       Raise(err::kSubscriptOutOfRange);
     std::int16_t& ptr = mintExpressionPtr[static_cast<std::size_t>(intInstance)];

@@ -9,9 +9,11 @@
 
 namespace tarn::detail {
 
+using namespace std::string_view_literals;
+
 bool InterpreterCore::AddFunction(std::u16string_view strList) {
   try {
-    mstrFunctionList += u", ";
+    mstrFunctionList += u", "sv;
     mstrFunctionList += ProperCase(strList);
     mstrFunctionListUpper = UpperCase(mstrFunctionList);
     return true;
@@ -22,7 +24,7 @@ bool InterpreterCore::AddFunction(std::u16string_view strList) {
 
 bool InterpreterCore::AddOperator(std::u16string_view strList) {
   try {
-    mstrOperatorList += u", ";
+    mstrOperatorList += u", "sv;
     mstrOperatorList += strList;
     for (char16_t c : mstrOperatorList)
       if (c < 128 && c != u' ') operator_chars_[c] = true;
@@ -34,7 +36,7 @@ bool InterpreterCore::AddOperator(std::u16string_view strList) {
 
 bool InterpreterCore::AddDelimiter(std::u16string_view strList) {
   try {
-    mstrDelimiterList += u", ";
+    mstrDelimiterList += u", "sv;
     mstrDelimiterList += strList;
     for (char16_t c : mstrDelimiterList)
       if (c < 128) delimiter_chars_[c] = true;
@@ -45,7 +47,7 @@ bool InterpreterCore::AddDelimiter(std::u16string_view strList) {
 }
 
 bool InterpreterCore::IsFunction(std::u16string_view strWord) {
-  return Guarded(u"IsFunction", false, [&] {
+  return Guarded(u"IsFunction"sv, false, [&] {
     std::u16string_view w = TrimSpaces(strWord);
     return !w.empty() && mstrFunctionListUpper.find(UpperCase(w)) != std::u16string::npos;
   });
@@ -57,13 +59,13 @@ bool InterpreterCore::IsDelimiterChar(char16_t c) {
 }
 
 bool InterpreterCore::IsDelimiter(std::u16string_view strChar) {
-  return Guarded(u"IsDelimiter", false, [&] {
+  return Guarded(u"IsDelimiter"sv, false, [&] {
     return mstrDelimiterList.find(TrimSpaces(strChar)) != std::u16string::npos;
   });
 }
 
 bool InterpreterCore::IsOperator(std::u16string_view strWord) {
-  return Guarded(u"IsOperator", false, [&] {
+  return Guarded(u"IsOperator"sv, false, [&] {
     std::u16string_view w = TrimSpaces(strWord);
     if (w.size() == 1) return w[0] < 128 && operator_chars_[w[0]];
     return !w.empty() && mstrOperatorList.find(w) != std::u16string::npos;
@@ -76,14 +78,14 @@ bool InterpreterCore::IsOperatorChar(int c) {
 }
 
 bool InterpreterCore::IsStringLiteral(std::u16string_view strWord) {
-  return Guarded(u"IsStringLiteral", false, [&] {
+  return Guarded(u"IsStringLiteral"sv, false, [&] {
     std::u16string_view w = TrimSpaces(strWord);
     return !w.empty() && w.front() == u'"' && w.back() == u'"';
   });
 }
 
 bool InterpreterCore::IsDateLiteral(std::u16string_view strWord) {
-  return Guarded(u"IsDateLiteral", false, [&] {
+  return Guarded(u"IsDateLiteral"sv, false, [&] {
     std::u16string_view w = TrimSpaces(strWord);
     return !w.empty() && w.front() == u'#' && w.back() == u'#';
   });

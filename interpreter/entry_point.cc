@@ -14,10 +14,12 @@
 
 namespace tarn::detail {
 
-namespace {
-constexpr std::u16string_view kProc = u"RealizeRegularExpression";
+using namespace std::string_view_literals;
 
-bool IsBlankWord(std::u16string_view w) { return w.empty() || w == u" " || w == u"<EOL>"; }
+namespace {
+constexpr std::u16string_view kProc = u"RealizeRegularExpression"sv;
+
+bool IsBlankWord(std::u16string_view w) { return w.empty() || w == u" "sv || w == u"<EOL>"sv; }
 }  // namespace
 
 ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpression) {
@@ -28,7 +30,8 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
   ObjectRef result;
   std::int16_t intInstance = -1;
   try {
-    strExpression = std::u16string(TrimSpaces(strExpression));
+    if (const std::u16string_view t = TrimSpaces(strExpression); t.size() != strExpression.size())
+      strExpression = std::u16string(t);
     intInstance = AddInstance(strExpression);
     const auto slot = static_cast<std::size_t>(intInstance);
     bool operand = true;
@@ -42,7 +45,7 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
         if (at_last_position) break;
         at_last_position = true;
       }
-      std::u16string word(TrimSpaces(GetNextWord(intInstance)));
+      std::u16string word = GetNextWord(intInstance);  // trimmed already
       if (operand) {
         operand = false;
         // The scanner attaches a ")" to the operand before it: give it back
@@ -82,7 +85,7 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
         } else if (IsOperator(word)) {
           const int next = PeekNextChar(intInstance);
           if (IsOperatorChar(next)) word += GetNextChar(intInstance);
-          if (word == u"=") EvaluateExpression(intInstance);
+          if (word == u"="sv) EvaluateExpression(intInstance);
           PushHeld(CreateOperatorDataField(word), intInstance);
         } else if (IsBlankWord(word)) {
           operand = false;
@@ -136,8 +139,8 @@ void InterpreterCore::CleanUp(std::int16_t intInstance) noexcept {
 ObjectRef InterpreterCore::MakeErrorField() noexcept {
   try {
     ObjectRef field = NewDataField(field_factory_);
-    FieldSetText(field, TextMember::Name, u"Error");
-    FieldSetText(field, TextMember::DataType, u"Boolean");
+    FieldSetText(field, TextMember::Name, u"Error"sv);
+    FieldSetText(field, TextMember::DataType, u"Boolean"sv);
     FieldLetData(field, false);
     return field;
   } catch (...) {

@@ -13,9 +13,11 @@
 
 namespace tarn::detail {
 
+using namespace std::string_view_literals;
+
 namespace {
 
-constexpr std::u16string_view kProc = u"EvaluateExpression";
+constexpr std::u16string_view kProc = u"EvaluateExpression"sv;
 
 // A field is a number when its value is a number, a Boolean, Empty or a
 // text that reads as a number.
@@ -69,21 +71,21 @@ void LoadNativeValues(const DataField& left, const DataField& right, Variant& lv
     lv = convert(left.data());
     rv = convert(right.data());
   };
-  if (lt == rt) {
+  if (SameText(lt, rt)) {
     lp = &left.data();
     rp = &right.data();
-  } else if ((lt == u"Date" && rt != u"Date") || !IsNumberValue(left.data()) ||
+  } else if ((lt == u"Date"sv && rt != u"Date"sv) || !IsNumberValue(left.data()) ||
              !IsNumberValue(right.data())) {
     both([](const Variant& v) { return Variant(CStr(v)); });
-  } else if (lt == u"Double" || rt == u"Double") {
+  } else if (lt == u"Double"sv || rt == u"Double"sv) {
     both([](const Variant& v) { return Variant(CDbl(v)); });
-  } else if (lt == u"Single" || rt == u"Single") {
+  } else if (lt == u"Single"sv || rt == u"Single"sv) {
     both([](const Variant& v) { return Variant(CSng(v)); });
-  } else if (lt == u"Long" || rt == u"Long") {
+  } else if (lt == u"Long"sv || rt == u"Long"sv) {
     both([](const Variant& v) { return Variant(CLng(v)); });
-  } else if (lt == u"Integer" || rt == u"Integer") {
+  } else if (lt == u"Integer"sv || rt == u"Integer"sv) {
     both([](const Variant& v) { return Variant(CInt(v)); });
-  } else if (lt == u"Boolean" || rt == u"Boolean") {
+  } else if (lt == u"Boolean"sv || rt == u"Boolean"sv) {
     both([](const Variant& v) { return Variant(CBool(v)); });
   } else {
     both([](const Variant& v) { return Variant(CDbl(v)); });
@@ -100,17 +102,18 @@ void LoadValues(const ObjectRef& left, const ObjectRef& right, Variant& lv, Vari
   if (lt == rt) {
     lv = FieldData(left);
     rv = FieldData(right);
-  } else if ((lt == u"Date" && rt != u"Date") || !IsNumberField(left) || !IsNumberField(right)) {
+  } else if ((lt == u"Date"sv && rt != u"Date"sv) || !IsNumberField(left) ||
+             !IsNumberField(right)) {
     both([](const Variant& v) { return Variant(CStr(v)); });
-  } else if (lt == u"Double" || rt == u"Double") {
+  } else if (lt == u"Double"sv || rt == u"Double"sv) {
     both([](const Variant& v) { return Variant(CDbl(v)); });
-  } else if (lt == u"Single" || rt == u"Single") {
+  } else if (lt == u"Single"sv || rt == u"Single"sv) {
     both([](const Variant& v) { return Variant(CSng(v)); });
-  } else if (lt == u"Long" || rt == u"Long") {
+  } else if (lt == u"Long"sv || rt == u"Long"sv) {
     both([](const Variant& v) { return Variant(CLng(v)); });
-  } else if (lt == u"Integer" || rt == u"Integer") {
+  } else if (lt == u"Integer"sv || rt == u"Integer"sv) {
     both([](const Variant& v) { return Variant(CInt(v)); });
-  } else if (lt == u"Boolean" || rt == u"Boolean") {
+  } else if (lt == u"Boolean"sv || rt == u"Boolean"sv) {
     both([](const Variant& v) { return Variant(CBool(v)); });
   } else {
     // Two numbers under type words of the host's own: compare and compute
@@ -127,20 +130,22 @@ Variant CompareResult(std::optional<int> c, bool (*test)(int)) {
 std::u16string TextOf(const Variant& v) { return v.is_null() ? std::u16string() : CStr(v); }
 
 Variant ApplyOperator(std::u16string_view op, const Variant& l, const Variant& r) {
-  if (op == u"<") return CompareResult(Compare(l, r), [](int c) { return c < 0; });
-  if (op == u">") return CompareResult(Compare(l, r), [](int c) { return c > 0; });
-  if (op == u"<=") return CompareResult(Compare(l, r), [](int c) { return c <= 0; });
-  if (op == u">=") return CompareResult(Compare(l, r), [](int c) { return c >= 0; });
-  if (op == u"<>" || op == u"!=") return CompareResult(Compare(l, r), [](int c) { return c != 0; });
-  if (op == u"=" || op == u"==") return CompareResult(Compare(l, r), [](int c) { return c == 0; });
-  if (op == u"+") return Add(l, r);
-  if (op == u"-") return Subtract(l, r);
-  if (op == u"*") return Multiply(l, r);
-  if (op == u"/" || op == u"\\") {
+  if (op == u"<"sv) return CompareResult(Compare(l, r), [](int c) { return c < 0; });
+  if (op == u">"sv) return CompareResult(Compare(l, r), [](int c) { return c > 0; });
+  if (op == u"<="sv) return CompareResult(Compare(l, r), [](int c) { return c <= 0; });
+  if (op == u">="sv) return CompareResult(Compare(l, r), [](int c) { return c >= 0; });
+  if (op == u"<>"sv || op == u"!="sv)
+    return CompareResult(Compare(l, r), [](int c) { return c != 0; });
+  if (op == u"="sv || op == u"=="sv)
+    return CompareResult(Compare(l, r), [](int c) { return c == 0; });
+  if (op == u"+"sv) return Add(l, r);
+  if (op == u"-"sv) return Subtract(l, r);
+  if (op == u"*"sv) return Multiply(l, r);
+  if (op == u"/"sv || op == u"\\"sv) {
     if (EqualsZero(r)) InterpreterCore::RaiseOwn(code::kDivisionByZero, kProc);
-    return op == u"/" ? Divide(l, r) : IntDivide(l, r);
+    return op == u"/"sv ? Divide(l, r) : IntDivide(l, r);
   }
-  if (op == u"&") {
+  if (op == u"&"sv) {
     // Not a text: joined as the text it converts to.
     std::u16string joined = l.is_string() ? l.string() : TextOf(l);
     joined += r.is_string() ? r.string() : TextOf(r);
@@ -174,7 +179,7 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
         stack.Push(right);  // the "(" itself is dropped
         return result;
       }
-      if (!FieldDataTypeIs(op, u"Operator")) {
+      if (!FieldDataTypeIs(op, u"Operator"sv)) {
         op_text.clear();
         continue;
       }
@@ -193,7 +198,7 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
             value = ApplyOperator(op_text, lv, rv);
           }
           result_name = CreateDataFieldFromVariant(value);
-          AddNameToHoldArray(result_name, intInstance);
+          HoldName(result_name, intInstance);
         }
       }
       if (!TrimSpaces(result_name).empty()) {

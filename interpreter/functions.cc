@@ -11,9 +11,11 @@
 
 namespace tarn::detail {
 
+using namespace std::string_view_literals;
+
 namespace {
 constexpr std::u16string_view kWrongArguments =
-    u"Wrong number of arguments or invalid property assignment";
+    u"Wrong number of arguments or invalid property assignment"sv;
 
 void DropLast(std::u16string& w, char16_t c) {
   if (!w.empty() && w.back() == c) w.pop_back();
@@ -21,27 +23,27 @@ void DropLast(std::u16string& w, char16_t c) {
 }  // namespace
 
 bool InterpreterCore::PerformFunction(const std::u16string& strFunction, std::int16_t intInstance) {
-  return Guarded(u"PerformFunction", false, [&] {
+  return Guarded(u"PerformFunction"sv, false, [&] {
     const std::u16string name = UpperCase(TrimSpaces(strFunction));
-    if (name == u"IF") return PerformIf(intInstance);
-    if (name == u"FORMAT") return PerformFormat(intInstance);
-    if (name == u"FORMATHL7DATETIME") return PerformFormatHL7DateTime(intInstance);
-    if (name == u"REPLACE") return PerformReplace(intInstance);
+    if (name == u"IF"sv) return PerformIf(intInstance);
+    if (name == u"FORMAT"sv) return PerformFormat(intInstance);
+    if (name == u"FORMATHL7DATETIME"sv) return PerformFormatHL7DateTime(intInstance);
+    if (name == u"REPLACE"sv) return PerformReplace(intInstance);
     // IsFunction accepts any part of the list ("FORM", "DATE").
-    RaiseOwn(code::kInvalidProcedureCall, u"PerformFunction");
+    RaiseOwn(code::kInvalidProcedureCall, u"PerformFunction"sv);
   });
 }
 
 // Pushes a function's text result as a temporary field held by the instance.
 static void PushResult(InterpreterCore& core, const std::u16string& text, std::int16_t instance) {
   std::u16string name = core.CreateDataFieldFromVariant(Variant(text));
-  core.AddNameToHoldArray(name, instance);
+  core.HoldName(name, instance);
   core.StackOf(instance).Push(core.FetchNewField(name));
 }
 
 // Format -> FORMAT field "," format | FORMAT "(" field "," format ")"
 bool InterpreterCore::PerformFormat(std::int16_t intInstance) {
-  return Guarded(u"PerformFormat", false, [&] {
+  return Guarded(u"PerformFormat"sv, false, [&] {
     ObjectRef objDataField = NewDataField();  // placeholder
     std::u16string strFormat;
     GetFormatArguments(intInstance, objDataField, strFormat);
@@ -52,15 +54,15 @@ bool InterpreterCore::PerformFormat(std::int16_t intInstance) {
 
 bool InterpreterCore::GetFormatArguments(std::int16_t intInstance, ObjectRef& objDataField,
                                          std::u16string& strFormat) {
-  return Guarded(u"GetFormatArguments", false, [&] {
+  return Guarded(u"GetFormatArguments"sv, false, [&] {
     std::u16string word = GetNextWord(intInstance);
     DropLast(word, u',');
-    if (word == u"(") word = GetNextWord(intInstance);  // taken as it comes
+    if (word == u"("sv) word = GetNextWord(intInstance);  // taken as it comes
     if (!IsDataField(word)) Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
     objDataField = FieldsMColItem(mobjDataFields, word);
 
     word = GetNextWord(intInstance);
-    if (word == u",") word = GetNextWord(intInstance);
+    if (word == u","sv) word = GetNextWord(intInstance);
     strFormat = IsDataField(word) ? CStr(FieldData(FieldsItem(mobjDataFields, word))) : word;
     DropLast(strFormat, u')');
     strFormat = RemoveStringDelimiters(strFormat);
@@ -70,7 +72,7 @@ bool InterpreterCore::GetFormatArguments(std::int16_t intInstance, ObjectRef& ob
 
 // Replace -> REPLACE field "," find "," replacement ["," start ["," count ["," compare]]]
 bool InterpreterCore::PerformReplace(std::int16_t intInstance) {
-  return Guarded(u"PerformReplace", false, [&] {
+  return Guarded(u"PerformReplace"sv, false, [&] {
     ObjectRef objDataField = NewDataField();  // placeholder
     std::u16string strFind, strReplace;
     std::int32_t lngStart = 1, lngCount = -1, lngCompare = -1;
@@ -90,17 +92,17 @@ bool InterpreterCore::GetReplaceArguments(std::int16_t intInstance, ObjectRef& o
   lngStart = 1;
   lngCount = -1;
   lngCompare = -1;
-  return Guarded(u"GetReplaceArguments", false, [&] {
+  return Guarded(u"GetReplaceArguments"sv, false, [&] {
     std::u16string word = GetNextWord(intInstance);
     DropLast(word, u',');
-    if (word == u"(") word = GetNextWord(intInstance);
+    if (word == u"("sv) word = GetNextWord(intInstance);
     if (!IsDataField(word)) Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
     objDataField = FieldsMColItem(mobjDataFields, word);
 
     // A text argument: a field's Data as text, or the word as written.
     auto read_text = [&] {
       std::u16string w = GetNextWord(intInstance);
-      if (w == u",") w = GetNextWord(intInstance);
+      if (w == u","sv) w = GetNextWord(intInstance);
       return IsDataField(w) ? CStr(FieldData(FieldsItem(mobjDataFields, w))) : w;
     };
     strFind = RemoveStringDelimiters(read_text());
@@ -112,9 +114,9 @@ bool InterpreterCore::GetReplaceArguments(std::int16_t intInstance, ObjectRef& o
     // trailing comma stays: the number parser reads it as a separator.
     auto read_number = [&](std::int32_t& out) {
       std::u16string w = GetNextWord(intInstance);
-      if (w == u",") w = GetNextWord(intInstance);
+      if (w == u","sv) w = GetNextWord(intInstance);
       DropLast(w, u')');
-      if (w == u"<EOL>" || w.empty()) return false;
+      if (w == u"<EOL>"sv || w.empty()) return false;
       Variant v = IsDataField(w) ? FieldData(FieldsItem(mobjDataFields, w)) : Variant(w);
       if (!IsNumeric(v)) Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
       out = CLng(v);

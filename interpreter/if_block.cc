@@ -14,8 +14,10 @@
 
 namespace tarn::detail {
 
+using namespace std::string_view_literals;
+
 namespace {
-constexpr std::u16string_view kEol = u"<EOL>";
+constexpr std::u16string_view kEol = u"<EOL>"sv;
 
 std::u16string WithoutCr(std::u16string w) {
   if (!w.empty() && w.back() == u'\r') w.pop_back();
@@ -28,10 +30,10 @@ Variant ValueOf(const ObjectRef& result) { return DefaultValue(Variant(result));
 }  // namespace
 
 std::u16string InterpreterCore::GetIfCondition(std::int16_t intInstance) {
-  return Guarded(u"GetIfCondition", std::u16string(), [&] {
+  return Guarded(u"GetIfCondition"sv, std::u16string(), [&] {
     std::u16string condition;
     std::u16string w = WithoutCr(GetNextWord(intInstance));
-    while (UpperCase(TrimSpaces(w)) != u"THEN" && w != kEol) {
+    while (UpperCase(TrimSpaces(w)) != u"THEN"sv && w != kEol) {
       if (!condition.empty()) condition += u' ';
       condition += w;
       w = WithoutCr(GetNextWord(intInstance));
@@ -41,47 +43,47 @@ std::u16string InterpreterCore::GetIfCondition(std::int16_t intInstance) {
 }
 
 std::u16string InterpreterCore::GetStatements(std::int16_t intInstance, std::int16_t& intType) {
-  return Guarded(u"GetStatements", std::u16string(), [&] {
+  return Guarded(u"GetStatements"sv, std::u16string(), [&] {
     std::u16string branch;
     bool first = true;
     for (;; first = false) {
       const std::u16string w = WithoutCr(GetNextWord(intInstance));
       const std::u16string key = UpperCase(TrimSpaces(w));
-      if (key == u"ELSE") {
+      if (key == u"ELSE"sv) {
         if (first) continue;  // "THEN ELSE" loses the ELSE
         intType = kBranchEndElse;
         PutLastWord(intInstance, w);
         return branch;
       }
-      if (key == u"ELSEIF") {
+      if (key == u"ELSEIF"sv) {
         intType = kBranchEndElseIf;
         PutLastWord(intInstance, u"IF");  // the chain goes on as a block of its own
         return branch;
       }
-      if (key == u"ENDIF") {
+      if (key == u"ENDIF"sv) {
         PutLastWord(intInstance, w);
         return branch;
       }
-      if (key == u"END") {
-        if (TrimSpaces(PeekNextWord(intInstance)) != u"IF")
-          RaiseOwn(code::kSyntaxError, u"PerformIf");
+      if (key == u"END"sv) {
+        if (TrimSpaces(PeekNextWord(intInstance)) != u"IF"sv)
+          RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
         PutLastWord(intInstance, w);
         return branch;
       }
-      if (key == kEol) RaiseOwn(code::kSyntaxError, u"PerformIf");
+      if (key == kEol) RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
       branch += w;
     }
   });
 }
 
 bool InterpreterCore::RemoveEndIf(std::int16_t intInstance) {
-  return Guarded(u"RemoveEndIf", false, [&] {
+  return Guarded(u"RemoveEndIf"sv, false, [&] {
     std::u16string w = WithoutCr(GetNextWord(intInstance));
-    while (TrimSpaces(w) != u"END IF" && w != kEol && w != u"ENDIF") {
-      if (TrimSpaces(w) == u"END") {
-        if (TrimSpaces(WithoutCr(GetNextWord(intInstance))) != u"IF")
-          RaiseOwn(code::kSyntaxError, u"PerformIf");
-        w = u"END IF";
+    while (TrimSpaces(w) != u"END IF"sv && w != kEol && w != u"ENDIF"sv) {
+      if (TrimSpaces(w) == u"END"sv) {
+        if (TrimSpaces(WithoutCr(GetNextWord(intInstance))) != u"IF"sv)
+          RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
+        w = u"END IF"sv;
       } else {
         w = WithoutCr(GetNextWord(intInstance));
       }
@@ -91,10 +93,10 @@ bool InterpreterCore::RemoveEndIf(std::int16_t intInstance) {
 }
 
 bool InterpreterCore::PerformIf(std::int16_t intInstance) {
-  return Guarded(u"PerformIf", false, [&] {
+  return Guarded(u"PerformIf"sv, false, [&] {
     std::int16_t intType = 0;
     std::u16string condition(TrimSpaces(GetIfCondition(intInstance)));
-    if (condition.compare(0, 3, u"IF ") == 0) condition.erase(0, 3);  // after an ELSEIF
+    if (condition.compare(0, 3, u"IF "sv) == 0) condition.erase(0, 3);  // after an ELSEIF
     Variant value = ValueOf(RealizeRegularExpression(condition));
     if (value.kind() != Kind::Boolean && value.kind() != Kind::Date && IsNumeric(value))
       value = CDbl(value) != 0;
@@ -125,7 +127,7 @@ bool InterpreterCore::PerformIf(std::int16_t intInstance) {
     }
     RemoveEndIf(intInstance);
     std::u16string name = CreateDataFieldFromVariant(value);
-    AddNameToHoldArray(name, intInstance);
+    HoldName(name, intInstance);
     StackOf(intInstance).Push(FetchNewField(name));
     return true;
   });

@@ -84,8 +84,12 @@ class InterpreterCore {
   bool IsOperatorChar(int c);  // IsOperator of one character (or the empty text)
   bool IsStringLiteral(std::u16string_view strWord);
   bool IsDateLiteral(std::u16string_view strWord);
-  static bool IsOpenParen(std::u16string_view w) noexcept { return w == u"("; }
-  static bool IsCloseParen(std::u16string_view w) noexcept { return w == u")"; }
+  static bool IsOpenParen(std::u16string_view w) noexcept {
+    return w == std::u16string_view(u"(", 1);
+  }
+  static bool IsCloseParen(std::u16string_view w) noexcept {
+    return w == std::u16string_view(u")", 1);
+  }
   bool IsDataField(std::u16string_view strName) noexcept;
 
   // ---- Word scanner (word_scanner.cc)
@@ -104,6 +108,7 @@ class InterpreterCore {
   std::u16string GetNewDataFieldName();
   bool RemoveAutoDataFieldNameFromList(const std::u16string& strName);
   std::u16string AddNameToHoldArray(const std::u16string& strName, std::int16_t intInstance);
+  bool HoldName(const std::u16string& strName, std::int16_t intInstance);  // without the copy back
   static std::u16string RemoveStringDelimiters(std::u16string_view text);
   static std::u16string RemoveDateDelimiters(std::u16string_view text);
 

@@ -8,53 +8,106 @@
 
 namespace tarn::detail {
 
+using namespace std::string_view_literals;
+
 namespace {
-constexpr std::u16string_view kEol = u"<EOL>";
+constexpr std::u16string_view kEol = u"<EOL>"sv;
 }
 
+namespace {
+bool AllSpaces(std::u16string_view s) noexcept {
+  for (char16_t c : s)
+    if (c != u' ') return false;
+  return true;
+}
+
+void TrimInPlace(std::u16string& s) {
+  std::size_t e = s.size();
+  while (e > 0 && s[e - 1] == u' ') --e;
+  s.resize(e);
+  std::size_t b = 0;
+  while (b < s.size() && s[b] == u' ') ++b;
+  if (b > 0) s.erase(0, b);
+}
+}  // namespace
+
 std::u16string InterpreterCore::GetNextWord(std::int16_t intInstance) {
-  return Guarded(u"GetNextWord", std::u16string(), [&] {
+  return Guarded(u"GetNextWord"sv, std::u16string(), [&] {
+    // Characters are read in place while the position is an ordinary one;
+    // anything unusual goes through GetNextChar and PeekNextChar, which
+    // report it.
+    const bool slot = intInstance >= 0 &&
+                      static_cast<std::size_t>(intInstance) < mintExpressionPtr.size() &&
+                      static_cast<std::size_t>(intInstance) < mstrExpression.size();
+    std::int16_t* ptr = slot ? &mintExpressionPtr[static_cast<std::size_t>(intInstance)] : nullptr;
+    const std::u16string* text =
+        slot ? &mstrExpression[static_cast<std::size_t>(intInstance)] : nullptr;
+    auto next = [&]() -> char16_t {
+      if (ptr && *ptr >= 0 && *ptr < kMaxPosition) {
+        ++*ptr;
+        return static_cast<std::size_t>(*ptr) <= text->size()
+                   ? (*text)[static_cast<std::size_t>(*ptr) - 1]
+                   : kEndOfText;
+      }
+      return GetNextChar(intInstance);
+    };
+    auto peek = [&]() -> int {
+      if (ptr && *ptr >= 0 && *ptr < kMaxPosition)
+        return static_cast<std::size_t>(*ptr) < text->size()
+                   ? (*text)[static_cast<std::size_t>(*ptr)]
+                   : kEndOfText;
+      return PeekNextChar(intInstance);
+    };
+
     std::u16string acc;
     bool done = false;
     do {
-      const char16_t ch = GetNextChar(intInstance);
-      std::u16string literal;
-      enum { kChar, kEmpty, kLiteral } c = kChar;
+      const char16_t ch = next();
       if (ch == kEndOfText || ch == u'\r' || ch == u'(' || ch == u',' || ch == u')') {
-        done = true;
-      } else if (ch == u'"') {
-        literal = GetLiteralString(intInstance);
-        c = kLiteral;
-      } else if (ch == u'#') {
-        literal = GetLiteralDate(intInstance);
-        c = kLiteral;
-      } else if (IsDelimiterChar(ch)) {
-        done = !TrimSpaces(acc).empty();  // leading spaces are skipped
-      } else if (ch == u'\n') {
-        done = true;
-        c = kEmpty;
-      } else if (IsOperatorChar(ch)) {
-        if (!TrimSpaces(acc).empty() && !IsOperator(acc)) {
+        if (acc.empty() || ch != kEndOfText) acc += ch;
+        break;
+      }
+      if (ch == u'"' || ch == u'#') {
+        // Read raw up to the closing delimiter or the end of the text,
+        // whose marker then stays in it.
+        const std::size_t before = acc.size();
+        try {
+          acc += ch;
+          for (;;) {
+            const char16_t c = next();
+            acc += c;
+            if (c == ch || c == kEndOfText) break;
+          }
+        } catch (...) {
+          acc.resize(before);
+          ReportError(ch == u'"' ? u"GetLiteralString"sv : u"GetLiteralDate"sv, err::kOutOfMemory,
+                      ErrorDescription(err::kOutOfMemory));
+        }
+        continue;
+      }
+      if (IsDelimiterChar(ch)) {
+        done = !AllSpaces(acc);  // leading spaces are skipped
+        acc += ch;
+        continue;
+      }
+      if (ch == u'\n') break;
+      if (IsOperatorChar(ch)) {
+        bool kept = true;
+        if (!AllSpaces(acc) && !IsOperator(acc)) {
           // An operand ends here; the operator character is read again next time.
           PutLastChar(intInstance);
-          c = kEmpty;
+          kept = false;
           done = true;
         }
-        if (!IsOperatorChar(PeekNextChar(intInstance))) done = true;
+        if (!IsOperatorChar(peek())) done = true;
+        if (kept) acc += ch;
+        continue;
       }
-      if (!acc.empty()) {
-        if (c == kLiteral)
-          acc += literal;
-        else if (c == kChar && ch != kEndOfText)
-          acc += ch;
-      } else if (c == kLiteral) {
-        acc = std::move(literal);
-      } else if (c == kChar) {
-        acc.assign(1, ch);
-      }
+      acc += ch;
     } while (!done);
     if (acc.size() == 1 && (acc[0] == kEndOfText || acc[0] == u'\r')) return std::u16string(kEol);
-    return std::u16string(TrimSpaces(acc));
+    TrimInPlace(acc);
+    return acc;
   });
 }
 
@@ -71,17 +124,17 @@ static std::u16string ReadLiteral(InterpreterCore& core, std::int16_t instance,
 }
 
 std::u16string InterpreterCore::GetLiteralString(std::int16_t intInstance) {
-  return Guarded(u"GetLiteralString", std::u16string(),
+  return Guarded(u"GetLiteralString"sv, std::u16string(),
                  [&] { return ReadLiteral(*this, intInstance, u'"'); });
 }
 
 std::u16string InterpreterCore::GetLiteralDate(std::int16_t intInstance) {
-  return Guarded(u"GetLiteralDate", std::u16string(),
+  return Guarded(u"GetLiteralDate"sv, std::u16string(),
                  [&] { return ReadLiteral(*this, intInstance, u'#'); });
 }
 
 bool InterpreterCore::PutLastWord(std::int16_t intInstance, const std::u16string& strWord) {
-  return Guarded(u"PutLastWord", false, [&] {
+  return Guarded(u"PutLastWord"sv, false, [&] {
     if (strWord.empty()) return true;
     if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mintExpressionPtr.size())
       Raise(err::kSubscriptOutOfRange);
@@ -96,7 +149,7 @@ bool InterpreterCore::PutLastWord(std::int16_t intInstance, const std::u16string
 // Restores the exact position from before the read, so that the next
 // GetNextWord returns the peeked word whatever character ended it.
 std::u16string InterpreterCore::PeekNextWord(std::int16_t intInstance) {
-  return Guarded(u"PeekNextWord", std::u16string(), [&] {
+  return Guarded(u"PeekNextWord"sv, std::u16string(), [&] {
     if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mintExpressionPtr.size())
       Raise(err::kSubscriptOutOfRange);
     const std::int16_t saved = mintExpressionPtr[static_cast<std::size_t>(intInstance)];

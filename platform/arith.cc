@@ -23,6 +23,8 @@
 
 namespace tarn::detail {
 
+using namespace std::string_view_literals;
+
 namespace {
 
 // Operand kinds as the operators see them.
@@ -252,8 +254,8 @@ std::optional<int> Compare(const Variant& lv, const Variant& rv) {
   Operand l(lv), r(rv);
   if (l.cat == Cat::Null || r.cat == Cat::Null) return std::nullopt;
   if (l.is_text() && r.is_text()) return CompareTexts(l.v->string(), r.v->string());
-  if (l.is_text()) return r.cat == Cat::Empty ? CompareTexts(l.v->string(), u"") : 1;
-  if (r.is_text()) return l.cat == Cat::Empty ? CompareTexts(u"", r.v->string()) : -1;
+  if (l.is_text()) return r.cat == Cat::Empty ? CompareTexts(l.v->string(), u""sv) : 1;
+  if (r.is_text()) return l.cat == Cat::Empty ? CompareTexts(u""sv, r.v->string()) : -1;
   return CompareNumbers(l, r);
 }
 

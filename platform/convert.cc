@@ -18,6 +18,8 @@
 
 namespace tarn {
 
+using namespace std::string_view_literals;
+
 namespace {
 
 using detail::ParseNumber;
@@ -147,8 +149,8 @@ bool CBool(const Variant& v0) {
     case Kind::Long: return v.long_value() != 0;
     case Kind::String: {
       const std::u16string& s = v.string();
-      if (detail::EqualsIgnoreCase(s, u"True") || s == u"#TRUE#") return true;
-      if (detail::EqualsIgnoreCase(s, u"False") || s == u"#FALSE#") return false;
+      if (detail::EqualsIgnoreCase(s, u"True"sv) || s == u"#TRUE#"sv) return true;
+      if (detail::EqualsIgnoreCase(s, u"False"sv) || s == u"#FALSE#"sv) return false;
       auto d = ParseNumber(s);
       if (!d) Raise(err::kTypeMismatch);
       return *d != 0;
@@ -185,7 +187,7 @@ std::u16string CStr(const Variant& v0) {
     case Kind::Long: return IntegerText(v.long_value());
     case Kind::Single: return detail::SingleToText(v.single());
     case Kind::Double: return detail::DoubleToText(v.double_value());
-    case Kind::Boolean: return v.boolean() ? u"True" : u"False";
+    case Kind::Boolean: return std::u16string(v.boolean() ? u"True"sv : u"False"sv);
     case Kind::Date: return detail::GeneralDateText(v.date().serial);
     case Kind::Null: Raise(err::kInvalidUseOfNull);
     default: Raise(err::kTypeMismatch);
@@ -193,13 +195,13 @@ std::u16string CStr(const Variant& v0) {
 }
 
 Variant ConvertByTypeWord(std::u16string_view w, const Variant& v) {
-  if (w == u"String") return CStr(v);
-  if (w == u"Integer") return CInt(v);
-  if (w == u"Long") return CLng(v);
-  if (w == u"Single") return CSng(v);
-  if (w == u"Double") return CDbl(v);
-  if (w == u"Boolean") return CBool(v);
-  if (w == u"Date") return CDate(v);
+  if (w == u"String"sv) return CStr(v);
+  if (w == u"Integer"sv) return CInt(v);
+  if (w == u"Long"sv) return CLng(v);
+  if (w == u"Single"sv) return CSng(v);
+  if (w == u"Double"sv) return CDbl(v);
+  if (w == u"Boolean"sv) return CBool(v);
+  if (w == u"Date"sv) return CDate(v);
   return v;
 }
 

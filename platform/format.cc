@@ -29,6 +29,8 @@
 
 namespace tarn {
 
+using namespace std::string_view_literals;
+
 namespace detail {
 
 FormatSections SplitSections(std::u16string_view f) {
@@ -203,22 +205,22 @@ struct NamedEntry {
 };
 
 constexpr NamedEntry kNamedFormats[] = {
-    {u"General Number", Named::GeneralNumber},
-    {u"Currency", Named::Currency},
-    {u"Fixed", Named::Fixed},
-    {u"Standard", Named::Standard},
-    {u"Percent", Named::Percent},
-    {u"Scientific", Named::Scientific},
-    {u"Yes/No", Named::YesNo},
-    {u"True/False", Named::TrueFalse},
-    {u"On/Off", Named::OnOff},
-    {u"General Date", Named::GeneralDate},
-    {u"Long Date", Named::LongDate},
-    {u"Medium Date", Named::MediumDate},
-    {u"Short Date", Named::ShortDate},
-    {u"Long Time", Named::LongTime},
-    {u"Medium Time", Named::MediumTime},
-    {u"Short Time", Named::ShortTime},
+    {u"General Number"sv, Named::GeneralNumber},
+    {u"Currency"sv, Named::Currency},
+    {u"Fixed"sv, Named::Fixed},
+    {u"Standard"sv, Named::Standard},
+    {u"Percent"sv, Named::Percent},
+    {u"Scientific"sv, Named::Scientific},
+    {u"Yes/No"sv, Named::YesNo},
+    {u"True/False"sv, Named::TrueFalse},
+    {u"On/Off"sv, Named::OnOff},
+    {u"General Date"sv, Named::GeneralDate},
+    {u"Long Date"sv, Named::LongDate},
+    {u"Medium Date"sv, Named::MediumDate},
+    {u"Short Date"sv, Named::ShortDate},
+    {u"Long Time"sv, Named::LongTime},
+    {u"Medium Time"sv, Named::MediumTime},
+    {u"Short Time"sv, Named::ShortTime},
 };
 
 std::optional<Named> FindNamed(std::u16string_view f) {
@@ -245,14 +247,14 @@ std::u16string FormatNamed(const Variant& v, Named which) {
       return o.significant <= 7 ? detail::SingleToText(static_cast<float>(o.number))
                                 : detail::DoubleToText(o.number);
     case Named::Currency: return NumberPattern(o, loc.currency_format);
-    case Named::Fixed: return NumberPattern(o, u"0.00");
-    case Named::Standard: return NumberPattern(o, u"#,##0.00");
-    case Named::Percent: return NumberPattern(o, u"0.00%");
-    case Named::Scientific: return NumberPattern(o, u"0.00E+00");
-    case Named::YesNo: return choice(u"Yes", u"No");
-    case Named::TrueFalse: return choice(u"True", u"False");
-    case Named::OnOff: return choice(u"On", u"Off");
-    case Named::GeneralDate: return FormatAsDate(o, u"c", 1, 1);
+    case Named::Fixed: return NumberPattern(o, u"0.00"sv);
+    case Named::Standard: return NumberPattern(o, u"#,##0.00"sv);
+    case Named::Percent: return NumberPattern(o, u"0.00%"sv);
+    case Named::Scientific: return NumberPattern(o, u"0.00E+00"sv);
+    case Named::YesNo: return choice(u"Yes"sv, u"No"sv);
+    case Named::TrueFalse: return choice(u"True"sv, u"False"sv);
+    case Named::OnOff: return choice(u"On"sv, u"Off"sv);
+    case Named::GeneralDate: return FormatAsDate(o, u"c"sv, 1, 1);
     case Named::LongDate: return FormatAsDate(o, loc.long_date, 1, 1);
     case Named::MediumDate: return FormatAsDate(o, loc.medium_date, 1, 1);
     case Named::ShortDate: return FormatAsDate(o, loc.short_date, 1, 1);

@@ -16,6 +16,8 @@
 
 namespace tarn::detail {
 
+using namespace std::string_view_literals;
+
 namespace {
 
 bool StartsWithIgnoreCase(std::u16string_view s, std::size_t i, std::u16string_view word) {
@@ -25,9 +27,9 @@ bool StartsWithIgnoreCase(std::u16string_view s, std::size_t i, std::u16string_v
 // Length of an AM/PM token at `i` (0 when none): "AM/PM", "A/P", "AMPM".
 std::size_t AmPmTokenLength(std::u16string_view s, std::size_t i) {
   if (s[i] != u'a' && s[i] != u'A') return 0;
-  if (StartsWithIgnoreCase(s, i, u"am/pm")) return 5;
-  if (StartsWithIgnoreCase(s, i, u"ampm")) return 4;
-  if (StartsWithIgnoreCase(s, i, u"a/p")) return 3;
+  if (StartsWithIgnoreCase(s, i, u"am/pm"sv)) return 5;
+  if (StartsWithIgnoreCase(s, i, u"ampm"sv)) return 4;
+  if (StartsWithIgnoreCase(s, i, u"a/p"sv)) return 3;
   return 0;
 }
 
@@ -133,7 +135,7 @@ struct DateWriter {
     } else if (token.size() == 3) {  // A/P
       out += upper ? (pm ? u'P' : u'A') : (pm ? u'p' : u'a');
     } else {
-      std::u16string_view s = pm ? u"PM" : u"AM";
+      std::u16string_view s = pm ? u"PM"sv : u"AM"sv;
       for (char16_t c : s) out += upper ? c : LowerChar(c);
     }
   }

@@ -128,6 +128,12 @@ std::optional<double> ParseRadix(std::u16string_view s, std::size_t p) {
 
 std::optional<double> ParseNumber(std::u16string_view s) {
   const std::size_t n = s.size();
+  if (n > 0 && n <= 9) {  // plain digits, the common case, are exact as they are
+    std::int32_t v = 0;
+    std::size_t i = 0;
+    for (; i < n && IsDigit(s[i]); ++i) v = v * 10 + (s[i] - u'0');
+    if (i == n) return static_cast<double>(v);
+  }
   std::size_t p = 0;
   while (p < n && IsBlank(s[p])) ++p;
   if (p == n) return std::nullopt;

@@ -1,6 +1,7 @@
 // Text helpers shared by the platform layer and the interpreter.
 #pragma once
 
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,13 @@ inline char16_t UpperChar(char16_t c) noexcept {
 inline char16_t LowerChar(char16_t c) noexcept {
   if (c < 0x80) return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
   return LowerCharSlow(c);
+}
+
+// Whether two texts are equal, compared as memory (the standard traits
+// compare 16-bit characters one pair at a time).
+inline bool SameText(std::u16string_view a, std::u16string_view b) noexcept {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
 }
 
 // Whether two texts are equal without regard to letter case.
