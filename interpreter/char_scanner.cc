@@ -11,8 +11,11 @@ namespace tarn::detail {
 using namespace std::string_view_literals;
 
 namespace {
-std::int16_t Checked16(int v) {
-  if (v < -32768 || v > 32767) Raise(err::kOverflow);
+[[noreturn]] void RaiseOverflow() { Raise(err::kOverflow); }
+
+inline std::int16_t Checked16(int v) {
+  if (v < -32768 || v > 32767) [[unlikely]]
+    RaiseOverflow();
   return static_cast<std::int16_t>(v);
 }
 

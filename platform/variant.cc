@@ -3,13 +3,8 @@
 namespace tarn {
 
 namespace {
-constexpr Kind kKindOfIndex[] = {Kind::Empty,  Kind::Null,    Kind::Integer, Kind::Long,
-                                 Kind::Single, Kind::Double,  Kind::Date,    Kind::String,
-                                 Kind::Object, Kind::Boolean, Kind::Missing};
 const Variant kMissing = Variant::Missing();
 }  // namespace
-
-Kind Variant::kind() const noexcept { return kKindOfIndex[v_.index()]; }
 
 std::u16string Variant::TypeName() const {
   switch (kind()) {

@@ -2,7 +2,6 @@
 // reference to one item (a data field or an empty reference).
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "tarn/value.h"
@@ -11,7 +10,7 @@ namespace tarn::detail {
 
 struct StackCell {
   ObjectRef objValue;
-  std::unique_ptr<StackCell> objNextCell;
+  StackCell* objNextCell = nullptr;
 };
 
 class Stack {
@@ -22,14 +21,33 @@ class Stack {
   Stack& operator=(const Stack&) = delete;
 
   // The top item, removed; an empty reference when the stack is empty.
-  ObjectRef Pop() noexcept;
+  ObjectRef Pop() noexcept {
+    StackCell* top = mobjTopCell;
+    if (!top) return {};
+    mobjTopCell = top->objNextCell;
+    ObjectRef item = std::move(top->objValue);
+    Recycle(top);
+    return item;
+  }
   ObjectRef PeekStack() const noexcept;
   // The item under the top; raises 91 on a stack of one item.
   ObjectRef PeekStackItem2() const;
   // Removes the item under the top; raises 91 below two items. Returns true.
   bool DeleteStackItem2();
   // Never raises: a push that cannot allocate leaves the stack as it was.
-  void Push(const ObjectRef& objValue) noexcept;
+  void Push(const ObjectRef& objValue) noexcept {
+    StackCell* cell = free_cells_;
+    if (cell) {
+      free_cells_ = cell->objNextCell;
+      --free_count_;
+    } else {
+      cell = NewCell();
+      if (!cell) return;
+    }
+    cell->objValue = objValue;
+    cell->objNextCell = mobjTopCell;
+    mobjTopCell = cell;
+  }
   bool IsStackEmpty() const noexcept { return !mobjTopCell; }
   // One line per item from the top: Name TAB Data TAB DataType CR LF.
   std::u16string AsText() const;
@@ -38,11 +56,20 @@ class Stack {
  private:
   // Released cells are kept for reuse: evaluations push and pop a handful
   // of cells each, many times a second.
-  StackCell* TakeCell() noexcept;
-  void Recycle(std::unique_ptr<StackCell> cell) noexcept;
+  static StackCell* NewCell() noexcept;
+  void Recycle(StackCell* cell) noexcept {
+    if (free_count_ >= kKeptCells) {
+      delete cell;
+      return;
+    }
+    cell->objNextCell = free_cells_;
+    free_cells_ = cell;
+    ++free_count_;
+  }
+  static constexpr int kKeptCells = 32;
 
-  std::unique_ptr<StackCell> mobjTopCell;
-  std::unique_ptr<StackCell> free_cells_;
+  StackCell* mobjTopCell = nullptr;
+  StackCell* free_cells_ = nullptr;
   int free_count_ = 0;
 };
 

@@ -155,7 +155,12 @@ class TARN_API Variant {
   static Variant Null() noexcept { return Variant(NullValue{}); }
   static Variant Missing() noexcept { return Variant(MissingValue{}); }
 
-  Kind kind() const noexcept;
+  Kind kind() const noexcept {
+    constexpr Kind kinds[] = {Kind::Empty,  Kind::Null,    Kind::Integer, Kind::Long,
+                              Kind::Single, Kind::Double,  Kind::Date,    Kind::String,
+                              Kind::Object, Kind::Boolean, Kind::Missing};
+    return kinds[v_.index()];
+  }
   // "Empty", "Null", "Integer", "Long", "Single", "Double", "Date", "String",
   // "Boolean", "Error" for an omitted argument, the object's class name (or
   // "Nothing" for an empty reference) for an object.
