@@ -89,6 +89,14 @@ void DataField::ClosePool() noexcept {
 }
 
 Ref<DataField> DataField::Create() {
+  Ref<DataField> f = CreateForOverwrite();
+  f->name_.clear();
+  f->data_type_.clear();
+  f->data_class_.clear();
+  return f;
+}
+
+Ref<DataField> DataField::CreateForOverwrite() {
   if (DataField* f = pool.head) {
     pool.head = f->next_free_;
     --pool.count;
@@ -101,10 +109,8 @@ Ref<DataField> DataField::Create() {
 
 void DataField::Dispose() noexcept {
   // Whatever the field holds is released first: that may release fields too.
+  // The texts stay until the field is handed out again.
   if (!data_.is_empty()) data_ = Variant();
-  name_.clear();
-  data_type_.clear();
-  data_class_.clear();
   if (pool.state == 1 && pool.count < kKeptFields) {
     next_free_ = pool.head;
     pool.head = this;

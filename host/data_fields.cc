@@ -4,6 +4,7 @@
 // lookups avoid building upper-cased copies of the key.
 #include <algorithm>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 
 #include "platform/text.h"
@@ -13,6 +14,7 @@
 namespace tarn {
 
 using namespace std::string_view_literals;
+using namespace std::string_literals;
 
 namespace {
 
@@ -50,7 +52,7 @@ struct DataFields::Impl {
   struct Slot {
     ObjectRef field;  // empty when the slot is free
     std::uint64_t seq = 0;
-    std::u16string key;
+    std::u16string key;  // only when not spelled "Autodf<n>"
   };
   std::vector<Slot> slots;
   std::size_t slot_count = 0;
@@ -58,19 +60,26 @@ struct DataFields::Impl {
   Ref<Object> inner;
 
   // The slot number of an "Autodf<n>" key (n from 1 without a leading
-  // zero), or -1. Keys that differ only in case get the same number.
-  static int SlotOf(std::u16string_view k) noexcept {
-    constexpr std::u16string_view prefix = u"AUTODF"sv;
-    if (k.size() < 7 || k.size() > 11) return -1;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-      if (k[i] != prefix[i] && detail::UpperChar(k[i]) != prefix[i]) return -1;
-    if (k[6] < u'1' || k[6] > u'9') return -1;
+  // zero), or -1; `exact` tells whether it is spelled so. Keys that differ
+  // only in case get the same number: ASCII letters fold with 0x20, and no
+  // other character's capital is one of these six letters.
+  static int SlotOf(std::u16string_view k, bool* exact = nullptr) noexcept {
+    const std::size_t size = k.size();
+    if (size < 7 || size > 11) return -1;
+    const char16_t* p = k.data();
+    if ((p[0] | 0x20) != u'a' || (p[1] | 0x20) != u'u' || (p[2] | 0x20) != u't' ||
+        (p[3] | 0x20) != u'o' || (p[4] | 0x20) != u'd' || (p[5] | 0x20) != u'f')
+      return -1;
+    if (p[6] < u'1' || p[6] > u'9') return -1;
     int n = 0;
-    for (std::size_t i = 6; i < k.size(); ++i) {
-      if (k[i] < u'0' || k[i] > u'9') return -1;
-      n = n * 10 + (k[i] - u'0');
-      if (n > kMaxSlot) return -1;
+    for (std::size_t i = 6; i < size; ++i) {
+      if (p[i] < u'0' || p[i] > u'9') return -1;
+      n = n * 10 + (p[i] - u'0');
     }
+    if (n > kMaxSlot) return -1;
+    if (exact)
+      *exact = p[0] == u'A' && p[1] == u'u' && p[2] == u't' && p[3] == u'o' && p[4] == u'd' &&
+               p[5] == u'f';
     return n;
   }
   static constexpr int kMaxSlot = 32767;
@@ -91,16 +100,25 @@ struct DataFields::Impl {
     return it == map.end() ? nullptr : &it->second.field;
   }
 
+  struct Ordered {
+    std::uint64_t seq;
+    std::u16string key;
+    const ObjectRef* field;
+  };
   // Every entry in the order it was added.
-  std::vector<std::pair<std::uint64_t, std::pair<std::u16string_view, const ObjectRef*>>> InOrder()
-      const {
-    std::vector<std::pair<std::uint64_t, std::pair<std::u16string_view, const ObjectRef*>>> order;
+  std::vector<Ordered> InOrder() const {
+    std::vector<Ordered> order;
     order.reserve(map.size() + slot_count);
-    for (const auto& [k, e] : map) order.push_back({e.seq, {k, &e.field}});
-    for (const Slot& s : slots)
-      if (s.field) order.push_back({s.seq, {s.key, &s.field}});
+    for (const auto& [k, e] : map) order.push_back({e.seq, k, &e.field});
+    for (std::size_t n = 0; n < slots.size(); ++n) {
+      const Slot& s = slots[n];
+      if (!s.field) continue;
+      std::u16string key = s.key;
+      if (key.empty()) key = u"Autodf"s + detail::Widen(std::to_string(n));
+      order.push_back({s.seq, std::move(key), &s.field});
+    }
     std::sort(order.begin(), order.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+              [](const Ordered& a, const Ordered& b) { return a.seq < b.seq; });
     return order;
   }
 
@@ -111,7 +129,7 @@ struct DataFields::Impl {
       const auto order = InOrder();
       if (index < 1 || static_cast<std::size_t>(index) > order.size())
         Raise(err::kInvalidProcedureCall);
-      return *order[static_cast<std::size_t>(index) - 1].second.second;
+      return *order[static_cast<std::size_t>(index) - 1].field;
     }
     std::u16string s = CStr(k);
     const ObjectRef* found = Lookup(s);
@@ -154,12 +172,16 @@ DataFields::~DataFields() {
 
 bool DataFields::Add(const ObjectRef& field, std::u16string_view key) {
   Impl& m = *impl_;
-  if (int n = Impl::SlotOf(key); n >= 0) {
+  bool exact = false;
+  if (int n = Impl::SlotOf(key, &exact); n >= 0) {
     if (static_cast<std::size_t>(n) >= m.slots.size())
       m.slots.resize(std::max<std::size_t>(static_cast<std::size_t>(n) + 1, m.slots.size() * 2));
     Impl::Slot& s = m.slots[static_cast<std::size_t>(n)];
     if (s.field) return false;
-    s.key.assign(key);
+    if (exact)
+      s.key.clear();
+    else
+      s.key.assign(key);
     s.field = field;
     s.seq = m.next_seq++;
     ++m.slot_count;
@@ -203,7 +225,7 @@ std::size_t DataFields::Count() const noexcept { return impl_->map.size() + impl
 
 std::vector<std::u16string> DataFields::Keys() const {
   std::vector<std::u16string> keys;
-  for (const auto& e : impl_->InOrder()) keys.emplace_back(e.second.first);
+  for (auto& e : impl_->InOrder()) keys.push_back(std::move(e.key));
   return keys;
 }
 

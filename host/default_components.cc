@@ -5,15 +5,15 @@
 
 namespace tarn {
 
-namespace {
+namespace detail {
 ObjectRef NewDefaultDataField() { return ObjectRef(DataField::Create()); }
-}  // namespace
+}  // namespace detail
 
 void RegisterDefaultComponents() {
   static std::once_flag once;
   std::call_once(once, [] {
     // A host that registered its own components keeps them.
-    if (!IsClassRegistered(kDataFieldProgId)) RegisterClass(kDataFieldProgId, &NewDefaultDataField);
+    if (!IsClassRegistered(kDataFieldProgId)) RegisterClass(kDataFieldProgId, &detail::NewDefaultDataField);
     if (!IsClassRegistered(kLogProgId)) RegisterClass(kLogProgId, &detail::NewLogComponent);
   });
 }

@@ -52,6 +52,12 @@ ObjectRef NewDataField() {
 
 ObjectRef NewDataField(FactoryCache& cache) { return CreateObjectCached(kDataFieldProgId, cache); }
 
+ObjectRef NewTemporaryField(FactoryCache& cache) {
+  RefreshFactory(kDataFieldProgId, cache);
+  if (cache.plain == &NewDefaultDataField) return ObjectRef(DataField::CreateForOverwrite());
+  return CreateObjectCached(kDataFieldProgId, cache);
+}
+
 ObjectRef AsObject(const Variant& v) {
   if (!v.is_object()) Raise(err::kTypeMismatch);
   return v.object();
@@ -140,9 +146,9 @@ void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant&
 void FieldSetText(const ObjectRef& field, TextMember member, std::u16string_view text) {
   if (DataField* df = NativeField(field)) {
     switch (member) {
-      case TextMember::Name: df->assign_name(text); break;
-      case TextMember::DataType: df->assign_data_type(text); break;
-      case TextMember::DataClass: df->assign_data_class(text); break;
+      case TextMember::Name: df->overwrite_name(text); break;
+      case TextMember::DataType: df->overwrite_data_type(text); break;
+      case TextMember::DataClass: df->overwrite_data_class(text); break;
     }
     return;
   }

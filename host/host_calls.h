@@ -17,6 +17,10 @@ ObjectRef AsObject(const Variant& v);
 // its factory.
 ObjectRef NewDataField();
 ObjectRef NewDataField(FactoryCache& cache);  // with the caller's cache
+// A new field whose texts the caller assigns at once: while the default
+// factory is registered, a reused field keeps its earlier texts until then.
+ObjectRef NewTemporaryField(FactoryCache& cache);
+ObjectRef NewDefaultDataField();  // the default factory
 
 // DataFields collection.
 ObjectRef FieldsItem(const ObjectRef& fields, std::u16string& key);

@@ -71,8 +71,8 @@ namespace {
 // a text that fails the same way on every call cannot use up the names.
 template <class Assign>
 std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
-  ObjectRef field = NewDataField(core.field_factory_);
-  const std::u16string name = core.GetNewDataFieldName();
+  ObjectRef field = NewTemporaryField(core.field_factory_);
+  std::u16string name = core.GetNewDataFieldName();
   if (name.empty()) return {};  // no name left: already reported
   try {
     FieldSetText(field, TextMember::Name, name);
@@ -86,6 +86,8 @@ std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
     throw;
   }
   core.last_new_field_ = field;
+  // The library's own field keeps the name as given.
+  if (field->native_kind() == DataField::kNativeKind) return name;
   return FieldName(field);
 }
 }  // namespace

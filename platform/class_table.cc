@@ -62,17 +62,20 @@ ObjectRef CreateObject(std::u16string_view progid) {
 
 namespace detail {
 
-ObjectRef CreateObjectCached(std::u16string_view progid, FactoryCache& cache) {
+void RefreshFactory(std::u16string_view progid, FactoryCache& cache) {
   auto& t = Table();
   const std::uint64_t now = t.generation.load(std::memory_order_acquire);
-  if (cache.generation != now) {
-    std::lock_guard lock(t.mutex);
-    auto it = t.factories.find(UpperCase(progid));
-    cache.factory = it != t.factories.end() ? it->second : ClassFactory();
-    auto* plain = cache.factory.target<ObjectRef (*)()>();
-    cache.plain = plain ? *plain : nullptr;
-    cache.generation = t.generation.load(std::memory_order_relaxed);
-  }
+  if (cache.generation == now) return;
+  std::lock_guard lock(t.mutex);
+  auto it = t.factories.find(UpperCase(progid));
+  cache.factory = it != t.factories.end() ? it->second : ClassFactory();
+  auto* plain = cache.factory.target<ObjectRef (*)()>();
+  cache.plain = plain ? *plain : nullptr;
+  cache.generation = t.generation.load(std::memory_order_relaxed);
+}
+
+ObjectRef CreateObjectCached(std::u16string_view progid, FactoryCache& cache) {
+  RefreshFactory(progid, cache);
   if (!cache.factory) Raise(err::kCannotCreateObject);
   ObjectRef obj = cache.plain ? cache.plain() : cache.factory();
   if (!obj) Raise(err::kCannotCreateObject);

@@ -15,6 +15,9 @@ struct FactoryCache {
   ObjectRef (*plain)() = nullptr;  // the factory when it is a plain function
 };
 
+// Brings the cache up to date with the table.
+void RefreshFactory(std::u16string_view progid, FactoryCache& cache);
+
 // As CreateObject; the cache is refreshed whenever the table has changed.
 ObjectRef CreateObjectCached(std::u16string_view progid, FactoryCache& cache);
 

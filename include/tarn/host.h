@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +28,9 @@ class TARN_API DataField final : public Object {
   // A new, empty field; released fields are kept per thread and handed out
   // again, so that the temporary fields of an evaluation cost no allocation.
   static Ref<DataField> Create();
+  // As Create, for a caller that assigns all three texts at once: a reused
+  // field still has its earlier texts (so that equal ones need no copy).
+  static Ref<DataField> CreateForOverwrite();
   static void ClosePool() noexcept;  // at thread end
 
   Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override;
@@ -44,6 +48,10 @@ class TARN_API DataField final : public Object {
   void assign_name(std::u16string_view v) { Assign(name_, v); }
   void assign_data_type(std::u16string_view v) { Assign(data_type_, v); }
   void assign_data_class(std::u16string_view v) { Assign(data_class_, v); }
+  // Assigns only what differs.
+  void overwrite_name(std::u16string_view v) { Overwrite(name_, v); }
+  void overwrite_data_type(std::u16string_view v) { Overwrite(data_type_, v); }
+  void overwrite_data_class(std::u16string_view v) { Overwrite(data_class_, v); }
   std::u16string& name_buffer() noexcept { return name_; }
   Variant& data_slot() noexcept { return data_; }
 
@@ -54,6 +62,11 @@ class TARN_API DataField final : public Object {
   static void Assign(std::u16string& to, std::u16string_view v) {
     to.clear();
     to.append(v.data(), v.size());
+  }
+  static void Overwrite(std::u16string& to, std::u16string_view v) {
+    if (to.size() != v.size() ||
+        (!v.empty() && std::memcmp(to.data(), v.data(), v.size() * sizeof(char16_t)) != 0))
+      Assign(to, v);
   }
 
   std::u16string name_, data_type_, data_class_;
