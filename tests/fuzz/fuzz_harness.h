@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/host_calls.h"
 #include "interpreter/interpreter_core.h"
 #include "tarn/tarn.h"
 
@@ -227,6 +228,78 @@ inline std::string Run(const std::uint8_t* data, std::size_t size) {
     errors->Clear();
   }
   return broken;
+}
+
+// A data field of the host's own kind: the library's field reached only
+// through Invoke.
+class ForwardingField final : public Object {
+ public:
+  Ref<DataField> inner = MakeRef<DataField>();
+  Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override {
+    return inner->Invoke(member, kind, args);
+  }
+  std::u16string_view ClassName() const noexcept override { return u"DataField"; }
+};
+
+inline ObjectRef NewForwardingField() { return ObjectRef(MakeRef<ForwardingField>()); }
+
+// What a call gave and reported, as text.
+inline std::string Describe(const ObjectRef& r, const RecordingErrorManager& errors) {
+  std::string out;
+  if (!r) {
+    out = "nothing";
+  } else {
+    auto text = [&](std::u16string_view member) {
+      try {
+        const Variant v = Get(r, member);
+        return ToUtf8(v.TypeName()) + ":" + (v.is_null() ? "" : ToUtf8(CStr(v)));
+      } catch (const RuntimeError& e) {
+        return "error " + std::to_string(e.number());
+      }
+    };
+    out = text(u"Name") + " " + text(u"DataType") + " " + text(u"Data") + " " + text(u"DataClass");
+  }
+  for (const auto& e : errors.reports())
+    out += "\n" + std::to_string(e.number) + " " + ToUtf8(e.procedure) + " " + ToUtf8(e.message);
+  return out;
+}
+
+// Empty when the library's own collection and fields give the same results
+// and reports as a host whose collection and fields are reached only by
+// member name; else the first difference.
+inline std::string Differential(const std::uint8_t* data, std::size_t size) {
+  const std::string all(reinterpret_cast<const char*>(data), size);
+  std::vector<std::u16string> texts;
+  for (const auto& piece : Split(all)) texts.push_back(FromUtf8(piece));
+
+  struct Setup {
+    Ref<ForwardingFields> own = MakeRef<ForwardingFields>();
+    Ref<RecordingErrorManager> errors = MakeRef<RecordingErrorManager>();
+    Interpreter interp;
+  };
+  Setup native, late;
+  Populate(*native.own->inner, native.interp);
+  Populate(*late.own->inner, late.interp);
+  RegisterClass(kDataFieldProgId, &detail::NewDefaultDataField);
+  if (!native.interp.Init(ObjectRef(native.own->inner), native.errors, u"Fuzz", u"Fuzz") ||
+      !late.interp.Init(ObjectRef(late.own), late.errors, u"Fuzz", u"Fuzz"))
+    return "Init failed";
+
+  std::string differs;
+  for (std::size_t i = 0; i < texts.size() && differs.empty(); ++i) {
+    std::u16string a = texts[i], b = texts[i];
+    RegisterClass(kDataFieldProgId, &detail::NewDefaultDataField);
+    const std::string own = Describe(native.interp.RealizeRegularExpression(a), *native.errors);
+    RegisterClass(kDataFieldProgId, &NewForwardingField);
+    const std::string other = Describe(late.interp.RealizeRegularExpression(b), *late.errors);
+    if (own != other)
+      differs = "text " + std::to_string(i) + ": own host gives\n" + own +
+                "\nlate-bound host gives\n" + other;
+    native.errors->Clear();
+    late.errors->Clear();
+  }
+  RegisterClass(kDataFieldProgId, &detail::NewDefaultDataField);
+  return differs;
 }
 
 }  // namespace tarn::fuzz
