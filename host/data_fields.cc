@@ -170,18 +170,40 @@ DataFields::~DataFields() {
   if (impl_->inner) static_cast<InnerCollection*>(impl_->inner.get())->Detach();
 }
 
+bool DataFields::ExistsGenerated(int n) const noexcept { return impl_->FindSlot(n) != nullptr; }
+
+bool DataFields::AddGenerated(int n, const ObjectRef& field) {
+  Impl& m = *impl_;
+  if (static_cast<std::size_t>(n) >= m.slots.size())
+    m.slots.resize(std::max<std::size_t>(static_cast<std::size_t>(n) + 1, m.slots.size() * 2));
+  Impl::Slot& s = m.slots[static_cast<std::size_t>(n)];
+  if (s.field) return false;
+  s.key.clear();
+  s.field = field;
+  s.seq = m.next_seq++;
+  ++m.slot_count;
+  return true;
+}
+
+bool DataFields::EraseGenerated(int n) noexcept {
+  Impl& m = *impl_;
+  Impl::Slot* s = m.FindSlot(n);
+  if (!s) return false;
+  --m.slot_count;
+  ObjectRef gone = std::move(s->field);  // released after the slot is consistent
+  return true;
+}
+
 bool DataFields::Add(const ObjectRef& field, std::u16string_view key) {
   Impl& m = *impl_;
   bool exact = false;
   if (int n = Impl::SlotOf(key, &exact); n >= 0) {
+    if (exact) return AddGenerated(n, field);
     if (static_cast<std::size_t>(n) >= m.slots.size())
       m.slots.resize(std::max<std::size_t>(static_cast<std::size_t>(n) + 1, m.slots.size() * 2));
     Impl::Slot& s = m.slots[static_cast<std::size_t>(n)];
     if (s.field) return false;
-    if (exact)
-      s.key.clear();
-    else
-      s.key.assign(key);
+    s.key.assign(key);
     s.field = field;
     s.seq = m.next_seq++;
     ++m.slot_count;
@@ -208,13 +230,7 @@ bool DataFields::Exists(std::u16string_view key) const { return impl_->Lookup(ke
 
 bool DataFields::Erase(std::u16string_view key) {
   Impl& m = *impl_;
-  if (int n = Impl::SlotOf(key); n >= 0) {
-    Impl::Slot* s = m.FindSlot(n);
-    if (!s) return false;
-    --m.slot_count;
-    ObjectRef gone = std::move(s->field);  // released after the slot is consistent
-    return true;
-  }
+  if (int n = Impl::SlotOf(key); n >= 0) return EraseGenerated(n);
   auto it = m.map.find(key);
   if (it == m.map.end()) return false;
   m.map.erase(it);

@@ -13,7 +13,8 @@ void RegisterDefaultComponents() {
   static std::once_flag once;
   std::call_once(once, [] {
     // A host that registered its own components keeps them.
-    if (!IsClassRegistered(kDataFieldProgId)) RegisterClass(kDataFieldProgId, &detail::NewDefaultDataField);
+    if (!IsClassRegistered(kDataFieldProgId))
+      RegisterClass(kDataFieldProgId, &detail::NewDefaultDataField);
     if (!IsClassRegistered(kLogProgId)) RegisterClass(kLogProgId, &detail::NewLogComponent);
   });
 }

@@ -143,7 +143,7 @@ void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant&
   Let(field, member, value);
 }
 
-void FieldSetText(const ObjectRef& field, TextMember member, std::u16string_view text) {
+void FieldSetTextLate(const ObjectRef& field, TextMember member, std::u16string_view text) {
   if (DataField* df = NativeField(field)) {
     switch (member) {
       case TextMember::Name: df->overwrite_name(text); break;
@@ -156,7 +156,7 @@ void FieldSetText(const ObjectRef& field, TextMember member, std::u16string_view
   Let(field, kNames[static_cast<int>(member)], Variant(text));
 }
 
-void FieldLetData(const ObjectRef& field, Variant value) {
+void FieldLetDataLate(const ObjectRef& field, Variant value) {
   if (DataField* df = NativeField(field)) {
     df->data_slot() = value.is_object() ? DefaultValue(value) : std::move(value);
     return;

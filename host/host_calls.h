@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/class_table.h"
+#include "tarn/host.h"
 #include "tarn/object.h"
 
 namespace tarn::detail {
@@ -38,8 +39,27 @@ std::u16string FieldName(const ObjectRef& field);
 void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant& value);
 // Assigns a text property.
 enum class TextMember { Name, DataType, DataClass };
-void FieldSetText(const ObjectRef& field, TextMember member, std::u16string_view text);
+void FieldSetTextLate(const ObjectRef& field, TextMember member, std::u16string_view text);
+inline void FieldSetText(const ObjectRef& field, TextMember member, std::u16string_view text) {
+  if (field && field->native_kind() == DataField::kNativeKind) {
+    auto* df = static_cast<DataField*>(field.get());
+    switch (member) {
+      case TextMember::Name: df->overwrite_name(text); break;
+      case TextMember::DataType: df->overwrite_data_type(text); break;
+      case TextMember::DataClass: df->overwrite_data_class(text); break;
+    }
+    return;
+  }
+  FieldSetTextLate(field, member, text);
+}
 // Assigns Data (an object's default value for the library's own field).
-void FieldLetData(const ObjectRef& field, Variant value);
+void FieldLetDataLate(const ObjectRef& field, Variant value);
+inline void FieldLetData(const ObjectRef& field, Variant value) {
+  if (field && field->native_kind() == DataField::kNativeKind && !value.is_object()) {
+    static_cast<DataField*>(field.get())->data_slot() = std::move(value);
+    return;
+  }
+  FieldLetDataLate(field, std::move(value));
+}
 
 }  // namespace tarn::detail

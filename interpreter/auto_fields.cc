@@ -5,6 +5,7 @@
 // hold-table row of the instance that made it, and the entry point's
 // clean-up removes the field and frees the name when that instance ends.
 #include <charconv>
+#include <cstring>
 
 #include "host/host_calls.h"
 #include "interpreter/interpreter_core.h"
@@ -74,21 +75,27 @@ std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
   ObjectRef field = NewTemporaryField(core.field_factory_);
   std::u16string name = core.GetNewDataFieldName();
   if (name.empty()) return {};  // no name left: already reported
+  const int number = core.last_name_number_;
   try {
     FieldSetText(field, TextMember::Name, name);
     assign(field);
-    if (FieldsAddObject(core.mobjDataFields, field) != 0) {
-      if (!name.empty()) core.RemoveAutoDataFieldNameFromList(name);
+    bool added;
+    if (number > 0 && field->native_kind() == DataField::kNativeKind)
+      added = static_cast<DataFields*>(core.mobjDataFields.get())->AddGenerated(number, field);
+    else
+      added = FieldsAddObject(core.mobjDataFields, field) == 0;
+    if (!added) {
+      core.RemoveAutoDataFieldNameFromList(name);
       return {};
     }
   } catch (...) {
-    if (!name.empty()) core.RemoveAutoDataFieldNameFromList(name);
+    core.RemoveAutoDataFieldNameFromList(name);
     throw;
   }
-  core.last_new_field_ = field;
+  core.last_new_field_ = std::move(field);
   // The library's own field keeps the name as given.
-  if (field->native_kind() == DataField::kNativeKind) return name;
-  return FieldName(field);
+  if (core.last_new_field_->native_kind() == DataField::kNativeKind) return name;
+  return FieldName(core.last_new_field_);
 }
 }  // namespace
 
@@ -167,9 +174,28 @@ std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varVal
   });
 }
 
+namespace {
+// The number of a name spelled "Autodf<digits>", or -1.
+int GeneratedNumber(std::u16string_view name) noexcept {
+  if (name.size() < 7 || name.size() > 11 || std::memcmp(name.data(), u"Autodf", 12) != 0)
+    return -1;
+  int n = 0;
+  for (std::size_t i = 6; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c < u'0' || c > u'9') return -1;
+    n = n * 10 + (c - u'0');
+  }
+  return n;
+}
+}  // namespace
+
 std::u16string InterpreterCore::GetNewDataFieldName() {
+  last_name_number_ = 0;
   return Guarded(u"GetNewDataFieldName"sv, std::u16string(), [&] {
     constexpr std::u16string_view kPrefix = u"Autodf"sv;  // ProperCase("AUTODF")
+    DataFields* own = mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind
+                          ? static_cast<DataFields*>(mobjDataFields.get())
+                          : nullptr;
     for (;;) {
       // The pointer moves only once the new name is made, so that running
       // out of numbers leaves the list as it was.
@@ -184,17 +210,24 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
       const auto ptr = static_cast<std::size_t>(next);
       // Each name is the one before it with its number plus one; the first
       // follows "Autodf0".
-      const std::u16string_view prev = ptr == 0 ? std::u16string_view(u"Autodf0"sv) : list[ptr - 1];
-      const std::u16string_view prefix = prev.substr(0, std::min<std::size_t>(6, prev.size()));
-      const int n = Checked16(NameNumber(prev.substr(prefix.size())) + 1);
+      const std::u16string_view prev = ptr == 0 ? u"Autodf0"sv : std::u16string_view(list[ptr - 1]);
       char16_t text[16];
       std::size_t len = 0;
-      if (prefix == kPrefix) {
+      int n = GeneratedNumber(prev);
+      const bool usual = n >= 0;
+      if (usual) {
+        n = Checked16(n + 1);
         for (char16_t c : kPrefix) text[len++] = c;
       } else {
-        thread_local std::u16string proper;
-        ProperCaseInto(prefix, proper);
-        for (char16_t c : proper) text[len++] = c;
+        const std::u16string_view prefix = prev.substr(0, std::min<std::size_t>(6, prev.size()));
+        n = Checked16(NameNumber(prev.substr(prefix.size())) + 1);
+        if (prefix == kPrefix) {
+          for (char16_t c : kPrefix) text[len++] = c;
+        } else {
+          thread_local std::u16string proper;
+          ProperCaseInto(prefix, proper);
+          for (char16_t c : proper) text[len++] = c;
+        }
       }
       char digits[8];
       const char* end = std::to_chars(digits, digits + sizeof digits, n).ptr;
@@ -204,9 +237,14 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
       mintAutoDataFieldNamePtr = next;
       // Generated names are in proper case already: ask the host directly.
       bool taken = false;
-      try {
-        taken = FieldsExists(mobjDataFields, name);
-      } catch (...) {
+      if (own && n > 0 && GeneratedNumber(name) == n) {
+        taken = own->ExistsGenerated(n);
+        if (!taken) last_name_number_ = n;
+      } else {
+        try {
+          taken = FieldsExists(mobjDataFields, name);
+        } catch (...) {
+        }
       }
       if (!taken) return name;
     }

@@ -141,6 +141,9 @@ class InterpreterCore {
   ObjectRef FetchNewField(const std::u16string& name, bool through_mcol = false);
   ObjectRef last_new_field_;    // the field that was added last
   FactoryCache field_factory_;  // "ZellDFld.DataField"
+  // The number of the name GetNewDataFieldName just gave when it is a
+  // generated "Autodf<n>" free in the library's own collection, else 0.
+  int last_name_number_ = 0;
 
   // Pushes the field of a new temporary name and holds the name.
   void PushHeld(const std::u16string& strName, std::int16_t intInstance);

@@ -95,6 +95,11 @@ class TARN_API DataFields final : public Object {
   bool Exists(std::u16string_view key) const;
   bool Erase(std::u16string_view key);
   std::size_t Count() const noexcept;
+  // The same for the key "Autodf<n>" (1 <= n <= 32767), without reading
+  // the key: the interpreter's generated names come and go on every call.
+  bool ExistsGenerated(int n) const noexcept;
+  bool AddGenerated(int n, const ObjectRef& field);
+  bool EraseGenerated(int n) noexcept;
   // Keys in the order they were added.
   std::vector<std::u16string> Keys() const;
 
