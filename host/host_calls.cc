@@ -52,12 +52,6 @@ ObjectRef NewDataField() {
 
 ObjectRef NewDataField(FactoryCache& cache) { return CreateObjectCached(kDataFieldProgId, cache); }
 
-ObjectRef NewTemporaryField(FactoryCache& cache) {
-  RefreshFactory(kDataFieldProgId, cache);
-  if (cache.plain == &NewDefaultDataField) return ObjectRef(DataField::CreateForOverwrite());
-  return CreateObjectCached(kDataFieldProgId, cache);
-}
-
 ObjectRef AsObject(const Variant& v) {
   if (!v.is_object()) Raise(err::kTypeMismatch);
   return v.object();
@@ -113,7 +107,7 @@ std::u16string FieldDataType(const ObjectRef& field) {
   return CStr(Get(field, u"DataType"sv));
 }
 
-bool FieldDataTypeIs(const ObjectRef& field, std::u16string_view word) {
+bool FieldDataTypeIsLate(const ObjectRef& field, std::u16string_view word) {
   if (DataField* df = NativeField(field)) return SameText(df->data_type(), word);
   return CStr(Get(field, u"DataType"sv)) == word;
 }

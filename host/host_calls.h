@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "platform/class_table.h"
@@ -20,8 +21,12 @@ ObjectRef NewDataField();
 ObjectRef NewDataField(FactoryCache& cache);  // with the caller's cache
 // A new field whose texts the caller assigns at once: while the default
 // factory is registered, a reused field keeps its earlier texts until then.
-ObjectRef NewTemporaryField(FactoryCache& cache);
 ObjectRef NewDefaultDataField();  // the default factory
+inline ObjectRef NewTemporaryField(FactoryCache& cache) {
+  RefreshFactory(kDataFieldProgId, cache);
+  if (cache.plain == &NewDefaultDataField) return ObjectRef(DataField::CreateForOverwrite());
+  return CreateObjectCached(kDataFieldProgId, cache);
+}
 
 // DataFields collection.
 ObjectRef FieldsItem(const ObjectRef& fields, std::u16string& key);
@@ -34,7 +39,15 @@ void FieldsRemove(const ObjectRef& fields, std::u16string& key);
 Variant FieldData(const ObjectRef& field);
 Variant FieldValue(const ObjectRef& field);  // the default member
 std::u16string FieldDataType(const ObjectRef& field);
-bool FieldDataTypeIs(const ObjectRef& field, std::u16string_view word);
+bool FieldDataTypeIsLate(const ObjectRef& field, std::u16string_view word);
+inline bool FieldDataTypeIs(const ObjectRef& field, std::u16string_view word) {
+  if (field && field->native_kind() == DataField::kNativeKind) {
+    const std::u16string& t = static_cast<const DataField*>(field.get())->data_type();
+    return t.size() == word.size() &&
+           (word.empty() || std::memcmp(t.data(), word.data(), word.size() * 2) == 0);
+  }
+  return FieldDataTypeIsLate(field, word);
+}
 std::u16string FieldName(const ObjectRef& field);
 void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant& value);
 // Assigns a text property.

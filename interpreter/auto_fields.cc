@@ -174,21 +174,6 @@ std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varVal
   });
 }
 
-namespace {
-// The number of a name spelled "Autodf<digits>", or -1.
-int GeneratedNumber(std::u16string_view name) noexcept {
-  if (name.size() < 7 || name.size() > 11 || std::memcmp(name.data(), u"Autodf", 12) != 0)
-    return -1;
-  int n = 0;
-  for (std::size_t i = 6; i < name.size(); ++i) {
-    const char16_t c = name[i];
-    if (c < u'0' || c > u'9') return -1;
-    n = n * 10 + (c - u'0');
-  }
-  return n;
-}
-}  // namespace
-
 std::u16string InterpreterCore::GetNewDataFieldName() {
   last_name_number_ = 0;
   return Guarded(u"GetNewDataFieldName"sv, std::u16string(), [&] {
@@ -213,7 +198,7 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
       const std::u16string_view prev = ptr == 0 ? u"Autodf0"sv : std::u16string_view(list[ptr - 1]);
       char16_t text[16];
       std::size_t len = 0;
-      int n = GeneratedNumber(prev);
+      int n = GeneratedNameNumber(prev);
       const bool usual = n >= 0;
       if (usual) {
         n = Checked16(n + 1);
@@ -237,7 +222,7 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
       mintAutoDataFieldNamePtr = next;
       // Generated names are in proper case already: ask the host directly.
       bool taken = false;
-      if (own && n > 0 && GeneratedNumber(name) == n) {
+      if (own && n > 0 && GeneratedNameNumber(name) == n) {
         taken = own->ExistsGenerated(n);
         if (!taken) last_name_number_ = n;
       } else {
@@ -252,6 +237,16 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
 }
 
 bool InterpreterCore::RemoveAutoDataFieldNameFromList(const std::u16string& strName) {
+  // Names are freed in the reverse order of their making: the last one
+  // made is the usual one to go.
+  auto& list = mstrAutoDataFieldNameList;
+  const int ptr = mintAutoDataFieldNamePtr;
+  if (ptr >= 0 && static_cast<std::size_t>(ptr) < list.size() &&
+      SameText(list[static_cast<std::size_t>(ptr)], strName)) {
+    list[static_cast<std::size_t>(ptr)].clear();
+    mintAutoDataFieldNamePtr = static_cast<std::int16_t>(ptr - 1);
+    return true;
+  }
   return Guarded(u"RemoveAutoDataFieldNameFromList"sv, false, [&] {
     auto& list = mstrAutoDataFieldNameList;
     const int top = std::min<int>(mintAutoDataFieldNamePtr, static_cast<int>(list.size()) - 1);
@@ -273,6 +268,21 @@ std::u16string InterpreterCore::AddNameToHoldArray(const std::u16string& strName
 }
 
 bool InterpreterCore::HoldName(const std::u16string& strName, std::int16_t intInstance) {
+  if (intInstance >= 0 && intInstance < kHoldRows) {
+    // The usual case: the row has room and the slot a buffer large enough.
+    const auto row = static_cast<std::size_t>(intInstance);
+    const int c = mintHoldArrayPtr[row];
+    if (c + 1 < static_cast<int>(mstrHoldArray[row].size()) &&
+        c + 1 < static_cast<int>(mstrHoldArray[0].size())) {
+      std::u16string& slot = mstrHoldArray[row][static_cast<std::size_t>(c + 1)];
+      if (strName.size() <= slot.capacity()) {
+        mintHoldArrayPtr[row] = static_cast<std::int16_t>(c + 1);
+        slot.clear();
+        slot.append(strName);
+        return true;
+      }
+    }
+  }
   return Guarded(u"AddNameToHoldArray"sv, false, [&] {
     if (intInstance < 0 || intInstance >= kHoldRows) Raise(err::kSubscriptOutOfRange);
     const auto row = static_cast<std::size_t>(intInstance);
@@ -297,17 +307,16 @@ void InterpreterCore::PushHeld(const std::u16string& strName, std::int16_t intIn
   StackOf(intInstance).Push(FetchNewField(strName));
 }
 
-ObjectRef InterpreterCore::FetchNewField(const std::u16string& name, bool through_mcol) {
-  ObjectRef made = std::move(last_new_field_);
-  if (made && mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind &&
-      made->native_kind() == DataField::kNativeKind &&
-      SameText(static_cast<DataField*>(made.get())->name(), name))
-    return made;
+bool InterpreterCore::SameName(const ObjectRef& field, const std::u16string& name) noexcept {
+  return SameText(static_cast<const DataField*>(field.get())->name(), name);
+}
+
+ObjectRef InterpreterCore::FetchNewFieldLate(const std::u16string& name, bool through_mcol) {
   std::u16string key = name;  // the host may change a key passed by reference
   return through_mcol ? FieldsMColItem(mobjDataFields, key) : FieldsItem(mobjDataFields, key);
 }
 
-Stack& InterpreterCore::StackOf(std::int16_t intInstance) {
+Stack& InterpreterCore::StackOfLate(std::int16_t intInstance) {
   if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mobjStack.size())
     Raise(err::kSubscriptOutOfRange);
   auto& s = mobjStack[static_cast<std::size_t>(intInstance)];

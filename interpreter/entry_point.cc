@@ -112,7 +112,12 @@ void InterpreterCore::CleanUp(std::int16_t intInstance) noexcept {
       if (native) {
         // Our own collection calls nobody back: the name is used in place
         // and its buffer kept for the next call.
-        static_cast<DataFields*>(mobjDataFields.get())->Erase(row[i]);
+        auto* own = static_cast<DataFields*>(mobjDataFields.get());
+        if (const int n = GeneratedNameNumber(row[i]);
+            n > 0 && n <= kMaxPosition && row[i][6] != u'0')
+          own->EraseGenerated(n);
+        else
+          own->Erase(row[i]);
         RemoveAutoDataFieldNameFromList(row[i]);
         row[i].clear();
         continue;

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -138,7 +139,15 @@ class InterpreterCore {
   // The field that a temporary name was just given: the library's own
   // collection hands back the object that was added under that name, so it
   // is taken without a lookup; any other collection is asked by name.
-  ObjectRef FetchNewField(const std::u16string& name, bool through_mcol = false);
+  ObjectRef FetchNewField(const std::u16string& name, bool through_mcol = false) {
+    ObjectRef made = std::move(last_new_field_);
+    if (made && mobjDataFields && mobjDataFields->native_kind() == 2 /* DataFields */ &&
+        made->native_kind() == 1 /* DataField */ && SameName(made, name))
+      return made;
+    return FetchNewFieldLate(name, through_mcol);
+  }
+  ObjectRef FetchNewFieldLate(const std::u16string& name, bool through_mcol);
+  static bool SameName(const ObjectRef& field, const std::u16string& name) noexcept;
   ObjectRef last_new_field_;    // the field that was added last
   FactoryCache field_factory_;  // "ZellDFld.DataField"
   // The number of the name GetNewDataFieldName just gave when it is a
@@ -147,7 +156,12 @@ class InterpreterCore {
 
   // Pushes the field of a new temporary name and holds the name.
   void PushHeld(const std::u16string& strName, std::int16_t intInstance);
-  Stack& StackOf(std::int16_t intInstance);  // raises 9 outside the array
+  Stack& StackOf(std::int16_t intInstance) {  // raises 9 outside the array
+    if (intInstance >= 0 && static_cast<std::size_t>(intInstance) < mobjStack.size())
+      if (Stack* s = mobjStack[static_cast<std::size_t>(intInstance)].get()) return *s;
+    return StackOfLate(intInstance);
+  }
+  Stack& StackOfLate(std::int16_t intInstance);
 
   // ---- State (names as the object's fields)
   std::vector<std::u16string> mstrExpression;
@@ -178,6 +192,20 @@ class InterpreterCore {
 std::u16string GetHL7DateTime(std::u16string strDate, std::u16string strTime,
                               std::u16string& strSeparator, bool& blnIncludeTime,
                               bool& blnIncludeTimeZone, std::u16string& strTimeZone);
+
+// The number of a name spelled "Autodf<digits>" (up to five), or -1.
+inline int GeneratedNameNumber(std::u16string_view name) noexcept {
+  if (name.size() < 7 || name.size() > 11 ||
+      std::memcmp(name.data(), u"Autodf", 6 * sizeof(char16_t)) != 0)
+    return -1;
+  int n = 0;
+  for (std::size_t i = 6; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c < u'0' || c > u'9') return -1;
+    n = n * 10 + (c - u'0');
+  }
+  return n;
+}
 
 // Initial entry of a hold-table row: rows 0 to 10 start at -1, the rest at 0.
 constexpr std::int16_t InitialHoldPtr(int row) noexcept { return row <= 10 ? -1 : 0; }

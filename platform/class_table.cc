@@ -12,10 +12,14 @@
 
 namespace tarn {
 
+namespace detail {
+std::atomic<std::uint64_t> class_table_generation{0};
+}
+
 namespace {
 struct ClassTable {
   std::mutex mutex;
-  std::atomic<std::uint64_t> generation{0};                    // bumped on every change
+  std::atomic<std::uint64_t>& generation = detail::class_table_generation;
   std::unordered_map<std::u16string, ClassFactory> factories;  // key upper-cased
 };
 
@@ -62,10 +66,8 @@ ObjectRef CreateObject(std::u16string_view progid) {
 
 namespace detail {
 
-void RefreshFactory(std::u16string_view progid, FactoryCache& cache) {
+void RefreshFactorySlow(std::u16string_view progid, FactoryCache& cache) {
   auto& t = Table();
-  const std::uint64_t now = t.generation.load(std::memory_order_acquire);
-  if (cache.generation == now) return;
   std::lock_guard lock(t.mutex);
   auto it = t.factories.find(UpperCase(progid));
   cache.factory = it != t.factories.end() ? it->second : ClassFactory();
