@@ -272,7 +272,7 @@ bool InterpreterCore::HoldName(const std::u16string& strName, std::int16_t intIn
     // The usual case: the row has room and the slot a buffer large enough.
     const auto row = static_cast<std::size_t>(intInstance);
     const int c = mintHoldArrayPtr[row];
-    if (c + 1 < static_cast<int>(mstrHoldArray[row].size()) &&
+    if (c < kMaxPosition && c + 1 < static_cast<int>(mstrHoldArray[row].size()) &&
         c + 1 < static_cast<int>(mstrHoldArray[0].size())) {
       std::u16string& slot = mstrHoldArray[row][static_cast<std::size_t>(c + 1)];
       if (strName.size() <= slot.capacity()) {
