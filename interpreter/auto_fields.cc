@@ -5,6 +5,7 @@
 // hold-table row of the instance that made it, and the entry point's
 // clean-up removes the field and frees the name when that instance ends.
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "host/host_calls.h"
@@ -127,7 +128,10 @@ std::u16string InterpreterCore::CreateNumericDataField(std::u16string& strWord) 
       const std::optional<double> parsed = ParseNumber(strWord);
       if (!parsed) Raise(err::kTypeMismatch);
       const double d = *parsed;
-      const std::int32_t l = CLng(d);
+      // A whole number in range is its own Long; anything else is rounded
+      // (and checked) as CLng rounds it.
+      const bool whole = d >= -2147483648.0 && d <= 2147483647.0 && d == std::trunc(d);
+      const std::int32_t l = whole ? static_cast<std::int32_t>(d) : CLng(d);
       if (d != static_cast<double>(l)) {
         FieldSetText(f, TextMember::DataType, u"Double"sv);
         FieldLetData(f, d);

@@ -130,26 +130,43 @@ Variant CompareResult(std::optional<int> c, bool (*test)(int)) {
 std::u16string TextOf(const Variant& v) { return v.is_null() ? std::u16string() : CStr(v); }
 
 Variant ApplyOperator(std::u16string_view op, const Variant& l, const Variant& r) {
-  if (op == u"<"sv) return CompareResult(Compare(l, r), [](int c) { return c < 0; });
-  if (op == u">"sv) return CompareResult(Compare(l, r), [](int c) { return c > 0; });
-  if (op == u"<="sv) return CompareResult(Compare(l, r), [](int c) { return c <= 0; });
-  if (op == u">="sv) return CompareResult(Compare(l, r), [](int c) { return c >= 0; });
-  if (op == u"<>"sv || op == u"!="sv)
-    return CompareResult(Compare(l, r), [](int c) { return c != 0; });
-  if (op == u"="sv || op == u"=="sv)
-    return CompareResult(Compare(l, r), [](int c) { return c == 0; });
-  if (op == u"+"sv) return Add(l, r);
-  if (op == u"-"sv) return Subtract(l, r);
-  if (op == u"*"sv) return Multiply(l, r);
-  if (op == u"/"sv || op == u"\\"sv) {
-    if (EqualsZero(r)) InterpreterCore::RaiseOwn(code::kDivisionByZero, kProc);
-    return op == u"/"sv ? Divide(l, r) : IntDivide(l, r);
-  }
-  if (op == u"&"sv) {
-    // Not a text: joined as the text it converts to.
-    std::u16string joined = l.is_string() ? l.string() : TextOf(l);
-    joined += r.is_string() ? r.string() : TextOf(r);
-    return joined;
+  auto compare = [&](bool (*test)(int)) { return CompareResult(Compare(l, r), test); };
+  if (op.size() == 1) {
+    switch (op[0]) {
+      case u'<': return compare([](int c) { return c < 0; });
+      case u'>': return compare([](int c) { return c > 0; });
+      case u'=': return compare([](int c) { return c == 0; });
+      case u'+': return Add(l, r);
+      case u'-': return Subtract(l, r);
+      case u'*': return Multiply(l, r);
+      case u'/':
+      case u'\\':
+        if (EqualsZero(r)) InterpreterCore::RaiseOwn(code::kDivisionByZero, kProc);
+        return op[0] == u'/' ? Divide(l, r) : IntDivide(l, r);
+      case u'&': {
+        // Not a text: joined as the text it converts to.
+        std::u16string joined;
+        const std::u16string_view a = l.is_string() ? std::u16string_view(l.string()) : u""sv;
+        const std::u16string_view b = r.is_string() ? std::u16string_view(r.string()) : u""sv;
+        if (l.is_string() && r.is_string()) {
+          joined.reserve(a.size() + b.size());
+          joined.append(a).append(b);
+          return joined;
+        }
+        joined = l.is_string() ? l.string() : TextOf(l);
+        joined += r.is_string() ? r.string() : TextOf(r);
+        return joined;
+      }
+      default: break;
+    }
+  } else if (op == u"<="sv) {
+    return compare([](int c) { return c <= 0; });
+  } else if (op == u">="sv) {
+    return compare([](int c) { return c >= 0; });
+  } else if (op == u"<>"sv || op == u"!="sv) {
+    return compare([](int c) { return c != 0; });
+  } else if (op == u"=="sv) {
+    return compare([](int c) { return c == 0; });
   }
   InterpreterCore::RaiseOwn(code::kInvalidProcedureCall, kProc);
 }

@@ -185,7 +185,19 @@ int CompareTexts(std::u16string_view a, std::u16string_view b) {
 
 // +: texts join; text beside a number is read as a number (Double); a Date
 // operand gives a Date.
+// Two Longs, the usual case: the sum as a Long, or a Double beyond it.
+template <class F>
+bool BothLong(const Variant& a, const Variant& b, F op, Variant& out) {
+  if (a.kind() != Kind::Long || b.kind() != Kind::Long) return false;
+  const std::int64_t w = op(std::int64_t{a.long_value()}, std::int64_t{b.long_value()});
+  out = WholeResult(w, Cat::Long);
+  return true;
+}
+
 Variant Add(const Variant& lv, const Variant& rv) {
+  if (Variant out; BothLong(
+          lv, rv, [](std::int64_t a, std::int64_t b) { return a + b; }, out))
+    return out;
   Operand l(lv), r(rv);
   if (l.cat == Cat::Null || r.cat == Cat::Null) return Variant::Null();
   if (l.is_text() && r.is_text()) return l.v->string() + r.v->string();
@@ -199,6 +211,9 @@ Variant Add(const Variant& lv, const Variant& rv) {
 
 // -: as +, but texts never join (Double); Date - Date is a Double day count.
 Variant Subtract(const Variant& lv, const Variant& rv) {
+  if (Variant out; BothLong(
+          lv, rv, [](std::int64_t a, std::int64_t b) { return a - b; }, out))
+    return out;
   Operand l(lv), r(rv);
   if (l.cat == Cat::Null || r.cat == Cat::Null) return Variant::Null();
   Cat cat;
@@ -216,6 +231,9 @@ Variant Subtract(const Variant& lv, const Variant& rv) {
 
 // *: a Date or text operand gives Double.
 Variant Multiply(const Variant& lv, const Variant& rv) {
+  if (Variant out; BothLong(
+          lv, rv, [](std::int64_t a, std::int64_t b) { return a * b; }, out))
+    return out;
   Operand l(lv), r(rv);
   if (l.cat == Cat::Null || r.cat == Cat::Null) return Variant::Null();
   Cat cat = l.cat >= Cat::Date || r.cat >= Cat::Date ? Cat::Double : NumericResult(l.cat, r.cat);

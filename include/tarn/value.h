@@ -8,11 +8,11 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 
 #include "tarn/export.h"
 
@@ -136,60 +136,129 @@ struct MissingValue {
 
 class TARN_API Variant {
  public:
-  Variant() noexcept = default;
-  Variant(std::int16_t v) noexcept : v_(v) {}
-  Variant(std::int32_t v) noexcept : v_(v) {}
-  Variant(float v) noexcept : v_(v) {}
-  Variant(double v) noexcept : v_(v) {}
-  Variant(Date v) noexcept : v_(v) {}
-  Variant(bool v) noexcept : v_(v) {}
-  Variant(std::u16string v) noexcept : v_(std::move(v)) {}
-  Variant(std::u16string_view v) : v_(std::u16string(v)) {}
-  Variant(const char16_t* v) : v_(std::u16string(v)) {}
-  Variant(ObjectRef v) noexcept : v_(std::move(v)) {}
-  Variant(NullValue v) noexcept : v_(v) {}
-  Variant(MissingValue v) noexcept : v_(v) {}
+  Variant() noexcept : kind_(Kind::Empty), raw_(0) {}
+  Variant(std::int16_t v) noexcept : kind_(Kind::Integer), raw_(0) { integer_ = v; }
+  Variant(std::int32_t v) noexcept : kind_(Kind::Long), raw_(0) { long_ = v; }
+  Variant(float v) noexcept : kind_(Kind::Single), raw_(0) { single_ = v; }
+  Variant(double v) noexcept : kind_(Kind::Double), raw_(0) { double_ = v; }
+  Variant(Date v) noexcept : kind_(Kind::Date), raw_(0) { date_ = v; }
+  Variant(bool v) noexcept : kind_(Kind::Boolean), raw_(0) { boolean_ = v; }
+  Variant(std::u16string v) noexcept : kind_(Kind::String), string_(std::move(v)) {}
+  Variant(std::u16string_view v) : kind_(Kind::String), string_(v) {}
+  Variant(const char16_t* v) : kind_(Kind::String), string_(v) {}
+  Variant(ObjectRef v) noexcept : kind_(Kind::Object), object_(std::move(v)) {}
+  Variant(NullValue) noexcept : kind_(Kind::Null), raw_(0) {}
+  Variant(MissingValue) noexcept : kind_(Kind::Missing), raw_(0) {}
   template <class T>
   Variant(T*) = delete;  // no silent pointer-to-Boolean
+
+  Variant(const Variant& o) : kind_(o.kind_) { CopyFrom(o); }
+  Variant(Variant&& o) noexcept : kind_(o.kind_) { MoveFrom(std::move(o)); }
+  Variant& operator=(const Variant& o) {
+    if (this == &o) return *this;
+    if (kind_ == Kind::String && o.kind_ == Kind::String) {
+      string_ = o.string_;
+      return *this;
+    }
+    Variant copy(o);  // may throw: this stays as it was
+    Destroy();
+    kind_ = copy.kind_;
+    MoveFrom(std::move(copy));
+    return *this;
+  }
+  Variant& operator=(Variant&& o) noexcept {
+    if (this == &o) return *this;
+    if (kind_ == Kind::String && o.kind_ == Kind::String) {
+      string_ = std::move(o.string_);
+      return *this;
+    }
+    Destroy();
+    kind_ = o.kind_;
+    MoveFrom(std::move(o));
+    return *this;
+  }
+  ~Variant() { Destroy(); }
 
   static Variant Null() noexcept { return Variant(NullValue{}); }
   static Variant Missing() noexcept { return Variant(MissingValue{}); }
 
-  Kind kind() const noexcept {
-    constexpr Kind kinds[] = {Kind::Empty,  Kind::Null,    Kind::Integer, Kind::Long,
-                              Kind::Single, Kind::Double,  Kind::Date,    Kind::String,
-                              Kind::Object, Kind::Boolean, Kind::Missing};
-    return kinds[v_.index()];
-  }
+  Kind kind() const noexcept { return kind_; }
   // "Empty", "Null", "Integer", "Long", "Single", "Double", "Date", "String",
   // "Boolean", "Error" for an omitted argument, the object's class name (or
   // "Nothing" for an empty reference) for an object.
   std::u16string TypeName() const;
 
-  bool is_empty() const noexcept { return v_.index() == 0; }
-  bool is_null() const noexcept { return v_.index() == 1; }
-  bool is_string() const noexcept { return v_.index() == 7; }
-  bool is_object() const noexcept { return v_.index() == 8; }
-  bool is_missing() const noexcept { return v_.index() == 10; }
+  bool is_empty() const noexcept { return kind_ == Kind::Empty; }
+  bool is_null() const noexcept { return kind_ == Kind::Null; }
+  bool is_string() const noexcept { return kind_ == Kind::String; }
+  bool is_object() const noexcept { return kind_ == Kind::Object; }
+  bool is_missing() const noexcept { return kind_ == Kind::Missing; }
 
   // Unchecked accessors: the kind must match.
-  std::int16_t integer() const noexcept { return std::get<2>(v_); }
-  std::int32_t long_value() const noexcept { return std::get<3>(v_); }
-  float single() const noexcept { return std::get<4>(v_); }
-  double double_value() const noexcept { return std::get<5>(v_); }
-  Date date() const noexcept { return std::get<6>(v_); }
-  const std::u16string& string() const noexcept { return std::get<7>(v_); }
-  std::u16string& string() noexcept { return std::get<7>(v_); }
-  const ObjectRef& object() const noexcept { return std::get<8>(v_); }
-  bool boolean() const noexcept { return std::get<9>(v_); }
+  std::int16_t integer() const noexcept { return integer_; }
+  std::int32_t long_value() const noexcept { return long_; }
+  float single() const noexcept { return single_; }
+  double double_value() const noexcept { return double_; }
+  Date date() const noexcept { return date_; }
+  const std::u16string& string() const noexcept { return string_; }
+  std::u16string& string() noexcept { return string_; }
+  const ObjectRef& object() const noexcept { return object_; }
+  bool boolean() const noexcept { return boolean_; }
 
-  friend bool operator==(const Variant& a, const Variant& b) noexcept { return a.v_ == b.v_; }
+  friend bool operator==(const Variant& a, const Variant& b) noexcept {
+    if (a.kind_ != b.kind_) return false;
+    switch (a.kind_) {
+      case Kind::Integer: return a.integer_ == b.integer_;
+      case Kind::Long: return a.long_ == b.long_;
+      case Kind::Single: return a.single_ == b.single_;
+      case Kind::Double: return a.double_ == b.double_;
+      case Kind::Date: return a.date_ == b.date_;
+      case Kind::String: return a.string_ == b.string_;
+      case Kind::Object: return a.object_ == b.object_;
+      case Kind::Boolean: return a.boolean_ == b.boolean_;
+      default: return true;  // Empty, Null, Missing
+    }
+  }
 
  private:
-  // Keep the order: kind() maps the index to Kind.
-  std::variant<std::monostate, NullValue, std::int16_t, std::int32_t, float, double, Date,
-               std::u16string, ObjectRef, bool, MissingValue>
-      v_;
+  // Constructs this (whose kind_ is already o's) from o.
+  void CopyFrom(const Variant& o) {
+    if (kind_ == Kind::String)
+      new (&string_) std::u16string(o.string_);
+    else if (kind_ == Kind::Object)
+      new (&object_) ObjectRef(o.object_);
+    else
+      raw_ = o.raw_;
+  }
+  void MoveFrom(Variant&& o) noexcept {
+    if (kind_ == Kind::String)
+      new (&string_) std::u16string(std::move(o.string_));
+    else if (kind_ == Kind::Object)
+      new (&object_) ObjectRef(std::move(o.object_));
+    else
+      raw_ = o.raw_;
+  }
+  void Destroy() noexcept {
+    if (kind_ == Kind::String)
+      string_.~basic_string();
+    else if (kind_ == Kind::Object)
+      object_.~ObjectRef();
+    kind_ = Kind::Empty;
+    raw_ = 0;
+  }
+
+  Kind kind_;
+  union {
+    std::uint64_t raw_;  // copies the plain kinds whole
+    std::int16_t integer_;
+    std::int32_t long_;
+    float single_;
+    double double_;
+    Date date_;
+    bool boolean_;
+    std::u16string string_;
+    ObjectRef object_;
+  };
 };
 
 // One positional argument of a member call: by value (borrowed for the call),
