@@ -222,11 +222,14 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
       const char* end = std::to_chars(digits, digits + sizeof digits, n).ptr;
       for (const char* d = digits; d != end; ++d) text[len++] = static_cast<char16_t>(*d);
       std::u16string& name = list[ptr];
-      name.assign(text, len);
+      if (name.empty())
+        name.append(text, len);  // a freed entry: cheaper than a replacement
+      else
+        name.assign(text, len);
       mintAutoDataFieldNamePtr = next;
       // Generated names are in proper case already: ask the host directly.
       bool taken = false;
-      if (own && n > 0 && GeneratedNameNumber(name) == n) {
+      if (own && n > 0 && (usual || GeneratedNameNumber(name) == n)) {
         taken = own->ExistsGenerated(n);
         if (!taken) last_name_number_ = n;
       } else {

@@ -53,11 +53,6 @@ bool InterpreterCore::IsFunction(std::u16string_view strWord) {
   });
 }
 
-bool InterpreterCore::IsDelimiterChar(char16_t c) {
-  // One character trims to itself, or to the empty text (in every list).
-  return c == u' ' || (c < 128 && delimiter_chars_[c]);
-}
-
 bool InterpreterCore::IsDelimiter(std::u16string_view strChar) {
   return Guarded(u"IsDelimiter"sv, false, [&] {
     return mstrDelimiterList.find(TrimSpaces(strChar)) != std::u16string::npos;
@@ -70,11 +65,6 @@ bool InterpreterCore::IsOperator(std::u16string_view strWord) {
     if (w.size() == 1) return w[0] < 128 && operator_chars_[w[0]];
     return !w.empty() && mstrOperatorList.find(w) != std::u16string::npos;
   });
-}
-
-bool InterpreterCore::IsOperatorChar(int c) {
-  // One character trims to itself unless it is a space; -1 is the empty text.
-  return c > 0 && c < 128 && c != u' ' && operator_chars_[c];
 }
 
 bool InterpreterCore::IsStringLiteral(std::u16string_view strWord) {
@@ -107,6 +97,23 @@ bool InterpreterCore::IsDataField(std::u16string_view strName) noexcept {
   } catch (...) {
     return false;  // any failure of the host's collection counts as "no such field"
   }
+}
+
+bool InterpreterCore::FindDataField(std::u16string& strName, ObjectRef& found) {
+  if (mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind) {
+    const std::u16string_view name = TrimSpaces(strName);
+    bool ascii = true;
+    for (char16_t c : name) ascii &= c < 0x80;
+    // One lookup answers both questions for a name in ASCII, as in IsDataField.
+    if (ascii) {
+      found = static_cast<const DataFields*>(mobjDataFields.get())->Find(name);
+      if (found && name.size() != strName.size()) found = FieldsItem(mobjDataFields, strName);
+      return static_cast<bool>(found);
+    }
+  }
+  if (!IsDataField(strName)) return false;
+  found = FieldsItem(mobjDataFields, strName);
+  return true;
 }
 
 }  // namespace tarn::detail

@@ -66,8 +66,8 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
           PushHeld(CreateDateDataField(word), intInstance);
         } else if (ParseNumber(word)) {
           PushHeld(CreateNumericDataField(word), intInstance);
-        } else if (IsDataField(word)) {
-          StackOf(intInstance).Push(FieldsItem(mobjDataFields, word));
+        } else if (ObjectRef field; FindDataField(word, field)) {
+          StackOf(intInstance).Push(field);
         } else if (IsFunction(word)) {
           PerformFunction(word, intInstance);
         } else if (IsBlankWord(word)) {

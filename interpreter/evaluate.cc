@@ -178,7 +178,7 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
   try {
     Stack& stack = StackOf(intInstance);
     ObjectRef right, op, left;
-    std::u16string op_text, result_name, op_store;
+    std::u16string result_name, op_store;
     Variant lv, rv, value;
     for (;;) {
       if (!stack.IsStackEmpty()) right = stack.Pop();
@@ -197,22 +197,22 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
         return result;
       }
       if (!FieldDataTypeIs(op, u"Operator"sv)) {
-        op_text.clear();
         continue;
       }
-      op_text = op_data;
       if (!stack.IsStackEmpty()) {
         left = stack.Pop();
-        if (!op_text.empty()) {
+        if (!op_data.empty()) {
           const DataField* l = Native(left);
           const DataField* r = Native(right);
-          if (l && r) {
+          if (l && r && !l->data().is_object() && !r->data().is_object()) {
+            // No host code runs: the values and the operator are read in place.
             const Variant *lp, *rp;
             LoadNativeValues(*l, *r, lv, rv, lp, rp);
-            value = ApplyOperator(op_text, *lp, *rp);
+            value = ApplyOperator(op_data, *lp, *rp);
           } else {
+            if (&op_data != &op_store) op_store = op_data;  // host code may change the field
             LoadValues(left, right, lv, rv);
-            value = ApplyOperator(op_text, lv, rv);
+            value = ApplyOperator(op_store, lv, rv);
           }
           result_name = CreateDataFieldFromVariant(value);
           HoldName(result_name, intInstance);

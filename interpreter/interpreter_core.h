@@ -80,9 +80,17 @@ class InterpreterCore {
   bool AddDelimiter(std::u16string_view strList);
   bool IsFunction(std::u16string_view strWord);
   bool IsDelimiter(std::u16string_view strChar);
-  bool IsDelimiterChar(char16_t c);  // IsDelimiter of one character
+  // IsDelimiter of one character: one character trims to itself, or to the
+  // empty text (in every list).
+  bool IsDelimiterChar(char16_t c) const noexcept {
+    return c == u' ' || (c < 128 && delimiter_chars_[c]);
+  }
   bool IsOperator(std::u16string_view strWord);
-  bool IsOperatorChar(int c);  // IsOperator of one character (or the empty text)
+  // IsOperator of one character: it trims to itself unless it is a space;
+  // -1 is the empty text.
+  bool IsOperatorChar(int c) const noexcept {
+    return c > 0 && c < 128 && c != u' ' && operator_chars_[c];
+  }
   bool IsStringLiteral(std::u16string_view strWord);
   bool IsDateLiteral(std::u16string_view strWord);
   static bool IsOpenParen(std::u16string_view w) noexcept {
@@ -92,6 +100,8 @@ class InterpreterCore {
     return w == std::u16string_view(u")", 1);
   }
   bool IsDataField(std::u16string_view strName) noexcept;
+  // IsDataField, and when it holds the host's field by that name (Item).
+  bool FindDataField(std::u16string& strName, ObjectRef& found);
 
   // ---- Word scanner (word_scanner.cc)
   std::u16string GetNextWord(std::int16_t intInstance);
