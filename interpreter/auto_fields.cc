@@ -161,7 +161,7 @@ std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varVal
         FieldLetData(f, std::move(data));
       };
       switch (varValue.kind()) {
-        case Kind::String: set(u"String"sv, RemoveStringDelimiters(CStr(varValue))); break;
+        case Kind::String: set(u"String"sv, RemoveStringDelimiters(varValue.string())); break;
         case Kind::Long: set(u"Long"sv, CLng(varValue)); break;
         case Kind::Integer: set(u"Integer"sv, CInt(varValue)); break;
         case Kind::Boolean: set(u"Boolean"sv, CBool(varValue)); break;

@@ -49,7 +49,10 @@ bool InterpreterCore::AddDelimiter(std::u16string_view strList) {
 bool InterpreterCore::IsFunction(std::u16string_view strWord) {
   return Guarded(u"IsFunction"sv, false, [&] {
     std::u16string_view w = TrimSpaces(strWord);
-    return !w.empty() && mstrFunctionListUpper.find(UpperCase(w)) != std::u16string::npos;
+    if (w.empty()) return false;
+    upper_word_.assign(w);  // the buffer is kept: asked for every operand word
+    for (char16_t& c : upper_word_) c = UpperChar(c);
+    return mstrFunctionListUpper.find(upper_word_) != std::u16string::npos;
   });
 }
 
@@ -63,6 +66,9 @@ bool InterpreterCore::IsOperator(std::u16string_view strWord) {
   return Guarded(u"IsOperator"sv, false, [&] {
     std::u16string_view w = TrimSpaces(strWord);
     if (w.size() == 1) return w[0] < 128 && operator_chars_[w[0]];
+    // A part of the list has only the list's characters.
+    for (char16_t c : w)
+      if (c < 128 && c != u' ' && !operator_chars_[c]) return false;
     return !w.empty() && mstrOperatorList.find(w) != std::u16string::npos;
   });
 }

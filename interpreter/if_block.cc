@@ -19,9 +19,9 @@ using namespace std::string_view_literals;
 namespace {
 constexpr std::u16string_view kEol = u"<EOL>"sv;
 
-std::u16string WithoutCr(std::u16string w) {
+std::u16string WithoutCr(std::u16string&& w) {
   if (!w.empty() && w.back() == u'\r') w.pop_back();
-  return w;
+  return std::move(w);
 }
 
 // The value of an evaluation, read through the result's default member.
@@ -33,7 +33,7 @@ std::u16string InterpreterCore::GetIfCondition(std::int16_t intInstance) {
   return Guarded(u"GetIfCondition"sv, std::u16string(), [&] {
     std::u16string condition;
     std::u16string w = WithoutCr(GetNextWord(intInstance));
-    while (UpperCase(TrimSpaces(w)) != u"THEN"sv && w != kEol) {
+    while (!EqualsIgnoreCase(TrimSpaces(w), u"THEN"sv) && w != kEol) {
       if (!condition.empty()) condition += u' ';
       condition += w;
       w = WithoutCr(GetNextWord(intInstance));
@@ -48,29 +48,31 @@ std::u16string InterpreterCore::GetStatements(std::int16_t intInstance, std::int
     bool first = true;
     for (;; first = false) {
       const std::u16string w = WithoutCr(GetNextWord(intInstance));
-      const std::u16string key = UpperCase(TrimSpaces(w));
-      if (key == u"ELSE"sv) {
+      // The keywords in capitals, compared without building the capitals.
+      const std::u16string_view word = TrimSpaces(w);
+      auto key_is = [&](std::u16string_view k) { return EqualsIgnoreCase(word, k); };
+      if (key_is(u"ELSE"sv)) {
         if (first) continue;  // "THEN ELSE" loses the ELSE
         intType = kBranchEndElse;
         PutLastWord(intInstance, w);
         return branch;
       }
-      if (key == u"ELSEIF"sv) {
+      if (key_is(u"ELSEIF"sv)) {
         intType = kBranchEndElseIf;
         PutLastWord(intInstance, u"IF");  // the chain goes on as a block of its own
         return branch;
       }
-      if (key == u"ENDIF"sv) {
+      if (key_is(u"ENDIF"sv)) {
         PutLastWord(intInstance, w);
         return branch;
       }
-      if (key == u"END"sv) {
+      if (key_is(u"END"sv)) {
         if (TrimSpaces(PeekNextWord(intInstance)) != u"IF"sv)
           RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
         PutLastWord(intInstance, w);
         return branch;
       }
-      if (key == kEol) RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
+      if (key_is(kEol)) RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
       branch += w;
     }
   });

@@ -194,6 +194,7 @@ class InterpreterCore {
   void CleanUp(std::int16_t intInstance) noexcept;
   ObjectRef MakeErrorField() noexcept;
   bool operator_chars_[128] = {};   // characters of the operator list
+  std::u16string upper_word_;       // IsFunction's capitals
   bool delimiter_chars_[128] = {};  // characters of the delimiter list
 };
 
