@@ -180,6 +180,39 @@ std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varVal
 
 std::u16string InterpreterCore::GetNewDataFieldName() {
   last_name_number_ = 0;
+  // The usual case: the library's own collection, room in the list, and a
+  // generated name before the new one.
+  auto& list = mstrAutoDataFieldNameList;
+  const int next = mintAutoDataFieldNamePtr + 1;
+  if (mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind &&
+      !IsArrayNotDimensioned(list) && next >= 0 && next <= kMaxPosition &&
+      static_cast<std::size_t>(next) < list.size()) {
+    const std::u16string_view prev =
+        next == 0 ? u"Autodf0"sv : std::u16string_view(list[static_cast<std::size_t>(next) - 1]);
+    int n = GeneratedNameNumber(prev);
+    if (n >= 0 && n < kMaxPosition) {
+      ++n;
+      char16_t text[12] = {u'A', u'u', u't', u'o', u'd', u'f'};
+      std::size_t len = 6;
+      char16_t digits[6];
+      int k = 0;
+      for (int v = n; v > 0; v /= 10) digits[k++] = static_cast<char16_t>(u'0' + v % 10);
+      while (k > 0) text[len++] = digits[--k];
+      std::u16string& name = list[static_cast<std::size_t>(next)];
+      if (name.empty() && name.capacity() >= len) {
+        name.append(text, len);
+        mintAutoDataFieldNamePtr = static_cast<std::int16_t>(next);
+        if (!static_cast<DataFields*>(mobjDataFields.get())->ExistsGenerated(n)) {
+          last_name_number_ = n;
+          return name;
+        }
+      }
+    }
+  }
+  return GetNewDataFieldNameLate();
+}
+
+std::u16string InterpreterCore::GetNewDataFieldNameLate() {
   return Guarded(u"GetNewDataFieldName"sv, std::u16string(), [&] {
     constexpr std::u16string_view kPrefix = u"Autodf"sv;  // ProperCase("AUTODF")
     DataFields* own = mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind
@@ -243,17 +276,7 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
   });
 }
 
-bool InterpreterCore::RemoveAutoDataFieldNameFromList(const std::u16string& strName) {
-  // Names are freed in the reverse order of their making: the last one
-  // made is the usual one to go.
-  auto& list = mstrAutoDataFieldNameList;
-  const int ptr = mintAutoDataFieldNamePtr;
-  if (ptr >= 0 && static_cast<std::size_t>(ptr) < list.size() &&
-      SameText(list[static_cast<std::size_t>(ptr)], strName)) {
-    list[static_cast<std::size_t>(ptr)].clear();
-    mintAutoDataFieldNamePtr = static_cast<std::int16_t>(ptr - 1);
-    return true;
-  }
+bool InterpreterCore::RemoveNameLate(const std::u16string& strName) {
   return Guarded(u"RemoveAutoDataFieldNameFromList"sv, false, [&] {
     auto& list = mstrAutoDataFieldNameList;
     const int top = std::min<int>(mintAutoDataFieldNamePtr, static_cast<int>(list.size()) - 1);
@@ -274,22 +297,7 @@ std::u16string InterpreterCore::AddNameToHoldArray(const std::u16string& strName
   return HoldName(strName, intInstance) ? strName : std::u16string();
 }
 
-bool InterpreterCore::HoldName(const std::u16string& strName, std::int16_t intInstance) {
-  if (intInstance >= 0 && intInstance < kHoldRows) {
-    // The usual case: the row has room and the slot a buffer large enough.
-    const auto row = static_cast<std::size_t>(intInstance);
-    const int c = mintHoldArrayPtr[row];
-    if (c < kMaxPosition && c + 1 < static_cast<int>(mstrHoldArray[row].size()) &&
-        c + 1 < static_cast<int>(mstrHoldArray[0].size())) {
-      std::u16string& slot = mstrHoldArray[row][static_cast<std::size_t>(c + 1)];
-      if (strName.size() <= slot.capacity()) {
-        mintHoldArrayPtr[row] = static_cast<std::int16_t>(c + 1);
-        slot.clear();
-        slot.append(strName);
-        return true;
-      }
-    }
-  }
+bool InterpreterCore::HoldNameLate(const std::u16string& strName, std::int16_t intInstance) {
   return Guarded(u"AddNameToHoldArray"sv, false, [&] {
     if (intInstance < 0 || intInstance >= kHoldRows) Raise(err::kSubscriptOutOfRange);
     const auto row = static_cast<std::size_t>(intInstance);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/class_table.h"
+#include "platform/text.h"
 #include "stack/stack.h"
 #include "support/constants.h"
 #include "tarn/object.h"
@@ -117,9 +118,43 @@ class InterpreterCore {
   std::u16string CreateDateDataField(std::u16string& strWord);
   std::u16string CreateDataFieldFromVariant(const Variant& varValue);
   std::u16string GetNewDataFieldName();
-  bool RemoveAutoDataFieldNameFromList(const std::u16string& strName);
+  std::u16string GetNewDataFieldNameLate();  // any case; goes on from where it is
+  bool RemoveAutoDataFieldNameFromList(const std::u16string& strName) {
+    // Names are freed in the reverse order of their making: the last one
+    // made is the usual one to go.
+    const int ptr = mintAutoDataFieldNamePtr;
+    if (ptr >= 0 && static_cast<std::size_t>(ptr) < mstrAutoDataFieldNameList.size()) {
+      std::u16string& top = mstrAutoDataFieldNameList[static_cast<std::size_t>(ptr)];
+      if (SameText(top, strName)) {
+        top.clear();
+        mintAutoDataFieldNamePtr = static_cast<std::int16_t>(ptr - 1);
+        return true;
+      }
+    }
+    return RemoveNameLate(strName);
+  }
+  bool RemoveNameLate(const std::u16string& strName);
   std::u16string AddNameToHoldArray(const std::u16string& strName, std::int16_t intInstance);
-  bool HoldName(const std::u16string& strName, std::int16_t intInstance);  // without the copy back
+  // AddNameToHoldArray without the copy back.
+  bool HoldName(const std::u16string& strName, std::int16_t intInstance) {
+    if (intInstance >= 0 && intInstance < kHoldRows) {
+      // The usual case: the row has room and the slot a buffer large enough.
+      const auto row = static_cast<std::size_t>(intInstance);
+      const int c = mintHoldArrayPtr[row];
+      if (c < kMaxPosition && c + 1 < static_cast<int>(mstrHoldArray[row].size()) &&
+          c + 1 < static_cast<int>(mstrHoldArray[0].size())) {
+        std::u16string& slot = mstrHoldArray[row][static_cast<std::size_t>(c + 1)];
+        if (strName.size() <= slot.capacity()) {
+          mintHoldArrayPtr[row] = static_cast<std::int16_t>(c + 1);
+          slot.clear();
+          slot.append(strName);
+          return true;
+        }
+      }
+    }
+    return HoldNameLate(strName, intInstance);
+  }
+  bool HoldNameLate(const std::u16string& strName, std::int16_t intInstance);
   static std::u16string RemoveStringDelimiters(std::u16string_view text);
   static std::u16string RemoveDateDelimiters(std::u16string_view text);
 

@@ -128,6 +128,8 @@ std::optional<double> ParseRadix(std::u16string_view s, std::size_t p) {
 
 std::optional<double> ParseNumber(std::u16string_view s) {
   const std::size_t n = s.size();
+  // A number starts with a blank, a sign, "(", "$", "&", "." or a digit.
+  if (n > 0 && ((s[0] | 0x20) >= u'a' && (s[0] | 0x20) <= u'z')) return std::nullopt;
   if (n > 0 && n <= 9) {  // plain digits, the common case, are exact as they are
     std::int32_t v = 0;
     std::size_t i = 0;
