@@ -3,6 +3,7 @@
 // interpreter adds and removes its temporary fields here on every call, so
 // lookups avoid building upper-cased copies of the key.
 #include <algorithm>
+#include <array>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -91,13 +92,36 @@ struct DataFields::Impl {
   }
   const Slot* FindSlot(int n) const noexcept { return const_cast<Impl*>(this)->FindSlot(n); }
 
+  // The keys found last, as they were written: an expression names the same
+  // host fields on every call. Valid while `map_version` is unchanged.
+  struct Recent {
+    std::u16string key;
+    const Entry* entry = nullptr;
+    std::uint64_t version = 0;
+  };
+  mutable std::array<Recent, 4> recent;
+  mutable unsigned recent_next = 0;
+  std::uint64_t map_version = 1;  // bumped whenever the map changes
+
   const ObjectRef* Lookup(std::u16string_view key) const {
     if (int n = SlotOf(key); n >= 0) {
       const Slot* s = FindSlot(n);
       return s ? &s->field : nullptr;
     }
+    for (const Recent& r : recent)
+      if (r.version == map_version && detail::SameText(r.key, key)) return &r.entry->field;
     auto it = map.find(key);
-    return it == map.end() ? nullptr : &it->second.field;
+    if (it == map.end()) return nullptr;
+    Recent& r = recent[recent_next++ % recent.size()];
+    r.version = 0;
+    try {
+      r.key.assign(key);
+      r.entry = &it->second;
+      r.version = map_version;
+    } catch (...) {
+      // not remembered
+    }
+    return &it->second.field;
   }
 
   struct Ordered {
@@ -210,6 +234,7 @@ bool DataFields::Add(const ObjectRef& field, std::u16string_view key) {
     return true;
   }
   auto [it, inserted] = m.map.try_emplace(std::u16string(key), Entry{field, m.next_seq});
+  ++m.map_version;
   if (inserted) ++m.next_seq;
   return inserted;
 }
@@ -233,6 +258,7 @@ bool DataFields::Erase(std::u16string_view key) {
   if (int n = Impl::SlotOf(key); n >= 0) return EraseGenerated(n);
   auto it = m.map.find(key);
   if (it == m.map.end()) return false;
+  ++m.map_version;
   m.map.erase(it);
   return true;
 }

@@ -28,6 +28,7 @@ bool InterpreterCore::AddOperator(std::u16string_view strList) {
     mstrOperatorList += strList;
     for (char16_t c : mstrOperatorList)
       if (c < 128 && c != u' ') operator_chars_[c] = true;
+    UpdateSpecialChars();
     return true;
   } catch (...) {
     return false;
@@ -40,10 +41,18 @@ bool InterpreterCore::AddDelimiter(std::u16string_view strList) {
     mstrDelimiterList += strList;
     for (char16_t c : mstrDelimiterList)
       if (c < 128) delimiter_chars_[c] = true;
+    UpdateSpecialChars();
     return true;
   } catch (...) {
     return false;
   }
+}
+
+void InterpreterCore::UpdateSpecialChars() noexcept {
+  for (int c = 0; c < 128; ++c)
+    special_chars_[c] = c == kEndOfText || c == u'\r' || c == u'\n' || c == u'(' || c == u',' ||
+                        c == u')' || c == u'"' || c == u'#' ||
+                        IsDelimiterChar(static_cast<char16_t>(c)) || IsOperatorChar(c);
 }
 
 bool InterpreterCore::IsFunction(std::u16string_view strWord) {

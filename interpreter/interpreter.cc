@@ -18,6 +18,7 @@ namespace tarn::detail {
 InterpreterCore::InterpreterCore() {
   RegisterDefaultComponents();
   InitConstants();
+  UpdateSpecialChars();
   const auto& k = Constants().code;
   // A failed registration ends the set-up silently.
   if (!AddFunction(u"If, Format, FormatHL7DateTime, Replace")) return;

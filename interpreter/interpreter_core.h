@@ -228,6 +228,11 @@ class InterpreterCore {
  private:
   void CleanUp(std::int16_t intInstance) noexcept;
   ObjectRef MakeErrorField() noexcept;
+  // Characters the word scanner stops at: the fixed ones and those of the
+  // operator and delimiter lists.
+  bool IsSpecialChar(char16_t c) const noexcept { return c < 128 && special_chars_[c]; }
+  void UpdateSpecialChars() noexcept;
+  bool special_chars_[128] = {};
   bool operator_chars_[128] = {};   // characters of the operator list
   std::u16string upper_word_;       // IsFunction's capitals
   bool delimiter_chars_[128] = {};  // characters of the delimiter list

@@ -62,6 +62,18 @@ std::u16string InterpreterCore::GetNextWord(std::int16_t intInstance) {
     std::u16string acc;
     bool done = false;
     do {
+      // A run of ordinary characters (none that the loop below treats
+      // specially) is taken from the text in one piece.
+      if (ptr && *ptr >= 0) {
+        const std::size_t from = static_cast<std::size_t>(*ptr);
+        const std::size_t end = std::min<std::size_t>(text->size(), kMaxPosition);
+        std::size_t at = from;
+        while (at < end && !IsSpecialChar((*text)[at])) ++at;
+        if (at > from) {
+          acc.append(*text, from, at - from);
+          *ptr = static_cast<std::int16_t>(at);
+        }
+      }
       const char16_t ch = next();
       if (ch == kEndOfText || ch == u'\r' || ch == u'(' || ch == u',' || ch == u')') {
         if (acc.empty() || ch != kEndOfText) acc += ch;
