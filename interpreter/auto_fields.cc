@@ -153,6 +153,32 @@ std::u16string InterpreterCore::CreateDateDataField(std::u16string& strWord) {
   });
 }
 
+std::u16string InterpreterCore::CreateDataFieldFromVariant(Variant&& varValue) {
+  if (varValue.is_string()) {
+    // The text is the caller's to give: its delimiters come off in place.
+    std::u16string& text = varValue.string();
+    std::size_t b = 0, e = text.size();
+    while (b < e && text[b] == u' ') ++b;
+    while (e > b && text[e - 1] == u' ') --e;
+    if (b < e && text[b] == u'"') {
+      ++b;
+      if (b < e && text[e - 1] == u'"') --e;
+    }
+    if (b > 0 || e < text.size()) {
+      text.erase(e);
+      text.erase(0, b);
+    }
+    return Guarded(u"CreateDataFieldFromVariant"sv, std::u16string(), [&] {
+      return MakeField(*this, [&](const ObjectRef& f) {
+        FieldSetText(f, TextMember::DataType, u"String"sv);
+        FieldLetData(f, std::move(varValue));
+        FieldSetText(f, TextMember::DataClass, u"Auto"sv);
+      });
+    });
+  }
+  return CreateDataFieldFromVariant(static_cast<const Variant&>(varValue));
+}
+
 std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varValue) {
   return Guarded(u"CreateDataFieldFromVariant"sv, std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {

@@ -45,7 +45,8 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
         if (at_last_position) break;
         at_last_position = true;
       }
-      std::u16string word = GetNextWord(intInstance);  // trimmed already
+      std::u16string& word = word_buffers_[slot];
+      GetNextWordInto(intInstance, word);  // trimmed already
       if (operand) {
         operand = false;
         // The scanner attaches a ")" to the operand before it: give it back

@@ -214,7 +214,7 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
             LoadValues(left, right, lv, rv);
             value = ApplyOperator(op_store, lv, rv);
           }
-          result_name = CreateDataFieldFromVariant(value);
+          result_name = CreateDataFieldFromVariant(std::move(value));
           HoldName(result_name, intInstance);
         }
       }

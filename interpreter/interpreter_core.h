@@ -106,6 +106,8 @@ class InterpreterCore {
 
   // ---- Word scanner (word_scanner.cc)
   std::u16string GetNextWord(std::int16_t intInstance);
+  // GetNextWord into a buffer that keeps its room between words.
+  void GetNextWordInto(std::int16_t intInstance, std::u16string& word);
   std::u16string GetLiteralString(std::int16_t intInstance);
   std::u16string GetLiteralDate(std::int16_t intInstance);
   bool PutLastWord(std::int16_t intInstance, const std::u16string& strWord);
@@ -117,6 +119,7 @@ class InterpreterCore {
   std::u16string CreateNumericDataField(std::u16string& strWord);
   std::u16string CreateDateDataField(std::u16string& strWord);
   std::u16string CreateDataFieldFromVariant(const Variant& varValue);
+  std::u16string CreateDataFieldFromVariant(Variant&& varValue);  // may take its text
   std::u16string GetNewDataFieldName();
   std::u16string GetNewDataFieldNameLate();  // any case; goes on from where it is
   bool RemoveAutoDataFieldNameFromList(const std::u16string& strName) {
@@ -193,8 +196,9 @@ class InterpreterCore {
   }
   ObjectRef FetchNewFieldLate(const std::u16string& name, bool through_mcol);
   static bool SameName(const ObjectRef& field, const std::u16string& name) noexcept;
-  ObjectRef last_new_field_;    // the field that was added last
-  FactoryCache field_factory_;  // "ZellDFld.DataField"
+  ObjectRef last_new_field_;                            // the field that was added last
+  std::array<std::u16string, kHoldRows> word_buffers_;  // the parse loop's, per instance
+  FactoryCache field_factory_;                          // "ZellDFld.DataField"
   // The number of the name GetNewDataFieldName just gave when it is a
   // generated "Autodf<n>" free in the library's own collection, else 0.
   int last_name_number_ = 0;

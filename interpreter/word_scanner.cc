@@ -32,7 +32,14 @@ void TrimInPlace(std::u16string& s) {
 }  // namespace
 
 std::u16string InterpreterCore::GetNextWord(std::int16_t intInstance) {
-  return Guarded(u"GetNextWord"sv, std::u16string(), [&] {
+  std::u16string word;
+  GetNextWordInto(intInstance, word);
+  return word;
+}
+
+void InterpreterCore::GetNextWordInto(std::int16_t intInstance, std::u16string& acc) {
+  acc.clear();
+  const bool read = Guarded(u"GetNextWord"sv, false, [&] {
     // Characters are read in place while the position is an ordinary one;
     // anything unusual goes through GetNextChar and PeekNextChar, which
     // report it.
@@ -59,7 +66,6 @@ std::u16string InterpreterCore::GetNextWord(std::int16_t intInstance) {
       return PeekNextChar(intInstance);
     };
 
-    std::u16string acc;
     bool done = false;
     do {
       // A run of ordinary characters (none that the loop below treats
@@ -117,10 +123,13 @@ std::u16string InterpreterCore::GetNextWord(std::int16_t intInstance) {
       }
       acc += ch;
     } while (!done);
-    if (acc.size() == 1 && (acc[0] == kEndOfText || acc[0] == u'\r')) return std::u16string(kEol);
-    TrimInPlace(acc);
-    return acc;
+    if (acc.size() == 1 && (acc[0] == kEndOfText || acc[0] == u'\r'))
+      acc.assign(kEol);
+    else
+      TrimInPlace(acc);
+    return true;
   });
+  if (!read) acc.clear();
 }
 
 // A literal read raw up to its closing delimiter, or up to the end of the
