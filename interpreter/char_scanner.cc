@@ -75,7 +75,7 @@ char16_t InterpreterCore::GetNextChar(std::int16_t intInstance) {
   });
 }
 
-int InterpreterCore::PeekNextChar(std::int16_t intInstance) {
+int InterpreterCore::PeekNextCharLate(std::int16_t intInstance) {
   try {
     char16_t c = GetNextChar(intInstance);
     PutLastChar(intInstance);

@@ -82,20 +82,6 @@ bool InterpreterCore::IsOperator(std::u16string_view strWord) {
   });
 }
 
-bool InterpreterCore::IsStringLiteral(std::u16string_view strWord) {
-  return Guarded(u"IsStringLiteral"sv, false, [&] {
-    std::u16string_view w = TrimSpaces(strWord);
-    return !w.empty() && w.front() == u'"' && w.back() == u'"';
-  });
-}
-
-bool InterpreterCore::IsDateLiteral(std::u16string_view strWord) {
-  return Guarded(u"IsDateLiteral"sv, false, [&] {
-    std::u16string_view w = TrimSpaces(strWord);
-    return !w.empty() && w.front() == u'#' && w.back() == u'#';
-  });
-}
-
 bool InterpreterCore::IsDataField(std::u16string_view strName) noexcept {
   try {
     // Our own collection ignores case, so for a name in ASCII the

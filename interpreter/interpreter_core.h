@@ -72,7 +72,19 @@ class InterpreterCore {
   std::int16_t AddInstance(const std::u16string& strExpression);
   char16_t GetNextChar(std::int16_t intInstance);
   // The next character, or -1 for the empty text after a failure.
-  int PeekNextChar(std::int16_t intInstance);
+  int PeekNextChar(std::int16_t intInstance) {
+    // The usual case, inside the text, needs no reading and putting back.
+    if (intInstance >= 0 && static_cast<std::size_t>(intInstance) < mintExpressionPtr.size() &&
+        static_cast<std::size_t>(intInstance) < mstrExpression.size()) {
+      const std::int16_t ptr = mintExpressionPtr[static_cast<std::size_t>(intInstance)];
+      const std::u16string& text = mstrExpression[static_cast<std::size_t>(intInstance)];
+      if (ptr >= 0 && ptr < kMaxPosition)
+        return static_cast<std::size_t>(ptr) < text.size() ? text[static_cast<std::size_t>(ptr)]
+                                                           : kEndOfText;
+    }
+    return PeekNextCharLate(intInstance);
+  }
+  int PeekNextCharLate(std::int16_t intInstance);
   bool PutLastChar(std::int16_t intInstance);
 
   // ---- Token lists and classifiers (classifiers.cc)
@@ -92,8 +104,14 @@ class InterpreterCore {
   bool IsOperatorChar(int c) const noexcept {
     return c > 0 && c < 128 && c != u' ' && operator_chars_[c];
   }
-  bool IsStringLiteral(std::u16string_view strWord);
-  bool IsDateLiteral(std::u16string_view strWord);
+  static bool IsStringLiteral(std::u16string_view strWord) noexcept {
+    const std::u16string_view w = TrimSpaces(strWord);
+    return !w.empty() && w.front() == u'"' && w.back() == u'"';
+  }
+  static bool IsDateLiteral(std::u16string_view strWord) noexcept {
+    const std::u16string_view w = TrimSpaces(strWord);
+    return !w.empty() && w.front() == u'#' && w.back() == u'#';
+  }
   static bool IsOpenParen(std::u16string_view w) noexcept {
     return w == std::u16string_view(u"(", 1);
   }
