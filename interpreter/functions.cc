@@ -58,8 +58,14 @@ bool InterpreterCore::GetFormatArguments(std::int16_t intInstance, ObjectRef& ob
     std::u16string word = GetNextWord(intInstance);
     DropLast(word, u',');
     if (word == u"("sv) word = GetNextWord(intInstance);  // taken as it comes
-    if (!IsDataField(word)) Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
-    objDataField = FieldsMColItem(mobjDataFields, word);
+    if (mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind) {
+      // Our own collection answers both questions with one lookup.
+      if (!FindDataField(word, objDataField))
+        Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
+    } else {
+      if (!IsDataField(word)) Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
+      objDataField = FieldsMColItem(mobjDataFields, word);
+    }
 
     word = GetNextWord(intInstance);
     if (word == u","sv) word = GetNextWord(intInstance);

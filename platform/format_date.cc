@@ -8,6 +8,7 @@
 // allowed, another token breaks the link) means minutes, once. Runs longer
 // than a token split greedily ("yyy" is "yy" then "y"). The locale's named
 // patterns (short date, long time, ...) are rendered by the same code.
+#include <charconv>
 #include <string>
 
 #include "platform/format.h"
@@ -48,9 +49,10 @@ bool HasAmPmToken(std::u16string_view s) {
 }
 
 void AppendNumber(std::u16string& out, int v, int min_digits) {
-  std::string s = std::to_string(v);
-  for (int k = static_cast<int>(s.size()); k < min_digits; ++k) out += u'0';
-  for (char c : s) out += static_cast<char16_t>(c);
+  char digits[16];
+  const char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+  for (auto k = end - digits; k < min_digits; ++k) out += u'0';
+  for (const char* c = digits; c != end; ++c) out += static_cast<char16_t>(*c);
 }
 
 bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
