@@ -60,8 +60,10 @@ bool InterpreterCore::GetFormatArguments(std::int16_t intInstance, ObjectRef& ob
     if (word == u"("sv) word = GetNextWord(intInstance);  // taken as it comes
     if (mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind) {
       // Our own collection answers both questions with one lookup.
-      if (!FindDataField(word, objDataField))
+      ObjectRef found;
+      if (!FindDataField(word, found))
         Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
+      objDataField = std::move(found);
     } else {
       if (!IsDataField(word)) Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
       objDataField = FieldsMColItem(mobjDataFields, word);
