@@ -50,14 +50,8 @@ struct DataFields::Impl {
   std::unordered_map<std::u16string, Entry, KeyHash, KeyEqual> map;
   // Keys of the interpreter's own form ("Autodf" and a number, in any
   // case) are kept by their number: they come and go on every evaluation.
-  struct Slot {
-    ObjectRef field;  // empty when the slot is free
-    std::uint64_t seq = 0;
-    std::u16string key;  // only when not spelled "Autodf<n>"
-  };
-  std::vector<Slot> slots;
-  std::size_t slot_count = 0;
-  std::uint64_t next_seq = 0;
+  using Slot = Generated;
+  DataFields* owner = nullptr;
   Ref<Object> inner;
 
   // The slot number of an "Autodf<n>" key (n from 1 without a leading
@@ -86,8 +80,8 @@ struct DataFields::Impl {
   static constexpr int kMaxSlot = 32767;
 
   Slot* FindSlot(int n) noexcept {
-    if (static_cast<std::size_t>(n) >= slots.size()) return nullptr;
-    Slot& s = slots[static_cast<std::size_t>(n)];
+    if (static_cast<std::size_t>(n) >= owner->generated_.size()) return nullptr;
+    Slot& s = owner->generated_[static_cast<std::size_t>(n)];
     return s.field ? &s : nullptr;
   }
   const Slot* FindSlot(int n) const noexcept { return const_cast<Impl*>(this)->FindSlot(n); }
@@ -132,10 +126,10 @@ struct DataFields::Impl {
   // Every entry in the order it was added.
   std::vector<Ordered> InOrder() const {
     std::vector<Ordered> order;
-    order.reserve(map.size() + slot_count);
+    order.reserve(map.size() + owner->generated_count_);
     for (const auto& [k, e] : map) order.push_back({e.seq, k, &e.field});
-    for (std::size_t n = 0; n < slots.size(); ++n) {
-      const Slot& s = slots[n];
+    for (std::size_t n = 0; n < owner->generated_.size(); ++n) {
+      const Slot& s = owner->generated_[n];
       if (!s.field) continue;
       std::u16string key = s.key;
       if (key.empty()) key = u"Autodf"s + detail::Widen(std::to_string(n));
@@ -183,59 +177,46 @@ Variant InnerCollection::Invoke(std::u16string_view member, CallKind, std::span<
     RequireArgs(args, 1);
     return owner_->ItemByKeyOrIndex(args[0].value());
   }
-  if (Is(member, u"Count"sv))
-    return static_cast<std::int32_t>(owner_->map.size() + owner_->slot_count);
+  if (Is(member, u"Count"sv)) return static_cast<std::int32_t>(owner_->owner->Count());
   RaiseNoMember(member);
 }
 
-DataFields::DataFields() : impl_(std::make_unique<Impl>()) { native_kind_ = kNativeKind; }
+DataFields::DataFields() : impl_(std::make_unique<Impl>()) {
+  native_kind_ = kNativeKind;
+  impl_->owner = this;
+}
 
 DataFields::~DataFields() {
   if (impl_->inner) static_cast<InnerCollection*>(impl_->inner.get())->Detach();
 }
 
-bool DataFields::ExistsGenerated(int n) const noexcept { return impl_->FindSlot(n) != nullptr; }
-
-bool DataFields::AddGenerated(int n, const ObjectRef& field) {
-  Impl& m = *impl_;
-  if (static_cast<std::size_t>(n) >= m.slots.size())
-    m.slots.resize(std::max<std::size_t>(static_cast<std::size_t>(n) + 1, m.slots.size() * 2));
-  Impl::Slot& s = m.slots[static_cast<std::size_t>(n)];
-  if (s.field) return false;
-  s.key.clear();
-  s.field = field;
-  s.seq = m.next_seq++;
-  ++m.slot_count;
-  return true;
-}
-
-bool DataFields::EraseGenerated(int n) noexcept {
-  Impl& m = *impl_;
-  Impl::Slot* s = m.FindSlot(n);
-  if (!s) return false;
-  --m.slot_count;
-  ObjectRef gone = std::move(s->field);  // released after the slot is consistent
-  return true;
+bool DataFields::AddGeneratedLate(int n, const ObjectRef& field) {
+  if (n <= 0) return false;
+  if (static_cast<std::size_t>(n) >= generated_.size())
+    generated_.resize(
+        std::max<std::size_t>(static_cast<std::size_t>(n) + 1, generated_.size() * 2));
+  return AddGenerated(n, field);
 }
 
 bool DataFields::Add(const ObjectRef& field, std::u16string_view key) {
   Impl& m = *impl_;
   bool exact = false;
   if (int n = Impl::SlotOf(key, &exact); n >= 0) {
-    if (exact) return AddGenerated(n, field);
-    if (static_cast<std::size_t>(n) >= m.slots.size())
-      m.slots.resize(std::max<std::size_t>(static_cast<std::size_t>(n) + 1, m.slots.size() * 2));
-    Impl::Slot& s = m.slots[static_cast<std::size_t>(n)];
+    if (exact) return AddGenerated(n, field);  // n >= 1
+    if (static_cast<std::size_t>(n) >= m.owner->generated_.size())
+      m.owner->generated_.resize(
+          std::max<std::size_t>(static_cast<std::size_t>(n) + 1, m.owner->generated_.size() * 2));
+    Impl::Slot& s = m.owner->generated_[static_cast<std::size_t>(n)];
     if (s.field) return false;
     s.key.assign(key);
     s.field = field;
-    s.seq = m.next_seq++;
-    ++m.slot_count;
+    s.seq = m.owner->next_seq_++;
+    ++m.owner->generated_count_;
     return true;
   }
-  auto [it, inserted] = m.map.try_emplace(std::u16string(key), Entry{field, m.next_seq});
+  auto [it, inserted] = m.map.try_emplace(std::u16string(key), Entry{field, m.owner->next_seq_});
   ++m.map_version;
-  if (inserted) ++m.next_seq;
+  if (inserted) ++m.owner->next_seq_;
   return inserted;
 }
 
@@ -263,7 +244,7 @@ bool DataFields::Erase(std::u16string_view key) {
   return true;
 }
 
-std::size_t DataFields::Count() const noexcept { return impl_->map.size() + impl_->slot_count; }
+std::size_t DataFields::Count() const noexcept { return impl_->map.size() + generated_count_; }
 
 std::vector<std::u16string> DataFields::Keys() const {
   std::vector<std::u16string> keys;

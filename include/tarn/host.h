@@ -97,15 +97,45 @@ class TARN_API DataFields final : public Object {
   std::size_t Count() const noexcept;
   // The same for the key "Autodf<n>" (1 <= n <= 32767), without reading
   // the key: the interpreter's generated names come and go on every call.
-  bool ExistsGenerated(int n) const noexcept;
-  bool AddGenerated(int n, const ObjectRef& field);
-  bool EraseGenerated(int n) noexcept;
+  bool ExistsGenerated(int n) const noexcept {
+    return n > 0 && static_cast<std::size_t>(n) < generated_.size() &&
+           generated_[static_cast<std::size_t>(n)].field;
+  }
+  bool AddGenerated(int n, const ObjectRef& field) {
+    if (n > 0 && static_cast<std::size_t>(n) < generated_.size()) {
+      Generated& g = generated_[static_cast<std::size_t>(n)];
+      if (g.field) return false;
+      g.key.clear();
+      g.field = field;
+      g.seq = next_seq_++;
+      ++generated_count_;
+      return true;
+    }
+    return AddGeneratedLate(n, field);
+  }
+  bool EraseGenerated(int n) noexcept {
+    if (!ExistsGenerated(n)) return false;
+    --generated_count_;
+    ObjectRef gone = std::move(generated_[static_cast<std::size_t>(n)].field);
+    return true;  // `gone` goes once the entry is consistent
+  }
   // Keys in the order they were added.
   std::vector<std::u16string> Keys() const;
 
   struct Impl;  // opaque
 
  private:
+  bool AddGeneratedLate(int n, const ObjectRef& field);
+
+  // Entries under "Autodf<n>" (in any case), by n.
+  struct Generated {
+    ObjectRef field;  // empty when free
+    std::uint64_t seq = 0;
+    std::u16string key;  // only when not spelled "Autodf<n>"
+  };
+  std::vector<Generated> generated_;
+  std::size_t generated_count_ = 0;
+  std::uint64_t next_seq_ = 0;  // order of addition, over all entries
   std::unique_ptr<Impl> impl_;
 };
 
