@@ -105,7 +105,8 @@ void InterpreterCore::GetNextWordInto(std::int16_t intInstance, std::u16string& 
       }
       if (IsDelimiterChar(ch)) {
         done = !AllSpaces(acc);  // leading spaces are skipped
-        acc += ch;
+        // A space that ends a word would only be trimmed off again.
+        if (!(done && ch == u' ')) acc += ch;
         continue;
       }
       if (ch == u'\n') break;
