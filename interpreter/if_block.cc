@@ -97,7 +97,9 @@ bool InterpreterCore::RemoveEndIf(std::int16_t intInstance) {
 bool InterpreterCore::PerformIf(std::int16_t intInstance) {
   return Guarded(u"PerformIf"sv, false, [&] {
     std::int16_t intType = 0;
-    std::u16string condition(TrimSpaces(GetIfCondition(intInstance)));
+    std::u16string condition = GetIfCondition(intInstance);
+    if (const std::u16string_view t = TrimSpaces(condition); t.size() != condition.size())
+      condition = std::u16string(t);
     if (condition.compare(0, 3, u"IF "sv) == 0) condition.erase(0, 3);  // after an ELSEIF
     Variant value = ValueOf(RealizeRegularExpression(condition));
     if (value.kind() != Kind::Boolean && value.kind() != Kind::Date && IsNumeric(value))
