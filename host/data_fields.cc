@@ -86,14 +86,15 @@ struct DataFields::Impl {
   }
   const Slot* FindSlot(int n) const noexcept { return const_cast<Impl*>(this)->FindSlot(n); }
 
-  // The keys found last, as they were written: an expression names the same
-  // host fields on every call. Valid while `map_version` is unchanged.
+  // The keys asked for last, as they were written, and what was found: an
+  // expression names the same host fields (and function words, which are
+  // absent) on every call. Valid while `map_version` is unchanged.
   struct Recent {
     std::u16string key;
-    const Entry* entry = nullptr;
+    const Entry* entry = nullptr;  // null: the key is absent
     std::uint64_t version = 0;
   };
-  mutable std::array<Recent, 4> recent;
+  mutable std::array<Recent, 8> recent;
   mutable unsigned recent_next = 0;
   std::uint64_t map_version = 1;  // bumped whenever the map changes
 
@@ -103,19 +104,20 @@ struct DataFields::Impl {
       return s ? &s->field : nullptr;
     }
     for (const Recent& r : recent)
-      if (r.version == map_version && detail::SameText(r.key, key)) return &r.entry->field;
+      if (r.version == map_version && detail::SameText(r.key, key))
+        return r.entry ? &r.entry->field : nullptr;
     auto it = map.find(key);
-    if (it == map.end()) return nullptr;
+    const Entry* entry = it == map.end() ? nullptr : &it->second;
     Recent& r = recent[recent_next++ % recent.size()];
     r.version = 0;
     try {
       r.key.assign(key);
-      r.entry = &it->second;
+      r.entry = entry;
       r.version = map_version;
     } catch (...) {
       // not remembered
     }
-    return &it->second.field;
+    return entry ? &entry->field : nullptr;
   }
 
   struct Ordered {

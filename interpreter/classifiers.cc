@@ -16,6 +16,7 @@ bool InterpreterCore::AddFunction(std::u16string_view strList) {
     mstrFunctionList += u", "sv;
     mstrFunctionList += ProperCase(strList);
     mstrFunctionListUpper = UpperCase(mstrFunctionList);
+    function_answer_ = -1;
     return true;
   } catch (...) {
     return false;
@@ -59,9 +60,15 @@ bool InterpreterCore::IsFunction(std::u16string_view strWord) {
   return Guarded(u"IsFunction"sv, false, [&] {
     std::u16string_view w = TrimSpaces(strWord);
     if (w.empty()) return false;
+    // The same words come on every call: the last answer is kept.
+    if (function_answer_ >= 0 && SameText(w, function_word_)) return function_answer_ == 1;
     upper_word_.assign(w);  // the buffer is kept: asked for every operand word
     for (char16_t& c : upper_word_) c = UpperChar(c);
-    return mstrFunctionListUpper.find(upper_word_) != std::u16string::npos;
+    const bool found = mstrFunctionListUpper.find(upper_word_) != std::u16string::npos;
+    function_answer_ = -1;
+    function_word_.assign(w);
+    function_answer_ = found ? 1 : 0;
+    return found;
   });
 }
 

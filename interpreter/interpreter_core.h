@@ -257,6 +257,8 @@ class InterpreterCore {
   bool special_chars_[128] = {};
   bool operator_chars_[128] = {};   // characters of the operator list
   std::u16string upper_word_;       // IsFunction's capitals
+  std::u16string function_word_;    // IsFunction's last word ...
+  int function_answer_ = -1;        // ... and its answer (-1: none)
   bool delimiter_chars_[128] = {};  // characters of the delimiter list
 };
 
