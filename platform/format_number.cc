@@ -9,6 +9,7 @@
 // with the leftmost one; from the leftmost "0" on every placeholder shows a
 // digit. Literals stay where they are written, so "#3.33" gives "173.33" for
 // 17 and "###, ###, ###" gives "123, 456, 789".
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -154,6 +155,19 @@ struct Decimal {
 Decimal ToDecimal(double x, int significant) {
   Decimal d;
   if (x == 0 || !std::isfinite(x)) return d;
+  if (std::fabs(x) < 1e15 && x == std::trunc(x)) {
+    // A whole number of no more digits than asked for is exact as it is.
+    char digits[24];
+    const char* end =
+        std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(std::fabs(x))).ptr;
+    const int count = static_cast<int>(end - digits);
+    if (count <= significant) {
+      d.digits.assign(digits, static_cast<std::size_t>(count));
+      d.point = count;
+      while (!d.digits.empty() && d.digits.back() == '0') d.digits.pop_back();
+      return d;
+    }
+  }
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.*e", significant - 1, x);
   std::string s(buf);
