@@ -48,10 +48,6 @@ Variant DataField::Invoke(std::u16string_view member, CallKind kind, std::span<A
   RaiseNoMember(member);
 }
 
-}  // namespace tarn
-
-namespace tarn {
-
 namespace {
 // Released fields of this thread, ready for reuse, chained through
 // `next_free_`. The state is plain data in the initial-exec model, so that
@@ -68,16 +64,16 @@ __attribute__((tls_model("initial-exec")))
 thread_local PoolState pool{nullptr, 0, 0};
 constexpr std::uint32_t kKeptFields = 256;
 
-struct PoolCloser {
-  ~PoolCloser() { DataField::ClosePool(); }
-};
-
-void OpenPool() {
-  thread_local PoolCloser closer;
-  (void)closer;
-  pool.state = 1;
-}
 }  // namespace
+
+struct DataField::PoolCloser {
+  ~PoolCloser() { ClosePool(); }
+  static void Open() {
+    thread_local PoolCloser closer;
+    (void)closer;
+    pool.state = 1;
+  }
+};
 
 void DataField::ClosePool() noexcept {
   pool.state = 2;
@@ -103,7 +99,7 @@ Ref<DataField> DataField::CreateForOverwrite() {
     f->next_free_ = nullptr;
     return Ref<DataField>(f);
   }
-  if (pool.state == 0) OpenPool();
+  if (pool.state == 0) PoolCloser::Open();
   return MakeRef<DataField>();
 }
 

@@ -31,7 +31,6 @@ class TARN_API DataField final : public Object {
   // As Create, for a caller that assigns all three texts at once: a reused
   // field still has its earlier texts (so that equal ones need no copy).
   static Ref<DataField> CreateForOverwrite();
-  static void ClosePool() noexcept;  // at thread end
 
   Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override;
   std::u16string_view ClassName() const noexcept override { return u"DataField"; }
@@ -44,29 +43,24 @@ class TARN_API DataField final : public Object {
   void set_data_type(std::u16string v) { data_type_ = std::move(v); }
   void set_data(Variant v) { data_ = std::move(v); }
   void set_data_class(std::u16string v) { data_class_ = std::move(v); }
-  // Assign in place, keeping the buffers that a reused field already has.
-  void assign_name(std::u16string_view v) { Assign(name_, v); }
-  void assign_data_type(std::u16string_view v) { Assign(data_type_, v); }
-  void assign_data_class(std::u16string_view v) { Assign(data_class_, v); }
-  // Assigns only what differs.
+  // Assign only what differs, in place: a reused field keeps its buffers.
   void overwrite_name(std::u16string_view v) { Overwrite(name_, v); }
   void overwrite_data_type(std::u16string_view v) { Overwrite(data_type_, v); }
   void overwrite_data_class(std::u16string_view v) { Overwrite(data_class_, v); }
-  std::u16string& name_buffer() noexcept { return name_; }
   Variant& data_slot() noexcept { return data_; }
 
  protected:
   void Dispose() noexcept override;
 
  private:
-  static void Assign(std::u16string& to, std::u16string_view v) {
-    to.clear();
-    to.append(v.data(), v.size());
-  }
+  struct PoolCloser;  // frees this thread's reusable fields when it ends
+  static void ClosePool() noexcept;
   static void Overwrite(std::u16string& to, std::u16string_view v) {
     if (to.size() != v.size() ||
-        (!v.empty() && std::memcmp(to.data(), v.data(), v.size() * sizeof(char16_t)) != 0))
-      Assign(to, v);
+        (!v.empty() && std::memcmp(to.data(), v.data(), v.size() * sizeof(char16_t)) != 0)) {
+      to.clear();
+      to.append(v.data(), v.size());
+    }
   }
 
   std::u16string name_, data_type_, data_class_;
