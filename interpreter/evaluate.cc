@@ -19,10 +19,9 @@ namespace {
 
 constexpr std::u16string_view kProc = u"EvaluateExpression"sv;
 
-// A field is a number when its value is a number, a Boolean, Empty or a
-// text that reads as a number.
-bool IsNumberField(const ObjectRef& field) {
-  const Variant v = FieldValue(field);
+// A value is a number when it is a number, a Boolean, Empty or a text that
+// reads as a number.
+bool IsNumberKind(const Variant& v) {
   switch (v.kind()) {
     case Kind::Integer:
     case Kind::Long:
@@ -35,27 +34,46 @@ bool IsNumberField(const ObjectRef& field) {
   }
 }
 
+bool IsNumberField(const ObjectRef& field) { return IsNumberKind(FieldValue(field)); }
+
 DataField* Native(const ObjectRef& o) noexcept {
   return o && o->native_kind() == DataField::kNativeKind ? static_cast<DataField*>(o.get())
                                                          : nullptr;
 }
 
-// As IsNumberField, for a value the field holds.
-bool IsNumberValue(const Variant& data) {
-  if (data.is_object()) {
-    const Variant v = DefaultValue(data);
-    return !v.is_object() && IsNumberValue(v);
+// The conversion both values get before the operator (the operand rules).
+enum class Conversion { None, Text, Double, Single, Long, Integer, Boolean };
+
+// `left_number` and `right_number` are asked only when the rules need them,
+// left first.
+template <class LeftNumber, class RightNumber>
+Conversion ChooseConversion(std::u16string_view lt, std::u16string_view rt, LeftNumber left_number,
+                            RightNumber right_number) {
+  if (SameText(lt, rt)) return Conversion::None;
+  if ((lt == u"Date"sv && rt != u"Date"sv) || !left_number() || !right_number())
+    return Conversion::Text;
+  auto either = [&](std::u16string_view t) { return lt == t || rt == t; };
+  if (either(u"Double"sv)) return Conversion::Double;
+  if (either(u"Single"sv)) return Conversion::Single;
+  if (either(u"Long"sv)) return Conversion::Long;
+  if (either(u"Integer"sv)) return Conversion::Integer;
+  if (either(u"Boolean"sv)) return Conversion::Boolean;
+  // Two numbers under type words of the host's own: compare and compute as
+  // Doubles.
+  return Conversion::Double;
+}
+
+Variant Convert(Conversion c, const Variant& v) {
+  switch (c) {
+    case Conversion::Text: return CStr(v);
+    case Conversion::Double: return CDbl(v);
+    case Conversion::Single: return CSng(v);
+    case Conversion::Long: return CLng(v);
+    case Conversion::Integer: return CInt(v);
+    case Conversion::Boolean: return CBool(v);
+    case Conversion::None: break;
   }
-  switch (data.kind()) {
-    case Kind::Integer:
-    case Kind::Long:
-    case Kind::Single:
-    case Kind::Double:
-    case Kind::Boolean:
-    case Kind::Empty: return true;
-    case Kind::String: return IsNumeric(data);
-    default: return false;
-  }
+  return v;
 }
 
 // The operand rules for two of the library's own fields, whose members are
@@ -63,63 +81,30 @@ bool IsNumberValue(const Variant& data) {
 // conversion applies, else at the converted copies in `lv` and `rv`.
 void LoadNativeValues(const DataField& left, const DataField& right, Variant& lv, Variant& rv,
                       const Variant*& lp, const Variant*& rp) {
-  const std::u16string& lt = left.data_type();
-  const std::u16string& rt = right.data_type();
-  lp = &lv;
-  rp = &rv;
-  auto both = [&](auto convert) {
-    lv = convert(left.data());
-    rv = convert(right.data());
+  auto is_number = [](const DataField& f) {
+    return IsNumberKind(f.data().is_object() ? DefaultValue(f.data()) : f.data());
   };
-  if (SameText(lt, rt)) {
+  const Conversion c = ChooseConversion(
+      left.data_type(), right.data_type(), [&] { return is_number(left); },
+      [&] { return is_number(right); });
+  if (c == Conversion::None) {
     lp = &left.data();
     rp = &right.data();
-  } else if ((lt == u"Date"sv && rt != u"Date"sv) || !IsNumberValue(left.data()) ||
-             !IsNumberValue(right.data())) {
-    both([](const Variant& v) { return Variant(CStr(v)); });
-  } else if (lt == u"Double"sv || rt == u"Double"sv) {
-    both([](const Variant& v) { return Variant(CDbl(v)); });
-  } else if (lt == u"Single"sv || rt == u"Single"sv) {
-    both([](const Variant& v) { return Variant(CSng(v)); });
-  } else if (lt == u"Long"sv || rt == u"Long"sv) {
-    both([](const Variant& v) { return Variant(CLng(v)); });
-  } else if (lt == u"Integer"sv || rt == u"Integer"sv) {
-    both([](const Variant& v) { return Variant(CInt(v)); });
-  } else if (lt == u"Boolean"sv || rt == u"Boolean"sv) {
-    both([](const Variant& v) { return Variant(CBool(v)); });
-  } else {
-    both([](const Variant& v) { return Variant(CDbl(v)); });
+    return;
   }
+  lv = Convert(c, left.data());
+  rv = Convert(c, right.data());
+  lp = &lv;
+  rp = &rv;
 }
 
-// Operand rules: which conversion both values get before the operator.
+// The operand rules for fields of any kind, reached by member name.
 void LoadValues(const ObjectRef& left, const ObjectRef& right, Variant& lv, Variant& rv) {
   const std::u16string lt = FieldDataType(left), rt = FieldDataType(right);
-  auto both = [&](auto convert) {
-    lv = convert(FieldData(left));
-    rv = convert(FieldData(right));
-  };
-  if (lt == rt) {
-    lv = FieldData(left);
-    rv = FieldData(right);
-  } else if ((lt == u"Date"sv && rt != u"Date"sv) || !IsNumberField(left) ||
-             !IsNumberField(right)) {
-    both([](const Variant& v) { return Variant(CStr(v)); });
-  } else if (lt == u"Double"sv || rt == u"Double"sv) {
-    both([](const Variant& v) { return Variant(CDbl(v)); });
-  } else if (lt == u"Single"sv || rt == u"Single"sv) {
-    both([](const Variant& v) { return Variant(CSng(v)); });
-  } else if (lt == u"Long"sv || rt == u"Long"sv) {
-    both([](const Variant& v) { return Variant(CLng(v)); });
-  } else if (lt == u"Integer"sv || rt == u"Integer"sv) {
-    both([](const Variant& v) { return Variant(CInt(v)); });
-  } else if (lt == u"Boolean"sv || rt == u"Boolean"sv) {
-    both([](const Variant& v) { return Variant(CBool(v)); });
-  } else {
-    // Two numbers under type words of the host's own: compare and compute
-    // as Doubles.
-    both([](const Variant& v) { return Variant(CDbl(v)); });
-  }
+  const Conversion c = ChooseConversion(
+      lt, rt, [&] { return IsNumberField(left); }, [&] { return IsNumberField(right); });
+  lv = Convert(c, FieldData(left));
+  rv = Convert(c, FieldData(right));
 }
 
 Variant CompareResult(std::optional<int> c, bool (*test)(int)) {
