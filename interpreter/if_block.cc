@@ -11,6 +11,7 @@
 #include "interpreter/interpreter_core.h"
 #include "platform/text.h"
 #include "tarn/convert.h"
+#include "tarn/host.h"
 
 namespace tarn::detail {
 
@@ -19,24 +20,32 @@ using namespace std::string_view_literals;
 namespace {
 constexpr std::u16string_view kEol = u"<EOL>"sv;
 
-std::u16string WithoutCr(std::u16string&& w) {
+// The next word into `w`, without a carriage return at its end.
+void ReadWord(InterpreterCore& core, std::int16_t instance, std::u16string& w) {
+  core.GetNextWordInto(instance, w);
   if (!w.empty() && w.back() == u'\r') w.pop_back();
-  return std::move(w);
 }
 
-// The value of an evaluation, read through the result's default member.
-Variant ValueOf(const ObjectRef& result) { return DefaultValue(Variant(result)); }
+// The value of an evaluation, read through the result's default member
+// (the library's own field gives its value directly).
+Variant ValueOf(const ObjectRef& result) {
+  if (result && result->native_kind() == DataField::kNativeKind) {
+    const Variant& data = static_cast<const DataField*>(result.get())->data();
+    if (!data.is_object()) return data;
+  }
+  return DefaultValue(Variant(result));
+}
 
 }  // namespace
 
 std::u16string InterpreterCore::GetIfCondition(std::int16_t intInstance) {
   return Guarded(u"GetIfCondition"sv, std::u16string(), [&] {
-    std::u16string condition;
-    std::u16string w = WithoutCr(GetNextWord(intInstance));
+    std::u16string condition, w;
+    ReadWord(*this, intInstance, w);
     while (!EqualsIgnoreCase(TrimSpaces(w), u"THEN"sv) && w != kEol) {
       if (!condition.empty()) condition += u' ';
       condition += w;
-      w = WithoutCr(GetNextWord(intInstance));
+      ReadWord(*this, intInstance, w);
     }
     return condition;
   });
@@ -44,10 +53,10 @@ std::u16string InterpreterCore::GetIfCondition(std::int16_t intInstance) {
 
 std::u16string InterpreterCore::GetStatements(std::int16_t intInstance, std::int16_t& intType) {
   return Guarded(u"GetStatements"sv, std::u16string(), [&] {
-    std::u16string branch;
+    std::u16string branch, w;
     bool first = true;
     for (;; first = false) {
-      const std::u16string w = WithoutCr(GetNextWord(intInstance));
+      ReadWord(*this, intInstance, w);
       // The keywords in capitals, compared without building the capitals.
       const std::u16string_view word = TrimSpaces(w);
       auto key_is = [&](std::u16string_view k) { return EqualsIgnoreCase(word, k); };
@@ -80,14 +89,15 @@ std::u16string InterpreterCore::GetStatements(std::int16_t intInstance, std::int
 
 bool InterpreterCore::RemoveEndIf(std::int16_t intInstance) {
   return Guarded(u"RemoveEndIf"sv, false, [&] {
-    std::u16string w = WithoutCr(GetNextWord(intInstance));
+    std::u16string w, next;
+    ReadWord(*this, intInstance, w);
     while (TrimSpaces(w) != u"END IF"sv && w != kEol && w != u"ENDIF"sv) {
       if (TrimSpaces(w) == u"END"sv) {
-        if (TrimSpaces(WithoutCr(GetNextWord(intInstance))) != u"IF"sv)
-          RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
+        ReadWord(*this, intInstance, next);
+        if (TrimSpaces(next) != u"IF"sv) RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
         w = u"END IF"sv;
       } else {
-        w = WithoutCr(GetNextWord(intInstance));
+        ReadWord(*this, intInstance, w);
       }
     }
     return true;
