@@ -85,7 +85,8 @@ bool InterpreterCore::PerformGetHL7DateTimeFormatArguments(
     std::u16string& strTimeZone) {
   return Guarded(u"PerformGetHL7DateTimeFormatArguments"sv, false, [&] {
     auto next = [&] {  // the first five arguments lose one trailing comma
-      std::u16string w = GetNextWord(intInstance);
+      std::u16string w;
+      GetNextWordInto(intInstance, w);
       if (!w.empty() && w.back() == u',') w.pop_back();
       return w;
     };
@@ -137,7 +138,7 @@ bool InterpreterCore::PerformGetHL7DateTimeFormatArguments(
     };
     if (!read_flag(blnIncludeTime) || !read_flag(blnIncludeTimeZone)) return true;
 
-    w = GetNextWord(intInstance);
+    GetNextWordInto(intInstance, w);
     if (IsOperator(w)) w += GetNextWord(intInstance);  // "-" and "500" make "-500"
     if (w == u"<EOL>"sv) return true;
     const Variant zone = IsDataField(w) ? FieldData(FieldsItem(mobjDataFields, w)) : Variant(w);

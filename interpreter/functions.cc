@@ -55,9 +55,10 @@ bool InterpreterCore::PerformFormat(std::int16_t intInstance) {
 bool InterpreterCore::GetFormatArguments(std::int16_t intInstance, ObjectRef& objDataField,
                                          std::u16string& strFormat) {
   return Guarded(u"GetFormatArguments"sv, false, [&] {
-    std::u16string word = GetNextWord(intInstance);
+    std::u16string word;
+    GetNextWordInto(intInstance, word);
     DropLast(word, u',');
-    if (word == u"("sv) word = GetNextWord(intInstance);  // taken as it comes
+    if (word == u"("sv) GetNextWordInto(intInstance, word);  // taken as it comes
     if (mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind) {
       // Our own collection answers both questions with one lookup.
       ObjectRef found;
@@ -69,8 +70,8 @@ bool InterpreterCore::GetFormatArguments(std::int16_t intInstance, ObjectRef& ob
       objDataField = FieldsMColItem(mobjDataFields, word);
     }
 
-    word = GetNextWord(intInstance);
-    if (word == u","sv) word = GetNextWord(intInstance);
+    GetNextWordInto(intInstance, word);
+    if (word == u","sv) GetNextWordInto(intInstance, word);
     strFormat = IsDataField(word) ? CStr(FieldData(FieldsItem(mobjDataFields, word))) : word;
     DropLast(strFormat, u')');
     strFormat = RemoveStringDelimiters(strFormat);
@@ -101,16 +102,18 @@ bool InterpreterCore::GetReplaceArguments(std::int16_t intInstance, ObjectRef& o
   lngCount = -1;
   lngCompare = -1;
   return Guarded(u"GetReplaceArguments"sv, false, [&] {
-    std::u16string word = GetNextWord(intInstance);
+    std::u16string word;
+    GetNextWordInto(intInstance, word);
     DropLast(word, u',');
-    if (word == u"("sv) word = GetNextWord(intInstance);
+    if (word == u"("sv) GetNextWordInto(intInstance, word);
     if (!IsDataField(word)) Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
     objDataField = FieldsMColItem(mobjDataFields, word);
 
     // A text argument: a field's Data as text, or the word as written.
     auto read_text = [&] {
-      std::u16string w = GetNextWord(intInstance);
-      if (w == u","sv) w = GetNextWord(intInstance);
+      std::u16string w;
+      GetNextWordInto(intInstance, w);
+      if (w == u","sv) GetNextWordInto(intInstance, w);
       return IsDataField(w) ? CStr(FieldData(FieldsItem(mobjDataFields, w))) : w;
     };
     strFind = RemoveStringDelimiters(read_text());
@@ -121,8 +124,9 @@ bool InterpreterCore::GetReplaceArguments(std::int16_t intInstance, ObjectRef& o
     // A number argument; "<EOL>" or an empty word ends the reading. A
     // trailing comma stays: the number parser reads it as a separator.
     auto read_number = [&](std::int32_t& out) {
-      std::u16string w = GetNextWord(intInstance);
-      if (w == u","sv) w = GetNextWord(intInstance);
+      std::u16string w;
+      GetNextWordInto(intInstance, w);
+      if (w == u","sv) GetNextWordInto(intInstance, w);
       DropLast(w, u')');
       if (w == u"<EOL>"sv || w.empty()) return false;
       Variant v = IsDataField(w) ? FieldData(FieldsItem(mobjDataFields, w)) : Variant(w);
