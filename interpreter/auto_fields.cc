@@ -168,15 +168,25 @@ std::u16string InterpreterCore::CreateDataFieldFromVariant(Variant&& varValue) {
       text.erase(e);
       text.erase(0, b);
     }
-    return Guarded(u"CreateDataFieldFromVariant"sv, std::u16string(), [&] {
-      return MakeField(*this, [&](const ObjectRef& f) {
-        FieldSetText(f, TextMember::DataType, u"String"sv);
-        FieldLetData(f, std::move(varValue));
-        FieldSetText(f, TextMember::DataClass, u"Auto"sv);
-      });
-    });
   }
-  return CreateDataFieldFromVariant(static_cast<const Variant&>(varValue));
+  std::u16string_view type;
+  switch (varValue.kind()) {
+    // The value is its own conversion: it is moved into the field as it is.
+    case Kind::String: type = u"String"sv; break;
+    case Kind::Long: type = u"Long"sv; break;
+    case Kind::Integer: type = u"Integer"sv; break;
+    case Kind::Boolean: type = u"Boolean"sv; break;
+    case Kind::Single: type = u"Single"sv; break;
+    case Kind::Double: type = u"Double"sv; break;
+    default: return CreateDataFieldFromVariant(static_cast<const Variant&>(varValue));
+  }
+  return Guarded(u"CreateDataFieldFromVariant"sv, std::u16string(), [&] {
+    return MakeField(*this, [&](const ObjectRef& f) {
+      FieldSetText(f, TextMember::DataType, type);
+      FieldLetData(f, std::move(varValue));
+      FieldSetText(f, TextMember::DataClass, u"Auto"sv);
+    });
+  });
 }
 
 std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varValue) {
@@ -346,10 +356,6 @@ void InterpreterCore::PushHeld(const std::u16string& strName, std::int16_t intIn
   // Held before it is fetched, so that a failing fetch cannot leave it behind.
   HoldName(strName, intInstance);
   StackOf(intInstance).Push(FetchNewField(strName));
-}
-
-bool InterpreterCore::SameName(const ObjectRef& field, const std::u16string& name) noexcept {
-  return SameText(static_cast<const DataField*>(field.get())->name(), name);
 }
 
 ObjectRef InterpreterCore::FetchNewFieldLate(const std::u16string& name, bool through_mcol) {

@@ -26,6 +26,7 @@
 #include "platform/text.h"
 #include "stack/stack.h"
 #include "support/constants.h"
+#include "tarn/host.h"
 #include "tarn/object.h"
 
 namespace tarn::detail {
@@ -213,7 +214,9 @@ class InterpreterCore {
     return FetchNewFieldLate(name, through_mcol);
   }
   ObjectRef FetchNewFieldLate(const std::u16string& name, bool through_mcol);
-  static bool SameName(const ObjectRef& field, const std::u16string& name) noexcept;
+  static bool SameName(const ObjectRef& field, const std::u16string& name) noexcept {
+    return SameText(static_cast<const DataField*>(field.get())->name(), name);
+  }
   ObjectRef last_new_field_;                            // the field that was added last
   std::array<std::u16string, kHoldRows> word_buffers_;  // the parse loop's, per instance
   FactoryCache field_factory_;                          // "ZellDFld.DataField"
