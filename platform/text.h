@@ -1,6 +1,7 @@
 // Text helpers shared by the platform layer and the interpreter.
 #pragma once
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -30,10 +31,32 @@ inline char16_t LowerChar(char16_t c) noexcept {
 }
 
 // Whether two texts are equal, compared as memory (the standard traits
-// compare 16-bit characters one pair at a time).
+// compare 16-bit characters one pair at a time). Short texts, the usual
+// names and type words, are compared in two overlapping loads.
 inline bool SameText(std::u16string_view a, std::u16string_view b) noexcept {
-  return a.size() == b.size() &&
-         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+  const std::size_t n = a.size();
+  if (n != b.size()) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(a.data());
+  const auto* q = reinterpret_cast<const unsigned char*>(b.data());
+  const std::size_t bytes = n * sizeof(char16_t);
+  if (bytes >= 8 && bytes <= 16) {
+    std::uint64_t x0, x1, y0, y1;
+    std::memcpy(&x0, p, 8);
+    std::memcpy(&y0, q, 8);
+    std::memcpy(&x1, p + bytes - 8, 8);
+    std::memcpy(&y1, q + bytes - 8, 8);
+    return ((x0 ^ y0) | (x1 ^ y1)) == 0;
+  }
+  if (bytes >= 4 && bytes < 8) {
+    std::uint32_t x0, x1, y0, y1;
+    std::memcpy(&x0, p, 4);
+    std::memcpy(&y0, q, 4);
+    std::memcpy(&x1, p + bytes - 4, 4);
+    std::memcpy(&y1, q + bytes - 4, 4);
+    return ((x0 ^ y0) | (x1 ^ y1)) == 0;
+  }
+  if (bytes == 2) return a[0] == b[0];
+  return bytes == 0 || std::memcmp(p, q, bytes) == 0;
 }
 
 // Whether two texts are equal without regard to letter case.

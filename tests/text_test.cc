@@ -1,0 +1,80 @@
+// The text comparison that the evaluation path relies on, and the default
+// collection's keys, which keep generated names apart from the others.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "tarn/convert.h"
+#include "tarn/host.h"
+
+namespace tarn::detail {
+namespace {
+
+TEST(Text, SameTextAgreesWithStringEqualityAtEveryLengthAndPosition) {
+  for (std::size_t n = 0; n <= 20; ++n) {
+    std::u16string a;
+    for (std::size_t i = 0; i < n; ++i) a += static_cast<char16_t>(u'a' + i % 26);
+    EXPECT_TRUE(SameText(a, a)) << n;
+    EXPECT_FALSE(SameText(a, a + u'x')) << n;
+    for (std::size_t i = 0; i < n; ++i) {
+      std::u16string b = a;
+      b[i] = static_cast<char16_t>(b[i] + 0x100);  // differs in the high byte only
+      EXPECT_FALSE(SameText(a, b)) << n << " at " << i;
+      b[i] = static_cast<char16_t>(a[i] + 1);
+      EXPECT_FALSE(SameText(a, b)) << n << " at " << i;
+    }
+  }
+}
+
+struct KeyCase {
+  const char16_t* added;
+  const char16_t* asked;
+  bool found;
+};
+
+TEST(Text, GeneratedKeysMatchWithoutRegardToCaseAndOnlyAsWritten) {
+  const KeyCase cases[] = {
+      {u"Autodf7", u"Autodf7", true},        {u"Autodf7", u"AUTODF7", true},
+      {u"AUTODF7", u"autodf7", true},        {u"Autodf7", u"Autodf07", false},
+      {u"Autodf07", u"Autodf07", true},      {u"Autodf07", u"Autodf7", false},
+      {u"Autodf32767", u"autoDF32767", true}, {u"Autodf99999", u"AUTODF99999", true},
+      {u"Autodf0", u"AUTODF0", true},        {u"Autodf", u"autodf", true},
+      {u"Autodf1x", u"AUTODF1X", true},      {u"Autodf12", u"Autodf1", false},
+  };
+  for (const KeyCase& c : cases) {
+    auto fields = MakeRef<DataFields>();
+    ASSERT_TRUE(fields->AddField(c.added, u"Long", std::int32_t{1})) << ToUtf8(c.added);
+    EXPECT_EQ(fields->Exists(c.asked), c.found) << ToUtf8(c.added) << " / " << ToUtf8(c.asked);
+    EXPECT_EQ(static_cast<bool>(fields->Find(c.asked)), c.found) << ToUtf8(c.asked);
+    // A key that matches is taken: adding it fails; another is a second entry.
+    EXPECT_EQ(fields->AddField(c.asked, u"Long", std::int32_t{2}) == nullptr, c.found)
+        << ToUtf8(c.asked);
+    EXPECT_EQ(fields->Count(), c.found ? 1u : 2u) << ToUtf8(c.asked);
+    // Removing the key asked for removes the first entry only when it matches.
+    EXPECT_TRUE(fields->Erase(c.asked)) << ToUtf8(c.asked);
+    EXPECT_EQ(fields->Exists(c.added), !c.found) << ToUtf8(c.asked);
+  }
+}
+
+TEST(Text, KeysKeepTheirSpellingAndOrderAcrossBothKindsOfKey) {
+  auto fields = MakeRef<DataFields>();
+  for (const char16_t* k : {u"Zeta", u"AUTODF3", u"Autodf1", u"alpha", u"autodf20"})
+    ASSERT_TRUE(fields->AddField(k, u"String", u"v"));
+  ASSERT_TRUE(fields->Erase(u"AutoDF1"));
+  ASSERT_TRUE(fields->AddField(u"Autodf1", u"String", u"w"));
+  const std::vector<std::u16string> expected = {u"Zeta", u"AUTODF3", u"alpha", u"autodf20",
+                                                u"Autodf1"};
+  EXPECT_EQ(fields->Keys(), expected);
+  EXPECT_EQ(fields->Count(), 5u);
+  // Item by position follows the same order.
+  Variant second(std::int32_t{2});
+  std::array<Arg, 1> args{Arg::ByVal(second)};
+  const Variant item = fields->Invoke(u"Item", CallKind::Method, args);
+  EXPECT_EQ(CStr(Get(item.object(), u"Name")), u"AUTODF3");
+}
+
+}  // namespace
+}  // namespace tarn::detail
