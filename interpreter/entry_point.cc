@@ -5,6 +5,8 @@
 // call the evaluator. Whatever happens, the clean-up removes every temporary
 // field that the call created, and an error in the loop itself yields the
 // "Error" data field instead of reaching the host.
+#include <algorithm>
+
 #include "host/host_calls.h"
 #include "interpreter/interpreter_core.h"
 #include "platform/number_text.h"
@@ -108,7 +110,13 @@ void InterpreterCore::CleanUp(std::int16_t intInstance) noexcept {
   if (intInstance < kHoldRows) {
     auto& row = mstrHoldArray[static_cast<std::size_t>(intInstance)];
     const bool native = mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind;
-    for (std::size_t i = row.size(); i-- > 0;) {
+    // Names are held at the row's pointer and below it, never above it.
+    const std::size_t end = native
+                                ? static_cast<std::size_t>(std::clamp<int>(
+                                      mintHoldArrayPtr[static_cast<std::size_t>(intInstance)] + 1,
+                                      0, static_cast<int>(row.size())))
+                                : row.size();
+    for (std::size_t i = end; i-- > 0;) {
       if (row[i].empty()) continue;
       if (native) {
         // Our own collection calls nobody back: the name is used in place
