@@ -127,6 +127,7 @@ class InterpreterCore {
   std::u16string GetNextWord(std::int16_t intInstance);
   // GetNextWord into a buffer that keeps its room between words.
   void GetNextWordInto(std::int16_t intInstance, std::u16string& word);
+  bool ReadUsualWord(std::int16_t intInstance, std::u16string& word);
   std::u16string GetLiteralString(std::int16_t intInstance);
   std::u16string GetLiteralDate(std::int16_t intInstance);
   bool PutLastWord(std::int16_t intInstance, const std::u16string& strWord);

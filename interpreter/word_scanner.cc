@@ -31,6 +31,49 @@ void TrimInPlace(std::u16string& s) {
 }
 }  // namespace
 
+// The shapes most words have, read as the loop below would read them: a
+// run of ordinary characters ended by a space or by the end of the text, a
+// lone operator character before a space, and the end of the text itself.
+// A run ended otherwise is left in `word` with the position after it, for
+// the loop to go on from.
+bool InterpreterCore::ReadUsualWord(std::int16_t intInstance, std::u16string& word) {
+  if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mintExpressionPtr.size() ||
+      static_cast<std::size_t>(intInstance) >= mstrExpression.size())
+    return false;
+  std::int16_t& ptr = mintExpressionPtr[static_cast<std::size_t>(intInstance)];
+  const std::u16string& text = mstrExpression[static_cast<std::size_t>(intInstance)];
+  const std::size_t n = text.size();
+  if (ptr < 0 || n >= static_cast<std::size_t>(kMaxPosition) - 1) return false;
+  const auto p = static_cast<std::size_t>(ptr);
+  if (p == n) {
+    word.assign(kEol);
+    ptr = static_cast<std::int16_t>(n + 1);
+    return true;
+  }
+  if (p > n) return false;
+  std::size_t at = p;
+  while (at < n && !IsSpecialChar(text[at])) ++at;
+  if (at > p) {
+    word.assign(text, p, at - p);
+    if (at < n && text[at] != u' ') {
+      // The loop below goes on from the run as if it had read it itself.
+      ptr = static_cast<std::int16_t>(at);
+      return false;
+    }
+    ptr = static_cast<std::int16_t>(at + 1);  // past the space, or the end read
+    return true;
+  }
+  const char16_t c = text[p];
+  if (p + 1 < n && text[p + 1] == u' ' && IsOperatorChar(c) && !IsDelimiterChar(c) && c != u',' &&
+      c != u'(' && c != u')' && c != u'"' && c != u'#' && c != u'\r' && c != u'\n' &&
+      c != kEndOfText) {
+    word.assign(1, c);
+    ptr = static_cast<std::int16_t>(p + 1);
+    return true;
+  }
+  return false;
+}
+
 std::u16string InterpreterCore::GetNextWord(std::int16_t intInstance) {
   std::u16string word;
   GetNextWordInto(intInstance, word);
@@ -39,6 +82,7 @@ std::u16string InterpreterCore::GetNextWord(std::int16_t intInstance) {
 
 void InterpreterCore::GetNextWordInto(std::int16_t intInstance, std::u16string& acc) {
   acc.clear();
+  if (ReadUsualWord(intInstance, acc)) return;
   const bool read = Guarded(u"GetNextWord"sv, false, [&] {
     // Characters are read in place while the position is an ordinary one;
     // anything unusual goes through GetNextChar and PeekNextChar, which
