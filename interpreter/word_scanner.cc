@@ -51,24 +51,30 @@ bool InterpreterCore::ReadUsualWord(std::int16_t intInstance, std::u16string& wo
     return true;
   }
   if (p > n) return false;
-  std::size_t at = p;
+  // Leading spaces are read and trimmed off again.
+  std::size_t q = p;
+  while (q < n && text[q] == u' ') ++q;
+  if (q == n) return false;
+  std::size_t at = q;
   while (at < n && !IsSpecialChar(text[at])) ++at;
-  if (at > p) {
-    word.assign(text, p, at - p);
+  if (at > q) {
     if (at < n && text[at] != u' ') {
+      if (q > p) return false;
       // The loop below goes on from the run as if it had read it itself.
+      word.assign(text, q, at - q);
       ptr = static_cast<std::int16_t>(at);
       return false;
     }
+    word.assign(text, q, at - q);
     ptr = static_cast<std::int16_t>(at + 1);  // past the space, or the end read
     return true;
   }
-  const char16_t c = text[p];
-  if (p + 1 < n && text[p + 1] == u' ' && IsOperatorChar(c) && !IsDelimiterChar(c) && c != u',' &&
+  const char16_t c = text[q];
+  if (q + 1 < n && text[q + 1] == u' ' && IsOperatorChar(c) && !IsDelimiterChar(c) && c != u',' &&
       c != u'(' && c != u')' && c != u'"' && c != u'#' && c != u'\r' && c != u'\n' &&
       c != kEndOfText) {
     word.assign(1, c);
-    ptr = static_cast<std::int16_t>(p + 1);
+    ptr = static_cast<std::int16_t>(q + 1);
     return true;
   }
   return false;
