@@ -128,6 +128,7 @@ class InterpreterCore {
   // GetNextWord into a buffer that keeps its room between words.
   void GetNextWordInto(std::int16_t intInstance, std::u16string& word);
   bool ReadUsualWord(std::int16_t intInstance, std::u16string& word);
+  bool read_usual_words_ = true;  // off only to compare with the general loop
   std::u16string GetLiteralString(std::int16_t intInstance);
   std::u16string GetLiteralDate(std::int16_t intInstance);
   bool PutLastWord(std::int16_t intInstance, const std::u16string& strWord);

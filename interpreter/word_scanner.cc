@@ -88,7 +88,7 @@ std::u16string InterpreterCore::GetNextWord(std::int16_t intInstance) {
 
 void InterpreterCore::GetNextWordInto(std::int16_t intInstance, std::u16string& acc) {
   acc.clear();
-  if (ReadUsualWord(intInstance, acc)) return;
+  if (read_usual_words_ && ReadUsualWord(intInstance, acc)) return;
   const bool read = Guarded(u"GetNextWord"sv, false, [&] {
     // Characters are read in place while the position is an ordinary one;
     // anything unusual goes through GetNextChar and PeekNextChar, which

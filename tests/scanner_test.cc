@@ -59,6 +59,33 @@ TEST(WordScanner, CutsTextsIntoWords) {
   }
 }
 
+// The usual shapes of a word are read by a shortcut; it must leave every
+// word and every position exactly as the general loop does.
+TEST(WordScanner, UsualWordsAreReadAsTheGeneralLoopReadsThem) {
+  const std::u16string alphabet = u"ab1 +-=<>&,()\"#\r\n.";
+  std::uint32_t seed = 12345;
+  auto random = [&](std::uint32_t below) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % below;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::u16string text;
+    const auto length = random(14);
+    for (std::uint32_t k = 0; k < length; ++k) text += alphabet[random(alphabet.size())];
+    Host fast, general;
+    general.core.read_usual_words_ = false;
+    const std::int16_t a = fast.core.AddInstance(text);
+    const std::int16_t b = general.core.AddInstance(text);
+    for (int n = 0; n < 20; ++n) {
+      const std::u16string x = fast.core.GetNextWord(a), y = general.core.GetNextWord(b);
+      ASSERT_EQ(x, y) << ToUtf8(text) << " word " << n;
+      ASSERT_EQ(fast.core.mintExpressionPtr[0], general.core.mintExpressionPtr[0])
+          << ToUtf8(text) << " word " << n;
+      if (x == u"<EOL>") break;
+    }
+  }
+}
+
 TEST(WordScanner, KeepsAnsweringEolAfterTheEnd) {
   Host h;
   const std::int16_t i = h.core.AddInstance(u"a");
