@@ -50,7 +50,6 @@ struct DataFields::Impl {
   std::unordered_map<std::u16string, Entry, KeyHash, KeyEqual> map;
   // Keys of the interpreter's own form ("Autodf" and a number, in any
   // case) are kept by their number: they come and go on every evaluation.
-  using Slot = Generated;
   DataFields* owner = nullptr;
   Ref<Object> inner;
 
@@ -79,13 +78,6 @@ struct DataFields::Impl {
   }
   static constexpr int kMaxSlot = 32767;
 
-  Slot* FindSlot(int n) noexcept {
-    if (static_cast<std::size_t>(n) >= owner->generated_.size()) return nullptr;
-    Slot& s = owner->generated_[static_cast<std::size_t>(n)];
-    return s.field ? &s : nullptr;
-  }
-  const Slot* FindSlot(int n) const noexcept { return const_cast<Impl*>(this)->FindSlot(n); }
-
   // The keys asked for last, as they were written, and what was found: an
   // expression names the same host fields (and function words, which are
   // absent) on every call. Valid while `map_version` is unchanged.
@@ -99,10 +91,9 @@ struct DataFields::Impl {
   std::uint64_t map_version = 1;  // bumped whenever the map changes
 
   const ObjectRef* Lookup(std::u16string_view key) const {
-    if (int n = SlotOf(key); n >= 0) {
-      const Slot* s = FindSlot(n);
-      return s ? &s->field : nullptr;
-    }
+    if (int n = SlotOf(key); n >= 0)
+      return owner->ExistsGenerated(n) ? &owner->generated_[static_cast<std::size_t>(n)].field
+                                       : nullptr;
     for (const Recent& r : recent)
       if (r.version == map_version && detail::SameText(r.key, key))
         return r.entry ? &r.entry->field : nullptr;
@@ -131,7 +122,7 @@ struct DataFields::Impl {
     order.reserve(map.size() + owner->generated_count_);
     for (const auto& [k, e] : map) order.push_back({e.seq, k, &e.field});
     for (std::size_t n = 0; n < owner->generated_.size(); ++n) {
-      const Slot& s = owner->generated_[n];
+      const Generated& s = owner->generated_[n];
       if (!s.field) continue;
       std::u16string key = s.key;
       if (key.empty()) key = u"Autodf"s + detail::Widen(std::to_string(n));
@@ -193,32 +184,33 @@ DataFields::~DataFields() {
 }
 
 bool DataFields::AddGeneratedLate(int n, const ObjectRef& field) {
+  return PlaceGenerated(n, field, {});
+}
+
+bool DataFields::PlaceGenerated(int n, const ObjectRef& field, std::u16string_view spelling) {
   if (n <= 0) return false;
   if (static_cast<std::size_t>(n) >= generated_.size())
     generated_.resize(
         std::max<std::size_t>(static_cast<std::size_t>(n) + 1, generated_.size() * 2));
-  return AddGenerated(n, field);
+  Generated& g = generated_[static_cast<std::size_t>(n)];
+  if (g.field) return false;
+  g.key.assign(spelling);
+  g.field = field;
+  g.seq = next_seq_++;
+  ++generated_count_;
+  return true;
 }
 
 bool DataFields::Add(const ObjectRef& field, std::u16string_view key) {
   Impl& m = *impl_;
   bool exact = false;
-  if (int n = Impl::SlotOf(key, &exact); n >= 0) {
-    if (exact) return AddGenerated(n, field);  // n >= 1
-    if (static_cast<std::size_t>(n) >= m.owner->generated_.size())
-      m.owner->generated_.resize(
-          std::max<std::size_t>(static_cast<std::size_t>(n) + 1, m.owner->generated_.size() * 2));
-    Impl::Slot& s = m.owner->generated_[static_cast<std::size_t>(n)];
-    if (s.field) return false;
-    s.key.assign(key);
-    s.field = field;
-    s.seq = m.owner->next_seq_++;
-    ++m.owner->generated_count_;
-    return true;
-  }
+  if (int n = Impl::SlotOf(key, &exact); n >= 0)
+    return exact ? AddGenerated(n, field) : PlaceGenerated(n, field, key);
   auto [it, inserted] = m.map.try_emplace(std::u16string(key), Entry{field, m.owner->next_seq_});
-  ++m.map_version;
-  if (inserted) ++m.owner->next_seq_;
+  if (inserted) {
+    ++m.map_version;
+    ++m.owner->next_seq_;
+  }
   return inserted;
 }
 

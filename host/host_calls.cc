@@ -6,7 +6,6 @@
 #include <array>
 
 #include "platform/class_table.h"
-#include "platform/text.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
 
@@ -15,16 +14,6 @@ namespace tarn::detail {
 using namespace std::string_view_literals;
 
 namespace {
-DataFields* NativeFields(const ObjectRef& o) noexcept {
-  return o && o->native_kind() == DataFields::kNativeKind ? static_cast<DataFields*>(o.get())
-                                                          : nullptr;
-}
-
-DataField* NativeField(const ObjectRef& o) noexcept {
-  return o && o->native_kind() == DataField::kNativeKind ? static_cast<DataField*>(o.get())
-                                                         : nullptr;
-}
-
 Variant CallWithKey(const ObjectRef& obj, std::u16string_view member, std::u16string& key) {
   Variant k(std::move(key));
   std::array<Arg, 1> a{Arg::ByRef(k)};
@@ -108,7 +97,6 @@ std::u16string FieldDataType(const ObjectRef& field) {
 }
 
 bool FieldDataTypeIsLate(const ObjectRef& field, std::u16string_view word) {
-  if (DataField* df = NativeField(field)) return SameText(df->data_type(), word);
   return CStr(Get(field, u"DataType"sv)) == word;
 }
 
@@ -138,21 +126,13 @@ void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant&
 }
 
 void FieldSetTextLate(const ObjectRef& field, TextMember member, std::u16string_view text) {
-  if (DataField* df = NativeField(field)) {
-    switch (member) {
-      case TextMember::Name: df->overwrite_name(text); break;
-      case TextMember::DataType: df->overwrite_data_type(text); break;
-      case TextMember::DataClass: df->overwrite_data_class(text); break;
-    }
-    return;
-  }
   static constexpr std::u16string_view kNames[] = {u"Name"sv, u"DataType"sv, u"DataClass"sv};
   Let(field, kNames[static_cast<int>(member)], Variant(text));
 }
 
 void FieldLetDataLate(const ObjectRef& field, Variant value) {
-  if (DataField* df = NativeField(field)) {
-    df->data_slot() = value.is_object() ? DefaultValue(value) : std::move(value);
+  if (DataField* df = NativeField(field)) {  // an object: its value is stored
+    df->data_slot() = DefaultValue(value);
     return;
   }
   Let(field, u"Data"sv, value);

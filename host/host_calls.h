@@ -3,14 +3,25 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "platform/class_table.h"
+#include "platform/text.h"
 #include "tarn/host.h"
 #include "tarn/object.h"
 
 namespace tarn::detail {
+
+// The library's own components behind a reference, or null: those are
+// called directly, anything else by member name.
+inline DataField* NativeField(const ObjectRef& o) noexcept {
+  return o && o->native_kind() == DataField::kNativeKind ? static_cast<DataField*>(o.get())
+                                                         : nullptr;
+}
+inline DataFields* NativeFields(const ObjectRef& o) noexcept {
+  return o && o->native_kind() == DataFields::kNativeKind ? static_cast<DataFields*>(o.get())
+                                                          : nullptr;
+}
 
 // A member result that must be an object reference (else type mismatch).
 ObjectRef AsObject(const Variant& v);
@@ -39,23 +50,19 @@ void FieldsRemove(const ObjectRef& fields, std::u16string& key);
 Variant FieldData(const ObjectRef& field);
 Variant FieldValue(const ObjectRef& field);  // the default member
 std::u16string FieldDataType(const ObjectRef& field);
-bool FieldDataTypeIsLate(const ObjectRef& field, std::u16string_view word);
+bool FieldDataTypeIsLate(const ObjectRef& field, std::u16string_view word);  // not our own field
 inline bool FieldDataTypeIs(const ObjectRef& field, std::u16string_view word) {
-  if (field && field->native_kind() == DataField::kNativeKind) {
-    const std::u16string& t = static_cast<const DataField*>(field.get())->data_type();
-    return t.size() == word.size() &&
-           (word.empty() || std::memcmp(t.data(), word.data(), word.size() * 2) == 0);
-  }
+  if (const DataField* df = NativeField(field)) return SameText(df->data_type(), word);
   return FieldDataTypeIsLate(field, word);
 }
 std::u16string FieldName(const ObjectRef& field);
 void FieldLet(const ObjectRef& field, std::u16string_view member, const Variant& value);
 // Assigns a text property.
 enum class TextMember { Name, DataType, DataClass };
+// Any other object than the library's own field, reached by member name.
 void FieldSetTextLate(const ObjectRef& field, TextMember member, std::u16string_view text);
 inline void FieldSetText(const ObjectRef& field, TextMember member, std::u16string_view text) {
-  if (field && field->native_kind() == DataField::kNativeKind) {
-    auto* df = static_cast<DataField*>(field.get());
+  if (DataField* df = NativeField(field)) {
     switch (member) {
       case TextMember::Name: df->overwrite_name(text); break;
       case TextMember::DataType: df->overwrite_data_type(text); break;
@@ -68,8 +75,8 @@ inline void FieldSetText(const ObjectRef& field, TextMember member, std::u16stri
 // Assigns Data (an object's default value for the library's own field).
 void FieldLetDataLate(const ObjectRef& field, Variant value);
 inline void FieldLetData(const ObjectRef& field, Variant value) {
-  if (field && field->native_kind() == DataField::kNativeKind && !value.is_object()) {
-    static_cast<DataField*>(field.get())->data_slot() = std::move(value);
+  if (DataField* df = NativeField(field); df && !value.is_object()) {
+    df->data_slot() = std::move(value);
     return;
   }
   FieldLetDataLate(field, std::move(value));

@@ -29,13 +29,18 @@ inline std::int16_t Checked16(int v) {
   return static_cast<std::int16_t>(v);
 }
 
-std::u16string StripDelimiter(std::u16string_view text, char16_t delimiter) {
+// The text without surrounding spaces and without its delimiters.
+std::u16string_view DelimitedPart(std::u16string_view text, char16_t delimiter) {
   std::u16string_view t = TrimSpaces(text);
   if (!t.empty() && t.front() == delimiter) {
     t.remove_prefix(1);
     if (!t.empty() && t.back() == delimiter) t.remove_suffix(1);
   }
-  return std::u16string(t);
+  return t;
+}
+
+std::u16string StripDelimiter(std::u16string_view text, char16_t delimiter) {
+  return std::u16string(DelimitedPart(text, delimiter));
 }
 
 // The number part of a generated name; names are our own, so digits are the
@@ -81,8 +86,8 @@ std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
     FieldSetText(field, TextMember::Name, name);
     assign(field);
     bool added;
-    if (number > 0 && field->native_kind() == DataField::kNativeKind)
-      added = static_cast<DataFields*>(core.mobjDataFields.get())->AddGenerated(number, field);
+    if (number > 0 && NativeField(field))
+      added = core.OwnFields()->AddGenerated(number, field);
     else
       added = FieldsAddObject(core.mobjDataFields, field) == 0;
     if (!added) {
@@ -95,7 +100,7 @@ std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
   }
   core.last_new_field_ = std::move(field);
   // The library's own field keeps the name as given.
-  if (core.last_new_field_->native_kind() == DataField::kNativeKind) return name;
+  if (NativeField(core.last_new_field_)) return name;
   return FieldName(core.last_new_field_);
 }
 }  // namespace
@@ -157,17 +162,10 @@ std::u16string InterpreterCore::CreateDataFieldFromVariant(Variant&& varValue) {
   if (varValue.is_string()) {
     // The text is the caller's to give: its delimiters come off in place.
     std::u16string& text = varValue.string();
-    std::size_t b = 0, e = text.size();
-    while (b < e && text[b] == u' ') ++b;
-    while (e > b && text[e - 1] == u' ') --e;
-    if (b < e && text[b] == u'"') {
-      ++b;
-      if (b < e && text[e - 1] == u'"') --e;
-    }
-    if (b > 0 || e < text.size()) {
-      text.erase(e);
-      text.erase(0, b);
-    }
+    const std::u16string_view part = DelimitedPart(text, u'"');
+    const auto b = static_cast<std::size_t>(part.data() - text.data());
+    text.erase(b + part.size());
+    text.erase(0, b);
   }
   std::u16string_view type;
   switch (varValue.kind()) {
@@ -214,33 +212,67 @@ std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varVal
   });
 }
 
+namespace {
+constexpr std::u16string_view kNamePrefix = u"Autodf"sv;  // ProperCase("AUTODF")
+
+// Writes `prefix` and the decimal digits of `n` to `out` (room for 16);
+// gives the length.
+inline std::size_t WriteName(char16_t* out, std::u16string_view prefix, int n) {
+  std::memcpy(out, prefix.data(), prefix.size() * sizeof(char16_t));
+  std::size_t len = prefix.size();
+  if (n >= 0) {  // the usual case, without the general conversion
+    char16_t reversed[6];
+    int k = 0;
+    do {
+      reversed[k++] = static_cast<char16_t>(u'0' + n % 10);
+      n /= 10;
+    } while (n > 0);
+    while (k > 0) out[len++] = reversed[--k];
+    return len;
+  }
+  char digits[8];
+  const char* end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  for (const char* d = digits; d != end; ++d) out[len++] = static_cast<char16_t>(*d);
+  return len;
+}
+
+// Stores a new name in a list entry, keeping the entry's buffer.
+inline void StoreName(std::u16string& entry, const char16_t* text, std::size_t len) {
+  if (entry.empty())
+    entry.append(text, len);  // a freed entry: cheaper than a replacement
+  else
+    entry.assign(text, len);
+}
+}  // namespace
+
 std::u16string InterpreterCore::GetNewDataFieldName() {
   last_name_number_ = 0;
   // The usual case: the library's own collection, room in the list, and a
   // generated name before the new one.
   auto& list = mstrAutoDataFieldNameList;
   const int next = mintAutoDataFieldNamePtr + 1;
-  if (mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind &&
-      !IsArrayNotDimensioned(list) && next >= 0 && next <= kMaxPosition &&
+  DataFields* own = OwnFields();
+  if (own && !IsArrayNotDimensioned(list) && next >= 0 && next <= kMaxPosition &&
       static_cast<std::size_t>(next) < list.size()) {
     const std::u16string_view prev =
         next == 0 ? u"Autodf0"sv : std::u16string_view(list[static_cast<std::size_t>(next) - 1]);
-    int n = GeneratedNameNumber(prev);
-    if (n >= 0 && n < kMaxPosition) {
-      ++n;
-      char16_t text[12] = {u'A', u'u', u't', u'o', u'd', u'f'};
-      std::size_t len = 6;
-      char16_t digits[6];
-      int k = 0;
-      for (int v = n; v > 0; v /= 10) digits[k++] = static_cast<char16_t>(u'0' + v % 10);
-      while (k > 0) text[len++] = digits[--k];
-      std::u16string& name = list[static_cast<std::size_t>(next)];
-      if (name.empty() && name.capacity() >= len) {
-        name.append(text, len);
-        mintAutoDataFieldNamePtr = static_cast<std::int16_t>(next);
-        if (!static_cast<DataFields*>(mobjDataFields.get())->ExistsGenerated(n)) {
-          last_name_number_ = n;
+    const int n = GeneratedNameNumber(prev) + 1;
+    std::u16string& name = list[static_cast<std::size_t>(next)];
+    char16_t text[16];
+    const std::size_t len = n > 0 && n <= kMaxPosition ? WriteName(text, kNamePrefix, n) : 0;
+    // Unguarded: only when the entry's buffer takes the name without growing.
+    if (len > 0 && name.empty() && name.capacity() >= len) {
+      StoreName(name, text, len);
+      mintAutoDataFieldNamePtr = static_cast<std::int16_t>(next);
+      if (!own->ExistsGenerated(n)) {
+        last_name_number_ = n;
+        try {
           return name;
+        } catch (...) {  // the copy, as the guarded procedure reports it
+          last_name_number_ = 0;
+          ReportError(u"GetNewDataFieldName"sv, err::kOutOfMemory,
+                      ErrorDescription(err::kOutOfMemory));
+          return {};
         }
       }
     }
@@ -250,10 +282,7 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
 
 std::u16string InterpreterCore::GetNewDataFieldNameLate() {
   return Guarded(u"GetNewDataFieldName"sv, std::u16string(), [&] {
-    constexpr std::u16string_view kPrefix = u"Autodf"sv;  // ProperCase("AUTODF")
-    DataFields* own = mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind
-                          ? static_cast<DataFields*>(mobjDataFields.get())
-                          : nullptr;
+    DataFields* own = OwnFields();
     for (;;) {
       // The pointer moves only once the new name is made, so that running
       // out of numbers leaves the list as it was.
@@ -270,31 +299,21 @@ std::u16string InterpreterCore::GetNewDataFieldNameLate() {
       // follows "Autodf0".
       const std::u16string_view prev = ptr == 0 ? u"Autodf0"sv : std::u16string_view(list[ptr - 1]);
       char16_t text[16];
-      std::size_t len = 0;
+      std::size_t len;
       int n = GeneratedNameNumber(prev);
       const bool usual = n >= 0;
       if (usual) {
         n = Checked16(n + 1);
-        for (char16_t c : kPrefix) text[len++] = c;
+        len = WriteName(text, kNamePrefix, n);
       } else {
         const std::u16string_view prefix = prev.substr(0, std::min<std::size_t>(6, prev.size()));
         n = Checked16(NameNumber(prev.substr(prefix.size())) + 1);
-        if (prefix == kPrefix) {
-          for (char16_t c : kPrefix) text[len++] = c;
-        } else {
-          thread_local std::u16string proper;
-          ProperCaseInto(prefix, proper);
-          for (char16_t c : proper) text[len++] = c;
-        }
+        thread_local std::u16string proper;
+        if (prefix != kNamePrefix) ProperCaseInto(prefix, proper);
+        len = WriteName(text, prefix == kNamePrefix ? kNamePrefix : proper, n);
       }
-      char digits[8];
-      const char* end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-      for (const char* d = digits; d != end; ++d) text[len++] = static_cast<char16_t>(*d);
       std::u16string& name = list[ptr];
-      if (name.empty())
-        name.append(text, len);  // a freed entry: cheaper than a replacement
-      else
-        name.assign(text, len);
+      StoreName(name, text, len);
       mintAutoDataFieldNamePtr = next;
       // Generated names are in proper case already: ask the host directly.
       bool taken = false;

@@ -1,6 +1,8 @@
 // The token lists and the classifiers. The lists are plain texts that are
 // searched as a whole, so a test accepts any part of its list: "Form" is a
 // function word and "= ==" an operator.
+#include <optional>
+
 #include "host/host_calls.h"
 #include "interpreter/interpreter_core.h"
 #include "platform/text.h"
@@ -89,16 +91,23 @@ bool InterpreterCore::IsOperator(std::u16string_view strWord) {
   });
 }
 
+namespace {
+// Our own collection ignores case, so for a name in ASCII the proper-case
+// form finds what the name itself (without its spaces) finds: the name to
+// look up directly, or nothing when the proper case has to be made.
+std::optional<std::u16string_view> DirectName(const DataFields* own,
+                                              std::u16string_view strName) noexcept {
+  if (!own) return std::nullopt;
+  const std::u16string_view name = TrimSpaces(strName);
+  for (char16_t c : name)
+    if (c >= 0x80) return std::nullopt;
+  return name;
+}
+}  // namespace
+
 bool InterpreterCore::IsDataField(std::u16string_view strName) noexcept {
   try {
-    // Our own collection ignores case, so for a name in ASCII the
-    // proper-case form finds what the name itself finds.
-    if (mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind) {
-      const std::u16string_view name = TrimSpaces(strName);
-      bool ascii = true;
-      for (char16_t c : name) ascii &= c < 0x80;
-      if (ascii) return static_cast<const DataFields*>(mobjDataFields.get())->Exists(name);
-    }
+    if (const auto name = DirectName(OwnFields(), strName)) return OwnFields()->Exists(*name);
     thread_local std::u16string name;  // reused: asked for every word
     ProperCaseInto(strName, name);
     return FieldsExists(mobjDataFields, name);
@@ -108,16 +117,11 @@ bool InterpreterCore::IsDataField(std::u16string_view strName) noexcept {
 }
 
 bool InterpreterCore::FindDataField(std::u16string& strName, ObjectRef& found) {
-  if (mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind) {
-    const std::u16string_view name = TrimSpaces(strName);
-    bool ascii = true;
-    for (char16_t c : name) ascii &= c < 0x80;
-    // One lookup answers both questions for a name in ASCII, as in IsDataField.
-    if (ascii) {
-      found = static_cast<const DataFields*>(mobjDataFields.get())->Find(name);
-      if (found && name.size() != strName.size()) found = FieldsItem(mobjDataFields, strName);
-      return static_cast<bool>(found);
-    }
+  // One lookup answers both questions when the name is looked up directly.
+  if (const auto name = DirectName(OwnFields(), strName)) {
+    found = OwnFields()->Find(*name);
+    if (found && name->size() != strName.size()) found = FieldsItem(mobjDataFields, strName);
+    return static_cast<bool>(found);
   }
   if (!IsDataField(strName)) return false;
   found = FieldsItem(mobjDataFields, strName);

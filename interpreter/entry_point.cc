@@ -109,19 +109,19 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
 void InterpreterCore::CleanUp(std::int16_t intInstance) noexcept {
   if (intInstance < kHoldRows) {
     auto& row = mstrHoldArray[static_cast<std::size_t>(intInstance)];
-    const bool native = mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind;
+    DataFields* own = OwnFields();
     // Names are held at the row's pointer and below it, never above it.
-    const std::size_t end = native
-                                ? static_cast<std::size_t>(std::clamp<int>(
+    const std::size_t end = own ? static_cast<std::size_t>(std::clamp<int>(
                                       mintHoldArrayPtr[static_cast<std::size_t>(intInstance)] + 1,
                                       0, static_cast<int>(row.size())))
                                 : row.size();
     for (std::size_t i = end; i-- > 0;) {
       if (row[i].empty()) continue;
-      if (native) {
+      if (own) {
         // Our own collection calls nobody back: the name is used in place
         // and its buffer kept for the next call.
-        auto* own = static_cast<DataFields*>(mobjDataFields.get());
+        // A name spelled as generated goes by its number, without the
+        // collection reading the key again.
         if (const int n = GeneratedNameNumber(row[i]);
             n > 0 && n <= kMaxPosition && row[i][6] != u'0')
           own->EraseGenerated(n);

@@ -36,11 +36,6 @@ bool IsNumberKind(const Variant& v) {
 
 bool IsNumberField(const ObjectRef& field) { return IsNumberKind(FieldValue(field)); }
 
-DataField* Native(const ObjectRef& o) noexcept {
-  return o && o->native_kind() == DataField::kNativeKind ? static_cast<DataField*>(o.get())
-                                                         : nullptr;
-}
-
 // The conversion both values get before the operator (the operand rules).
 enum class Conversion { None, Text, Double, Single, Long, Integer, Boolean };
 
@@ -173,7 +168,7 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
         return result;
       }
       // The library's own operator field lends its text.
-      const DataField* op_field = Native(op);
+      const DataField* op_field = NativeField(op);
       const bool op_text_in_place = op_field && op_field->data().is_string();
       if (!op_text_in_place) op_store = CStr(FieldData(op));
       const std::u16string& op_data = op_text_in_place ? op_field->data().string() : op_store;
@@ -187,8 +182,8 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
       if (!stack.IsStackEmpty()) {
         left = stack.Pop();
         if (!op_data.empty()) {
-          const DataField* l = Native(left);
-          const DataField* r = Native(right);
+          const DataField* l = NativeField(left);
+          const DataField* r = NativeField(right);
           if (l && r && !l->data().is_object() && !r->data().is_object()) {
             // No host code runs: the values and the operator are read in place.
             const Variant *lp, *rp;

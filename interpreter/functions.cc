@@ -59,7 +59,7 @@ bool InterpreterCore::GetFormatArguments(std::int16_t intInstance, ObjectRef& ob
     GetNextWordInto(intInstance, word);
     DropLast(word, u',');
     if (word == u"("sv) GetNextWordInto(intInstance, word);  // taken as it comes
-    if (mobjDataFields && mobjDataFields->native_kind() == DataFields::kNativeKind) {
+    if (OwnFields()) {
       // Our own collection answers both questions with one lookup.
       ObjectRef found;
       if (!FindDataField(word, found))

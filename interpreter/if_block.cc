@@ -29,10 +29,7 @@ void ReadWord(InterpreterCore& core, std::int16_t instance, std::u16string& w) {
 // The value of an evaluation, read through the result's default member
 // (the library's own field gives its value directly).
 Variant ValueOf(const ObjectRef& result) {
-  if (result && result->native_kind() == DataField::kNativeKind) {
-    const Variant& data = static_cast<const DataField*>(result.get())->data();
-    if (!data.is_object()) return data;
-  }
+  if (const DataField* df = NativeField(result); df && !df->data().is_object()) return df->data();
   return DefaultValue(Variant(result));
 }
 

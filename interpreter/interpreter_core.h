@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/host_calls.h"
 #include "platform/class_table.h"
 #include "platform/text.h"
 #include "stack/stack.h"
@@ -58,6 +59,9 @@ class InterpreterCore {
 
   ObjectRef mobjDataFields;
   ObjectRef mobjError;
+  // The host's collection when it is the library's own, which is called
+  // directly; else null.
+  DataFields* OwnFields() const noexcept { return NativeFields(mobjDataFields); }
 
   // ---- Reporting (errors.cc)
   // Reports an error through ReportError under `procedure`; never throws.
@@ -210,9 +214,7 @@ class InterpreterCore {
   // is taken without a lookup; any other collection is asked by name.
   ObjectRef FetchNewField(const std::u16string& name, bool through_mcol = false) {
     ObjectRef made = std::move(last_new_field_);
-    if (made && mobjDataFields && mobjDataFields->native_kind() == 2 /* DataFields */ &&
-        made->native_kind() == 1 /* DataField */ && SameName(made, name))
-      return made;
+    if (made && OwnFields() && NativeField(made) && SameName(made, name)) return made;
     return FetchNewFieldLate(name, through_mcol);
   }
   ObjectRef FetchNewFieldLate(const std::u16string& name, bool through_mcol);

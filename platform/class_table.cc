@@ -19,7 +19,6 @@ std::atomic<std::uint64_t> class_table_generation{0};
 namespace {
 struct ClassTable {
   std::mutex mutex;
-  std::atomic<std::uint64_t>& generation = detail::class_table_generation;
   std::unordered_map<std::u16string, ClassFactory> factories;  // key upper-cased
 };
 
@@ -33,14 +32,14 @@ void RegisterClass(std::u16string_view progid, ClassFactory factory) {
   auto& t = Table();
   std::lock_guard lock(t.mutex);
   t.factories[detail::UpperCase(progid)] = std::move(factory);
-  t.generation.fetch_add(1, std::memory_order_release);
+  detail::class_table_generation.fetch_add(1, std::memory_order_release);
 }
 
 bool UnregisterClass(std::u16string_view progid) {
   auto& t = Table();
   std::lock_guard lock(t.mutex);
   const bool erased = t.factories.erase(detail::UpperCase(progid)) > 0;
-  t.generation.fetch_add(1, std::memory_order_release);
+  detail::class_table_generation.fetch_add(1, std::memory_order_release);
   return erased;
 }
 
@@ -73,7 +72,7 @@ void RefreshFactorySlow(std::u16string_view progid, FactoryCache& cache) {
   cache.factory = it != t.factories.end() ? it->second : ClassFactory();
   auto* plain = cache.factory.target<ObjectRef (*)()>();
   cache.plain = plain ? *plain : nullptr;
-  cache.generation = t.generation.load(std::memory_order_relaxed);
+  cache.generation = class_table_generation.load(std::memory_order_relaxed);
 }
 
 ObjectRef CreateObjectCached(std::u16string_view progid, FactoryCache& cache) {

@@ -120,6 +120,9 @@ class TARN_API DataFields final : public Object {
 
  private:
   bool AddGeneratedLate(int n, const ObjectRef& field);
+  // Adds under "Autodf<n>", growing the entries as needed; `spelling` is
+  // the key as written when that is not "Autodf<n>".
+  bool PlaceGenerated(int n, const ObjectRef& field, std::u16string_view spelling);
 
   // Entries under "Autodf<n>" (in any case), by n.
   struct Generated {
