@@ -30,6 +30,19 @@ inline char16_t LowerChar(char16_t c) noexcept {
   return LowerCharSlow(c);
 }
 
+// Whether `bytes` bytes (between one and two words of W) are equal, read as
+// a word from each end.
+template <class W>
+bool SameBytesFromBothEnds(const unsigned char* p, const unsigned char* q,
+                           std::size_t bytes) noexcept {
+  W x0, x1, y0, y1;
+  std::memcpy(&x0, p, sizeof(W));
+  std::memcpy(&y0, q, sizeof(W));
+  std::memcpy(&x1, p + bytes - sizeof(W), sizeof(W));
+  std::memcpy(&y1, q + bytes - sizeof(W), sizeof(W));
+  return ((x0 ^ y0) | (x1 ^ y1)) == 0;
+}
+
 // Whether two texts are equal, compared as memory (the standard traits
 // compare 16-bit characters one pair at a time). Short texts, the usual
 // names and type words, are compared in two overlapping loads.
@@ -39,22 +52,8 @@ inline bool SameText(std::u16string_view a, std::u16string_view b) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(a.data());
   const auto* q = reinterpret_cast<const unsigned char*>(b.data());
   const std::size_t bytes = n * sizeof(char16_t);
-  if (bytes >= 8 && bytes <= 16) {
-    std::uint64_t x0, x1, y0, y1;
-    std::memcpy(&x0, p, 8);
-    std::memcpy(&y0, q, 8);
-    std::memcpy(&x1, p + bytes - 8, 8);
-    std::memcpy(&y1, q + bytes - 8, 8);
-    return ((x0 ^ y0) | (x1 ^ y1)) == 0;
-  }
-  if (bytes >= 4 && bytes < 8) {
-    std::uint32_t x0, x1, y0, y1;
-    std::memcpy(&x0, p, 4);
-    std::memcpy(&y0, q, 4);
-    std::memcpy(&x1, p + bytes - 4, 4);
-    std::memcpy(&y1, q + bytes - 4, 4);
-    return ((x0 ^ y0) | (x1 ^ y1)) == 0;
-  }
+  if (bytes >= 8 && bytes <= 16) return SameBytesFromBothEnds<std::uint64_t>(p, q, bytes);
+  if (bytes >= 4 && bytes < 8) return SameBytesFromBothEnds<std::uint32_t>(p, q, bytes);
   if (bytes == 2) return a[0] == b[0];
   return bytes == 0 || std::memcmp(p, q, bytes) == 0;
 }

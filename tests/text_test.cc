@@ -1,12 +1,13 @@
 // The text comparison that the evaluation path relies on, and the default
 // collection's keys, which keep generated names apart from the others.
+#include "platform/text.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
 #include <vector>
 
-#include "platform/text.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
 
@@ -37,12 +38,12 @@ struct KeyCase {
 
 TEST(Text, GeneratedKeysMatchWithoutRegardToCaseAndOnlyAsWritten) {
   const KeyCase cases[] = {
-      {u"Autodf7", u"Autodf7", true},        {u"Autodf7", u"AUTODF7", true},
-      {u"AUTODF7", u"autodf7", true},        {u"Autodf7", u"Autodf07", false},
-      {u"Autodf07", u"Autodf07", true},      {u"Autodf07", u"Autodf7", false},
+      {u"Autodf7", u"Autodf7", true},         {u"Autodf7", u"AUTODF7", true},
+      {u"AUTODF7", u"autodf7", true},         {u"Autodf7", u"Autodf07", false},
+      {u"Autodf07", u"Autodf07", true},       {u"Autodf07", u"Autodf7", false},
       {u"Autodf32767", u"autoDF32767", true}, {u"Autodf99999", u"AUTODF99999", true},
-      {u"Autodf0", u"AUTODF0", true},        {u"Autodf", u"autodf", true},
-      {u"Autodf1x", u"AUTODF1X", true},      {u"Autodf12", u"Autodf1", false},
+      {u"Autodf0", u"AUTODF0", true},         {u"Autodf", u"autodf", true},
+      {u"Autodf1x", u"AUTODF1X", true},       {u"Autodf12", u"Autodf1", false},
   };
   for (const KeyCase& c : cases) {
     auto fields = MakeRef<DataFields>();
