@@ -32,8 +32,9 @@ void TrimInPlace(std::u16string& s) {
 }  // namespace
 
 // The shapes most words have, read as the loop below would read them: a
-// run of ordinary characters ended by a space or by the end of the text, a
-// lone operator character before a space, and the end of the text itself.
+// run of ordinary characters or a literal ended by a space or by the end of
+// the text, a lone operator character before a space, and the end of the
+// text itself.
 // A run ended otherwise is left in `word` with the position after it, for
 // the loop to go on from.
 bool InterpreterCore::ReadUsualWord(std::int16_t intInstance, std::u16string& word) {
@@ -70,6 +71,16 @@ bool InterpreterCore::ReadUsualWord(std::int16_t intInstance, std::u16string& wo
     return true;
   }
   const char16_t c = text[q];
+  if (c == u'"' || c == u'#') {
+    // A literal, read raw to its closing delimiter, ended by a space or by
+    // the end of the text.
+    std::size_t k = q + 1;
+    while (k < n && text[k] != c && text[k] != kEndOfText) ++k;
+    if (k == n || text[k] != c || (k + 1 < n && text[k + 1] != u' ')) return false;
+    word.assign(text, q, k + 1 - q);
+    ptr = static_cast<std::int16_t>(k + 2);
+    return true;
+  }
   if (q + 1 < n && text[q + 1] == u' ' && IsOperatorChar(c) && !IsDelimiterChar(c) && c != u',' &&
       c != u'(' && c != u')' && c != u'"' && c != u'#' && c != u'\r' && c != u'\n' &&
       c != kEndOfText) {
