@@ -24,11 +24,13 @@ void DropLast(std::u16string& w, char16_t c) {
 
 bool InterpreterCore::PerformFunction(const std::u16string& strFunction, std::int16_t intInstance) {
   return Guarded(u"PerformFunction"sv, false, [&] {
-    const std::u16string name = UpperCase(TrimSpaces(strFunction));
-    if (name == u"IF"sv) return PerformIf(intInstance);
-    if (name == u"FORMAT"sv) return PerformFormat(intInstance);
-    if (name == u"FORMATHL7DATETIME"sv) return PerformFormatHL7DateTime(intInstance);
-    if (name == u"REPLACE"sv) return PerformReplace(intInstance);
+    // The name in capitals, compared without building the capitals.
+    const std::u16string_view name = TrimSpaces(strFunction);
+    auto is = [&](std::u16string_view upper) { return EqualsIgnoreCase(name, upper); };
+    if (is(u"IF"sv)) return PerformIf(intInstance);
+    if (is(u"FORMAT"sv)) return PerformFormat(intInstance);
+    if (is(u"FORMATHL7DATETIME"sv)) return PerformFormatHL7DateTime(intInstance);
+    if (is(u"REPLACE"sv)) return PerformReplace(intInstance);
     // IsFunction accepts any part of the list ("FORM", "DATE").
     RaiseOwn(code::kInvalidProcedureCall, u"PerformFunction"sv);
   });

@@ -131,7 +131,7 @@ class InterpreterCore {
   std::u16string GetNextWord(std::int16_t intInstance);
   // GetNextWord into a buffer that keeps its room between words.
   void GetNextWordInto(std::int16_t intInstance, std::u16string& word);
-  bool ReadUsualWord(std::int16_t intInstance, std::u16string& word);
+  bool ReadUsualWord(std::int16_t intInstance, std::u16string& word);  // word empty
   bool read_usual_words_ = true;  // off only to compare with the general loop
   std::u16string GetLiteralString(std::int16_t intInstance);
   std::u16string GetLiteralDate(std::int16_t intInstance);

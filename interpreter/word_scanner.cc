@@ -21,6 +21,12 @@ bool AllSpaces(std::u16string_view s) noexcept {
   return true;
 }
 
+// text[from, to) into the empty word (an append costs half an assignment).
+inline void Take(std::u16string& word, const std::u16string& text, std::size_t from,
+                 std::size_t to) {
+  word.append(text.data() + from, to - from);
+}
+
 void TrimInPlace(std::u16string& s) {
   std::size_t e = s.size();
   while (e > 0 && s[e - 1] == u' ') --e;
@@ -62,11 +68,11 @@ bool InterpreterCore::ReadUsualWord(std::int16_t intInstance, std::u16string& wo
     if (at < n && text[at] != u' ') {
       if (q > p) return false;
       // The loop below goes on from the run as if it had read it itself.
-      word.assign(text, q, at - q);
+      Take(word, text, q, at);
       ptr = static_cast<std::int16_t>(at);
       return false;
     }
-    word.assign(text, q, at - q);
+    Take(word, text, q, at);
     ptr = static_cast<std::int16_t>(at + 1);  // past the space, or the end read
     return true;
   }
@@ -77,14 +83,14 @@ bool InterpreterCore::ReadUsualWord(std::int16_t intInstance, std::u16string& wo
     std::size_t k = q + 1;
     while (k < n && text[k] != c && text[k] != kEndOfText) ++k;
     if (k == n || text[k] != c || (k + 1 < n && text[k + 1] != u' ')) return false;
-    word.assign(text, q, k + 1 - q);
+    Take(word, text, q, k + 1);
     ptr = static_cast<std::int16_t>(k + 2);
     return true;
   }
   if (q + 1 < n && text[q + 1] == u' ' && IsOperatorChar(c) && !IsDelimiterChar(c) && c != u',' &&
       c != u'(' && c != u')' && c != u'"' && c != u'#' && c != u'\r' && c != u'\n' &&
       c != kEndOfText) {
-    word.assign(1, c);
+    Take(word, text, q, q + 1);
     ptr = static_cast<std::int16_t>(q + 1);
     return true;
   }
