@@ -36,16 +36,24 @@ Variant ValueOf(const ObjectRef& result) {
 }  // namespace
 
 std::u16string InterpreterCore::GetIfCondition(std::int16_t intInstance) {
-  return Guarded(u"GetIfCondition"sv, std::u16string(), [&] {
-    std::u16string condition, w;
+  std::u16string condition;
+  GetIfConditionInto(intInstance, condition);
+  return condition;
+}
+
+void InterpreterCore::GetIfConditionInto(std::int16_t intInstance, std::u16string& condition) {
+  condition.clear();
+  const bool read = Guarded(u"GetIfCondition"sv, false, [&] {
+    std::u16string& w = if_words_;
     ReadWord(*this, intInstance, w);
     while (!EqualsIgnoreCase(TrimSpaces(w), u"THEN"sv) && w != kEol) {
       if (!condition.empty()) condition += u' ';
       condition += w;
       ReadWord(*this, intInstance, w);
     }
-    return condition;
+    return true;
   });
+  if (!read) condition.clear();
 }
 
 std::u16string InterpreterCore::GetStatements(std::int16_t intInstance, std::int16_t& intType) {
@@ -104,7 +112,12 @@ bool InterpreterCore::RemoveEndIf(std::int16_t intInstance) {
 bool InterpreterCore::PerformIf(std::int16_t intInstance) {
   return Guarded(u"PerformIf"sv, false, [&] {
     std::int16_t intType = 0;
-    std::u16string condition = GetIfCondition(intInstance);
+    // Read into the instance's own buffer, which keeps its room between calls.
+    std::u16string local;
+    std::u16string& condition = intInstance >= 0 && intInstance < kHoldRows
+                                    ? if_conditions_[static_cast<std::size_t>(intInstance)]
+                                    : local;
+    GetIfConditionInto(intInstance, condition);
     if (const std::u16string_view t = TrimSpaces(condition); t.size() != condition.size())
       condition = std::u16string(t);
     if (condition.compare(0, 3, u"IF "sv) == 0) condition.erase(0, 3);  // after an ELSEIF

@@ -206,6 +206,9 @@ class InterpreterCore {
                                             std::u16string& strTimeZone);
   bool PerformIf(std::int16_t intInstance);
   std::u16string GetIfCondition(std::int16_t intInstance);
+  void GetIfConditionInto(std::int16_t intInstance, std::u16string& condition);
+  std::array<std::u16string, kHoldRows> if_conditions_;  // PerformIf's, per instance
+  std::u16string if_words_;                              // GetIfCondition's word
   std::u16string GetStatements(std::int16_t intInstance, std::int16_t& intType);
   bool RemoveEndIf(std::int16_t intInstance);
 
