@@ -126,11 +126,14 @@ std::u16string InterpreterCore::CreateOperatorDataField(std::u16string& strWord)
 }
 
 std::u16string InterpreterCore::CreateNumericDataField(std::u16string& strWord) {
+  return CreateNumericDataField(ParseNumber(strWord));
+}
+
+std::u16string InterpreterCore::CreateNumericDataField(std::optional<double> parsed) {
   return Guarded(u"CreateNumericDataField"sv, std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
       FieldSetText(f, TextMember::DataClass, u"Auto"sv);
       // The word is read once; its Long form is the rounded Double.
-      const std::optional<double> parsed = ParseNumber(strWord);
       if (!parsed) Raise(err::kTypeMismatch);
       const double d = *parsed;
       // A whole number in range is its own Long; anything else is rounded

@@ -67,8 +67,8 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
           PushHeld(CreateStringDataField(word), intInstance);
         } else if (IsDateLiteral(word)) {
           PushHeld(CreateDateDataField(word), intInstance);
-        } else if (ParseNumber(word)) {
-          PushHeld(CreateNumericDataField(word), intInstance);
+        } else if (const std::optional<double> number = ParseNumber(word)) {
+          PushHeld(CreateNumericDataField(number), intInstance);
         } else if (ObjectRef field; FindDataField(word, field)) {
           StackOf(intInstance).Push(field);
         } else if (IsFunction(word)) {

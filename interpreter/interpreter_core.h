@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -142,6 +143,8 @@ class InterpreterCore {
   std::u16string CreateStringDataField(std::u16string& strWord);
   std::u16string CreateOperatorDataField(std::u16string& strWord);
   std::u16string CreateNumericDataField(std::u16string& strWord);
+  // With the word read already (ParseNumber of it).
+  std::u16string CreateNumericDataField(std::optional<double> parsed);
   std::u16string CreateDateDataField(std::u16string& strWord);
   std::u16string CreateDataFieldFromVariant(const Variant& varValue);
   std::u16string CreateDataFieldFromVariant(Variant&& varValue);  // may take its text
