@@ -56,10 +56,24 @@ class TARN_API DataField final : public Object {
   struct PoolCloser;  // frees this thread's reusable fields when it ends
   static void ClosePool() noexcept;
   static void Overwrite(std::u16string& to, std::u16string_view v) {
-    if (to.size() != v.size() ||
-        (!v.empty() && std::memcmp(to.data(), v.data(), v.size() * sizeof(char16_t)) != 0)) {
+    const std::size_t n = v.size();
+    if (to.size() == n && n >= 4 && n <= 8) {
+      // The usual names and type words: two overlapping 8-byte words from
+      // each end, compared and, where they differ, copied in place.
+      std::uint64_t a0, a1, b0, b1;
+      std::memcpy(&a0, v.data(), 8);
+      std::memcpy(&a1, v.data() + n - 4, 8);
+      std::memcpy(&b0, to.data(), 8);
+      std::memcpy(&b1, to.data() + n - 4, 8);
+      if (((a0 ^ b0) | (a1 ^ b1)) != 0) {
+        std::memcpy(to.data(), &a0, 8);
+        std::memcpy(to.data() + n - 4, &a1, 8);
+      }
+      return;
+    }
+    if (to.size() != n || (n != 0 && std::memcmp(to.data(), v.data(), n * sizeof(char16_t)) != 0)) {
       to.clear();
-      to.append(v.data(), v.size());
+      to.append(v.data(), n);
     }
   }
 
