@@ -161,26 +161,36 @@ std::u16string InterpreterCore::CreateDateDataField(std::u16string& strWord) {
   });
 }
 
+namespace {
+// The type word of a value that is its own conversion, which is moved into
+// its field as it is; empty for the others.
+std::u16string_view OwnConversionType(Kind kind) noexcept {
+  switch (kind) {
+    case Kind::String: return u"String"sv;
+    case Kind::Long: return u"Long"sv;
+    case Kind::Integer: return u"Integer"sv;
+    case Kind::Boolean: return u"Boolean"sv;
+    case Kind::Single: return u"Single"sv;
+    case Kind::Double: return u"Double"sv;
+    default: return {};
+  }
+}
+
+// The text is the caller's to give: its delimiters come off in place.
+void StripInPlace(Variant& value) noexcept {
+  if (!value.is_string()) return;
+  std::u16string& text = value.string();
+  const std::u16string_view part = DelimitedPart(text, u'"');
+  const auto b = static_cast<std::size_t>(part.data() - text.data());
+  text.erase(b + part.size());
+  text.erase(0, b);
+}
+}  // namespace
+
 std::u16string InterpreterCore::CreateDataFieldFromVariant(Variant&& varValue) {
-  if (varValue.is_string()) {
-    // The text is the caller's to give: its delimiters come off in place.
-    std::u16string& text = varValue.string();
-    const std::u16string_view part = DelimitedPart(text, u'"');
-    const auto b = static_cast<std::size_t>(part.data() - text.data());
-    text.erase(b + part.size());
-    text.erase(0, b);
-  }
-  std::u16string_view type;
-  switch (varValue.kind()) {
-    // The value is its own conversion: it is moved into the field as it is.
-    case Kind::String: type = u"String"sv; break;
-    case Kind::Long: type = u"Long"sv; break;
-    case Kind::Integer: type = u"Integer"sv; break;
-    case Kind::Boolean: type = u"Boolean"sv; break;
-    case Kind::Single: type = u"Single"sv; break;
-    case Kind::Double: type = u"Double"sv; break;
-    default: return CreateDataFieldFromVariant(static_cast<const Variant&>(varValue));
-  }
+  const std::u16string_view type = OwnConversionType(varValue.kind());
+  if (type.empty()) return CreateDataFieldFromVariant(static_cast<const Variant&>(varValue));
+  StripInPlace(varValue);
   return Guarded(u"CreateDataFieldFromVariant"sv, std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
       FieldSetText(f, TextMember::DataType, type);
@@ -220,9 +230,12 @@ constexpr std::u16string_view kNamePrefix = u"Autodf"sv;  // ProperCase("AUTODF"
 
 // Writes `prefix` and the decimal digits of `n` to `out` (room for 16);
 // gives the length.
-inline std::size_t WriteName(char16_t* out, std::u16string_view prefix, int n) {
-  std::memcpy(out, prefix.data(), prefix.size() * sizeof(char16_t));
+TARN_ALWAYS_INLINE std::size_t WriteName(char16_t* out, std::u16string_view prefix, int n) {
   std::size_t len = prefix.size();
+  if (len == kNamePrefix.size())
+    std::memcpy(out, prefix.data(), kNamePrefix.size() * sizeof(char16_t));
+  else
+    std::memcpy(out, prefix.data(), len * sizeof(char16_t));
   if (n >= 0) {  // the usual case, without the general conversion
     char16_t reversed[6];
     int k = 0;
@@ -239,14 +252,89 @@ inline std::size_t WriteName(char16_t* out, std::u16string_view prefix, int n) {
   return len;
 }
 
-// Stores a new name in a list entry, keeping the entry's buffer.
-inline void StoreName(std::u16string& entry, const char16_t* text, std::size_t len) {
-  if (entry.empty())
-    entry.append(text, len);  // a freed entry: cheaper than a replacement
-  else
-    entry.assign(text, len);
-}
 }  // namespace
+
+template <class Fill>
+bool InterpreterCore::PushTemporary(std::u16string_view type, std::int16_t intInstance, Fill&& fill,
+                                    std::u16string* name_out) {
+  DataFields* own = OwnFields();
+  const auto row = static_cast<std::size_t>(intInstance);
+  if (!own || intInstance < 0 || intInstance >= kHoldRows || row >= mobjStack.size()) return false;
+  Stack* stack = mobjStack[row].get();
+  if (!stack ||
+      field_factory_.generation != class_table_generation.load(std::memory_order_acquire) ||
+      field_factory_.plain != &NewDefaultDataField)
+    return false;
+  // The name GetNewDataFieldName would give, free in the collection.
+  auto& list = mstrAutoDataFieldNameList;
+  const int next = mintAutoDataFieldNamePtr + 1;
+  if (next < 0 || next > kMaxPosition || static_cast<std::size_t>(next) >= list.size())
+    return false;
+  const int n = (next == 0 ? 0 : GeneratedNameNumber(list[static_cast<std::size_t>(next) - 1])) + 1;
+  if (n <= 0 || n > kMaxPosition || !own->HasFreeGeneratedSlot(n)) return false;
+  NameText& entry = list[static_cast<std::size_t>(next)];
+  if (!entry.empty()) return false;
+  // The hold-table slot.
+  const int c = mintHoldArrayPtr[row];
+  if (c >= kMaxPosition || c + 1 >= static_cast<int>(mstrHoldArray[row].size()) ||
+      c + 1 >= static_cast<int>(mstrHoldArray[0].size()))
+    return false;
+  char16_t text[16];
+  const std::u16string_view name(text, WriteName(text, kNamePrefix, n));
+
+  Ref<DataField> field;
+  try {
+    field = DataField::CreateForOverwrite();
+    field->overwrite_name(name);
+    field->overwrite_data_type(type);
+    field->overwrite_data_class(u"Auto"sv);
+    if (name_out) name_out->assign(name);
+    fill(field->data_slot());  // last: it may take the caller's value
+  } catch (...) {
+    return false;  // the general procedures report it
+  }
+  // Nothing below can fail.
+  entry.assign(name);
+  mintAutoDataFieldNamePtr = static_cast<std::int16_t>(next);
+  own->AddGenerated(n, field);
+  mintHoldArrayPtr[row] = static_cast<std::int16_t>(c + 1);
+  mstrHoldArray[row][static_cast<std::size_t>(c + 1)].assign(name);
+  stack->Push(ObjectRef(std::move(field)));
+  return true;
+}
+
+bool InterpreterCore::PushWordField(std::u16string_view type, std::u16string_view word,
+                                    std::int16_t intInstance) {
+  return PushTemporary(
+      type, intInstance, [&](Variant& data) { data.set_string(DelimitedPart(word, u'"')); },
+      nullptr);
+}
+
+bool InterpreterCore::PushNumberField(double d, std::int16_t intInstance) {
+  // As CreateNumericDataField decides, for the numbers whose rounding cannot
+  // overflow.
+  if (d >= -2147483648.0 && d <= 2147483647.0 && d == std::trunc(d)) {
+    const auto l = static_cast<std::int32_t>(d);
+    return PushTemporary(
+        u"Long"sv, intInstance, [&](Variant& data) { data = l; }, nullptr);
+  }
+  if (!(d > -2147483000.0 && d < 2147483000.0)) return false;
+  return PushTemporary(
+      u"Double"sv, intInstance, [&](Variant& data) { data = d; }, nullptr);
+}
+
+bool InterpreterCore::PushValueField(Variant& value, std::int16_t intInstance,
+                                     std::u16string* name) {
+  const std::u16string_view type = OwnConversionType(value.kind());
+  if (type.empty()) return false;
+  return PushTemporary(
+      type, intInstance,
+      [&](Variant& data) {
+        StripInPlace(value);
+        data = std::move(value);
+      },
+      name);
+}
 
 std::u16string InterpreterCore::GetNewDataFieldName() {
   last_name_number_ = 0;
@@ -260,17 +348,16 @@ std::u16string InterpreterCore::GetNewDataFieldName() {
     const std::u16string_view prev =
         next == 0 ? u"Autodf0"sv : std::u16string_view(list[static_cast<std::size_t>(next) - 1]);
     const int n = GeneratedNameNumber(prev) + 1;
-    std::u16string& name = list[static_cast<std::size_t>(next)];
+    NameText& name = list[static_cast<std::size_t>(next)];
     char16_t text[16];
     const std::size_t len = n > 0 && n <= kMaxPosition ? WriteName(text, kNamePrefix, n) : 0;
-    // Unguarded: only when the entry's buffer takes the name without growing.
-    if (len > 0 && name.empty() && name.capacity() >= len) {
-      StoreName(name, text, len);
+    if (len > 0 && name.empty()) {
+      name.assign(std::u16string_view(text, len));  // generated names stay in place
       mintAutoDataFieldNamePtr = static_cast<std::int16_t>(next);
       if (!own->ExistsGenerated(n)) {
         last_name_number_ = n;
         try {
-          return name;
+          return name.str();
         } catch (...) {  // the copy, as the guarded procedure reports it
           last_name_number_ = 0;
           ReportError(u"GetNewDataFieldName"sv, err::kOutOfMemory,
@@ -315,8 +402,8 @@ std::u16string InterpreterCore::GetNewDataFieldNameLate() {
         if (prefix != kNamePrefix) ProperCaseInto(prefix, proper);
         len = WriteName(text, prefix == kNamePrefix ? kNamePrefix : proper, n);
       }
-      std::u16string& name = list[ptr];
-      StoreName(name, text, len);
+      NameText& name = list[ptr];
+      name.assign(std::u16string_view(text, len));
       mintAutoDataFieldNamePtr = next;
       // Generated names are in proper case already: ask the host directly.
       bool taken = false;
@@ -324,17 +411,19 @@ std::u16string InterpreterCore::GetNewDataFieldNameLate() {
         taken = own->ExistsGenerated(n);
         if (!taken) last_name_number_ = n;
       } else {
+        std::u16string key = name.str();  // passed by reference: the host may change it
         try {
-          taken = FieldsExists(mobjDataFields, name);
+          taken = FieldsExists(mobjDataFields, key);
         } catch (...) {
         }
+        name.assign(key);
       }
-      if (!taken) return name;
+      if (!taken) return name.str();
     }
   });
 }
 
-bool InterpreterCore::RemoveNameLate(const std::u16string& strName) {
+bool InterpreterCore::RemoveNameLate(std::u16string_view strName) {
   return Guarded(u"RemoveAutoDataFieldNameFromList"sv, false, [&] {
     auto& list = mstrAutoDataFieldNameList;
     const int top = std::min<int>(mintAutoDataFieldNamePtr, static_cast<int>(list.size()) - 1);
@@ -355,7 +444,7 @@ std::u16string InterpreterCore::AddNameToHoldArray(const std::u16string& strName
   return HoldName(strName, intInstance) ? strName : std::u16string();
 }
 
-bool InterpreterCore::HoldNameLate(const std::u16string& strName, std::int16_t intInstance) {
+bool InterpreterCore::HoldNameLate(std::u16string_view strName, std::int16_t intInstance) {
   return Guarded(u"AddNameToHoldArray"sv, false, [&] {
     if (intInstance < 0 || intInstance >= kHoldRows) Raise(err::kSubscriptOutOfRange);
     const auto row = static_cast<std::size_t>(intInstance);
@@ -366,9 +455,7 @@ bool InterpreterCore::HoldNameLate(const std::u16string& strName, std::int16_t i
       for (auto& r : mstrHoldArray) r.resize(static_cast<std::size_t>(c) + kArrayGrowth + 1);
     }
     mintHoldArrayPtr[row] = next;
-    std::u16string& slot = mstrHoldArray[row][static_cast<std::size_t>(next)];
-    slot.clear();
-    slot.append(strName);
+    mstrHoldArray[row][static_cast<std::size_t>(next)].assign(strName);
     return true;
   });
 }

@@ -58,17 +58,21 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
           PutLastChar(intInstance);
         }
         if (IsOpenParen(word)) {
-          std::u16string name = CreateOperatorDataField(word);
-          if (name.empty()) RaiseOwn(code::kObjectRequired, kProc);
+          if (!PushWordField(u"Operator"sv, word, intInstance)) {
+            std::u16string name = CreateOperatorDataField(word);
+            if (name.empty()) RaiseOwn(code::kObjectRequired, kProc);
+            PushHeld(name, intInstance);
+          }
           ++open_parens;
-          PushHeld(name, intInstance);
           operand = true;
         } else if (IsStringLiteral(word)) {
-          PushHeld(CreateStringDataField(word), intInstance);
+          if (!PushWordField(u"String"sv, word, intInstance))
+            PushHeld(CreateStringDataField(word), intInstance);
         } else if (IsDateLiteral(word)) {
           PushHeld(CreateDateDataField(word), intInstance);
         } else if (const std::optional<double> number = ParseNumber(word)) {
-          PushHeld(CreateNumericDataField(number), intInstance);
+          if (!PushNumberField(*number, intInstance))
+            PushHeld(CreateNumericDataField(number), intInstance);
         } else if (ObjectRef field; FindDataField(word, field)) {
           StackOf(intInstance).Push(field);
         } else if (IsFunction(word)) {
@@ -89,7 +93,8 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
           const int next = PeekNextChar(intInstance);
           if (IsOperatorChar(next)) word += GetNextChar(intInstance);
           if (word == u"="sv) EvaluateExpression(intInstance);
-          PushHeld(CreateOperatorDataField(word), intInstance);
+          if (!PushWordField(u"Operator"sv, word, intInstance))
+            PushHeld(CreateOperatorDataField(word), intInstance);
         } else if (IsBlankWord(word)) {
           operand = false;
         } else {
@@ -131,7 +136,7 @@ void InterpreterCore::CleanUp(std::int16_t intInstance) noexcept {
         row[i].clear();
         continue;
       }
-      std::u16string name = std::move(row[i]);
+      std::u16string name = row[i].str();
       row[i].clear();
       std::u16string key = name;
       try {

@@ -194,6 +194,7 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
             LoadValues(left, right, lv, rv);
             value = ApplyOperator(op_store, lv, rv);
           }
+          if (PushValueField(value, intInstance, &result_name)) continue;
           result_name = CreateDataFieldFromVariant(std::move(value));
           HoldName(result_name, intInstance);
         }

@@ -32,7 +32,7 @@ InterpreterCore::InterpreterCore() {
   if (!AddDelimiter(delimiters)) return;
   mintInstance = -1;
   for (int row = 0; row < kHoldRows; ++row) {
-    mstrHoldArray[row].assign(kInitialHoldSlots, std::u16string());
+    mstrHoldArray[row].assign(kInitialHoldSlots, NameText());
     mintHoldArrayPtr[row] = InitialHoldPtr(row);
   }
 }

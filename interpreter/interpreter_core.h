@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "host/host_calls.h"
+#include "interpreter/name_text.h"
 #include "platform/class_table.h"
 #include "platform/text.h"
 #include "stack/stack.h"
@@ -150,12 +151,12 @@ class InterpreterCore {
   std::u16string CreateDataFieldFromVariant(Variant&& varValue);  // may take its text
   std::u16string GetNewDataFieldName();
   std::u16string GetNewDataFieldNameLate();  // any case; goes on from where it is
-  bool RemoveAutoDataFieldNameFromList(const std::u16string& strName) {
+  bool RemoveAutoDataFieldNameFromList(std::u16string_view strName) {
     // Names are freed in the reverse order of their making: the last one
     // made is the usual one to go.
     const int ptr = mintAutoDataFieldNamePtr;
     if (ptr >= 0 && static_cast<std::size_t>(ptr) < mstrAutoDataFieldNameList.size()) {
-      std::u16string& top = mstrAutoDataFieldNameList[static_cast<std::size_t>(ptr)];
+      NameText& top = mstrAutoDataFieldNameList[static_cast<std::size_t>(ptr)];
       if (SameText(top, strName)) {
         top.clear();
         mintAutoDataFieldNamePtr = static_cast<std::int16_t>(ptr - 1);
@@ -164,28 +165,40 @@ class InterpreterCore {
     }
     return RemoveNameLate(strName);
   }
-  bool RemoveNameLate(const std::u16string& strName);
+  bool RemoveNameLate(std::u16string_view strName);
   std::u16string AddNameToHoldArray(const std::u16string& strName, std::int16_t intInstance);
   // AddNameToHoldArray without the copy back.
-  bool HoldName(const std::u16string& strName, std::int16_t intInstance) {
+  bool HoldName(std::u16string_view strName, std::int16_t intInstance) {
     if (intInstance >= 0 && intInstance < kHoldRows) {
       // The usual case: the row has room and the slot a buffer large enough.
       const auto row = static_cast<std::size_t>(intInstance);
       const int c = mintHoldArrayPtr[row];
       if (c < kMaxPosition && c + 1 < static_cast<int>(mstrHoldArray[row].size()) &&
           c + 1 < static_cast<int>(mstrHoldArray[0].size())) {
-        std::u16string& slot = mstrHoldArray[row][static_cast<std::size_t>(c + 1)];
-        if (strName.size() <= slot.capacity()) {
+        if (strName.size() <= NameText::kInline) {
           mintHoldArrayPtr[row] = static_cast<std::int16_t>(c + 1);
-          slot.clear();
-          slot.append(strName);
+          mstrHoldArray[row][static_cast<std::size_t>(c + 1)].assign(strName);
           return true;
         }
       }
     }
     return HoldNameLate(strName, intInstance);
   }
-  bool HoldNameLate(const std::u16string& strName, std::int16_t intInstance);
+  bool HoldNameLate(std::u16string_view strName, std::int16_t intInstance);
+  // The usual case of a temporary field, made, held and pushed in one step:
+  // the library's own collection and fields, the next generated name free,
+  // and room for it in the name list, the hold-table row and the
+  // collection. False, with nothing changed, when any of that does not
+  // hold; the caller then takes the general procedures, which report what
+  // goes wrong.
+  bool PushWordField(std::u16string_view type, std::u16string_view word,
+                     std::int16_t intInstance);  // an operator or a string literal
+  bool PushNumberField(double d, std::int16_t intInstance);
+  // A computed value, taken only when pushed; `name` gets the new name.
+  bool PushValueField(Variant& value, std::int16_t intInstance, std::u16string* name = nullptr);
+  template <class Fill>
+  bool PushTemporary(std::u16string_view type, std::int16_t intInstance, Fill&& fill,
+                     std::u16string* name);
   static std::u16string RemoveStringDelimiters(std::u16string_view text);
   static std::u16string RemoveDateDelimiters(std::u16string_view text);
 
@@ -252,9 +265,9 @@ class InterpreterCore {
   std::u16string mstrDelimiterList;
   std::u16string mstrOperatorList;
   std::vector<std::unique_ptr<Stack>> mobjStack;
-  std::vector<std::u16string> mstrAutoDataFieldNameList;
+  std::vector<NameText> mstrAutoDataFieldNameList;
   std::int16_t mintAutoDataFieldNamePtr = 0;
-  std::array<std::vector<std::u16string>, kHoldRows> mstrHoldArray;
+  std::array<std::vector<NameText>, kHoldRows> mstrHoldArray;
   std::array<std::int16_t, kHoldRows> mintHoldArrayPtr{};
   std::u16string mstrSystem;
   std::u16string mstrApplication;

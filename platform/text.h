@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "tarn/export.h"
+
 namespace tarn::detail {
 
 // Removes the space character (code 32 only) from both ends.
@@ -56,6 +58,31 @@ inline bool SameText(std::u16string_view a, std::u16string_view b) noexcept {
   if (bytes >= 4 && bytes < 8) return SameBytesFromBothEnds<std::uint32_t>(p, q, bytes);
   if (bytes == 2) return a[0] == b[0];
   return bytes == 0 || std::memcmp(p, q, bytes) == 0;
+}
+
+// Copies `n` (at most 16) characters as two overlapping words of the
+// widest size that fits, without a call.
+TARN_ALWAYS_INLINE void CopyShortText(char16_t* to, const char16_t* from, std::size_t n) noexcept {
+  auto copy = [&](auto word) {
+    constexpr std::size_t w = sizeof(word) / sizeof(char16_t);
+    decltype(word) a, b;
+    std::memcpy(&a, from, sizeof a);
+    std::memcpy(&b, from + n - w, sizeof b);
+    std::memcpy(to, &a, sizeof a);
+    std::memcpy(to + n - w, &b, sizeof b);
+  };
+  if (n >= 8) {
+    struct Wide {
+      std::uint64_t x, y;
+    };
+    copy(Wide{});
+  } else if (n >= 4) {
+    copy(std::uint64_t{});
+  } else if (n >= 2) {
+    copy(std::uint32_t{});
+  } else if (n == 1) {
+    to[0] = from[0];
+  }
 }
 
 // Whether two texts are equal without regard to letter case.

@@ -48,6 +48,19 @@ class Stack {
     cell->objNextCell = mobjTopCell;
     mobjTopCell = cell;
   }
+  void Push(ObjectRef&& objValue) noexcept {
+    StackCell* cell = free_cells_;
+    if (cell) {
+      free_cells_ = cell->objNextCell;
+      --free_count_;
+    } else {
+      cell = NewCell();
+      if (!cell) return;
+    }
+    cell->objValue = std::move(objValue);
+    cell->objNextCell = mobjTopCell;
+    mobjTopCell = cell;
+  }
   bool IsStackEmpty() const noexcept { return !mobjTopCell; }
   // One line per item from the top: Name TAB Data TAB DataType CR LF.
   std::u16string AsText() const;

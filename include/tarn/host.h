@@ -55,7 +55,7 @@ class TARN_API DataField final : public Object {
  private:
   struct PoolCloser;  // frees this thread's reusable fields when it ends
   static void ClosePool() noexcept;
-  static void Overwrite(std::u16string& to, std::u16string_view v) {
+  TARN_ALWAYS_INLINE static void Overwrite(std::u16string& to, std::u16string_view v) {
     const std::size_t n = v.size();
     if (to.size() == n && n >= 4 && n <= 8) {
       // The usual names and type words: two overlapping 8-byte words from
@@ -120,6 +120,11 @@ class TARN_API DataFields final : public Object {
       return true;
     }
     return AddGeneratedLate(n, field);
+  }
+  // Whether AddGenerated(n) would take its field without growing.
+  bool HasFreeGeneratedSlot(int n) const noexcept {
+    return n > 0 && static_cast<std::size_t>(n) < generated_.size() &&
+           !generated_[static_cast<std::size_t>(n)].field;
   }
   bool EraseGenerated(int n) noexcept {
     if (!ExistsGenerated(n)) return false;

@@ -194,6 +194,18 @@ class TARN_API Variant {
   bool is_object() const noexcept { return kind_ == Kind::Object; }
   bool is_missing() const noexcept { return kind_ == Kind::Missing; }
 
+  // Makes this the text `v`, reusing the buffer when it is a text already;
+  // a copy that fails leaves it Empty.
+  void set_string(std::u16string_view v) {
+    if (kind_ == Kind::String) {
+      string_.assign(v);
+      return;
+    }
+    Destroy();
+    new (&string_) std::u16string(v);
+    kind_ = Kind::String;
+  }
+
   // Unchecked accessors: the kind must match.
   std::int16_t integer() const noexcept { return integer_; }
   std::int32_t long_value() const noexcept { return long_; }

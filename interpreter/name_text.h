@@ -1,0 +1,52 @@
+// A text of the name list and the hold table. Names come and go several
+// times per evaluation, and nearly all are generated ("Autodf1"): those are
+// kept in place, without the general string's out-of-line growth; a longer
+// name (a host's field may rename itself) goes to a string kept for reuse.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/text.h"
+#include "tarn/export.h"
+
+namespace tarn::detail {
+
+class NameText {
+ public:
+  static constexpr std::size_t kInline = 12;  // "Autodf" and five digits, in 64 bytes
+
+  NameText() noexcept = default;
+  explicit NameText(std::u16string_view v) { assign(v); }
+
+  bool empty() const noexcept { return size_ == 0; }
+  std::size_t size() const noexcept { return size_; }
+  const char16_t* data() const noexcept { return size_ <= kInline ? inline_ : long_.data(); }
+  char16_t operator[](std::size_t i) const noexcept { return data()[i]; }
+  operator std::u16string_view() const noexcept { return {data(), size_}; }
+  std::u16string str() const { return std::u16string(data(), size_); }
+
+  void clear() noexcept { size_ = 0; }
+  TARN_ALWAYS_INLINE void assign(std::u16string_view v) {
+    if (v.size() <= kInline) {
+      CopyShortText(inline_, v.data(), v.size());
+      size_ = static_cast<std::uint32_t>(v.size());
+      return;
+    }
+    long_.assign(v);
+    size_ = static_cast<std::uint32_t>(v.size());
+  }
+  NameText& operator=(std::u16string_view v) {
+    assign(v);
+    return *this;
+  }
+
+ private:
+  std::uint32_t size_ = 0;
+  char16_t inline_[kInline] = {};
+  std::u16string long_;
+};
+
+}  // namespace tarn::detail
