@@ -60,26 +60,27 @@ inline bool SameText(std::u16string_view a, std::u16string_view b) noexcept {
   return bytes == 0 || std::memcmp(p, q, bytes) == 0;
 }
 
-// Copies `n` (at most 16) characters as two overlapping words of the
-// widest size that fits, without a call.
+// Copies `n` (at most 16) characters as overlapping 8-byte words, without a
+// call.
 TARN_ALWAYS_INLINE void CopyShortText(char16_t* to, const char16_t* from, std::size_t n) noexcept {
-  auto copy = [&](auto word) {
-    constexpr std::size_t w = sizeof(word) / sizeof(char16_t);
-    decltype(word) a, b;
-    std::memcpy(&a, from, sizeof a);
-    std::memcpy(&b, from + n - w, sizeof b);
-    std::memcpy(to, &a, sizeof a);
-    std::memcpy(to + n - w, &b, sizeof b);
-  };
-  if (n >= 8) {
-    struct Wide {
-      std::uint64_t x, y;
-    };
-    copy(Wide{});
-  } else if (n >= 4) {
-    copy(std::uint64_t{});
+  if (n >= 4) {
+    std::uint64_t a, b, c, d;
+    std::memcpy(&a, from, 8);
+    std::memcpy(&b, from + n - 4, 8);
+    if (n > 8) {
+      std::memcpy(&c, from + 4, 8);
+      std::memcpy(&d, from + n - 8, 8);
+      std::memcpy(to + 4, &c, 8);
+      std::memcpy(to + n - 8, &d, 8);
+    }
+    std::memcpy(to, &a, 8);
+    std::memcpy(to + n - 4, &b, 8);
   } else if (n >= 2) {
-    copy(std::uint32_t{});
+    std::uint32_t a, b;
+    std::memcpy(&a, from, 4);
+    std::memcpy(&b, from + n - 2, 4);
+    std::memcpy(to, &a, 4);
+    std::memcpy(to + n - 2, &b, 4);
   } else if (n == 1) {
     to[0] = from[0];
   }

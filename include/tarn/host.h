@@ -44,9 +44,9 @@ class TARN_API DataField final : public Object {
   void set_data(Variant v) { data_ = std::move(v); }
   void set_data_class(std::u16string v) { data_class_ = std::move(v); }
   // Assign only what differs, in place: a reused field keeps its buffers.
-  void overwrite_name(std::u16string_view v) { Overwrite(name_, v); }
-  void overwrite_data_type(std::u16string_view v) { Overwrite(data_type_, v); }
-  void overwrite_data_class(std::u16string_view v) { Overwrite(data_class_, v); }
+  TARN_ALWAYS_INLINE void overwrite_name(std::u16string_view v) { Overwrite(name_, v); }
+  TARN_ALWAYS_INLINE void overwrite_data_type(std::u16string_view v) { Overwrite(data_type_, v); }
+  TARN_ALWAYS_INLINE void overwrite_data_class(std::u16string_view v) { Overwrite(data_class_, v); }
   Variant& data_slot() noexcept { return data_; }
 
  protected:
