@@ -254,31 +254,35 @@ TARN_ALWAYS_INLINE std::size_t WriteName(char16_t* out, std::u16string_view pref
 
 }  // namespace
 
+std::u16string GeneratedName(int n) {
+  char16_t text[16];
+  return std::u16string(text, WriteName(text, kNamePrefix, n));
+}
+
 template <class Fill>
-bool InterpreterCore::PushTemporary(std::u16string_view type, std::int16_t intInstance, Fill&& fill,
-                                    std::u16string* name_out) {
+int InterpreterCore::PushTemporary(std::u16string_view type, std::int16_t intInstance,
+                                   Fill&& fill) {
   DataFields* own = OwnFields();
   const auto row = static_cast<std::size_t>(intInstance);
-  if (!own || intInstance < 0 || intInstance >= kHoldRows || row >= mobjStack.size()) return false;
+  if (!own || intInstance < 0 || intInstance >= kHoldRows || row >= mobjStack.size()) return 0;
   Stack* stack = mobjStack[row].get();
   if (!stack ||
       field_factory_.generation != class_table_generation.load(std::memory_order_acquire) ||
       field_factory_.plain != &NewDefaultDataField)
-    return false;
+    return 0;
   // The name GetNewDataFieldName would give, free in the collection.
   auto& list = mstrAutoDataFieldNameList;
   const int next = mintAutoDataFieldNamePtr + 1;
-  if (next < 0 || next > kMaxPosition || static_cast<std::size_t>(next) >= list.size())
-    return false;
+  if (next < 0 || next > kMaxPosition || static_cast<std::size_t>(next) >= list.size()) return 0;
   const int n = (next == 0 ? 0 : GeneratedNameNumber(list[static_cast<std::size_t>(next) - 1])) + 1;
-  if (n <= 0 || n > kMaxPosition || !own->HasFreeGeneratedSlot(n)) return false;
+  if (n <= 0 || n > kMaxPosition || !own->HasFreeGeneratedSlot(n)) return 0;
   NameText& entry = list[static_cast<std::size_t>(next)];
-  if (!entry.empty()) return false;
+  if (!entry.empty()) return 0;
   // The hold-table slot.
   const int c = mintHoldArrayPtr[row];
   if (c >= kMaxPosition || c + 1 >= static_cast<int>(mstrHoldArray[row].size()) ||
       c + 1 >= static_cast<int>(mstrHoldArray[0].size()))
-    return false;
+    return 0;
   char16_t text[16];
   const std::u16string_view name(text, WriteName(text, kNamePrefix, n));
 
@@ -288,10 +292,9 @@ bool InterpreterCore::PushTemporary(std::u16string_view type, std::int16_t intIn
     field->overwrite_name(name);
     field->overwrite_data_type(type);
     field->overwrite_data_class(u"Auto"sv);
-    if (name_out) name_out->assign(name);
     fill(field->data_slot());  // last: it may take the caller's value
   } catch (...) {
-    return false;  // the general procedures report it
+    return 0;  // the general procedures report it
   }
   // Nothing below can fail.
   entry.assign(name);
@@ -300,14 +303,13 @@ bool InterpreterCore::PushTemporary(std::u16string_view type, std::int16_t intIn
   mintHoldArrayPtr[row] = static_cast<std::int16_t>(c + 1);
   mstrHoldArray[row][static_cast<std::size_t>(c + 1)].assign(name);
   stack->Push(ObjectRef(std::move(field)));
-  return true;
+  return n;
 }
 
 bool InterpreterCore::PushWordField(std::u16string_view type, std::u16string_view word,
                                     std::int16_t intInstance) {
-  return PushTemporary(
-      type, intInstance, [&](Variant& data) { data.set_string(DelimitedPart(word, u'"')); },
-      nullptr);
+  return PushTemporary(type, intInstance,
+                       [&](Variant& data) { data.set_string(DelimitedPart(word, u'"')); }) > 0;
 }
 
 bool InterpreterCore::PushNumberField(double d, std::int16_t intInstance) {
@@ -315,25 +317,19 @@ bool InterpreterCore::PushNumberField(double d, std::int16_t intInstance) {
   // overflow.
   if (d >= -2147483648.0 && d <= 2147483647.0 && d == std::trunc(d)) {
     const auto l = static_cast<std::int32_t>(d);
-    return PushTemporary(
-        u"Long"sv, intInstance, [&](Variant& data) { data = l; }, nullptr);
+    return PushTemporary(u"Long"sv, intInstance, [&](Variant& data) { data = l; }) > 0;
   }
   if (!(d > -2147483000.0 && d < 2147483000.0)) return false;
-  return PushTemporary(
-      u"Double"sv, intInstance, [&](Variant& data) { data = d; }, nullptr);
+  return PushTemporary(u"Double"sv, intInstance, [&](Variant& data) { data = d; }) > 0;
 }
 
-bool InterpreterCore::PushValueField(Variant& value, std::int16_t intInstance,
-                                     std::u16string* name) {
+int InterpreterCore::PushValueField(Variant& value, std::int16_t intInstance) {
   const std::u16string_view type = OwnConversionType(value.kind());
-  if (type.empty()) return false;
-  return PushTemporary(
-      type, intInstance,
-      [&](Variant& data) {
-        StripInPlace(value);
-        data = std::move(value);
-      },
-      name);
+  if (type.empty()) return 0;
+  return PushTemporary(type, intInstance, [&](Variant& data) {
+    StripInPlace(value);
+    data = std::move(value);
+  });
 }
 
 std::u16string InterpreterCore::GetNewDataFieldName() {

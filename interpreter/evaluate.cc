@@ -159,6 +159,7 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
     Stack& stack = StackOf(intInstance);
     ObjectRef right, op, left;
     std::u16string result_name, op_store;
+    int result_number = 0;  // the last result's name, while only its number is kept
     Variant lv, rv, value;
     for (;;) {
       if (!stack.IsStackEmpty()) right = stack.Pop();
@@ -194,10 +195,18 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
             LoadValues(left, right, lv, rv);
             value = ApplyOperator(op_store, lv, rv);
           }
-          if (PushValueField(value, intInstance, &result_name)) continue;
+          if (const int n = PushValueField(value, intInstance)) {
+            result_number = n;
+            continue;
+          }
+          result_number = 0;
           result_name = CreateDataFieldFromVariant(std::move(value));
           HoldName(result_name, intInstance);
         }
+      }
+      if (result_number > 0) {
+        result_name = GeneratedName(result_number);
+        result_number = 0;
       }
       if (!TrimSpaces(result_name).empty()) {
         stack.Push(FetchNewField(result_name, /*through_mcol=*/true));

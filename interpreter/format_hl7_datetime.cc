@@ -69,11 +69,10 @@ bool InterpreterCore::PerformFormatHL7DateTime(std::int16_t intInstance) {
     bool blnIncludeTime = false, blnIncludeTimeZone = false;
     PerformGetHL7DateTimeFormatArguments(intInstance, strDate, strTime, strSeparator,
                                          blnIncludeTime, blnIncludeTimeZone, strTimeZone);
-    std::u16string text = GetHL7DateTime(strDate, strTime, strSeparator, blnIncludeTime,
-                                         blnIncludeTimeZone, strTimeZone);
-    std::u16string name = CreateDataFieldFromVariant(Variant(text));
-    HoldName(name, intInstance);
-    StackOf(intInstance).Push(FetchNewField(name));
+    PushTextResult(*this,
+                   GetHL7DateTime(strDate, strTime, strSeparator, blnIncludeTime,
+                                  blnIncludeTimeZone, strTimeZone),
+                   intInstance);
     return true;
   });
 }

@@ -36,9 +36,10 @@ bool InterpreterCore::PerformFunction(const std::u16string& strFunction, std::in
   });
 }
 
-// Pushes a function's text result as a temporary field held by the instance.
-static void PushResult(InterpreterCore& core, const std::u16string& text, std::int16_t instance) {
-  std::u16string name = core.CreateDataFieldFromVariant(Variant(text));
+void PushTextResult(InterpreterCore& core, std::u16string text, std::int16_t instance) {
+  Variant value(std::move(text));
+  if (core.PushValueField(value, instance)) return;
+  std::u16string name = core.CreateDataFieldFromVariant(std::move(value));
   core.HoldName(name, instance);
   core.StackOf(instance).Push(core.FetchNewField(name));
 }
@@ -49,7 +50,7 @@ bool InterpreterCore::PerformFormat(std::int16_t intInstance) {
     ObjectRef objDataField = NewDataField();  // placeholder
     std::u16string strFormat;
     GetFormatArguments(intInstance, objDataField, strFormat);
-    PushResult(*this, Format(FieldData(objDataField), strFormat, 1, 1), intInstance);
+    PushTextResult(*this, Format(FieldData(objDataField), strFormat, 1, 1), intInstance);
     return true;
   });
 }
@@ -90,8 +91,8 @@ bool InterpreterCore::PerformReplace(std::int16_t intInstance) {
     GetReplaceArguments(intInstance, objDataField, strFind, strReplace, lngStart, lngCount,
                         lngCompare);
     const std::u16string text = CStr(FieldData(objDataField));
-    PushResult(*this, Replace(text, strFind, strReplace, lngStart, lngCount, lngCompare),
-               intInstance);
+    PushTextResult(*this, Replace(text, strFind, strReplace, lngStart, lngCount, lngCompare),
+                   intInstance);
     return true;
   });
 }

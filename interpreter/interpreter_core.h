@@ -194,11 +194,11 @@ class InterpreterCore {
   bool PushWordField(std::u16string_view type, std::u16string_view word,
                      std::int16_t intInstance);  // an operator or a string literal
   bool PushNumberField(double d, std::int16_t intInstance);
-  // A computed value, taken only when pushed; `name` gets the new name.
-  bool PushValueField(Variant& value, std::int16_t intInstance, std::u16string* name = nullptr);
+  // A computed value, taken only when pushed; gives the number of the new
+  // name ("Autodf<n>"), 0 when not pushed.
+  int PushValueField(Variant& value, std::int16_t intInstance);
   template <class Fill>
-  bool PushTemporary(std::u16string_view type, std::int16_t intInstance, Fill&& fill,
-                     std::u16string* name);
+  int PushTemporary(std::u16string_view type, std::int16_t intInstance, Fill&& fill);
   static std::u16string RemoveStringDelimiters(std::u16string_view text);
   static std::u16string RemoveDateDelimiters(std::u16string_view text);
 
@@ -288,6 +288,9 @@ class InterpreterCore {
   bool delimiter_chars_[128] = {};  // characters of the delimiter list
 };
 
+// Pushes a function's text result as a temporary field held by the instance.
+void PushTextResult(InterpreterCore& core, std::u16string text, std::int16_t instance);
+
 // The HL7 text of FormatHL7DateTime's six values; writes "/" into an empty
 // separator. Errors reach the caller.
 std::u16string GetHL7DateTime(std::u16string strDate, std::u16string strTime,
@@ -307,6 +310,9 @@ inline int GeneratedNameNumber(std::u16string_view name) noexcept {
   }
   return n;
 }
+
+// The generated name "Autodf<n>".
+std::u16string GeneratedName(int n);
 
 // Initial entry of a hold-table row: rows 0 to 10 start at -1, the rest at 0.
 constexpr std::int16_t InitialHoldPtr(int row) noexcept { return row <= 10 ? -1 : 0; }
