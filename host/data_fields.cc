@@ -189,9 +189,11 @@ bool DataFields::AddGeneratedLate(int n, const ObjectRef& field) {
 
 bool DataFields::PlaceGenerated(int n, const ObjectRef& field, std::u16string_view spelling) {
   if (n <= 0) return false;
-  if (static_cast<std::size_t>(n) >= generated_.size())
+  if (static_cast<std::size_t>(n) >= generated_.size()) {
     generated_.resize(
         std::max<std::size_t>(static_cast<std::size_t>(n) + 1, generated_.size() * 2));
+    generated_size_ = generated_.size();
+  }
   Generated& g = generated_[static_cast<std::size_t>(n)];
   if (g.field) return false;
   g.key.assign(spelling);

@@ -127,12 +127,12 @@ void InterpreterCore::CleanUp(std::int16_t intInstance) noexcept {
         // and its buffer kept for the next call.
         // A name spelled as generated goes by its number, without the
         // collection reading the key again.
-        if (const int n = GeneratedNameNumber(row[i]);
-            n > 0 && n <= kMaxPosition && row[i][6] != u'0')
+        const std::u16string_view name = row[i];
+        if (const int n = GeneratedNameNumber(name); n > 0 && n <= kMaxPosition && name[6] != u'0')
           own->EraseGenerated(n);
         else
-          own->Erase(row[i]);
-        RemoveAutoDataFieldNameFromList(row[i]);
+          own->Erase(name);
+        RemoveAutoDataFieldNameFromList(name);
         row[i].clear();
         continue;
       }

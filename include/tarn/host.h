@@ -106,11 +106,11 @@ class TARN_API DataFields final : public Object {
   // The same for the key "Autodf<n>" (1 <= n <= 32767), without reading
   // the key: the interpreter's generated names come and go on every call.
   bool ExistsGenerated(int n) const noexcept {
-    return n > 0 && static_cast<std::size_t>(n) < generated_.size() &&
+    return n > 0 && static_cast<std::size_t>(n) < generated_size_ &&
            generated_[static_cast<std::size_t>(n)].field;
   }
   bool AddGenerated(int n, const ObjectRef& field) {
-    if (n > 0 && static_cast<std::size_t>(n) < generated_.size()) {
+    if (n > 0 && static_cast<std::size_t>(n) < generated_size_) {
       Generated& g = generated_[static_cast<std::size_t>(n)];
       if (g.field) return false;
       g.key.clear();
@@ -123,7 +123,7 @@ class TARN_API DataFields final : public Object {
   }
   // Whether AddGenerated(n) would take its field without growing.
   bool HasFreeGeneratedSlot(int n) const noexcept {
-    return n > 0 && static_cast<std::size_t>(n) < generated_.size() &&
+    return n > 0 && static_cast<std::size_t>(n) < generated_size_ &&
            !generated_[static_cast<std::size_t>(n)].field;
   }
   bool EraseGenerated(int n) noexcept {
@@ -150,6 +150,7 @@ class TARN_API DataFields final : public Object {
     std::u16string key;  // only when not spelled "Autodf<n>"
   };
   std::vector<Generated> generated_;
+  std::size_t generated_size_ = 0;  // generated_.size(), without the division
   std::size_t generated_count_ = 0;
   std::uint64_t next_seq_ = 0;  // order of addition, over all entries
   std::unique_ptr<Impl> impl_;
