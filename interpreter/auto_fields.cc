@@ -315,9 +315,10 @@ bool InterpreterCore::PushWordField(std::u16string_view type, std::u16string_vie
 bool InterpreterCore::PushNumberField(double d, std::int16_t intInstance) {
   // As CreateNumericDataField decides, for the numbers whose rounding cannot
   // overflow.
-  if (d >= -2147483648.0 && d <= 2147483647.0 && d == std::trunc(d)) {
+  if (d >= -2147483648.0 && d <= 2147483647.0) {
     const auto l = static_cast<std::int32_t>(d);
-    return PushTemporary(u"Long"sv, intInstance, [&](Variant& data) { data = l; }) > 0;
+    if (static_cast<double>(l) == d)
+      return PushTemporary(u"Long"sv, intInstance, [&](Variant& data) { data = l; }) > 0;
   }
   if (!(d > -2147483000.0 && d < 2147483000.0)) return false;
   return PushTemporary(u"Double"sv, intInstance, [&](Variant& data) { data = d; }) > 0;
