@@ -96,14 +96,15 @@ bool InterpreterCore::RemoveEndIf(std::int16_t intInstance) {
   return Guarded(u"RemoveEndIf"sv, false, [&] {
     std::u16string w, next;
     ReadWord(*this, intInstance, w);
-    while (TrimSpaces(w) != u"END IF"sv && w != kEol && w != u"ENDIF"sv) {
-      if (TrimSpaces(w) == u"END"sv) {
+    for (;;) {
+      const std::u16string_view t = TrimSpaces(w);
+      if (SameText(t, u"END IF"sv) || SameText(w, kEol) || SameText(w, u"ENDIF"sv)) break;
+      if (SameText(t, u"END"sv)) {
         ReadWord(*this, intInstance, next);
-        if (TrimSpaces(next) != u"IF"sv) RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
-        w = u"END IF"sv;
-      } else {
-        ReadWord(*this, intInstance, w);
+        if (!SameText(TrimSpaces(next), u"IF"sv)) RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
+        break;  // "END IF"
       }
+      ReadWord(*this, intInstance, w);
     }
     return true;
   });
