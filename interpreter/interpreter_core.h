@@ -132,8 +132,13 @@ class InterpreterCore {
   // ---- Word scanner (word_scanner.cc)
   std::u16string GetNextWord(std::int16_t intInstance);
   // GetNextWord into a buffer that keeps its room between words.
-  void GetNextWordInto(std::int16_t intInstance, std::u16string& word);
-  bool ReadUsualWord(std::int16_t intInstance, std::u16string& word);  // word empty
+  void GetNextWordInto(std::int16_t intInstance, std::u16string& word) {
+    word.clear();
+    if (read_usual_words_ && ReadUsualWord(intInstance, word)) return;
+    GetNextWordLate(intInstance, word);
+  }
+  void GetNextWordLate(std::int16_t intInstance, std::u16string& word);  // the general loop
+  bool ReadUsualWord(std::int16_t intInstance, std::u16string& word);    // word empty
   bool read_usual_words_ = true;  // off only to compare with the general loop
   std::u16string GetLiteralString(std::int16_t intInstance);
   std::u16string GetLiteralDate(std::int16_t intInstance);

@@ -103,9 +103,7 @@ std::u16string InterpreterCore::GetNextWord(std::int16_t intInstance) {
   return word;
 }
 
-void InterpreterCore::GetNextWordInto(std::int16_t intInstance, std::u16string& acc) {
-  acc.clear();
-  if (read_usual_words_ && ReadUsualWord(intInstance, acc)) return;
+void InterpreterCore::GetNextWordLate(std::int16_t intInstance, std::u16string& acc) {
   const bool read = Guarded(u"GetNextWord"sv, false, [&] {
     // Characters are read in place while the position is an ordinary one;
     // anything unusual goes through GetNextChar and PeekNextChar, which
