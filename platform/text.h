@@ -12,10 +12,11 @@ namespace tarn::detail {
 
 // Removes the space character (code 32 only) from both ends.
 inline std::u16string_view TrimSpaces(std::u16string_view s) noexcept {
+  if (s.empty() || (s.front() != u' ' && s.back() != u' ')) return s;  // the usual case
   std::size_t b = 0, e = s.size();
   while (b < e && s[b] == u' ') ++b;
   while (e > b && s[e - 1] == u' ') --e;
-  return s.substr(b, e - b);
+  return std::u16string_view(s.data() + b, e - b);
 }
 
 // The platform's UCase / LCase: letters only, the length never changes.
