@@ -125,14 +125,15 @@ Variant ApplyOperator(std::u16string_view op, const Variant& l, const Variant& r
         return op[0] == u'/' ? Divide(l, r) : IntDivide(l, r);
       case u'&': {
         // Not a text: joined as the text it converts to.
-        std::u16string joined;
-        const std::u16string_view a = l.is_string() ? std::u16string_view(l.string()) : u""sv;
-        const std::u16string_view b = r.is_string() ? std::u16string_view(r.string()) : u""sv;
         if (l.is_string() && r.is_string()) {
-          joined.reserve(a.size() + b.size());
-          joined.append(a).append(b);
-          return joined;
+          Variant out;  // built in place: a text moved is a text copied when short
+          out.set_string({});
+          std::u16string& joined = out.string();
+          joined.reserve(l.string().size() + r.string().size());
+          joined.append(l.string()).append(r.string());
+          return out;
         }
+        std::u16string joined;
         joined = l.is_string() ? l.string() : TextOf(l);
         joined += r.is_string() ? r.string() : TextOf(r);
         return joined;
