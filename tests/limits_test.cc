@@ -19,6 +19,7 @@
 namespace tarn::testing {
 namespace {
 
+using namespace std::string_view_literals;
 using fuzz::CompareCore;
 using fuzz::CompareHost;
 
@@ -195,6 +196,56 @@ TEST(Limits, LiteralsThatCannotBecomeFieldsGiveTheirNameBack) {
   }
   EXPECT_EQ(h.Value(u"1 + 1"), Variant(std::int32_t{2}));
   EXPECT_LE(h.core.mstrAutoDataFieldNameList.size(), 64u);
+}
+
+// Names the host holds are skipped by every kind of temporary field (the
+// library's own collection takes a shorter way to them), and a name longer
+// than the usual ones still fits the name list and the hold table.
+TEST(Limits, HeldAutomaticNamesAreSkippedAsByALateBoundHost) {
+  const std::vector<std::vector<std::u16string>> held = {
+      {}, {u"Autodf1"}, {u"Autodf2", u"AUTODF4"}, {u"autodf3", u"Autodf5", u"Autodf6"}};
+  const std::u16string texts[] = {u"1 + 2 + 3", u"\"a\" & \"b\" & \"c\"", u"(1 + 2) * (3 - 4)",
+                                  u"IF 1 < 2 THEN \"y\" ELSE \"n\" END IF",
+                                  u"Replace \"a-b\", \"-\", \"\" & 1.5"};
+  for (const auto& names : held) {
+    for (const auto& text : texts) {
+      auto own = MakeRef<DataFields>();
+      auto late = MakeRef<fuzz::ForwardingFields>();
+      for (const auto& name : names) {
+        own->AddField(name, u"Long", std::int32_t{7});
+        late->inner->AddField(name, u"Long", std::int32_t{7});
+      }
+      auto own_errors = MakeRef<RecordingErrorManager>();
+      auto late_errors = MakeRef<RecordingErrorManager>();
+      Interpreter a, b;
+      ASSERT_TRUE(a.Init(own, own_errors, u"S", u"A"));
+      ASSERT_TRUE(b.Init(late, late_errors, u"S", u"A"));
+      std::u16string s = text, t = text;
+      RegisterClass(kDataFieldProgId, &detail::NewDefaultDataField);
+      const std::string got = fuzz::Describe(a.RealizeRegularExpression(s), *own_errors);
+      RegisterClass(kDataFieldProgId, &fuzz::NewForwardingField);
+      const std::string want = fuzz::Describe(b.RealizeRegularExpression(t), *late_errors);
+      RegisterClass(kDataFieldProgId, &detail::NewDefaultDataField);
+      const std::string label = ToUtf8(text) + " holding " + std::to_string(names.size());
+      EXPECT_EQ(got, want) << label;
+      EXPECT_EQ(own->Count(), names.size()) << label;
+      ASSERT_EQ(a.core().mstrAutoDataFieldNameList.size(),
+                b.core().mstrAutoDataFieldNameList.size());
+      for (std::size_t i = 0; i < a.core().mstrAutoDataFieldNameList.size(); ++i)
+        EXPECT_EQ(std::u16string_view(a.core().mstrAutoDataFieldNameList[i]),
+                  std::u16string_view(b.core().mstrAutoDataFieldNameList[i]))
+            << label << " entry " << i;
+    }
+  }
+  detail::NameText name;
+  for (std::u16string_view v : {u"Autodf1"sv, u"A much longer name than usual"sv, u""sv, u"x"sv,
+                                u"Autodf12345"sv, u"Again a name of more than twelve"sv}) {
+    name.assign(v);
+    EXPECT_EQ(std::u16string_view(name), v);
+    EXPECT_EQ(name.empty(), v.empty());
+    detail::NameText copy = name;
+    EXPECT_EQ(copy.str(), std::u16string(v));
+  }
 }
 
 // ---- Nesting
