@@ -21,7 +21,7 @@ class Stack {
   Stack& operator=(const Stack&) = delete;
 
   // The top item, removed; an empty reference when the stack is empty.
-  ObjectRef Pop() noexcept {
+  TARN_ALWAYS_INLINE ObjectRef Pop() noexcept {
     StackCell* top = mobjTopCell;
     if (!top) return {};
     mobjTopCell = top->objNextCell;
@@ -35,7 +35,7 @@ class Stack {
   // Removes the item under the top; raises 91 below two items. Returns true.
   bool DeleteStackItem2();
   // Never raises: a push that cannot allocate leaves the stack as it was.
-  void Push(const ObjectRef& objValue) noexcept {
+  TARN_ALWAYS_INLINE void Push(const ObjectRef& objValue) noexcept {
     StackCell* cell = free_cells_;
     if (cell) {
       free_cells_ = cell->objNextCell;
@@ -48,7 +48,7 @@ class Stack {
     cell->objNextCell = mobjTopCell;
     mobjTopCell = cell;
   }
-  void Push(ObjectRef&& objValue) noexcept {
+  TARN_ALWAYS_INLINE void Push(ObjectRef&& objValue) noexcept {
     StackCell* cell = free_cells_;
     if (cell) {
       free_cells_ = cell->objNextCell;

@@ -109,7 +109,7 @@ class TARN_API DataFields final : public Object {
     return n > 0 && static_cast<std::size_t>(n) < generated_size_ &&
            generated_[static_cast<std::size_t>(n)].field;
   }
-  bool AddGenerated(int n, const ObjectRef& field) {
+  TARN_ALWAYS_INLINE bool AddGenerated(int n, const ObjectRef& field) {
     if (n > 0 && static_cast<std::size_t>(n) < generated_size_) {
       Generated& g = generated_[static_cast<std::size_t>(n)];
       if (g.field) return false;
