@@ -274,7 +274,13 @@ int InterpreterCore::PushTemporary(std::u16string_view type, std::int16_t intIns
   auto& list = mstrAutoDataFieldNameList;
   const int next = mintAutoDataFieldNamePtr + 1;
   if (next < 0 || next > kMaxPosition || static_cast<std::size_t>(next) >= list.size()) return 0;
-  const int n = (next == 0 ? 0 : GeneratedNameNumber(list[static_cast<std::size_t>(next) - 1])) + 1;
+  int before = 0;
+  if (next > 0) {
+    const NameText& prev = list[static_cast<std::size_t>(next) - 1];
+    before = prev.generated();
+    if (before == 0) before = GeneratedNameNumber(prev);
+  }
+  const int n = before + 1;
   if (n <= 0 || n > kMaxPosition || !own->HasFreeGeneratedSlot(n)) return 0;
   NameText& entry = list[static_cast<std::size_t>(next)];
   if (!entry.empty()) return 0;
@@ -297,11 +303,11 @@ int InterpreterCore::PushTemporary(std::u16string_view type, std::int16_t intIns
     return 0;  // the general procedures report it
   }
   // Nothing below can fail.
-  entry.assign(name);
+  entry.assign_generated(name, n);
   mintAutoDataFieldNamePtr = static_cast<std::int16_t>(next);
   own->AddGenerated(n, field);
   mintHoldArrayPtr[row] = static_cast<std::int16_t>(c + 1);
-  mstrHoldArray[row][static_cast<std::size_t>(c + 1)].assign(name);
+  mstrHoldArray[row][static_cast<std::size_t>(c + 1)].assign_generated(name, n);
   stack->Push(ObjectRef(std::move(field)));
   return n;
 }

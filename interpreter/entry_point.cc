@@ -128,11 +128,17 @@ void InterpreterCore::CleanUp(std::int16_t intInstance) noexcept {
         // A name spelled as generated goes by its number, without the
         // collection reading the key again.
         const std::u16string_view name = row[i];
-        if (const int n = GeneratedNameNumber(name); n > 0 && n <= kMaxPosition && name[6] != u'0')
-          own->EraseGenerated(n);
-        else
-          own->Erase(name);
-        RemoveAutoDataFieldNameFromList(name);
+        if (const int g = row[i].generated(); g > 0) {
+          own->EraseGenerated(g);
+          if (!RemoveGeneratedName(g)) RemoveAutoDataFieldNameFromList(name);
+        } else {
+          if (const int n = GeneratedNameNumber(name);
+              n > 0 && n <= kMaxPosition && name[6] != u'0')
+            own->EraseGenerated(n);
+          else
+            own->Erase(name);
+          RemoveAutoDataFieldNameFromList(name);
+        }
         row[i].clear();
         continue;
       }

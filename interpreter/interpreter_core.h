@@ -171,6 +171,17 @@ class InterpreterCore {
     return RemoveNameLate(strName);
   }
   bool RemoveNameLate(std::u16string_view strName);
+  // The usual case of freeing the generated name "Autodf<n>": it is the last
+  // one made. False, with nothing changed, otherwise.
+  bool RemoveGeneratedName(int n) noexcept {
+    const int ptr = mintAutoDataFieldNamePtr;
+    if (ptr < 0 || static_cast<std::size_t>(ptr) >= mstrAutoDataFieldNameList.size()) return false;
+    NameText& top = mstrAutoDataFieldNameList[static_cast<std::size_t>(ptr)];
+    if (top.generated() != n) return false;
+    top.clear();
+    mintAutoDataFieldNamePtr = static_cast<std::int16_t>(ptr - 1);
+    return true;
+  }
   std::u16string AddNameToHoldArray(const std::u16string& strName, std::int16_t intInstance);
   // AddNameToHoldArray without the copy back.
   bool HoldName(std::u16string_view strName, std::int16_t intInstance) {

@@ -28,8 +28,21 @@ class NameText {
   operator std::u16string_view() const noexcept { return {data(), size_}; }
   std::u16string str() const { return std::u16string(data(), size_); }
 
-  void clear() noexcept { size_ = 0; }
+  // n when the text is known to be the generated name "Autodf<n>", else 0.
+  int generated() const noexcept { return generated_; }
+
+  void clear() noexcept {
+    size_ = 0;
+    generated_ = 0;
+  }
+  // The generated name "Autodf<n>", spelled in `v`.
+  TARN_ALWAYS_INLINE void assign_generated(std::u16string_view v, int n) noexcept {
+    CopyShortText(inline_, v.data(), v.size());  // at most eleven characters
+    size_ = static_cast<std::uint32_t>(v.size());
+    generated_ = n;
+  }
   TARN_ALWAYS_INLINE void assign(std::u16string_view v) {
+    generated_ = 0;
     if (v.size() <= kInline) {
       CopyShortText(inline_, v.data(), v.size());
       size_ = static_cast<std::uint32_t>(v.size());
@@ -45,6 +58,7 @@ class NameText {
 
  private:
   std::uint32_t size_ = 0;
+  std::int32_t generated_ = 0;
   char16_t inline_[kInline] = {};
   std::u16string long_;
 };
