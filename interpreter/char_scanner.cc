@@ -39,7 +39,16 @@ std::int16_t InterpreterCore::AddInstance(const std::u16string& strExpression) {
     }
     if (IsArrayNotDimensioned(mobjStack)) GrowTo(mobjStack, kArrayGrowth);
     if (index >= mobjStack.size()) GrowTo(mobjStack, index + kArrayGrowth);
-    mstrExpression[index] = TrimSpaces(strExpression);
+    // Copied over the slot's earlier text where that is long enough: growing
+    // a string takes a call, shrinking it does not.
+    std::u16string& text = mstrExpression[index];
+    const std::u16string_view trimmed = TrimSpaces(strExpression);
+    if (trimmed.size() <= text.size()) {
+      std::char_traits<char16_t>::copy(text.data(), trimmed.data(), trimmed.size());
+      text.erase(trimmed.size());
+    } else {
+      text.assign(trimmed);
+    }
     mintExpressionPtr[index] = 0;
     // A fresh stack for the instance; an emptied old one serves as well.
     if (mobjStack[index])
