@@ -35,19 +35,7 @@ class Stack {
   // Removes the item under the top; raises 91 below two items. Returns true.
   bool DeleteStackItem2();
   // Never raises: a push that cannot allocate leaves the stack as it was.
-  TARN_ALWAYS_INLINE void Push(const ObjectRef& objValue) noexcept {
-    StackCell* cell = free_cells_;
-    if (cell) {
-      free_cells_ = cell->objNextCell;
-      --free_count_;
-    } else {
-      cell = NewCell();
-      if (!cell) return;
-    }
-    cell->objValue = objValue;
-    cell->objNextCell = mobjTopCell;
-    mobjTopCell = cell;
-  }
+  TARN_ALWAYS_INLINE void Push(const ObjectRef& objValue) noexcept { Push(ObjectRef(objValue)); }
   TARN_ALWAYS_INLINE void Push(ObjectRef&& objValue) noexcept {
     StackCell* cell = free_cells_;
     if (cell) {
