@@ -71,6 +71,18 @@ std::u16string InterpreterCore::RemoveDateDelimiters(std::u16string_view text) {
 }
 
 namespace {
+// A number literal's value as its field keeps it: a whole number in the Long
+// range as a Long, any other as a Double once CLng has checked that its
+// rounding stays in range (it raises otherwise).
+Variant NumberLiteralValue(double d) {
+  if (d >= -2147483648.0 && d <= 2147483647.0) {
+    const auto l = static_cast<std::int32_t>(d);
+    if (static_cast<double>(l) == d) return l;
+  }
+  CLng(d);
+  return d;
+}
+
 // The frame every constructor shares: a new field under a new name, its
 // properties assigned in the order given, then added to the collection.
 //
@@ -133,20 +145,11 @@ std::u16string InterpreterCore::CreateNumericDataField(std::optional<double> par
   return Guarded(u"CreateNumericDataField"sv, std::u16string(), [&] {
     return MakeField(*this, [&](const ObjectRef& f) {
       FieldSetText(f, TextMember::DataClass, u"Auto"sv);
-      // The word is read once; its Long form is the rounded Double.
+      // The word is read once.
       if (!parsed) Raise(err::kTypeMismatch);
-      const double d = *parsed;
-      // A whole number in range is its own Long; anything else is rounded
-      // (and checked) as CLng rounds it.
-      const bool whole = d >= -2147483648.0 && d <= 2147483647.0 && d == std::trunc(d);
-      const std::int32_t l = whole ? static_cast<std::int32_t>(d) : CLng(d);
-      if (d != static_cast<double>(l)) {
-        FieldSetText(f, TextMember::DataType, u"Double"sv);
-        FieldLetData(f, d);
-      } else {
-        FieldSetText(f, TextMember::DataType, u"Long"sv);
-        FieldLetData(f, l);
-      }
+      Variant value = NumberLiteralValue(*parsed);
+      FieldSetText(f, TextMember::DataType, value.kind() == Kind::Long ? u"Long"sv : u"Double"sv);
+      FieldLetData(f, std::move(value));
     });
   });
 }
@@ -319,15 +322,13 @@ bool InterpreterCore::PushWordField(std::u16string_view type, std::u16string_vie
 }
 
 bool InterpreterCore::PushNumberField(double d, std::int16_t intInstance) {
-  // As CreateNumericDataField decides, for the numbers whose rounding cannot
-  // overflow.
-  if (d >= -2147483648.0 && d <= 2147483647.0) {
-    const auto l = static_cast<std::int32_t>(d);
-    if (static_cast<double>(l) == d)
-      return PushTemporary(u"Long"sv, intInstance, [&](Variant& data) { data = l; }) > 0;
+  Variant value;
+  try {
+    value = NumberLiteralValue(d);
+  } catch (...) {
+    return false;  // CreateNumericDataField reports it
   }
-  if (!(d > -2147483000.0 && d < 2147483000.0)) return false;
-  return PushTemporary(u"Double"sv, intInstance, [&](Variant& data) { data = d; }) > 0;
+  return PushValueField(value, intInstance) > 0;
 }
 
 int InterpreterCore::PushValueField(Variant& value, std::int16_t intInstance) {
@@ -341,39 +342,6 @@ int InterpreterCore::PushValueField(Variant& value, std::int16_t intInstance) {
 
 std::u16string InterpreterCore::GetNewDataFieldName() {
   last_name_number_ = 0;
-  // The usual case: the library's own collection, room in the list, and a
-  // generated name before the new one.
-  auto& list = mstrAutoDataFieldNameList;
-  const int next = mintAutoDataFieldNamePtr + 1;
-  DataFields* own = OwnFields();
-  if (own && !IsArrayNotDimensioned(list) && next >= 0 && next <= kMaxPosition &&
-      static_cast<std::size_t>(next) < list.size()) {
-    const std::u16string_view prev =
-        next == 0 ? u"Autodf0"sv : std::u16string_view(list[static_cast<std::size_t>(next) - 1]);
-    const int n = GeneratedNameNumber(prev) + 1;
-    NameText& name = list[static_cast<std::size_t>(next)];
-    char16_t text[16];
-    const std::size_t len = n > 0 && n <= kMaxPosition ? WriteName(text, kNamePrefix, n) : 0;
-    if (len > 0 && name.empty()) {
-      name.assign(std::u16string_view(text, len));  // generated names stay in place
-      mintAutoDataFieldNamePtr = static_cast<std::int16_t>(next);
-      if (!own->ExistsGenerated(n)) {
-        last_name_number_ = n;
-        try {
-          return name.str();
-        } catch (...) {  // the copy, as the guarded procedure reports it
-          last_name_number_ = 0;
-          ReportError(u"GetNewDataFieldName"sv, err::kOutOfMemory,
-                      ErrorDescription(err::kOutOfMemory));
-          return {};
-        }
-      }
-    }
-  }
-  return GetNewDataFieldNameLate();
-}
-
-std::u16string InterpreterCore::GetNewDataFieldNameLate() {
   return Guarded(u"GetNewDataFieldName"sv, std::u16string(), [&] {
     DataFields* own = OwnFields();
     for (;;) {
@@ -406,7 +374,10 @@ std::u16string InterpreterCore::GetNewDataFieldNameLate() {
         len = WriteName(text, prefix == kNamePrefix ? kNamePrefix : proper, n);
       }
       NameText& name = list[ptr];
-      name.assign(std::u16string_view(text, len));
+      if (usual)
+        name.assign_generated(std::u16string_view(text, len), n);
+      else
+        name.assign(std::u16string_view(text, len));
       mintAutoDataFieldNamePtr = next;
       // Generated names are in proper case already: ask the host directly.
       bool taken = false;

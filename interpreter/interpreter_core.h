@@ -155,7 +155,6 @@ class InterpreterCore {
   std::u16string CreateDataFieldFromVariant(const Variant& varValue);
   std::u16string CreateDataFieldFromVariant(Variant&& varValue);  // may take its text
   std::u16string GetNewDataFieldName();
-  std::u16string GetNewDataFieldNameLate();  // any case; goes on from where it is
   bool RemoveAutoDataFieldNameFromList(std::u16string_view strName) {
     // Names are freed in the reverse order of their making: the last one
     // made is the usual one to go.
