@@ -5,7 +5,6 @@
 // hold-table row of the instance that made it, and the entry point's
 // clean-up removes the field and frees the name when that instance ends.
 #include <charconv>
-#include <cmath>
 #include <cstring>
 
 #include "host/host_calls.h"

@@ -69,10 +69,9 @@ bool InterpreterCore::PerformFormatHL7DateTime(std::int16_t intInstance) {
     bool blnIncludeTime = false, blnIncludeTimeZone = false;
     PerformGetHL7DateTimeFormatArguments(intInstance, strDate, strTime, strSeparator,
                                          blnIncludeTime, blnIncludeTimeZone, strTimeZone);
-    PushTextResult(*this,
-                   GetHL7DateTime(strDate, strTime, strSeparator, blnIncludeTime,
-                                  blnIncludeTimeZone, strTimeZone),
-                   intInstance);
+    PushResult(GetHL7DateTime(strDate, strTime, strSeparator, blnIncludeTime, blnIncludeTimeZone,
+                              strTimeZone),
+               intInstance);
     return true;
   });
 }

@@ -36,12 +36,11 @@ bool InterpreterCore::PerformFunction(const std::u16string& strFunction, std::in
   });
 }
 
-void PushTextResult(InterpreterCore& core, std::u16string text, std::int16_t instance) {
-  Variant value(std::move(text));
-  if (core.PushValueField(value, instance)) return;
-  std::u16string name = core.CreateDataFieldFromVariant(std::move(value));
-  core.HoldName(name, instance);
-  core.StackOf(instance).Push(core.FetchNewField(name));
+void InterpreterCore::PushResult(Variant value, std::int16_t intInstance) {
+  if (PushValueField(value, intInstance)) return;
+  std::u16string name = CreateDataFieldFromVariant(std::move(value));
+  HoldName(name, intInstance);
+  StackOf(intInstance).Push(FetchNewField(name));
 }
 
 // Format -> FORMAT field "," format | FORMAT "(" field "," format ")"
@@ -50,7 +49,7 @@ bool InterpreterCore::PerformFormat(std::int16_t intInstance) {
     ObjectRef objDataField = NewDataField();  // placeholder
     std::u16string strFormat;
     GetFormatArguments(intInstance, objDataField, strFormat);
-    PushTextResult(*this, Format(FieldData(objDataField), strFormat, 1, 1), intInstance);
+    PushResult(Format(FieldData(objDataField), strFormat, 1, 1), intInstance);
     return true;
   });
 }
@@ -91,8 +90,7 @@ bool InterpreterCore::PerformReplace(std::int16_t intInstance) {
     GetReplaceArguments(intInstance, objDataField, strFind, strReplace, lngStart, lngCount,
                         lngCompare);
     const std::u16string text = CStr(FieldData(objDataField));
-    PushTextResult(*this, Replace(text, strFind, strReplace, lngStart, lngCount, lngCompare),
-                   intInstance);
+    PushResult(Replace(text, strFind, strReplace, lngStart, lngCount, lngCompare), intInstance);
     return true;
   });
 }

@@ -151,10 +151,7 @@ bool InterpreterCore::PerformIf(std::int16_t intInstance) {
       }
     }
     RemoveEndIf(intInstance);
-    if (PushValueField(value, intInstance)) return true;
-    std::u16string name = CreateDataFieldFromVariant(value);
-    HoldName(name, intInstance);
-    StackOf(intInstance).Push(FetchNewField(name));
+    PushResult(std::move(value), intInstance);
     return true;
   });
 }

@@ -262,6 +262,9 @@ class InterpreterCore {
   // generated "Autodf<n>" free in the library's own collection, else 0.
   int last_name_number_ = 0;
 
+  // Pushes a function's or an IF block's value as a temporary field held by
+  // the instance.
+  void PushResult(Variant value, std::int16_t intInstance);
   // Pushes the field of a new temporary name and holds the name.
   void PushHeld(const std::u16string& strName, std::int16_t intInstance);
   Stack& StackOf(std::int16_t intInstance) {  // raises 9 outside the array
@@ -302,9 +305,6 @@ class InterpreterCore {
   int function_answer_ = -1;        // ... and its answer (-1: none)
   bool delimiter_chars_[128] = {};  // characters of the delimiter list
 };
-
-// Pushes a function's text result as a temporary field held by the instance.
-void PushTextResult(InterpreterCore& core, std::u16string text, std::int16_t instance);
 
 // The HL7 text of FormatHL7DateTime's six values; writes "/" into an empty
 // separator. Errors reach the caller.
