@@ -71,15 +71,19 @@ std::u16string InterpreterCore::RemoveDateDelimiters(std::u16string_view text) {
 
 namespace {
 // A number literal's value as its field keeps it: a whole number in the Long
-// range as a Long, any other as a Double once CLng has checked that its
-// rounding stays in range (it raises otherwise).
-Variant NumberLiteralValue(double d) {
+// range as a Long, any other as a Double. False, with `out` unchanged, when
+// CLng might overflow rounding it: the caller lets CLng decide.
+bool NumberLiteralValue(double d, Variant& out) noexcept {
   if (d >= -2147483648.0 && d <= 2147483647.0) {
     const auto l = static_cast<std::int32_t>(d);
-    if (static_cast<double>(l) == d) return l;
+    if (static_cast<double>(l) == d) {
+      out = l;
+      return true;
+    }
   }
-  CLng(d);
-  return d;
+  if (!(d > -2147483648.0 && d < 2147483647.0)) return false;
+  out = d;
+  return true;
 }
 
 // The frame every constructor shares: a new field under a new name, its
@@ -146,7 +150,11 @@ std::u16string InterpreterCore::CreateNumericDataField(std::optional<double> par
       FieldSetText(f, TextMember::DataClass, u"Auto"sv);
       // The word is read once.
       if (!parsed) Raise(err::kTypeMismatch);
-      Variant value = NumberLiteralValue(*parsed);
+      Variant value;
+      if (!NumberLiteralValue(*parsed, value)) {
+        CLng(*parsed);  // raises when the rounding leaves the Long range
+        value = *parsed;
+      }
       FieldSetText(f, TextMember::DataType, value.kind() == Kind::Long ? u"Long"sv : u"Double"sv);
       FieldLetData(f, std::move(value));
     });
@@ -322,12 +330,9 @@ bool InterpreterCore::PushWordField(std::u16string_view type, std::u16string_vie
 
 bool InterpreterCore::PushNumberField(double d, std::int16_t intInstance) {
   Variant value;
-  try {
-    value = NumberLiteralValue(d);
-  } catch (...) {
-    return false;  // CreateNumericDataField reports it
-  }
-  return PushValueField(value, intInstance) > 0;
+  if (!NumberLiteralValue(d, value)) return false;
+  const std::u16string_view type = value.kind() == Kind::Long ? u"Long"sv : u"Double"sv;
+  return PushTemporary(type, intInstance, [&](Variant& data) { data = std::move(value); }) > 0;
 }
 
 int InterpreterCore::PushValueField(Variant& value, std::int16_t intInstance) {

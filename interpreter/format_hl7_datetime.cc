@@ -69,8 +69,8 @@ bool InterpreterCore::PerformFormatHL7DateTime(std::int16_t intInstance) {
     bool blnIncludeTime = false, blnIncludeTimeZone = false;
     PerformGetHL7DateTimeFormatArguments(intInstance, strDate, strTime, strSeparator,
                                          blnIncludeTime, blnIncludeTimeZone, strTimeZone);
-    PushResult(GetHL7DateTime(strDate, strTime, strSeparator, blnIncludeTime, blnIncludeTimeZone,
-                              strTimeZone),
+    PushResult(Variant(GetHL7DateTime(strDate, strTime, strSeparator, blnIncludeTime,
+                                      blnIncludeTimeZone, strTimeZone)),
                intInstance);
     return true;
   });

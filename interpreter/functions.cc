@@ -36,7 +36,7 @@ bool InterpreterCore::PerformFunction(const std::u16string& strFunction, std::in
   });
 }
 
-void InterpreterCore::PushResult(Variant value, std::int16_t intInstance) {
+void InterpreterCore::PushResult(Variant&& value, std::int16_t intInstance) {
   if (PushValueField(value, intInstance)) return;
   std::u16string name = CreateDataFieldFromVariant(std::move(value));
   HoldName(name, intInstance);
@@ -49,7 +49,7 @@ bool InterpreterCore::PerformFormat(std::int16_t intInstance) {
     ObjectRef objDataField = NewDataField();  // placeholder
     std::u16string strFormat;
     GetFormatArguments(intInstance, objDataField, strFormat);
-    PushResult(Format(FieldData(objDataField), strFormat, 1, 1), intInstance);
+    PushResult(Variant(Format(FieldData(objDataField), strFormat, 1, 1)), intInstance);
     return true;
   });
 }
@@ -90,7 +90,8 @@ bool InterpreterCore::PerformReplace(std::int16_t intInstance) {
     GetReplaceArguments(intInstance, objDataField, strFind, strReplace, lngStart, lngCount,
                         lngCompare);
     const std::u16string text = CStr(FieldData(objDataField));
-    PushResult(Replace(text, strFind, strReplace, lngStart, lngCount, lngCompare), intInstance);
+    PushResult(Variant(Replace(text, strFind, strReplace, lngStart, lngCount, lngCompare)),
+               intInstance);
     return true;
   });
 }

@@ -264,7 +264,7 @@ class InterpreterCore {
 
   // Pushes a function's or an IF block's value as a temporary field held by
   // the instance.
-  void PushResult(Variant value, std::int16_t intInstance);
+  void PushResult(Variant&& value, std::int16_t intInstance);
   // Pushes the field of a new temporary name and holds the name.
   void PushHeld(const std::u16string& strName, std::int16_t intInstance);
   Stack& StackOf(std::int16_t intInstance) {  // raises 9 outside the array
