@@ -1,5 +1,6 @@
 #include <mutex>
 
+#include "host/host_access.h"
 #include "host/log_component.h"
 #include "tarn/host.h"
 

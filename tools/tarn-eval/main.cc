@@ -199,7 +199,7 @@ int Run(int argc, char** argv) {
   for (const auto& text : texts) {
     errors->Clear();
     std::u16string expression = FromUtf8(text);
-    tarn::ObjectRef result = interpreter.RealizeRegularExpression(expression);
+    tarn::ObjectRef result = interpreter.RealizeRegularExpressionInPlace(expression);
     if (IsErrorField(result)) status = 1;
     if (as_json) {
       json reports = json::array();

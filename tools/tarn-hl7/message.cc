@@ -124,7 +124,7 @@ void MessageBuilder::Render(const SegmentLine& segment, Outcome& out) {
 std::string MessageBuilder::Evaluate(const Expression& e, Outcome& out) {
   errors_->Clear();
   std::u16string text = e.text;
-  ObjectRef result = interpreter_.RealizeRegularExpression(text);
+  ObjectRef result = interpreter_.RealizeRegularExpressionInPlace(text);
   ExpressionFailure failure{e.at, ToUtf8(text), {}, errors_->reports()};
   std::string value;
   if (result) {
