@@ -44,7 +44,10 @@ std::optional<std::u16string_view> DirectName(std::u16string_view name) noexcept
 
 // A value as the library's own field keeps it: an object by its value.
 void StoreData(DataField& field, Variant&& value) {
-  field.data_slot() = value.is_object() ? DefaultValue(value) : std::move(value);
+  if (value.is_object())
+    field.data_slot() = DefaultValue(value);
+  else
+    field.data_slot() = std::move(value);
 }
 }  // namespace
 

@@ -85,19 +85,19 @@ bool InterpreterCore::PushTemporary(Frame& f, std::u16string_view procedure,
                                     std::u16string_view type, const TemporaryValue& value,
                                     bool through_mcol) noexcept {
   return Guarded(procedure, false, [&] {
-    NameText name = GetNewDataFieldName();
-    if (name.empty()) return false;  // no name left: already reported
-    if (!AddNameToHoldArray(f, name)) {
-      RemoveAutoDataFieldNameFromList(name);
+    const int at = GetNewDataFieldName();
+    if (at < 0) return false;  // no name left: already reported
+    if (!AddNameToHoldArray(f, names_[static_cast<std::size_t>(at)])) {
+      RemoveAutoDataFieldNameFromList(names_[static_cast<std::size_t>(at)]);
       return false;
     }
     const std::int16_t slot = f.held_top;
-    ObjectRef field =
-        host_->AddTemporary(f.held[static_cast<std::size_t>(slot)], type, value, through_mcol);
-    if (!field) {
-      f.held[static_cast<std::size_t>(slot)].clear();
+    NameText& held = f.held[static_cast<std::size_t>(slot)];
+    ObjectRef field = host_->AddTemporary(held, type, value, through_mcol);
+    if (!field) {  // `held` is still the name given
+      RemoveAutoDataFieldNameFromList(held);
+      held.clear();
       if (f.held_top == slot) --f.held_top;
-      RemoveAutoDataFieldNameFromList(name);
       return false;
     }
     f.stack.Push(std::move(field));
@@ -212,8 +212,8 @@ TARN_ALWAYS_INLINE std::size_t WriteName(char16_t* out, std::u16string_view pref
 
 }  // namespace
 
-NameText InterpreterCore::GetNewDataFieldName() {
-  return Guarded(u"GetNewDataFieldName"sv, NameText(), [&] {
+int InterpreterCore::GetNewDataFieldName() {
+  return Guarded(u"GetNewDataFieldName"sv, -1, [&] {
     for (;;) {
       // The top moves only once the new name is made, so that running out
       // of numbers leaves the list as it was.
@@ -249,23 +249,12 @@ NameText InterpreterCore::GetNewDataFieldName() {
       else
         name.assign(std::u16string_view(text, len));
       names_top_ = next;
-      if (!host_->NameTaken(name)) return name;
+      if (!host_->NameTaken(name)) return static_cast<int>(next);
     }
   });
 }
 
-bool InterpreterCore::RemoveAutoDataFieldNameFromList(const NameText& name) {
-  // Names are freed in the reverse order of their making: the last one made
-  // is the usual one to go.
-  const int top = names_top_;
-  if (top >= 0 && static_cast<std::size_t>(top) < names_.size()) {
-    NameText& last = names_[static_cast<std::size_t>(top)];
-    if (name.generated() > 0 ? last.generated() == name.generated() : SameText(last, name)) {
-      last.clear();
-      names_top_ = static_cast<std::int16_t>(top - 1);
-      return true;
-    }
-  }
+bool InterpreterCore::RemoveNameBelowTop(const NameText& name) {
   return Guarded(u"RemoveAutoDataFieldNameFromList"sv, false, [&] {
     const int highest = std::min<int>(names_top_, static_cast<int>(names_.size()) - 1);
     for (int i = highest; i >= 0; --i) {
@@ -280,19 +269,13 @@ bool InterpreterCore::RemoveAutoDataFieldNameFromList(const NameText& name) {
   });
 }
 
-bool InterpreterCore::AddNameToHoldArray(Frame& f, const NameText& name) {
-  const int c = f.held_top;
-  // The usual case: the row has room.
-  if (c < kMaxPosition && c + 1 < static_cast<int>(f.held.size())) {
-    f.held_top = static_cast<std::int16_t>(c + 1);
-    f.held[static_cast<std::size_t>(c + 1)] = name;
-    return true;
-  }
+bool InterpreterCore::GrowHoldRow(Frame& f, const NameText& name) {
   return Guarded(u"AddNameToHoldArray"sv, false, [&] {
+    const int c = f.held_top;
     const std::int16_t next = Checked16(c + 1);
     f.held.resize(static_cast<std::size_t>(c) + kArrayGrowth + 1);
     f.held_top = next;
-    f.held[static_cast<std::size_t>(next)] = name;
+    f.held[static_cast<std::size_t>(next)].assign(name);
     return true;
   });
 }

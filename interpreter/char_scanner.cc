@@ -24,7 +24,7 @@ inline std::int16_t Checked16(int v) {
 inline bool InText(const Frame& f) noexcept { return f.position >= 0 && f.position < kMaxPosition; }
 }  // namespace
 
-Frame* InterpreterCore::AddInstance(const std::u16string& expression) {
+Frame* InterpreterCore::AddInstance(std::u16string_view expression) {
   return Guarded(u"AddInstance"sv, static_cast<Frame*>(nullptr), [&] {
     const auto index = static_cast<std::size_t>(depth_);
     // The slots grow five beyond the one asked for.

@@ -21,7 +21,7 @@ constexpr std::u16string_view kProc = u"RealizeRegularExpression"sv;
 bool IsBlankWord(std::u16string_view w) { return w.empty() || w == u" "sv || w == u"<EOL>"sv; }
 }  // namespace
 
-ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& expression) {
+ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string_view expression) {
   // The hold table has rows for sixteen nested frames; a deeper call is
   // refused before it opens one.
   if (depth_ >= kHoldRows) {
@@ -32,8 +32,6 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& expression) 
   ObjectRef result;
   Frame* frame = nullptr;
   try {
-    if (const std::u16string_view t = TrimSpaces(expression); t.size() != expression.size())
-      expression = std::u16string(t);
     frame = AddInstance(expression);
     if (!frame) {
       last_was_error_ = true;

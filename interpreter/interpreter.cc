@@ -103,17 +103,25 @@ bool Interpreter::Init(ObjectRef data_fields, ObjectRef error, std::u16string_vi
 }
 
 ObjectRef Interpreter::RealizeRegularExpressionInPlace(std::u16string& expression) {
+  try {
+    if (const std::u16string_view t = detail::TrimSpaces(expression); t.size() != expression.size())
+      expression = std::u16string(t);
+  } catch (...) {
+    // No room for the trimmed copy: the text is evaluated as it is.
+  }
   return impl_->RealizeRegularExpression(expression);
 }
 
 ObjectRef Interpreter::RealizeRegularExpression(std::u16string_view expression) {
-  std::u16string text(expression);
-  return impl_->RealizeRegularExpression(text);
+  return impl_->RealizeRegularExpression(expression);
 }
 
 ObjectRef Interpreter::RealizeRegularExpressionUtf8(std::string_view expression) {
-  std::u16string text = FromUtf8(expression);
-  return impl_->RealizeRegularExpression(text);
+  try {
+    return impl_->RealizeRegularExpression(FromUtf8(expression));
+  } catch (...) {
+    return {};  // no room for the text
+  }
 }
 
 Evaluation Interpreter::Evaluate(std::u16string_view expression) {
@@ -123,8 +131,7 @@ Evaluation Interpreter::Evaluate(std::u16string_view expression) {
   std::vector<EvaluationReport>* const outer = impl_->collected_;
   impl_->collected_ = &out.reports_;
   try {
-    std::u16string text(expression);
-    out.field_ = impl_->RealizeRegularExpression(text);
+    out.field_ = impl_->RealizeRegularExpression(expression);
     out.is_error_ = impl_->last_was_error();
     if (out.field_) {
       // Read as the interpreter reads fields: a host's own by member name.

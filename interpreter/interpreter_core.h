@@ -68,7 +68,7 @@ class InterpreterCore {
   static std::u16string Release();
   bool Init(ObjectRef data_fields, ObjectRef error, std::u16string& system,
             std::u16string& application);
-  ObjectRef RealizeRegularExpression(std::u16string& expression);
+  ObjectRef RealizeRegularExpression(std::u16string_view expression);
   void set_strExpression(std::int16_t index, std::u16string text);
   const ObjectRef& data_fields() const noexcept { return host_->fields(); }
   void set_data_fields(ObjectRef fields);
@@ -91,7 +91,7 @@ class InterpreterCore {
   [[noreturn]] static void RaiseOwn(std::int32_t number, std::u16string_view procedure);
 
   // ---- Frames and character scanner (char_scanner.cc)
-  Frame* AddInstance(const std::u16string& expression);
+  Frame* AddInstance(std::u16string_view expression);
   char16_t GetNextChar(Frame& f);
   int PeekNextChar(Frame& f);  // -1 for the empty text after a failure
   bool PutLastChar(Frame& f);
@@ -145,10 +145,32 @@ class InterpreterCore {
   // A computed value (taken); an evaluation's result is fetched back through
   // the collection's inner collection.
   bool CreateDataFieldFromVariant(Frame& f, Variant& value, bool through_mcol = false);
-  // The next free generated name, taken; empty when none is left (reported).
-  NameText GetNewDataFieldName();
-  bool RemoveAutoDataFieldNameFromList(const NameText& name);
-  bool AddNameToHoldArray(Frame& f, const NameText& name);
+  // The next free generated name, taken: its place in the name list, or -1
+  // when none is left (reported).
+  int GetNewDataFieldName();
+  TARN_ALWAYS_INLINE bool RemoveAutoDataFieldNameFromList(const NameText& name) {
+    // Names are freed in the reverse order of their making: the last one
+    // made is the usual one to go.
+    const int top = names_top_;
+    if (top >= 0 && static_cast<std::size_t>(top) < names_.size()) {
+      NameText& last = names_[static_cast<std::size_t>(top)];
+      if (name.generated() > 0 ? last.generated() == name.generated() : SameText(last, name)) {
+        last.clear();
+        names_top_ = static_cast<std::int16_t>(top - 1);
+        return true;
+      }
+    }
+    return RemoveNameBelowTop(name);
+  }
+  TARN_ALWAYS_INLINE bool AddNameToHoldArray(Frame& f, const NameText& name) {
+    const int c = f.held_top;
+    if (c < kMaxPosition && c + 1 < static_cast<int>(f.held.size())) {  // the row has room
+      f.held_top = static_cast<std::int16_t>(c + 1);
+      f.held[static_cast<std::size_t>(c + 1)].assign(name);
+      return true;
+    }
+    return GrowHoldRow(f, name);
+  }
   // Pushes a function's or an IF block's value as a temporary field.
   void PushResult(Frame& f, Variant&& value);
 
@@ -193,6 +215,8 @@ class InterpreterCore {
   // Makes, holds and pushes one temporary field; reports under `procedure`.
   bool PushTemporary(Frame& f, std::u16string_view procedure, std::u16string_view type,
                      const TemporaryValue& value, bool through_mcol = false) noexcept;
+  bool RemoveNameBelowTop(const NameText& name);  // the name list's search
+  bool GrowHoldRow(Frame& f, const NameText& name);
   void CleanUp(Frame& f) noexcept;
   ObjectRef MakeErrorField() noexcept;
   // Characters the word scanner stops at: the fixed ones and those of the

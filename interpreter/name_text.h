@@ -52,6 +52,12 @@ class NameText {
     long_.assign(v);
     size_ = static_cast<std::uint32_t>(v.size());
   }
+  TARN_ALWAYS_INLINE void assign(const NameText& o) {
+    if (o.generated_ > 0)
+      assign_generated(o, o.generated_);
+    else
+      assign(std::u16string_view(o));
+  }
   NameText& operator=(std::u16string_view v) {
     assign(v);
     return *this;
