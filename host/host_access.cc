@@ -6,6 +6,8 @@
 #include <array>
 #include <optional>
 
+#include "host/data_field_internal.h"
+#include "host/data_fields_impl.h"
 #include "interpreter/name_text.h"
 #include "platform/text.h"
 #include "support/constants.h"
@@ -45,9 +47,9 @@ std::optional<std::u16string_view> DirectName(std::u16string_view name) noexcept
 // A value as the library's own field keeps it: an object by its value.
 void StoreData(DataField& field, Variant&& value) {
   if (value.is_object())
-    field.data_slot() = DefaultValue(value);
+    DataField::Internal::Data(field) = DefaultValue(value);
   else
-    field.data_slot() = std::move(value);
+    DataField::Internal::Data(field) = std::move(value);
 }
 }  // namespace
 
@@ -144,6 +146,11 @@ ObjectRef LateHost::NewField() { return CreateObjectCached(kDataFieldProgId, fac
 
 // ---- NativeHost
 
+NativeHost::NativeHost(ObjectRef fields)
+    : LateHost(std::move(fields)),
+      own_(NativeFields(fields_)),
+      own_impl_(DataFields::Impl::Of(*own_)) {}
+
 ObjectRef NativeHost::Item(std::u16string& key, bool) {
   ObjectRef r = own_->Find(key);
   if (!r) Raise(err::kInvalidProcedureCall);
@@ -178,7 +185,7 @@ bool NativeHost::FindDataField(std::u16string& name, ObjectRef& found, bool thro
 bool NativeHost::NameTaken(NameText& name) {
   int n = name.generated();
   if (n == 0) n = GeneratedNameNumber(name);
-  if (n > 0) return own_->ExistsGenerated(n);
+  if (n > 0) return own_impl_.ExistsGenerated(n);
   return own_->Exists(name);
 }
 
@@ -188,16 +195,17 @@ ObjectRef NativeHost::AddTemporary(NameText& held, std::u16string_view type,
   if (factory_.plain != &NewDefaultDataField)
     return LateHost::AddTemporary(held, type, value, through_mcol);
   // The default field: a released one is reused, its texts overwritten in place.
-  Ref<DataField> field = DataField::CreateForOverwrite();
-  field->overwrite_name(held);
-  field->overwrite_data_type(type);
-  field->overwrite_data_class(u"Auto"sv);
+  using Internal = DataField::Internal;
+  Ref<DataField> field = Internal::CreateForOverwrite();
+  Internal::OverwriteName(*field, held);
+  Internal::OverwriteDataType(*field, type);
+  Internal::OverwriteDataClass(*field, u"Auto"sv);
   if (value.value)
     StoreData(*field, std::move(*value.value));
   else
-    field->data_slot().set_string(value.text);
+    Internal::Data(*field).set_string(value.text);
   const int n = held.generated();
-  if (!(n > 0 ? own_->AddGenerated(n, field) : own_->Add(field, held))) return {};
+  if (!(n > 0 ? own_impl_.AddGenerated(n, field) : own_->Add(field, held))) return {};
   return ObjectRef(std::move(field));
 }
 
@@ -205,11 +213,11 @@ void NativeHost::RemoveTemporary(const NameText& name) noexcept {
   // A name spelled as generated goes by its number, without the collection
   // reading the key again.
   if (const int g = name.generated(); g > 0) {
-    own_->EraseGenerated(g);
+    own_impl_.EraseGenerated(g);
     return;
   }
   if (const int n = GeneratedNameNumber(name); n > 0 && n <= kMaxPosition && name[6] != u'0') {
-    own_->EraseGenerated(n);
+    own_impl_.EraseGenerated(n);
     return;
   }
   try {
@@ -238,9 +246,9 @@ void NativeHost::SetText(const ObjectRef& field, TextMember member, std::u16stri
   DataField* df = NativeField(field);
   if (!df) return LateHost::SetText(field, member, text);
   switch (member) {
-    case TextMember::Name: df->overwrite_name(text); break;
-    case TextMember::DataType: df->overwrite_data_type(text); break;
-    case TextMember::DataClass: df->overwrite_data_class(text); break;
+    case TextMember::Name: DataField::Internal::OverwriteName(*df, text); break;
+    case TextMember::DataType: DataField::Internal::OverwriteDataType(*df, text); break;
+    case TextMember::DataClass: DataField::Internal::OverwriteDataClass(*df, text); break;
   }
 }
 

@@ -103,8 +103,7 @@ class LateHost : public HostAccess {
 // it is still reached by member name.
 class NativeHost final : public LateHost {
  public:
-  explicit NativeHost(ObjectRef fields)
-      : LateHost(std::move(fields)), own_(NativeFields(fields_)) {}
+  explicit NativeHost(ObjectRef fields);
   ObjectRef Item(std::u16string& key, bool through_mcol) override;
   bool IsDataField(std::u16string_view name) noexcept override;
   bool FindDataField(std::u16string& name, ObjectRef& found, bool through_mcol) override;
@@ -120,6 +119,7 @@ class NativeHost final : public LateHost {
 
  private:
   DataFields* own_;
+  DataFields::Impl& own_impl_;
 };
 
 // The strategy for a collection: NativeHost for the library's own.

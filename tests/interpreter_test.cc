@@ -41,6 +41,54 @@ TEST(Interpreter, OnlyTheInPlaceFormsTrimTheCallersText) {
   EXPECT_EQ(by_name, Variant(u"3"));
 }
 
+// The typed result: value, type word, the Error field told apart from a
+// host field that happens to be called "Error", and the call's reports.
+TEST(Interpreter, EvaluateGivesValueTypeErrorAndReports) {
+  struct Row {
+    std::u16string text;
+    std::string value;  // Show() of the value
+    std::u16string type;
+    bool is_error, ok;
+    std::u16string procedures;
+  } rows[] = {
+      {u"Field1 + 1", "Long 42", u"Long", false, true, u""},
+      {u"\"a\" & \"b\"", "String ab", u"String", false, true, u""},
+      {u"Error", "Boolean False", u"Boolean", false, true, u""},  // the host's own field
+      {u"1 +", "String +", u"Operator", false, true, u""},        // the operator itself
+      {u"1 / 0", "Empty ", u"", false, false, u"EvaluateExpression;"},
+      {u"1 2", "Boolean False", u"Boolean", true, false, u""},
+      {u"#no date#", "Boolean False", u"Boolean", true, false, u"CreateDateDataField;"},
+      {u"  ", "Empty ", u"", false, false, u""},
+  };
+  for (const auto& row : rows) {
+    Host h;
+    h.fields->AddField(u"Field1", u"Long", std::int32_t{41});
+    h.fields->AddField(u"Error", u"Boolean", false);
+    const Evaluation r = h.interp.Evaluate(row.text);
+    const std::string label = ToUtf8(row.text);
+    EXPECT_EQ(Show(r.value()), row.value) << label;
+    EXPECT_EQ(r.type(), row.type) << label;
+    EXPECT_EQ(r.is_error(), row.is_error) << label;
+    EXPECT_EQ(r.ok(), row.ok) << label;
+    std::u16string procedures;
+    for (const auto& report : r.reports()) procedures += report.procedure + u";";
+    EXPECT_EQ(procedures, row.procedures) << label;
+    // The same reports reached the host's error manager.
+    EXPECT_EQ(h.Procedures(), row.procedures) << label;
+    EXPECT_EQ(h.fields->Count(), 2u) << label;
+  }
+  Host h;
+  const Evaluation r = h.interp.Evaluate(std::string_view("\"\xc3\xa9\" & 1"));
+  EXPECT_EQ(Show(r.value()),
+            "String \xc3\xa9"
+            "1");
+  const Evaluation division = h.interp.Evaluate(u"1 / 0");
+  ASSERT_EQ(division.reports().size(), 1u);
+  EXPECT_EQ(division.reports()[0].number, -2147220981);
+  EXPECT_EQ(division.reports()[0].description, u"Division by zero");
+  EXPECT_EQ(division.reports()[0].message, u"Error: -2147220981 - Division by zero");
+}
+
 TEST(Interpreter, BlankTextsReturnNothingAndCreateNothing) {
   for (std::u16string text : {u"", u"   ", u"\r\n"}) {
     Host h;
