@@ -1,3 +1,5 @@
+// The default data field: its late-bound members and the per-thread pool
+// of released fields that temporary fields are taken from.
 #include <cstdint>
 
 #include "host/data_field_internal.h"

@@ -1,3 +1,5 @@
+// Registration of the default components under their identifiers, once
+// per process, unless a host registered its own.
 #include <mutex>
 
 #include "host/host_access.h"

@@ -19,13 +19,6 @@ namespace tarn::detail {
 using namespace std::string_view_literals;
 
 namespace {
-[[noreturn]] void RaiseOverflow() { Raise(err::kOverflow); }
-
-inline std::int16_t Checked16(int v) {
-  if (v < -32768 || v > 32767) [[unlikely]]
-    RaiseOverflow();
-  return static_cast<std::int16_t>(v);
-}
 
 // The text without surrounding spaces and without its delimiters.
 std::u16string_view DelimitedPart(std::u16string_view text, char16_t delimiter) {

@@ -11,13 +11,6 @@ namespace tarn::detail {
 using namespace std::string_view_literals;
 
 namespace {
-[[noreturn]] void RaiseOverflow() { Raise(err::kOverflow); }
-
-inline std::int16_t Checked16(int v) {
-  if (v < -32768 || v > 32767) [[unlikely]]
-    RaiseOverflow();
-  return static_cast<std::int16_t>(v);
-}
 
 // A frame at the position of the character about to be read, inside the
 // text: the usual case, read without the general procedure.

@@ -22,30 +22,33 @@ bool InterpreterCore::AddFunction(std::u16string_view list) {
   }
 }
 
-bool InterpreterCore::AddOperator(std::u16string_view list) {
+namespace {
+// Appends a part to a token list and marks the list's characters (spaces
+// too when `with_space`) in `chars`.
+bool AppendToList(std::u16string& list, std::u16string_view part, bool (&chars)[128],
+                  bool with_space) noexcept {
   try {
-    operator_list_ += u", "sv;
-    operator_list_ += list;
-    for (char16_t c : operator_list_)
-      if (c < 128 && c != u' ') operator_chars_[c] = true;
-    UpdateSpecialChars();
-    return true;
+    list += u", "sv;
+    list += part;
   } catch (...) {
     return false;
   }
+  for (char16_t c : list)
+    if (c < 128 && (with_space || c != u' ')) chars[c] = true;
+  return true;
+}
+}  // namespace
+
+bool InterpreterCore::AddOperator(std::u16string_view list) {
+  if (!AppendToList(operator_list_, list, operator_chars_, false)) return false;
+  UpdateSpecialChars();
+  return true;
 }
 
 bool InterpreterCore::AddDelimiter(std::u16string_view list) {
-  try {
-    delimiter_list_ += u", "sv;
-    delimiter_list_ += list;
-    for (char16_t c : delimiter_list_)
-      if (c < 128) delimiter_chars_[c] = true;
-    UpdateSpecialChars();
-    return true;
-  } catch (...) {
-    return false;
-  }
+  if (!AppendToList(delimiter_list_, list, delimiter_chars_, true)) return false;
+  UpdateSpecialChars();
+  return true;
 }
 
 void InterpreterCore::UpdateSpecialChars() noexcept {

@@ -19,45 +19,45 @@ constexpr std::u16string_view kWrongArguments =
   Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
 }
 
-std::u16string GetTimeText(const std::u16string& strDateTime) {
-  return Format(Variant(strDateTime), u"Hh:Nn:Ss"sv);
+std::u16string GetTimeText(const std::u16string& date_time) {
+  return Format(Variant(date_time), u"Hh:Nn:Ss"sv);
 }
 }  // namespace
 
 // The formatted text; writes "/" into an empty separator. Errors go to the
 // caller.
-std::u16string GetHL7DateTime(std::u16string strDate, std::u16string strTime,
-                              std::u16string& strSeparator, bool& blnIncludeTime,
-                              bool& blnIncludeTimeZone, std::u16string& strTimeZone) {
-  if (strSeparator.empty()) strSeparator = u"/"sv;
-  if (strTime == u"0"sv) {
-    if (strDate.find(u':') != std::u16string::npos)
-      strTime = GetTimeText(strDate);
+std::u16string GetHL7DateTime(std::u16string date, std::u16string time, std::u16string& separator,
+                              bool& include_time, bool& include_time_zone,
+                              std::u16string& time_zone) {
+  if (separator.empty()) separator = u"/"sv;
+  if (time == u"0"sv) {
+    if (date.find(u':') != std::u16string::npos)
+      time = GetTimeText(date);
     else
-      strTime.assign(u"00:00:00"sv);
+      time.assign(u"00:00:00"sv);
   }
-  if (strSeparator != u"/"sv) {
+  if (separator != u"/"sv) {
     // Only the first character of each occurrence becomes "/".
-    for (std::size_t at = strDate.find(strSeparator); at != std::u16string::npos;
-         at = strDate.find(strSeparator, at + 1))
-      strDate[at] = u'/';
+    for (std::size_t at = date.find(separator); at != std::u16string::npos;
+         at = date.find(separator, at + 1))
+      date[at] = u'/';
   }
-  const Variant date_text(strDate);
+  const Variant date_text(date);
   if (!IsDate(date_text)) {
-    if (!blnIncludeTime) return std::u16string(u"00000000"sv);
-    return std::u16string(blnIncludeTimeZone ? u"00000000000000-0000"sv : u"00000000000000"sv);
+    if (!include_time) return std::u16string(u"00000000"sv);
+    return std::u16string(include_time_zone ? u"00000000000000-0000"sv : u"00000000000000"sv);
   }
   const double serial = CDate(date_text).serial;
   std::u16string result = Format(Date{DateOnly(serial)}, u"yyyymmdd"sv);
-  if (!blnIncludeTime) return result;
-  Date time{0};
-  if (strTime.empty())
-    time = Date{TimeOnly(serial)};
-  else if (IsDate(Variant(strTime)))
-    time = CDate(Variant(strTime));
-  result += Format(time, u"HhNnSs"sv);
-  if (!blnIncludeTimeZone) return result;
-  std::u16string zone = Format(Variant(strTimeZone), u"+0000; -0000"sv);
+  if (!include_time) return result;
+  Date time_of_day{0};
+  if (time.empty())
+    time_of_day = Date{TimeOnly(serial)};
+  else if (IsDate(Variant(time)))
+    time_of_day = CDate(Variant(time));
+  result += Format(time_of_day, u"HhNnSs"sv);
+  if (!include_time_zone) return result;
+  std::u16string zone = Format(Variant(time_zone), u"+0000; -0000"sv);
   if (!zone.empty() && zone.front() == u' ') zone.erase(0, 1);
   return result + zone;
 }

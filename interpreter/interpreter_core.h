@@ -44,6 +44,13 @@ inline constexpr std::int32_t kSyntaxError = -2147218559;
 inline constexpr std::int32_t kObjectRequired = -2147220568;
 }  // namespace code
 
+// A 16-bit position or counter; raises Overflow beyond its range.
+inline std::int16_t Checked16(int v) {
+  if (v < -32768 || v > 32767) [[unlikely]]
+    Raise(err::kOverflow);
+  return static_cast<std::int16_t>(v);
+}
+
 // One nesting level of the entry point: its text and read position, the
 // operand stack and the names of the temporary fields it made. Frames are
 // kept between calls so that their buffers keep their room.
