@@ -133,6 +133,11 @@ const Variant& LateHost::Data(const ObjectRef& field, Variant& store) {
   return store;
 }
 
+void LateHost::Read(const ObjectRef& field, FieldView& view) {
+  view.type = DataType(field, view.type_store);
+  view.data = &Data(field, view.data_store);
+}
+
 Variant LateHost::Value(const ObjectRef& field) { return DefaultValue(Variant(field)); }
 
 void LateHost::SetText(const ObjectRef& field, TextMember member, std::u16string_view text) {
@@ -234,6 +239,15 @@ std::u16string_view NativeHost::DataType(const ObjectRef& field, std::u16string&
 const Variant& NativeHost::Data(const ObjectRef& field, Variant& store) {
   if (const DataField* df = NativeField(field)) return df->data();
   return LateHost::Data(field, store);
+}
+
+void NativeHost::Read(const ObjectRef& field, FieldView& view) {
+  if (const DataField* df = NativeField(field)) {
+    view.type = df->data_type();
+    view.data = &df->data();
+    return;
+  }
+  LateHost::Read(field, view);
 }
 
 Variant NativeHost::Value(const ObjectRef& field) {

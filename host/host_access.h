@@ -37,6 +37,15 @@ struct TemporaryValue {
   Variant* value = nullptr;
 };
 
+// A field's type word and Data as the evaluator reads them: views of the
+// field's own members where the strategy can lend them, else of the stores.
+struct FieldView {
+  std::u16string_view type;
+  const Variant* data = nullptr;
+  std::u16string type_store;
+  Variant data_store;
+};
+
 class HostAccess {
  public:
   explicit HostAccess(ObjectRef fields) : fields_(std::move(fields)) {}
@@ -69,6 +78,8 @@ class HostAccess {
   // else of `store`.
   virtual std::u16string_view DataType(const ObjectRef& field, std::u16string& store) = 0;
   virtual const Variant& Data(const ObjectRef& field, Variant& store) = 0;
+  // DataType, then Data.
+  virtual void Read(const ObjectRef& field, FieldView& view) = 0;
   virtual Variant Value(const ObjectRef& field) = 0;  // the default member's value
   virtual void SetText(const ObjectRef& field, TextMember member, std::u16string_view text) = 0;
   virtual void SetData(const ObjectRef& field, Variant&& value) = 0;
@@ -84,16 +95,23 @@ class HostAccess {
 class LateHost : public HostAccess {
  public:
   using HostAccess::HostAccess;
+  // The collection's Item, Exists, AddObject and Remove (Item of mCol when
+  // asked), keys passed by reference.
   ObjectRef Item(std::u16string& key, bool through_mcol) override;
   bool IsDataField(std::u16string_view name) noexcept override;
   bool FindDataField(std::u16string& name, ObjectRef& found, bool through_mcol) override;
   bool NameTaken(NameText& name) override;
+  // A field from the class table, its members assigned one by one, added,
+  // its Name read back and the field fetched again by it.
   ObjectRef AddTemporary(NameText& held, std::u16string_view type, const TemporaryValue& value,
                          bool through_mcol) override;
   void RemoveTemporary(const NameText& name) noexcept override;
+  // Get and Let of Name, DataType, Data and DataClass; Value is the default
+  // member.
+  Variant Value(const ObjectRef& field) override;
   std::u16string_view DataType(const ObjectRef& field, std::u16string& store) override;
   const Variant& Data(const ObjectRef& field, Variant& store) override;
-  Variant Value(const ObjectRef& field) override;
+  void Read(const ObjectRef& field, FieldView& view) override;
   void SetText(const ObjectRef& field, TextMember member, std::u16string_view text) override;
   void SetData(const ObjectRef& field, Variant&& value) override;
   ObjectRef NewField() override;
@@ -119,6 +137,7 @@ class NativeHost final : public LateHost {
   // The library's own fields in place; others by member name.
   std::u16string_view DataType(const ObjectRef& field, std::u16string& store) override;
   const Variant& Data(const ObjectRef& field, Variant& store) override;
+  void Read(const ObjectRef& field, FieldView& view) override;
   Variant Value(const ObjectRef& field) override;
   void SetText(const ObjectRef& field, TextMember member, std::u16string_view text) override;
   void SetData(const ObjectRef& field, Variant&& value) override;

@@ -206,6 +206,19 @@ TARN_ALWAYS_INLINE std::size_t WriteName(char16_t* out, std::u16string_view pref
 }  // namespace
 
 int InterpreterCore::GetNewDataFieldName() {
+  // The usual case: room in the list after a generated name whose number
+  // has a successor. Anything else, and a name the host holds, goes on in
+  // the loop below, which reports what fails.
+  if (const int next = names_top_ + 1; next > 0 && static_cast<std::size_t>(next) < names_.size()) {
+    if (const int n = names_[static_cast<std::size_t>(next) - 1].generated();
+        n > 0 && n < kMaxPosition) {
+      char16_t text[16];
+      NameText& name = names_[static_cast<std::size_t>(next)];
+      name.assign_generated(std::u16string_view(text, WriteName(text, kNamePrefix, n + 1)), n + 1);
+      names_top_ = static_cast<std::int16_t>(next);
+      if (!host_->NameTaken(name)) return next;
+    }
+  }
   return Guarded(u"GetNewDataFieldName"sv, -1, [&] {
     for (;;) {
       // The top moves only once the new name is made, so that running out

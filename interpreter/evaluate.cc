@@ -126,8 +126,8 @@ bool InterpreterCore::EvaluateExpression(Frame& f) {
     Stack& stack = f.stack;
     HostAccess& host = *host_;
     ObjectRef right, op, left;
-    std::u16string lt_store, rt_store, op_type_store;
-    Variant op_store, ld_store, rd_store, lv, rv, value;
+    FieldView o, l, r;
+    Variant lv, rv, value;
     for (;;) {
       if (!stack.IsStackEmpty()) right = stack.Pop();
       op = stack.IsStackEmpty() ? ObjectRef() : stack.Pop();
@@ -135,32 +135,30 @@ bool InterpreterCore::EvaluateExpression(Frame& f) {
         stack.Push(right);
         return result;
       }
-      const Variant& op_data = host.Data(op, op_store);
-      const std::u16string op_text = op_data.is_string() ? std::u16string() : CStr(op_data);
-      const std::u16string& op_word = op_data.is_string() ? op_data.string() : op_text;
+      host.Read(op, o);
+      const std::u16string op_text = o.data->is_string() ? std::u16string() : CStr(*o.data);
+      const std::u16string& op_word = o.data->is_string() ? o.data->string() : op_text;
       if (IsCloseParen(op_word) || IsOpenParen(op_word)) {
         stack.Push(right);  // the "(" itself is dropped
         return result;
       }
-      if (!SameText(host.DataType(op, op_type_store), u"Operator"sv)) continue;
+      if (!SameText(o.type, u"Operator"sv)) continue;
       bool pushed = false;
       if (!stack.IsStackEmpty()) {
         left = stack.Pop();
         if (!op_word.empty()) {
           // The operand rules: both values get one conversion, decided by
           // their type words and, where those differ, whether both are numbers.
-          const std::u16string_view lt = host.DataType(left, lt_store);
-          const std::u16string_view rt = host.DataType(right, rt_store);
+          host.Read(left, l);
+          host.Read(right, r);
           const Conversion c = ChooseConversion(
-              lt, rt, [&] { return IsNumberKind(host.Value(left)); },
+              l.type, r.type, [&] { return IsNumberKind(host.Value(left)); },
               [&] { return IsNumberKind(host.Value(right)); });
-          const Variant& ld = host.Data(left, ld_store);
-          const Variant& rd = host.Data(right, rd_store);
           if (c == Conversion::None) {
-            value = ApplyOperator(op_word, ld, rd);
+            value = ApplyOperator(op_word, *l.data, *r.data);
           } else {
-            lv = Convert(c, ld);
-            rv = Convert(c, rd);
+            lv = Convert(c, *l.data);
+            rv = Convert(c, *r.data);
             value = ApplyOperator(op_word, lv, rv);
           }
           pushed = CreateDataFieldFromVariant(f, value, /*through_mcol=*/true);
