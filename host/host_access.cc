@@ -1,13 +1,10 @@
 // The two host strategies. LateHost reaches the collection and its fields
 // only by member name; NativeHost calls the library's own collection and
 // fields directly and hands anything else to LateHost.
-#include "host/host_access.h"
-
 #include <array>
 #include <optional>
 
-#include "host/data_field_internal.h"
-#include "host/data_fields_impl.h"
+#include "host/native_host.h"
 #include "interpreter/name_text.h"
 #include "platform/text.h"
 #include "support/constants.h"
@@ -34,23 +31,6 @@ Variant CallWithKey(const ObjectRef& obj, std::u16string_view member, std::u16st
 
 bool ExistsAnswer(const Variant& r) { return !r.is_null() && CBool(r); }
 
-// Our own collection ignores case, so a name in ASCII finds, without its
-// spaces, what its proper-case form finds; nothing when the proper case has
-// to be made.
-std::optional<std::u16string_view> DirectName(std::u16string_view name) noexcept {
-  const std::u16string_view trimmed = TrimSpaces(name);
-  for (char16_t c : trimmed)
-    if (c >= 0x80) return std::nullopt;
-  return trimmed;
-}
-
-// A value as the library's own field keeps it: an object by its value.
-void StoreData(DataField& field, Variant&& value) {
-  if (value.is_object())
-    DataField::Internal::Data(field) = DefaultValue(value);
-  else
-    DataField::Internal::Data(field) = std::move(value);
-}
 }  // namespace
 
 ObjectRef AsObject(const Variant& v) {
@@ -156,12 +136,6 @@ NativeHost::NativeHost(ObjectRef fields)
       own_(NativeFields(fields_)),
       own_impl_(DataFields::Impl::Of(*own_)) {}
 
-ObjectRef NativeHost::Item(std::u16string& key, bool) {
-  ObjectRef r = own_->Find(key);
-  if (!r) Raise(err::kInvalidProcedureCall);
-  return r;
-}
-
 bool NativeHost::IsDataField(std::u16string_view name) noexcept {
   try {
     if (const auto direct = DirectName(name)) return own_->Exists(*direct);
@@ -173,64 +147,6 @@ bool NativeHost::IsDataField(std::u16string_view name) noexcept {
   }
 }
 
-bool NativeHost::FindDataField(std::u16string& name, ObjectRef& found, bool through_mcol) {
-  // One lookup answers both questions when the name is looked up directly.
-  if (const auto direct = DirectName(name)) {
-    ObjectRef field = own_->Find(*direct);
-    if (!field) return false;
-    if (direct->size() != name.size()) field = Item(name, false);
-    found = std::move(field);
-    return true;
-  }
-  if (!IsDataField(name)) return false;
-  found = Item(name, through_mcol);
-  return true;
-}
-
-bool NativeHost::NameTaken(NameText& name) {
-  int n = name.generated();
-  if (n == 0) n = GeneratedNameNumber(name);
-  if (n > 0) return own_impl_.ExistsGenerated(n);
-  return own_->Exists(name);
-}
-
-ObjectRef NativeHost::AddTemporary(NameText& held, std::u16string_view type,
-                                   const TemporaryValue& value, bool through_mcol) {
-  RefreshFactory(kDataFieldProgId, factory_);
-  if (factory_.plain != &NewDefaultDataField)
-    return LateHost::AddTemporary(held, type, value, through_mcol);
-  // The default field: a released one is reused, its texts overwritten in place.
-  using Internal = DataField::Internal;
-  Ref<DataField> field = Internal::CreateForOverwrite();
-  Internal::OverwriteName(*field, held);
-  Internal::OverwriteDataType(*field, type);
-  Internal::OverwriteDataClass(*field, u"Auto"sv);
-  if (value.value)
-    StoreData(*field, std::move(*value.value));
-  else
-    Internal::Data(*field).set_string(value.text);
-  const int n = held.generated();
-  if (!(n > 0 ? own_impl_.AddGenerated(n, field) : own_->Add(field, held))) return {};
-  return ObjectRef(std::move(field));
-}
-
-void NativeHost::RemoveTemporary(const NameText& name) noexcept {
-  // A name spelled as generated goes by its number, without the collection
-  // reading the key again.
-  if (const int g = name.generated(); g > 0) {
-    own_impl_.EraseGenerated(g);
-    return;
-  }
-  if (const int n = GeneratedNameNumber(name); n > 0 && n <= kMaxPosition && name[6] != u'0') {
-    own_impl_.EraseGenerated(n);
-    return;
-  }
-  try {
-    own_->Erase(name);
-  } catch (...) {
-  }
-}
-
 std::u16string_view NativeHost::DataType(const ObjectRef& field, std::u16string& store) {
   if (const DataField* df = NativeField(field)) return df->data_type();
   return LateHost::DataType(field, store);
@@ -239,15 +155,6 @@ std::u16string_view NativeHost::DataType(const ObjectRef& field, std::u16string&
 const Variant& NativeHost::Data(const ObjectRef& field, Variant& store) {
   if (const DataField* df = NativeField(field)) return df->data();
   return LateHost::Data(field, store);
-}
-
-void NativeHost::Read(const ObjectRef& field, FieldView& view) {
-  if (const DataField* df = NativeField(field)) {
-    view.type = df->data_type();
-    view.data = &df->data();
-    return;
-  }
-  LateHost::Read(field, view);
 }
 
 Variant NativeHost::Value(const ObjectRef& field) {

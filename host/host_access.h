@@ -117,36 +117,6 @@ class LateHost : public HostAccess {
   ObjectRef NewField() override;
 };
 
-// The library's own collection, called directly; a field of another kind in
-// it is still reached by member name.
-class NativeHost final : public LateHost {
- public:
-  explicit NativeHost(ObjectRef fields);
-
-  // The collection, called directly; generated names go by their number.
-  ObjectRef Item(std::u16string& key, bool through_mcol) override;
-  bool IsDataField(std::u16string_view name) noexcept override;
-  bool FindDataField(std::u16string& name, ObjectRef& found, bool through_mcol) override;
-  bool NameTaken(NameText& name) override;
-  void RemoveTemporary(const NameText& name) noexcept override;
-  // A temporary field is a released default field reused in place, unless
-  // the host registered a data field of its own.
-  ObjectRef AddTemporary(NameText& held, std::u16string_view type, const TemporaryValue& value,
-                         bool through_mcol) override;
-
-  // The library's own fields in place; others by member name.
-  std::u16string_view DataType(const ObjectRef& field, std::u16string& store) override;
-  const Variant& Data(const ObjectRef& field, Variant& store) override;
-  void Read(const ObjectRef& field, FieldView& view) override;
-  Variant Value(const ObjectRef& field) override;
-  void SetText(const ObjectRef& field, TextMember member, std::u16string_view text) override;
-  void SetData(const ObjectRef& field, Variant&& value) override;
-
- private:
-  DataFields* own_;
-  DataFields::Impl& own_impl_;
-};
-
 // The strategy for a collection: NativeHost for the library's own.
 std::unique_ptr<HostAccess> MakeHostAccess(ObjectRef fields);
 

@@ -86,7 +86,8 @@ bool InterpreterCore::PushTemporary(Frame& f, std::u16string_view procedure,
     }
     const std::int16_t slot = f.held_top;
     NameText& held = f.held[static_cast<std::size_t>(slot)];
-    ObjectRef field = host_->AddTemporary(held, type, value, through_mcol);
+    ObjectRef field =
+        OnHost([&](auto& host) { return host.AddTemporary(held, type, value, through_mcol); });
     if (!field) {  // `held` is still the name given
       RemoveAutoDataFieldNameFromList(held);
       held.clear();
@@ -216,7 +217,7 @@ int InterpreterCore::GetNewDataFieldName() {
       NameText& name = names_[static_cast<std::size_t>(next)];
       name.assign_generated(std::u16string_view(text, WriteName(text, kNamePrefix, n + 1)), n + 1);
       names_top_ = static_cast<std::int16_t>(next);
-      if (!host_->NameTaken(name)) return next;
+      if (!OnHost([&](auto& host) { return host.NameTaken(name); })) return next;
     }
   }
   return Guarded(u"GetNewDataFieldName"sv, -1, [&] {
@@ -255,7 +256,7 @@ int InterpreterCore::GetNewDataFieldName() {
       else
         name.assign(std::u16string_view(text, len));
       names_top_ = next;
-      if (!host_->NameTaken(name)) return static_cast<int>(next);
+      if (!OnHost([&](auto& host) { return host.NameTaken(name); })) return static_cast<int>(next);
     }
   });
 }

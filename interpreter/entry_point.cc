@@ -68,7 +68,8 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string_view expressi
           if (!CreateDateDataField(f, word)) RaiseOwn(code::kObjectRequired, kProc);
         } else if (const std::optional<double> number = ParseNumber(word)) {
           if (!CreateNumericDataField(f, *number)) RaiseOwn(code::kObjectRequired, kProc);
-        } else if (ObjectRef field; host_->FindDataField(word, field, false)) {
+        } else if (ObjectRef field;
+                   OnHost([&](auto& host) { return host.FindDataField(word, field, false); })) {
           f.stack.Push(std::move(field));
         } else if (IsFunction(word)) {
           PerformFunction(word, f);
@@ -112,7 +113,7 @@ void InterpreterCore::CleanUp(Frame& f) noexcept {
   for (int i = f.held_top; i >= 0; --i) {
     NameText& name = f.held[static_cast<std::size_t>(i)];
     if (name.empty()) continue;
-    host_->RemoveTemporary(name);
+    OnHost([&](auto& host) { host.RemoveTemporary(name); });
     RemoveAutoDataFieldNameFromList(name);
     name.clear();
   }

@@ -135,7 +135,7 @@ bool InterpreterCore::EvaluateExpression(Frame& f) {
         stack.Push(right);
         return result;
       }
-      host.Read(op, o);
+      OnHost([&](auto& h) { h.Read(op, o); });
       const std::u16string op_text = o.data->is_string() ? std::u16string() : CStr(*o.data);
       const std::u16string& op_word = o.data->is_string() ? o.data->string() : op_text;
       if (IsCloseParen(op_word) || IsOpenParen(op_word)) {
@@ -149,8 +149,10 @@ bool InterpreterCore::EvaluateExpression(Frame& f) {
         if (!op_word.empty()) {
           // The operand rules: both values get one conversion, decided by
           // their type words and, where those differ, whether both are numbers.
-          host.Read(left, l);
-          host.Read(right, r);
+          OnHost([&](auto& h) {
+            h.Read(left, l);
+            h.Read(right, r);
+          });
           const Conversion c = ChooseConversion(
               l.type, r.type, [&] { return IsNumberKind(host.Value(left)); },
               [&] { return IsNumberKind(host.Value(right)); });

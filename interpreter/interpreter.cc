@@ -64,6 +64,7 @@ bool InterpreterCore::Init(ObjectRef data_fields, ObjectRef error, std::u16strin
 void InterpreterCore::set_data_fields(ObjectRef fields) {
   // The strategy is chosen here, once: evaluations never ask again.
   host_ = MakeHostAccess(std::move(fields));
+  native_ = dynamic_cast<NativeHost*>(host_.get());
 }
 
 }  // namespace tarn::detail

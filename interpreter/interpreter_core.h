@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/host_access.h"
+#include "host/native_host.h"
 #include "interpreter/name_text.h"
 #include "platform/text.h"
 #include "stack/stack.h"
@@ -204,8 +204,17 @@ class InterpreterCore {
   std::u16string GetStatements(Frame& f, std::int16_t& type);
   bool RemoveEndIf(Frame& f);
 
+  // Calls `call` on the host strategy: the library's own by its final type,
+  // so that its members inline, any other through the interface.
+  template <class F>
+  TARN_ALWAYS_INLINE decltype(auto) OnHost(F&& call) {
+    if (native_) return call(*native_);
+    return call(*host_);
+  }
+
   // ---- State
   std::unique_ptr<HostAccess> host_;
+  NativeHost* native_ = nullptr;                // host_, when it is the library's own
   std::vector<std::unique_ptr<Frame>> frames_;  // the slots; frames_[depth_ - 1] is the innermost
   int depth_ = 0;                               // open frames
   std::u16string function_list_;
