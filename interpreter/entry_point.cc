@@ -19,7 +19,25 @@ namespace {
 constexpr std::u16string_view kProc = u"RealizeRegularExpression"sv;
 
 bool IsBlankWord(std::u16string_view w) { return w.empty() || w == u" "sv || w == u"<EOL>"sv; }
+
+// Ends a call whose text was reported in strict mode: it gives the Error field.
+struct StrictFault {};
 }  // namespace
+
+void InterpreterCore::CheckHiddenFunction(std::u16string_view word) noexcept {
+  const std::u16string_view name = TrimSpaces(word);
+  for (std::u16string_view function : {u"If"sv, u"Format"sv, u"FormatHL7DateTime"sv, u"Replace"sv})
+    if (EqualsIgnoreCase(name, function)) {
+      std::u16string problem;
+      try {
+        problem = u"the host's field '" + std::u16string(name) + u"' hides the function " +
+                  std::u16string(function);
+      } catch (...) {
+      }
+      ReportStrict(kProc, problem);
+      return;
+    }
+}
 
 ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string_view expression) {
   // The hold table has rows for sixteen nested frames; a deeper call is
@@ -29,6 +47,7 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string_view expressi
     return MakeErrorField();
   }
 
+  if (depth_ == 0) strict_fault_ = false;
   ObjectRef result;
   Frame* frame = nullptr;
   try {
@@ -70,6 +89,8 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string_view expressi
           if (!CreateNumericDataField(f, *number)) RaiseOwn(code::kObjectRequired, kProc);
         } else if (ObjectRef field;
                    OnHost([&](auto& host) { return host.FindDataField(word, field, false); })) {
+          if (strict_) [[unlikely]]
+            CheckHiddenFunction(word);
           f.stack.Push(std::move(field));
         } else if (IsFunction(word)) {
           PerformFunction(word, f);
@@ -98,6 +119,8 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string_view expressi
       }
     }
     EvaluateExpression(f);
+    if (strict_fault_) [[unlikely]]
+      throw StrictFault{};
     result = f.stack.Pop();
     last_was_error_ = false;
   } catch (...) {

@@ -55,4 +55,18 @@ void InterpreterCore::ReportError(std::u16string_view procedure, std::int32_t nu
   }
 }
 
+void InterpreterCore::ReportStrict(std::u16string_view procedure,
+                                   std::u16string_view problem) noexcept {
+  strict_fault_ = true;
+  try {
+    std::u16string description = ErrorDescription(err::kInvalidProcedureCall);
+    description += u": ";
+    description += problem;
+    ReportError(procedure, err::kInvalidProcedureCall, description);
+  } catch (...) {
+    ReportError(procedure, err::kInvalidProcedureCall,
+                ErrorDescription(err::kInvalidProcedureCall));
+  }
+}
+
 }  // namespace tarn::detail

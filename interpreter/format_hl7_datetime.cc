@@ -2,6 +2,8 @@
 // into the HL7 forms "yyyymmdd", "yyyymmddHHNNSS" and "yyyymmddHHNNSS+ZZZZ".
 // Its arguments are the words after the name; parentheses are no part of
 // its syntax.
+#include <cmath>
+
 #include "interpreter/interpreter_core.h"
 #include "platform/date.h"
 #include "platform/text.h"
@@ -17,6 +19,16 @@ constexpr std::u16string_view kWrongArguments =
 
 [[noreturn]] void RaiseWrongArguments() {
   Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
+}
+
+// An offset "hhmm" as the zone of an HL7 time: a whole number of hours and
+// minutes, not a Boolean or an empty value.
+bool IsZoneOffset(const Variant& zone) {
+  if (zone.kind() == Kind::Boolean || zone.is_empty()) return false;
+  const double v = CDbl(zone);
+  if (!(v >= -1400 && v <= 1400) || v != std::trunc(v)) return false;
+  const std::int32_t minutes = static_cast<std::int32_t>(v < 0 ? -v : v) % 100;
+  return minutes < 60;
 }
 
 std::u16string GetTimeText(const std::u16string& date_time) {
@@ -145,6 +157,10 @@ bool InterpreterCore::PerformGetHL7DateTimeFormatArguments(
     if (w == u"<EOL>"sv) return true;
     const Variant zone = ValueArgument(w);
     if (!IsNumeric(zone)) RaiseWrongArguments();
+    if (strict_ && !IsZoneOffset(zone)) [[unlikely]]
+      ReportStrict(u"PerformGetHL7DateTimeFormatArguments"sv,
+                   u"the time zone '" + CStr(zone) +
+                       u"' is no offset of hours and minutes (hhmm) within -1400 to +1400");
     time_zone = CStr(zone);
     return true;
   });

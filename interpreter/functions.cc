@@ -81,6 +81,9 @@ bool InterpreterCore::GetFormatArguments(Frame& f, ObjectRef& field, std::u16str
 
     GetNextWord(f, word);
     if (word == u","sv) GetNextWord(f, word);
+    if (strict_ && word == u"<EOL>"sv) [[unlikely]]
+      ReportStrict(u"GetFormatArguments"sv,
+                   u"Format has no format argument: the end of the text was read in its place"sv);
     format = TextArgument(word);
     DropLast(format, u')');
     format = WithoutQuotes(format);
@@ -117,14 +120,20 @@ bool InterpreterCore::GetReplaceArguments(Frame& f, ObjectRef& field, std::u16st
       Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
 
     // A text argument: a field's Data as text, or the word as written.
+    bool ran_out = false;
     auto read_text = [&] {
       std::u16string w;
       GetNextWord(f, w);
       if (w == u","sv) GetNextWord(f, w);
+      if (w == u"<EOL>"sv) ran_out = true;
       return TextArgument(w);
     };
     find = WithoutQuotes(read_text());
     std::u16string replacement = read_text();
+    if (strict_ && ran_out) [[unlikely]]
+      ReportStrict(u"GetReplaceArguments"sv,
+                   u"Replace needs a text to find and its replacement: the end of the text was "
+                   u"read in their place"sv);
     DropLast(replacement, u')');
     replacement_text = WithoutQuotes(replacement);
 

@@ -72,6 +72,10 @@ std::u16string InterpreterCore::GetStatements(Frame& f, std::int16_t& type) {
         return branch;
       }
       if (key_is(kEol)) RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
+      if (strict_ && key_is(u"IF"sv)) [[unlikely]]
+        ReportStrict(u"GetStatements"sv,
+                     u"an IF block inside a branch cannot be evaluated; nest it through a "
+                     u"field or use ELSEIF"sv);
       branch += w;
     }
   });

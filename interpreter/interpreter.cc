@@ -88,6 +88,9 @@ void Interpreter::set_objError(ObjectRef error) { impl_->error_manager_ = std::m
 ObjectRef Interpreter::DataFields() const { return impl_->data_fields(); }
 void Interpreter::set_DataFields(ObjectRef fields) { impl_->set_data_fields(std::move(fields)); }
 
+void Interpreter::set_strict(bool on) noexcept { impl_->strict_ = on; }
+bool Interpreter::strict() const noexcept { return impl_->strict_; }
+
 void Interpreter::set_strExpression(std::int16_t index, std::u16string text) {
   impl_->set_strExpression(index, std::move(text));
 }
@@ -188,6 +191,12 @@ Variant Interpreter::Invoke(std::u16string_view member, CallKind kind, std::span
     if (!put) return Variant(DataFields());
     RequireArgs(args, 1);
     set_DataFields(ObjectArg(args[0].value()));
+    return {};
+  }
+  if (Is(member, u"Strict")) {
+    if (!put) return strict();
+    RequireArgs(args, 1);
+    set_strict(CBool(args[0].value()));
     return {};
   }
   if (Is(member, u"strExpression") && put) {

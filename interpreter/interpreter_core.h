@@ -87,6 +87,17 @@ class InterpreterCore {
   // While set, every report is also appended here.
   std::vector<EvaluationReport>* collected_ = nullptr;
 
+  // Strict mode: texts that evaluate to something nobody meant (a function
+  // reading the end of the text as an argument, an IF block inside a
+  // branch, a host field hiding a function, a malformed time zone) are
+  // reported, and the whole evaluation gives the Error field.
+  bool strict_ = false;
+  // Reports one such text under `procedure`; the outermost call then
+  // answers with the Error field.
+  void ReportStrict(std::u16string_view procedure, std::u16string_view problem) noexcept;
+  // A host field read as an operand under a function's name.
+  void CheckHiddenFunction(std::u16string_view word) noexcept;
+
   // ---- Reporting (errors.cc)
   // Reports an error through ReportError under `procedure`; never throws.
   void ReportError(std::u16string_view procedure, std::int32_t number,
@@ -243,7 +254,8 @@ class InterpreterCore {
   void ReadWordGeneral(Frame& f, std::u16string& word);
 
   bool last_was_error_ = false;
-  std::u16string if_word_;  // GetIfCondition's word
+  bool strict_fault_ = false;  // a strict report was made during this call
+  std::u16string if_word_;     // GetIfCondition's word
   bool special_chars_[128] = {};
   bool operator_chars_[128] = {};   // characters of the operator list
   std::u16string upper_word_;       // IsFunction's capitals

@@ -76,6 +76,15 @@ class TARN_API Interpreter final : public Object {
   // Stores a text for an instance slot; raises 9 outside the slots.
   void set_strExpression(std::int16_t index, std::u16string text);
 
+  // Strict mode (off by default): a function reading the end of the text
+  // as an argument, an IF block inside a branch, a host field read under a
+  // function's name, and a time zone of FormatHL7DateTime that is no hhmm
+  // offset within -1400..+1400 are reported (number 5, under the procedure
+  // that finds them), and the evaluation gives the Error field. By name:
+  // the property "Strict".
+  void set_strict(bool on) noexcept;
+  bool strict() const noexcept;
+
   // Hands over the host's collection and error manager; true on success.
   bool Init(ObjectRef data_fields, ObjectRef error, std::u16string& system,
             std::u16string& application);
