@@ -163,8 +163,9 @@ void FillFromJson(const Converter& conv, const json& obj, Record& r) {
   AddMembers(conv, obj, {}, types, r.fields, &r.lists);
 }
 
+// Runs `fill`; what it throws becomes the record's reason.
 template <class Fill>
-void Complete(Record& r, Fill fill) {
+void Guarded(Record& r, Fill fill) {
   try {
     fill();
   } catch (const RecordError& e) {
@@ -187,7 +188,7 @@ void FillFromJsonText(const Converter& conv, std::string_view text, Record& r) {
     r.error = TooDeep();
     return;
   }
-  Complete(r, [&] { FillFromJson(conv, json::parse(text), r); });
+  Guarded(r, [&] { FillFromJson(conv, json::parse(text), r); });
 }
 
 bool Blank(std::string_view s) { return s.find_first_not_of(" \t\r") == std::string_view::npos; }
@@ -316,13 +317,44 @@ int RecordReader::GetChar() {
 }
 
 bool RecordReader::Next(Record& r) {
+  RawRecord raw;
+  if (!NextRaw(raw)) return false;
+  Complete(std::move(raw), r);
+  return true;
+}
+
+bool RecordReader::NextRaw(RawRecord& r) {
   if (!started_) Start();
-  r = Record{};
+  r = RawRecord{};
   if (options_.format == RecordFormat::Csv) return NextCsvRow(r);
   return array_ ? NextArrayElement(r) : NextJsonLine(r);
 }
 
-bool RecordReader::NextJsonLine(Record& r) {
+void RecordReader::Complete(RawRecord raw, Record& r) const {
+  r = Record{};
+  r.number = raw.number;
+  r.line = raw.line;
+  r.source = std::move(raw.source);
+  r.error = std::move(raw.error);
+  if (!r.error.empty()) return;
+  const Converter conv(options_);
+  if (!raw.csv) {
+    FillFromJsonText(conv, r.source, r);
+    return;
+  }
+  const auto& cells = raw.cells;
+  Guarded(r, [&] {
+    if (cells.size() != columns_.size())
+      throw RecordError{"the row has " + std::to_string(cells.size()) + " cells, the header " +
+                        std::to_string(columns_.size())};
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      Field f{FromUtf8(columns_[c].first), u"String", Variant(FromUtf8(cells[c]))};
+      r.fields.push_back(conv.Typed(std::move(f), cells[c], columns_[c].second));
+    }
+  });
+}
+
+bool RecordReader::NextJsonLine(RawRecord& r) {
   std::string line;
   std::size_t number = 0;
   do {
@@ -331,13 +363,12 @@ bool RecordReader::NextJsonLine(Record& r) {
   r.number = ++count_;
   r.line = number;
   r.source = WithoutCr(std::move(line));
-  FillFromJsonText(Converter(options_), r.source, r);
   return true;
 }
 
 // One element of the top-level array, cut out by its brackets and quotes
 // (so that its depth is known before it is parsed).
-bool RecordReader::NextArrayElement(Record& r) {
+bool RecordReader::NextArrayElement(RawRecord& r) {
   if (array_done_) return false;
   int c;
   if (count_ == 0 && !cur_valid_) {
@@ -387,14 +418,11 @@ bool RecordReader::NextArrayElement(Record& r) {
   const auto last = text.find_last_not_of(" \t\r\n");
   r.number = ++count_;
   r.source = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-  if (deepest > kMaxJsonDepth)
-    r.error = TooDeep();
-  else
-    FillFromJsonText(Converter(options_), r.source, r);
+  if (deepest > kMaxJsonDepth) r.error = TooDeep();
   return true;
 }
 
-bool RecordReader::NextCsvRow(Record& r) {
+bool RecordReader::NextCsvRow(RawRecord& r) {
   // One row: a line, and the lines after it while a quoted cell is open. A
   // quote that is never closed costs its own line only; the lines it took
   // in are read again as rows of their own.
@@ -440,20 +468,9 @@ bool RecordReader::NextCsvRow(Record& r) {
   r.number = ++count_;
   r.line = line;
   r.source = std::move(source);
-  if (cells.empty()) {
-    r.error = "line " + std::to_string(line) + ": a quoted cell is never closed";
-    return true;
-  }
-  const Converter conv(options_);
-  Complete(r, [&] {
-    if (cells.size() != columns_.size())
-      throw RecordError{"the row has " + std::to_string(cells.size()) + " cells, the header " +
-                        std::to_string(columns_.size())};
-    for (std::size_t c = 0; c < columns_.size(); ++c) {
-      Field f{FromUtf8(columns_[c].first), u"String", Variant(FromUtf8(cells[c]))};
-      r.fields.push_back(conv.Typed(std::move(f), cells[c], columns_[c].second));
-    }
-  });
+  r.csv = true;
+  if (cells.empty()) r.error = "line " + std::to_string(line) + ": a quoted cell is never closed";
+  r.cells = std::move(cells);
   return true;
 }
 

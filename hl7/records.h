@@ -51,6 +51,16 @@ std::size_t JsonNestingDepth(std::string_view text);
 // The format that a file name's extension names, else what the text looks like.
 RecordFormat DetectFormat(const std::string& path, const std::string& text);
 
+// A record as cut from the input, before its values are read.
+struct RawRecord {
+  std::size_t number = 0;
+  std::size_t line = 0;
+  std::string source;
+  std::string error;  // unusable already (too deep, a quote never closed)
+  bool csv = false;
+  std::vector<std::string> cells;  // CSV
+};
+
 // Reads records from a stream as they are needed: memory stays flat
 // whatever the input's size. A record that cannot be used comes back with
 // its `error`; an input that is no records at all throws std::runtime_error.
@@ -62,12 +72,18 @@ class RecordReader {
   // The next record; false at the end of the input.
   bool Next(Record& r);
 
+  // The same in two steps: cutting the next record from the input (in input
+  // order, one thread), and reading its values, which may run on any thread
+  // at the same time as others.
+  bool NextRaw(RawRecord& r);
+  void Complete(RawRecord raw, Record& r) const;
+
  private:
   bool NextLine(std::string& line, std::size_t& number);
   void PushBack(std::string line, std::size_t number);
-  bool NextJsonLine(Record& r);
-  bool NextArrayElement(Record& r);
-  bool NextCsvRow(Record& r);
+  bool NextJsonLine(RawRecord& r);
+  bool NextArrayElement(RawRecord& r);
+  bool NextCsvRow(RawRecord& r);
   int GetChar();  // from the current line on, '\n' between lines; -1 at the end
   void Start();
 

@@ -364,4 +364,74 @@ TEST(Hl7Hardening, VersionAndHelp) {
   EXPECT_EQ(Contains(r.out, "Example"), "");
 }
 
+// ---- streaming and threads ------------------------------------------------
+
+// The example records as JSON Lines, as one JSON array and as CSV (no lists).
+std::vector<std::pair<std::string, std::string>> ExampleInputs() {
+  std::vector<std::string> lines;
+  for (const auto& l : Split(FileText(kExamples + "patients.jsonl"), '\n'))
+    if (!l.empty()) lines.push_back(l);
+  std::string array = "[\n", csv = "Facility,Mrn,LastName,Note\n";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    array += lines[i] + (i + 1 < lines.size() ? ",\n" : "\n]\n");
+    const json j = json::parse(lines[i]);
+    csv += j.value("Facility", "") + "," + j.value("Mrn", "") + ",\"" + j.value("LastName", "") +
+           "\"," + (i % 7 == 3 ? "\"a|b^c\"" : "x") + "\n";
+    if (i % 50 == 17) csv += "short\n";  // a reject now and then
+  }
+  return {{"jsonl", kExamples + "patients.jsonl"},
+          {"json", WriteTemp("array.json", array)},
+          {"csv", WriteTemp("rows.csv", csv)}};
+}
+
+TEST(Hl7Streaming, JobsWriteExactlyWhatOneThreadWrites) {
+  const std::string adt = kExamples + "adt_a01.tmpl";
+  const std::string flat =
+      WriteTemp("flat.tmpl", "MSH|^~\\&|{{Facility}}\nPID|{{Mrn}}|{{LastName}}|{{Note}}\n");
+  for (const auto& [format, records] : ExampleInputs()) {
+    const std::string tmpl = format == "csv" ? flat : adt;
+    for (const bool to_file : {true, false}) {
+      std::string first_out, first_err, first_rejects;
+      for (const char* jobs : {"1", "2", "3"}) {
+        const std::string rejects = TempPath(std::string("jobs_rejects_") + jobs);
+        std::vector<std::string> args = {"--template", tmpl,   "--records", records,
+                                         "--dates",    kDates, "--jobs",    jobs,
+                                         "--framing",  "lf"};
+        if (to_file) args.insert(args.end(), {"--rejects", rejects});
+        const ToolResult r = Hl7(args);
+        EXPECT_EQ(r.status, 1) << format << " --jobs " << jobs << "\n" << r.err.substr(0, 300);
+        if (std::string(jobs) == "1") {
+          first_out = r.out;
+          first_err = r.err;
+          first_rejects = to_file ? FileText(rejects) : "";
+          EXPECT_FALSE(first_out.empty());
+          continue;
+        }
+        EXPECT_TRUE(r.out == first_out) << format << " --jobs " << jobs;
+        EXPECT_EQ(r.err, first_err) << format << " --jobs " << jobs;
+        if (to_file) {
+          EXPECT_TRUE(FileText(rejects) == first_rejects) << format;
+        }
+      }
+    }
+  }
+}
+
+TEST(Hl7Streaming, RecordsFromStandardInputAndOutputToDevNull) {
+  const std::string tmpl = kExamples + "adt_a01.tmpl";
+  const std::string records = kExamples + "patients.jsonl";
+  const ToolResult from_file = Hl7({"--template", tmpl, "--records", records, "--dates", kDates});
+  const ToolResult from_stdin =
+      Hl7({"--template", tmpl, "--records", "-", "--format", "jsonl", "--dates", kDates},
+          FileText(records));
+  EXPECT_EQ(from_stdin.status, 1);
+  EXPECT_TRUE(from_stdin.out == from_file.out);
+  EXPECT_EQ(from_stdin.err, from_file.err);
+  const ToolResult to_null =
+      Hl7({"--template", tmpl, "--records", records, "--dates", kDates, "--output", "/dev/null"});
+  EXPECT_EQ(to_null.status, 1);
+  EXPECT_EQ(to_null.out, "");
+  EXPECT_EQ(to_null.err, from_file.err);
+}
+
 }  // namespace
