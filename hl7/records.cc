@@ -296,11 +296,13 @@ void RecordReader::Start() {
   started_ = true;
   std::string line, seen;
   std::size_t number = 0;
+  std::vector<std::pair<std::string, std::size_t>> looked_at;  // read again as records
   while (seen.empty() && NextLine(line, number)) {
     const auto first = line.find_first_not_of(" \t\r");
     if (first != std::string::npos) seen = line.substr(first, 1);
-    PushBack(std::move(line), number);
+    looked_at.emplace_back(std::move(line), number);
   }
+  for (auto& [text, at] : looked_at) PushBack(std::move(text), at);
   if (options_.format == RecordFormat::Auto) options_.format = DetectFormat(path_, seen);
   array_ = options_.format == RecordFormat::JsonLines && seen == "[";
 }

@@ -330,6 +330,22 @@ TEST(Hl7Records, DeepNestingRejectsTheRecordOnly) {
   EXPECT_EQ(r.error, "");
 }
 
+// Blank lines before the first record: the format is told from the first
+// text that is not blank, and the lines are read once.
+TEST(Hl7Records, BlankLinesBeforeTheFirstRecord) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"\n\r\n  \n{\"A\": \"x\"}\n{\"A\": \"y\"}\n", "y"},
+      {"\n\n[{\"A\": \"x\"},\n{\"A\": \"y\"}]\n", "y"},
+      {"\n\nA\nx\ny\n", "y"},
+  };
+  for (const auto& [text, last] : cases) {
+    const auto rs = ParseRecords(text, RecordOptions{});
+    ASSERT_EQ(rs.size(), 2u) << text;
+    EXPECT_EQ(rs[1].error, "");
+    EXPECT_EQ(tarn::ToUtf8(rs[1].fields.at(0).value.string()), last) << text;
+  }
+}
+
 // A quote never closed costs its row; the rows after it are read.
 TEST(Hl7Records, CsvUnclosedQuoteRejectsItsRow) {
   struct Case {
