@@ -181,6 +181,27 @@ TEST(Format, NumericCharacters) {
   });
 }
 
+// An exponent placeholder "#" writes a digit only when the exponent needs
+// it; "0" always does.
+TEST(Format, ExponentDigitPlaceholders) {
+  CheckRows({
+      {1.7, u"0.00e+0#", u"1.70e+0"},
+      {123.0, u"0.00e+0#", u"1.23e+2"},
+      {0.017, u"0.00e+0#", u"1.70e-2"},
+      {1.23e12, u"0.00e+0#", u"1.23e+12"},
+      {1.23e123, u"0.00e+0#", u"1.23e+123"},
+      {0.017, u"0.00E-0#", u"1.70E-2"},
+      {170.0, u"0.00E-0#", u"1.70E2"},
+      {1.7, u"0.00E+0##", u"1.70E+0"},
+      {1.7e100, u"0.00E+0##", u"1.70E+100"},
+      {1.7, u"0.00E+00#", u"1.70E+00"},
+      {1.7, u"0.00E+#", u"1.70E+0"},  // chosen: a zero exponent still shows its digit
+      {1.7e15, u"0.00E+#", u"1.70E+15"},
+      {1.7, u"0.00E+00", u"1.70E+00"},
+      {0.0, u"0.00e+0#", u"0.00e+0"},
+  });
+}
+
 TEST(Format, NumericRounding) {
   CheckRows({
       {2.5, u"0", u"3"},
