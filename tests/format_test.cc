@@ -202,6 +202,23 @@ TEST(Format, ExponentDigitPlaceholders) {
   });
 }
 
+// A format that ends in a backslash escaping nothing formats with the rest.
+TEST(Format, DanglingBackslash) {
+  CheckRows({
+      {5.0, u"0.00\\", u"5.00"},
+      {1234.5, u"#,##0.00\\", u"1,234.50"},
+      {-5.0, u"0.00;(0.00)\\", u"(5.00)"},
+      {0.0, u"0.00;(0.00);\"zero\"\\", u"zero"},
+      {std::int32_t{7}, u"000\\", u"007"},
+      {5.0, u"0.00\\\\", u"5.00\\"},  // an escaped backslash is no dangling one
+      {5.0, u"\\", u"5"},             // nothing left: as without a format
+      {kFriday, u"yyyy-mm-dd\\", u"2024-01-05"},
+      {kFriday, u"hh:nn\\", u"13:45"},
+      {u"abc", u">\\", u"ABC"},
+      {u"abc", u"@@@@\\", u" abc"},
+  });
+}
+
 TEST(Format, NumericRounding) {
   CheckRows({
       {2.5, u"0", u"3"},
