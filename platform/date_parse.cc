@@ -15,9 +15,10 @@
 // month names: one with nothing on a side reads as a sign, and a signed
 // number is no part of a date ("-2.5", "3.4-"). The date's parts stand
 // together before or after the time (an hour with its AM/PM marker is a
-// time), so "2 3.4 5 6" and "3 4 pm 5" are no dates, while "3 am 1 2" is. The date numbers are then
-// read in the locale's order and, failing that, in the orders the platform falls back to (see
-// ReadThreeNumbers / ReadTwoNumbers). Nothing is allocated.
+// time), so "2 3.4 5 6" and "3 4 pm 5" are no dates, while "3 am 1 2" is.
+// The date numbers are then read in the locale's order and, failing that,
+// in the orders the platform falls back to (see ReadThreeNumbers /
+// ReadTwoNumbers). Nothing is allocated.
 #include <array>
 #include <cstdint>
 
