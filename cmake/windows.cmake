@@ -72,3 +72,12 @@ target_include_directories(tarnintr PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
 target_link_libraries(tarnintr PRIVATE tarn_win_objs ${TARN_WIN_SYSTEM_LIBS} ${TARN_WIN_STATIC_RUNTIME})
 set_target_properties(tarnintr PROPERTIES PREFIX "" OUTPUT_NAME tarnintr)
 tarn_enable_warnings(tarnintr)
+
+# The default host components: its own copy of the library's objects, so
+# that it needs nothing but the system beside it.
+add_library(tarnhost SHARED
+  host/windows/host_server.cc
+  host/windows/tarnhost.rc)
+target_link_libraries(tarnhost PRIVATE tarn_win_objs ${TARN_WIN_SYSTEM_LIBS} ${TARN_WIN_STATIC_RUNTIME})
+set_target_properties(tarnhost PROPERTIES PREFIX "" OUTPUT_NAME tarnhost)
+tarn_enable_warnings(tarnhost)
