@@ -81,3 +81,10 @@ add_library(tarnhost SHARED
 target_link_libraries(tarnhost PRIVATE tarn_win_objs ${TARN_WIN_SYSTEM_LIBS} ${TARN_WIN_STATIC_RUNTIME})
 set_target_properties(tarnhost PROPERTIES PREFIX "" OUTPUT_NAME tarnhost)
 tarn_enable_warnings(tarnhost)
+
+# The test hosts (run under Wine by scripts/run-wine-tests.sh).
+add_executable(com_host tests/windows/com_host.cc)
+target_include_directories(com_host PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+target_compile_definitions(com_host PRIVATE UNICODE _UNICODE)
+target_link_libraries(com_host PRIVATE ole32 oleaut32 uuid ${TARN_WIN_STATIC_RUNTIME})
+tarn_enable_warnings(com_host)

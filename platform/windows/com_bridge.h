@@ -70,6 +70,7 @@ long ModuleRefCount() noexcept;
 struct DispatchMember {
   DISPID id;
   std::u16string_view name;
+  WORD flags;  // the DISPATCH_ kinds it answers; others are DISP_E_MEMBERNOTFOUND
 };
 struct DispatchInterface {
   const DispatchMember* members;

@@ -115,7 +115,9 @@ class ComObject final : public IDispatch {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (params == nullptr) return E_INVALIDARG;
     std::u16string_view member;
-    if (id != DISPID_VALUE && !NameOf(id, member)) return DISP_E_MEMBERNOTFOUND;
+    WORD allowed = 0xFFFF;
+    if (id != DISPID_VALUE && !NameOf(id, member, allowed)) return DISP_E_MEMBERNOTFOUND;
+    if ((flags & allowed) == 0) return DISP_E_MEMBERNOTFOUND;
     CallKind kind = CallKind::Get;
     if (flags & DISPATCH_PROPERTYPUTREF)
       kind = CallKind::Set;
@@ -175,11 +177,12 @@ class ComObject final : public IDispatch {
     DropModuleRef();
   }
 
-  bool NameOf(DISPID id, std::u16string_view& name) const {
+  bool NameOf(DISPID id, std::u16string_view& name, WORD& allowed) const {
     if (fixed_ != nullptr) {
       for (std::size_t m = 0; m < fixed_->count; ++m)
         if (fixed_->members[m].id == id) {
           name = fixed_->members[m].name;
+          allowed = fixed_->members[m].flags;
           return true;
         }
       return false;

@@ -21,10 +21,19 @@ const ServerTypeLib kTypeLib = {
     0};
 
 // The identifiers of the type library (tarnintr.idl).
+constexpr WORD kRead = DISPATCH_PROPERTYGET;
+constexpr WORD kObject = DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF;
+constexpr WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
 constexpr DispatchMember kInterpreterMembers[] = {
-    {1, u"Release"},    {2, u"Major"},    {3, u"Minor"},
-    {4, u"Revision"},   {5, u"objError"}, {6, u"strExpression"},
-    {7, u"DataFields"}, {8, u"Init"},     {9, u"RealizeRegularExpression"},
+    {1, u"Release", kRead},
+    {2, u"Major", kRead},
+    {3, u"Minor", kRead},
+    {4, u"Revision", kRead},
+    {5, u"objError", kObject},
+    {6, u"strExpression", DISPATCH_PROPERTYPUT},
+    {7, u"DataFields", kObject},
+    {8, u"Init", kCall},
+    {9, u"RealizeRegularExpression", kCall},
 };
 const DispatchInterface kInterpreterInterface = {
     kInterpreterMembers, std::size(kInterpreterMembers), &kInterpreterIid, &kTypeLib.libid};
