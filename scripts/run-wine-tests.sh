@@ -109,10 +109,13 @@ echo "== debug log through the registry and ZellLog.Log"
 key='HKLM\SOFTWARE\Quillmont\Interfaces\Upload\Debug'
 w reg add "$key" /v WriteDebugLog /t REG_SZ /d 1 /f >/dev/null
 w reg add "$key" /v DebugLogPath /t REG_SZ /d 'C:\tarnlog' /f >/dev/null
+# A value longer than the reader's 256-byte buffer counts as missing: the
+# default separator is written.
+w reg add "$key" /v Separator /t REG_SZ /d "$(printf '%0300d' 0)" /f >/dev/null
 (cd "$bin" && w cscript //nologo "$winbin\\debug_log.vbs" >/dev/null 2>&1) || true
 log=$WINEPREFIX/drive_c/tarnlog/Log.log
 if [ -f "$log" ] && grep -q ' Interpreter - Init' "$log" &&
-  grep -q 'Interpreter Version: 01.01.0009' "$log"; then
+  grep -q 'Interpreter Version: 01.01.0009<END OF ENTRY>' "$log"; then
   :
 else
   fail "no banner in C:\\tarnlog\\Log.log"

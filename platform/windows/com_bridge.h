@@ -58,8 +58,9 @@ inline std::u16string_view FromWide(const wchar_t* s, std::size_t n) {
 }
 BSTR NewBstr(std::u16string_view s);  // throws std::bad_alloc
 
-// Objects of this module still held by someone, and LockServer holds: the
-// module may be unloaded only when both are zero.
+// Objects of this module (wrappers and class factories) still held by
+// someone: the module may be unloaded only when none is left and no
+// LockServer hold is outstanding.
 void AddModuleRef() noexcept;
 void DropModuleRef() noexcept;
 long ModuleRefCount() noexcept;

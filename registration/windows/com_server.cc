@@ -11,6 +11,8 @@ namespace tarn::detail::win {
 namespace {
 
 HMODULE g_module = nullptr;
+// LockServer(TRUE) holds; an unbalanced LockServer(FALSE) is ignored.
+std::atomic<long> g_locks{0};
 
 std::wstring ModulePath() {
   std::wstring path(MAX_PATH, L'\0');
@@ -90,10 +92,13 @@ class Factory final : public IClassFactory {
     }
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock)
-      AddModuleRef();
-    else
-      DropModuleRef();
+    if (lock) {
+      g_locks.fetch_add(1, std::memory_order_relaxed);
+      return S_OK;
+    }
+    long n = g_locks.load(std::memory_order_relaxed);
+    while (n > 0 && !g_locks.compare_exchange_weak(n, n - 1, std::memory_order_acq_rel)) {
+    }
     return S_OK;
   }
 
@@ -191,6 +196,8 @@ HRESULT GetClassObject(std::span<const ServerClass> classes, REFCLSID clsid, REF
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-HRESULT CanUnloadNow() noexcept { return ModuleRefCount() == 0 ? S_OK : S_FALSE; }
+HRESULT CanUnloadNow() noexcept {
+  return ModuleRefCount() == 0 && g_locks.load(std::memory_order_acquire) == 0 ? S_OK : S_FALSE;
+}
 
 }  // namespace tarn::detail::win

@@ -467,6 +467,29 @@ void RunChecks() {
   fields->Release();
   Check(sink.refs == 1, "the error manager's references balance");
   if (can_unload) Check(can_unload() == S_OK, "DllCanUnloadNow is S_OK once all is released");
+
+  // The class factory: no aggregation; LockServer holds the module, and an
+  // unbalanced LockServer(FALSE) is ignored.
+  CLSID clsid;
+  IClassFactory* factory = nullptr;
+  if (SUCCEEDED(CLSIDFromProgID(L"TarnIntr.Interpreter", &clsid)))
+    CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                     reinterpret_cast<void**>(&factory));
+  Check(factory != nullptr, "CoGetClassObject gives an IClassFactory");
+  if (factory == nullptr || can_unload == nullptr) return;
+  IUnknown* made = nullptr;
+  Check(factory->CreateInstance(&sink, IID_IUnknown, reinterpret_cast<void**>(&made)) ==
+            CLASS_E_NOAGGREGATION,
+        "CreateInstance refuses aggregation");
+  factory->LockServer(FALSE);
+  factory->LockServer(TRUE);
+  factory->Release();
+  Check(can_unload() == S_FALSE, "LockServer(TRUE) holds the module");
+  CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                   reinterpret_cast<void**>(&factory));
+  factory->LockServer(FALSE);
+  factory->Release();
+  Check(can_unload() == S_OK, "LockServer(FALSE) lets go, an unbalanced one was ignored");
 }
 
 }  // namespace

@@ -200,6 +200,15 @@ Check Err.Number = 438, "an unknown member raises 438: " & Err.Number
 Err.Clear
 On Error GoTo 0
 
+Dim otherErrors
+Set otherErrors = New ErrorManager
+Set interp.objError = otherErrors
+Check interp.objError Is otherErrors, "objError assigned with Set"
+Set interp.DataFields = fields
+Check interp.DataFields Is fields, "DataFields assigned with Set"
+Set r = interp.RealizeRegularExpression("1 \ 0")
+Check otherErrors.Procedures = "EvaluateExpression;", "reports go to the new error manager"
+
 Check interp.Init(New RaisingFields, errors, "System", "Application") = True, "Init again"
 Set r = interp.RealizeRegularExpression("Field1 + 1")
 Check r.Name = "Error", "an Item that raises gives the Error field"
