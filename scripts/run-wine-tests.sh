@@ -62,6 +62,7 @@ intr="$winbin\\tarnintr.dll"
 host="$winbin\\tarnhost.dll"
 clsid='{C6D2A4F3-CF54-4C47-8EC7-81FFD93D0B58}'
 libid='{EDA121A2-65F6-42E3-A28F-3FAFBDAF7233}'
+iid='{CC65DFEE-5711-44AF-902F-F9C1A5D87E0A}'
 host_clsids=('{FD3DF161-6ABF-4E62-BDAB-C28D4111D791}' '{CA7B2B42-6BF6-46B3-8D34-B4EA560FF60C}'
   '{5B11C955-760F-4E99-A51E-66867DE040F8}' '{A30CC3D0-1270-45D0-86EF-B46E35F02DD4}')
 host_progids=(ZellDFld.DataFields ZellDFld.DataField ZellLog.Log ZellErr.ErrorManager)
@@ -79,6 +80,8 @@ query "HKCR\\CLSID\\$clsid\\Version"
 grep -q 'REG_SZ *1\.0$' <<<"$out" || fail "Version: $out"
 query "HKCR\\TypeLib\\$libid\\1.0\\0\\win64"
 grep -qiF "$intr" <<<"$out" || fail "type library 1.0 not registered: $out"
+query "HKCR\\Interface\\$iid"
+grep -q '_Interpreter' <<<"$out" || fail "dispatch interface not registered: $out"
 
 echo "== regsvr32 tarnhost.dll (a host's own error manager stays)"
 own='{00000000-0000-0000-0000-0000000000AB}'
@@ -124,7 +127,7 @@ fi
 echo "== regsvr32 /u"
 w regsvr32 /u /s "$intr" || fail "regsvr32 /u tarnintr.dll"
 w regsvr32 /u /s "$host" || fail "regsvr32 /u tarnhost.dll"
-for k in 'HKCR\TarnIntr.Interpreter' "HKCR\\CLSID\\$clsid" "HKCR\\TypeLib\\$libid" \
+for k in 'HKCR\TarnIntr.Interpreter' "HKCR\\CLSID\\$clsid" "HKCR\\TypeLib\\$libid" "HKCR\\Interface\\$iid" \
   "${host_progids[@]/#/HKCR\\}" "${host_clsids[@]/#/HKCR\\CLSID\\}"; do
   if w reg query "$k" >/dev/null 2>&1; then fail "$k is left behind"; fi
 done
