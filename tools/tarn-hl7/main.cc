@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "message.h"
-#include "records.h"
-#include "template.h"
+#include "hl7/message.h"
+#include "hl7/records.h"
+#include "hl7/template.h"
 
 namespace {
 
