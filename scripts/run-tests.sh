@@ -61,3 +61,6 @@ if command -v clang++ >/dev/null 2>&1; then
 else
   echo "clang++ not found: fuzzing skipped"
 fi
+
+echo "== Windows: cross-build and tests under Wine"
+./scripts/run-wine-tests.sh
