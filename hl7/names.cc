@@ -26,8 +26,10 @@ bool Ends(char16_t c) {
 }
 
 bool IsKeyword(std::u16string_view w) {
+  // True and False are words the functions' arguments read.
   static constexpr std::u16string_view kKeywords[] = {
-      u"IF", u"THEN", u"ELSE", u"ELSEIF", u"END", u"Format", u"Replace", u"FormatHL7DateTime"};
+      u"IF",   u"THEN", u"ELSE", u"ELSEIF", u"END", u"Format", u"Replace", u"FormatHL7DateTime",
+      u"True", u"False"};
   return std::any_of(std::begin(kKeywords), std::end(kKeywords),
                      [&](std::u16string_view k) { return SameName(k, w); });
 }

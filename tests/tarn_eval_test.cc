@@ -294,6 +294,7 @@ TEST(TarnEval, UnknownNamesAreNamedWithTheNearestField) {
       {{"-f", "LastName=String:Smith", "IF 1 = 1 THEN \"x\" ELSE Zzzzzz END IF"},
        "no field 'Zzzzzz'\n"},
       {{"-f", "Age=Long:4", "\"Agee\" & Age"}, ""},
+      {{"-f", "D=Date:1/2/2024", "FormatHL7DateTime D, 0, , True, False"}, ""},
   };
   for (const auto& c : cases) {
     const ToolResult r = Eval(c.args);
