@@ -66,34 +66,36 @@ class Converter {
       else
         f = {f.name, u"Double", Variant(d)};
     } else if (value.is_string()) {
-      f.value = FromUtf8(value.get<std::string>());
+      f.value = FromUtf8(value.get_ref<const std::string&>());
     } else if (!value.is_null()) {
       throw RecordError{"member '" + name + "' holds " + std::string(value.type_name()) +
                         ", which is no field value"};
     }
-    return Typed(std::move(f), value.is_string() ? value.get<std::string>() : value.dump(),
-                 type_word);
+    return Typed(std::move(f), name, type_word,
+                 [&] { return value.is_string() ? value.get<std::string>() : value.dump(); });
   }
 
-  Field Typed(Field f, const std::string& shown, const std::string& type_word) const {
-    const std::string name = ToUtf8(f.name);
+  // `shown` gives the value as written, for a message only.
+  template <class Shown>
+  Field Typed(Field f, const std::string& name, const std::string& type_word,
+              const Shown& shown) const {
     if (!type_word.empty()) {
       try {
         f.value = type_word == "String" ? Variant(CStr(f.value))
                                         : ConvertByTypeWord(FromUtf8(type_word), f.value);
       } catch (const RuntimeError& e) {
-        throw RecordError{"member '" + name + "': \"" + shown + "\" does not convert to " +
+        throw RecordError{"member '" + name + "': \"" + shown() + "\" does not convert to " +
                           type_word + " (" + ToUtf8(e.description()) + ")"};
       }
       f.type = FromUtf8(type_word);
       return f;
     }
-    if (IsDateMember(name) && f.value.is_string() && !f.value.string().empty()) {
+    if (f.value.is_string() && !f.value.string().empty() && IsDateMember(name)) {
       try {
         f.value = CDate(Variant(FromUtf8(WithoutIsoT(ToUtf8(f.value.string())))));
         f.type = u"Date";
       } catch (const RuntimeError&) {
-        throw RecordError{"member '" + name + "': \"" + shown + "\" is no date"};
+        throw RecordError{"member '" + name + "': \"" + shown() + "\" is no date"};
       }
     }
     return f;
@@ -351,7 +353,8 @@ void RecordReader::Complete(RawRecord raw, Record& r) const {
                         std::to_string(columns_.size())};
     for (std::size_t c = 0; c < columns_.size(); ++c) {
       Field f{FromUtf8(columns_[c].first), u"String", Variant(FromUtf8(cells[c]))};
-      r.fields.push_back(conv.Typed(std::move(f), cells[c], columns_[c].second));
+      r.fields.push_back(conv.Typed(std::move(f), columns_[c].first, columns_[c].second,
+                                    [&] { return cells[c]; }));
     }
   });
 }
