@@ -30,9 +30,9 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 echo "== ThreadSanitizer (thread tests)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_SANITIZE=thread \
   -DTARN_BUILD_BENCH=OFF
-cmake --build build-tsan -j"$jobs" --target threads_test
+cmake --build build-tsan -j"$jobs" --target threads_test hl7_threads_test
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build-tsan --output-on-failure -R '^Threads\.'
+  ctest --test-dir build-tsan --output-on-failure -R '^(Threads|Hl7Threads)\.'
 
 echo "== Fuzzing (${fuzz_seconds} s in all)"
 if command -v clang++ >/dev/null 2>&1; then

@@ -10,15 +10,13 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <condition_variable>
 #include <iostream>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "hl7/batch.h"
 #include "hl7/io.h"
 #include "hl7/message.h"
 #include "hl7/records.h"
@@ -96,103 +94,6 @@ class Progress {
 
  private:
   bool on_;
-};
-
-// What one record came to: its framed message, or its reject (a JSON line
-// for --rejects, else a line for standard error).
-struct Built {
-  bool ok = false;
-  std::string text;
-};
-
-struct BuildSettings {
-  const hl7::Template& tmpl;
-  const hl7::RecordReader& reader;
-  hl7::Framing framing;
-  bool rejects_as_json;
-};
-
-void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawRecord& raw,
-              Built& built) {
-  hl7::Record record;
-  s.reader.Complete(std::move(raw), record);
-  const hl7::Outcome o = builder.Build(record);
-  built.ok = o.ok();
-  if (built.ok)
-    built.text = hl7::Frame(o.message, s.framing);
-  else if (s.rejects_as_json)
-    built.text =
-        RejectJson(s.tmpl, record, o).dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-  else
-    built.text = RejectLine(s.tmpl, record, o);
-}
-
-// Builds a batch of records on N threads, each with its own interpreter and
-// host; record i of a batch goes to thread i mod N, and the results come
-// back in input order whatever the threads' pace. One thread builds inline.
-class Builders {
- public:
-  Builders(const BuildSettings& settings, std::size_t jobs) : settings_(settings) {
-    if (jobs <= 1) {
-      inline_ = std::make_unique<hl7::MessageBuilder>(settings_.tmpl);
-      return;
-    }
-    for (std::size_t k = 0; k < jobs; ++k)
-      threads_.emplace_back([this, k, jobs] { Work(k, jobs); });
-  }
-  ~Builders() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    for (auto& t : threads_) t.join();
-  }
-
-  void Run(std::vector<hl7::RawRecord>& batch, std::vector<Built>& out) {
-    out.assign(batch.size(), Built{});
-    if (inline_) {
-      for (std::size_t i = 0; i < batch.size(); ++i)
-        BuildOne(settings_, *inline_, batch[i], out[i]);
-      return;
-    }
-    std::unique_lock lock(mutex_);
-    batch_ = &batch;
-    out_ = &out;
-    busy_ = threads_.size();
-    ++generation_;
-    wake_.notify_all();
-    done_.wait(lock, [this] { return busy_ == 0; });
-  }
-
- private:
-  void Work(std::size_t k, std::size_t jobs) {
-    hl7::MessageBuilder builder(settings_.tmpl);  // made and used on this thread only
-    std::size_t seen = 0;
-    for (;;) {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
-      if (stop_) return;
-      seen = generation_;
-      auto& batch = *batch_;
-      auto& out = *out_;
-      lock.unlock();
-      for (std::size_t i = k; i < batch.size(); i += jobs)
-        BuildOne(settings_, builder, batch[i], out[i]);
-      lock.lock();
-      if (--busy_ == 0) done_.notify_one();
-    }
-  }
-
-  const BuildSettings& settings_;
-  std::unique_ptr<hl7::MessageBuilder> inline_;
-  std::vector<std::thread> threads_;
-  std::mutex mutex_;
-  std::condition_variable wake_, done_;
-  std::vector<hl7::RawRecord>* batch_ = nullptr;
-  std::vector<Built>* out_ = nullptr;
-  std::size_t busy_ = 0, generation_ = 0;
-  bool stop_ = false;
 };
 
 // --check: the template against the first `count` records, every problem
@@ -321,14 +222,20 @@ int Run(int argc, char** argv) {
 
   // Records are cut from the input in order, built in batches (on --jobs
   // threads), and written in input order; the first failure stops the run.
-  const BuildSettings settings{tmpl, reader, framing, rejects != nullptr};
-  Builders builders(settings, jobs);
+  const hl7::BatchSettings settings{
+      tmpl, reader, framing, [&](const hl7::Record& r, const hl7::Outcome& o) {
+        return rejects
+                   ? RejectJson(tmpl, r, o).dump(-1, ' ', false, json::error_handler_t::replace) +
+                         "\n"
+                   : RejectLine(tmpl, r, o);
+      }};
+  hl7::BatchBuilder builders(settings, jobs);
   const std::size_t batch_size = jobs <= 1 ? 64 : 256 * jobs;
   Progress progress(isatty(STDERR_FILENO));
   std::size_t rejected_on_stderr = 0, done = 0;
   std::string stopped;
   std::vector<hl7::RawRecord> batch;
-  std::vector<Built> built;
+  std::vector<hl7::Built> built;
   bool more = true, failed_write = false;
   while (more && !failed_write) {
     batch.clear();
@@ -341,7 +248,7 @@ int Run(int argc, char** argv) {
       more = false;
     }
     builders.Run(batch, built);
-    for (const Built& b : built) {
+    for (const hl7::Built& b : built) {
       if (b.ok) {
         failed_write = !out.Put(b.text);
       } else if (rejects) {
