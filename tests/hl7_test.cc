@@ -456,6 +456,27 @@ TEST(Hl7Message, ListMembersDifferingOnlyInCaseAreRefused) {
   EXPECT_EQ(again.message, "MSH|^~\\&|A\rZRS|rec\r");
 }
 
+// One builder over records whose members come and go, change kind and
+// change order: each record sees its own fields only.
+TEST(Hl7Message, ConsecutiveRecordsSeeOnlyTheirOwnFields) {
+  const Template t = ParseTemplate("MSH|^~\\&|A\nPID|{{A}}|{{B}}|{{A & \"/\" & B}}\n", "t.tmpl");
+  MessageBuilder builder(t);
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"A": 1, "B": "x"})", "PID|1|x|1/x"},
+      {R"({"A": 2.5, "B": "y"})", "PID|2.5|y|2.5/y"},
+      {R"({"B": "z", "A": 3})", "PID|3|z|3/z"},
+      {R"({"A": 4})", "no field 'B'"},
+      {R"({"A": true, "B": "w"})", "PID|True|w|True/w"},
+      {R"({"A": 5, "b": "v"})", "PID|5|v|5/v"},
+  };
+  for (const auto& [record, want] : cases) {
+    const Outcome o = builder.Build(OneRecord(record));
+    const std::string got = o.ok() ? Split(o.message, '\r').at(1)
+                                   : (o.failures.empty() ? o.reason : o.failures[0].reason);
+    EXPECT_NE(got.find(want), std::string::npos) << record << " -> " << got;
+  }
+}
+
 TEST(Hl7Message, AFieldNamedErrorIsNoFailure) {
   const Outcome o = BuildOne("MSH|^~\\&|A\nZER|{{Error}}\n", R"({"Error": false})");
   ASSERT_TRUE(o.ok());
