@@ -1,7 +1,7 @@
 // Acknowledgements are read leniently about line ends (CR, LF or both end a
 // segment) but strictly about what they acknowledge: MSA-2 must be the
 // control ID that was sent, else the answer belongs to some other message.
-#include "ack.h"
+#include "hl7/ack.h"
 
 #include <vector>
 

@@ -1,12 +1,12 @@
 // The retry policy. One message is in flight at a time and its retries end
 // before the next message is sent, so that the receiver sees input order.
-#include "delivery.h"
+#include "hl7/delivery.h"
 
 #include <algorithm>
 #include <cmath>
 #include <thread>
 
-#include "ack.h"
+#include "hl7/ack.h"
 
 namespace tarn::hl7 {
 
@@ -83,6 +83,7 @@ DeliveryResult Sender::Deliver(std::string_view message) {
     // An answer to something else means the stream is out of step: start afresh.
     if (!ack.matches || (ack.code != "AR" && ack.code != "CR")) client_.Close();
   }
+  result.ack_code.clear();  // no answer settled it
   result.outcome = reached ? DeliveryOutcome::Rejected : DeliveryOutcome::Unreachable;
   result.reason = "not acknowledged after " + std::to_string(result.attempts) +
                   (result.attempts == 1 ? " attempt: " : " attempts: ") + why;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "mllp_client.h"
+#include "hl7/mllp_client.h"
 
 namespace tarn::hl7 {
 

@@ -1,7 +1,7 @@
 // Each line goes out in one write(2) followed by fdatasync, so that after a
 // kill or a power cut the file holds whole lines plus at most one torn last
 // line, which the next run cuts off (its record is then simply sent again).
-#include "journal.h"
+#include "hl7/journal.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -103,10 +103,11 @@ void Journal::Note(const JournalEntry& entry) {
     ++(entry.delivered ? delivered_ : rejected_);
   }
   const std::string& id = entry.control_id;
-  if (id.size() > prefix_.size() && id.compare(0, prefix_.size(), prefix_) == 0 &&
-      id.size() - prefix_.size() <= 18 &&
+  if (!control_offset_ && id.size() > prefix_.size() && id.size() - prefix_.size() <= 18 &&
+      id.compare(0, prefix_.size(), prefix_) == 0 &&
       id.find_first_not_of("0123456789", prefix_.size()) == std::string::npos)
-    last_counter_ = std::max<std::uint64_t>(last_counter_, std::stoull(id.substr(prefix_.size())));
+    control_offset_ =
+        std::stoll(id.substr(prefix_.size())) - static_cast<std::int64_t>(entry.record);
 }
 
 void Journal::Append(const JournalEntry& entry) {

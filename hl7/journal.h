@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +25,7 @@ class Journal {
  public:
   // Reads what earlier runs wrote and opens the file for appending; a last
   // line cut short by a crash is cut from the file. Control IDs that are
-  // `control_prefix` followed by digits give the counter to continue from.
+  // `control_prefix` followed by digits tell how the counter was numbered.
   // Throws std::runtime_error when the file cannot be used (unreadable, a
   // damaged line before the last, or another run holding it).
   Journal(const std::string& path, std::string_view control_prefix);
@@ -35,8 +36,9 @@ class Journal {
   bool Final(std::size_t record) const { return record < final_.size() && final_[record]; }
   std::size_t delivered() const { return delivered_; }
   std::size_t rejected() const { return rejected_; }
-  // The highest counter behind a control ID in the file (0 when none).
-  std::uint64_t last_counter() const { return last_counter_; }
+  // The counter of an earlier run's control ID less its record's number, so
+  // that a resumed run numbers its messages as the first run did.
+  std::optional<std::int64_t> control_offset() const { return control_offset_; }
   // Whether a torn last line was cut when the file was opened.
   bool repaired() const { return repaired_; }
 
@@ -52,7 +54,7 @@ class Journal {
   int fd_ = -1;
   std::vector<bool> final_;
   std::size_t delivered_ = 0, rejected_ = 0;
-  std::uint64_t last_counter_ = 0;
+  std::optional<std::int64_t> control_offset_;
   bool repaired_ = false;
 };
 

@@ -1,7 +1,7 @@
 // The MLLP connection runs asio's asynchronous operations on a private
 // io_context for at most the time limit, so that a receiver that never
 // answers costs the limit and no more.
-#include "mllp_client.h"
+#include "hl7/mllp_client.h"
 
 #include <asio.hpp>
 #include <functional>

@@ -1,6 +1,6 @@
 // Delivery over MLLP: reading acknowledgements, the retry policy against a
 // receiver on 127.0.0.1, and the journal's lines across runs.
-#include "delivery.h"
+#include "hl7/delivery.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "ack.h"
-#include "journal.h"
+#include "hl7/ack.h"
+#include "hl7/journal.h"
 #include "support/mllp_receiver.h"
 #include "support/temp_files.h"
 
@@ -245,7 +245,7 @@ TEST(Journal, LinesSurviveARestart) {
   EXPECT_FALSE(again.Final(4));
   EXPECT_EQ(again.delivered(), 1u);
   EXPECT_EQ(again.rejected(), 2u);
-  EXPECT_EQ(again.last_counter(), 2u);
+  EXPECT_EQ(again.control_offset(), std::optional<std::int64_t>(0));
   EXPECT_FALSE(again.repaired());
   // A second run on the same journal at the same time is refused.
   EXPECT_THROW(Journal(path, "TX"), std::runtime_error);
@@ -283,7 +283,7 @@ TEST(Journal, ATornLastLineIsCutOff) {
       EXPECT_EQ(j.repaired(), c.repaired);
       EXPECT_TRUE(j.Final(2));
       EXPECT_FALSE(j.Final(3));
-      EXPECT_EQ(j.last_counter(), 2u);
+      EXPECT_EQ(j.control_offset(), std::optional<std::int64_t>(0));
       j.Append({3, false, "A3", "x"});
     }
     const std::string text = ReadAll(path);
@@ -293,15 +293,21 @@ TEST(Journal, ATornLastLineIsCutOff) {
   }
 }
 
-TEST(Journal, CounterFollowsThePrefix) {
+TEST(Journal, ControlIdsTellHowTheCounterRan) {
   const auto dir = tarn::testing::TempDir("counter");
   const std::string path = (dir / "j.jsonl").string();
   std::ofstream(path, std::ios::binary)
-      << JournalLine({1, true, "MSG2024000017", ""}) << JournalLine({2, true, "OTHER99", ""})
-      << JournalLine({3, false, "", "cannot be built"}) << JournalLine({4, true, "MSG20249", ""});
-  EXPECT_EQ(Journal(path, "MSG2024").last_counter(), 17u);
-  EXPECT_EQ(Journal(path, "").last_counter(), 0u);
-  EXPECT_EQ(Journal(path, "OTHER").last_counter(), 99u);
+      << JournalLine({1, false, "", "cannot be built"}) << JournalLine({2, true, "OTHER99", ""})
+      << JournalLine({3, true, "MSG2024000017", ""}) << JournalLine({4, true, "MSG2024000018", ""});
+  struct Case {
+    std::string prefix;
+    std::optional<std::int64_t> offset;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"MSG2024", 14}, {"OTHER", 97}, {"", std::nullopt}, {"MSG2024000017", std::nullopt}}) {
+    SCOPED_TRACE(c.prefix);
+    EXPECT_EQ(Journal(path, c.prefix).control_offset(), c.offset);
+  }
 }
 
 }  // namespace

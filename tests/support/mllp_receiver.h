@@ -4,6 +4,7 @@
 // log of what arrived and what was answered.
 #pragma once
 
+#include <algorithm>
 #include <asio.hpp>
 #include <atomic>
 #include <chrono>
@@ -31,6 +32,7 @@ struct Arrival {
   std::string control_id;
   int seen = 0;  // 1 the first time this control ID arrived
   int connection = 0;
+  int order = 0;  // 1 for the first message that arrived
   Reply reply;
   bool answered = false;  // the answer went out on a connection still open
 };
@@ -60,9 +62,13 @@ class MllpReceiver {
     thread_.join();
   }
 
+  // In the order the messages arrived.
   std::vector<Arrival> log() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return log_;
+    std::vector<Arrival> out = log_;
+    std::sort(out.begin(), out.end(),
+              [](const Arrival& a, const Arrival& b) { return a.order < b.order; });
+    return out;
   }
   // Control IDs whose acceptance reached an open connection, with counts.
   std::map<std::string, int> accepted() const {
@@ -137,6 +143,7 @@ class MllpReceiver {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       arrival.seen = ++seen_[id];
+      arrival.order = ++arrivals_;
       arrival.reply = script_(id, arrival.seen);
     }
     const Reply& r = arrival.reply;
@@ -177,6 +184,7 @@ class MllpReceiver {
   std::vector<std::shared_ptr<asio::ip::tcp::socket>> sockets_;
   std::vector<std::thread> connections_;
   std::map<std::string, int> seen_;
+  int arrivals_ = 0;
   mutable std::mutex mutex_;
   std::vector<Arrival> log_;
 };

@@ -2,18 +2,24 @@
 //
 //   tarn-hl7 --template FILE --records FILE [--output FILE] [--rejects FILE]
 //            [--framing none|lf|mllp] [--dates NAME,NAME...] [--format auto|jsonl|csv]
+//            [--control-id PREFIX] [--send HOST:PORT [--journal FILE] [--ack-timeout S]
+//            [--retries N] [--retry-delay S]]
 //
-// Exit status: 0 when every record became a message, 1 when some were
-// rejected, 2 for a usage, template or file error.
+// Exit status: 0 when every record became a message (or was delivered), 1
+// when some were rejected, 2 for a usage, template or file error or a
+// receiver that cannot be reached.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "hl7/ack.h"
+#include "hl7/outbound.h"
 #include "message.h"
 #include "records.h"
 #include "template.h"
@@ -47,11 +53,10 @@ json RejectJson(const hl7::Template& t, const hl7::Record& r, const hl7::Outcome
   return j;
 }
 
-std::string RejectLine(const hl7::Template& t, const hl7::Record& r, const hl7::Outcome& o) {
-  std::string s = "record " + std::to_string(r.number);
-  if (r.line) s += " (line " + std::to_string(r.line) + ")";
-  s += " rejected: ";
-  if (!o.reason.empty()) return s + o.reason;
+// Why a record did not become a message, as one line.
+std::string RejectReason(const hl7::Template& t, const hl7::Outcome& o) {
+  if (!o.reason.empty()) return o.reason;
+  std::string s;
   for (std::size_t i = 0; i < o.failures.size(); ++i) {
     const auto& f = o.failures[i];
     if (i) s += "; ";
@@ -61,6 +66,12 @@ std::string RejectLine(const hl7::Template& t, const hl7::Record& r, const hl7::
            tarn::ToUtf8(rep.message) + "]";
   }
   return s;
+}
+
+std::string RejectLine(const hl7::Record& r, const std::string& reason) {
+  std::string s = "record " + std::to_string(r.number);
+  if (r.line) s += " (line " + std::to_string(r.line) + ")";
+  return s + " rejected: " + reason;
 }
 
 class Progress {
@@ -99,12 +110,47 @@ int Run(int argc, char** argv) {
   app.add_option("--dates", dates, "Members whose texts are dates (NAME,NAME...)")->delimiter(',');
   app.add_option("--format", format_word, "Record format: auto, jsonl or csv")
       ->check(CLI::IsMember({"auto", "jsonl", "csv"}));
+  std::string send_address, journal_path, control_prefix;
+  double ack_timeout = 30, retry_delay = 1;
+  int retries = 3;
+  app.add_option("--send", send_address, "Delivers each message over MLLP to HOST:PORT");
+  app.add_option("--journal", journal_path,
+                 "Records each record's final outcome here; the same command resumes a run");
+  app.add_option("--ack-timeout", ack_timeout, "Seconds to wait for an acknowledgement")
+      ->check(CLI::Range(0.001, 86400.0));
+  app.add_option("--retries", retries, "Retries after the first attempt")
+      ->check(CLI::Range(0, 1000000));
+  app.add_option("--retry-delay", retry_delay, "Seconds before the first retry (then doubling)")
+      ->check(CLI::Range(0.0, 3600.0));
+  app.add_option("--control-id", control_prefix,
+                 "Prefix of the ControlId field (followed by the record's counter)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::cerr << "tarn-hl7: " << e.what() << "\n";
+    return 2;
+  }
+  hl7::OutboundOptions outbound_options;
+  outbound_options.control_prefix = control_prefix;
+  outbound_options.journal = journal_path;
+  if (!send_address.empty()) {
+    hl7::DeliveryOptions d;
+    if (!hl7::ParseAddress(send_address, d.host, d.port)) {
+      std::cerr << "tarn-hl7: --send: '" << send_address << "' is not HOST:PORT\n";
+      return 2;
+    }
+    d.ack_timeout = ack_timeout;
+    d.retries = retries;
+    d.retry_delay = retry_delay;
+    outbound_options.delivery = d;
+    if (!output_path.empty()) {
+      std::cerr << "tarn-hl7: --send and --output exclude each other\n";
+      return 2;
+    }
+  } else if (!journal_path.empty()) {
+    std::cerr << "tarn-hl7: --journal needs --send\n";
     return 2;
   }
 
@@ -141,28 +187,76 @@ int Run(int argc, char** argv) {
     }
   }
   std::ostream& out = output_path.empty() ? std::cout : output_file;
+  std::optional<hl7::Outbound> outbound;
+  try {
+    outbound.emplace(outbound_options);
+  } catch (const std::exception& e) {
+    std::cerr << "tarn-hl7: " << e.what() << "\n";
+    return 2;
+  }
+  if (outbound->journal_repaired())
+    std::cerr << "tarn-hl7: " << journal_path << ": a torn last line was cut off\n";
 
   hl7::MessageBuilder builder(tmpl);
   Progress progress(records.size(), records.size() > 200 && isatty(STDERR_FILENO));
-  std::size_t written = 0, rejected = 0;
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    const hl7::Outcome o = builder.Build(records[i]);
-    if (o.ok()) {
+  std::size_t written = 0, rejected = 0, settled = 0;
+  bool stopped = false;
+  auto reject = [&](const hl7::Record& r, const std::string& reason, const json& detail) {
+    ++rejected;
+    if (rejects_file.is_open()) {
+      rejects_file << detail.dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
+    } else {
+      progress.Clear();
+      std::cerr << "tarn-hl7: " << RejectLine(r, reason) << "\n";
+    }
+  };
+  for (std::size_t i = 0; i < records.size() && !stopped; ++i) {
+    hl7::Record& record = records[i];
+    if (outbound->Settled(record.number)) {
+      ++settled;
+      progress.Show(i + 1);
+      continue;
+    }
+    hl7::AddHostFields(record, hl7::LocalNowSerial(), outbound->ControlIdFor(record.number));
+    const hl7::Outcome o = builder.Build(record);
+    if (!o.ok()) {
+      const std::string reason = RejectReason(tmpl, o);
+      outbound->NotBuilt(record.number, reason);
+      reject(record, reason, RejectJson(tmpl, record, o));
+    } else if (!outbound->sending()) {
       out << hl7::Frame(o.message, framing);
       ++written;
     } else {
-      ++rejected;
-      if (rejects_file.is_open()) {
-        rejects_file
-            << RejectJson(tmpl, records[i], o).dump(-1, ' ', false, json::error_handler_t::replace)
-            << "\n";
-      } else {
-        progress.Clear();
-        std::cerr << "tarn-hl7: " << RejectLine(tmpl, records[i], o) << "\n";
+      hl7::DeliveryResult sent;
+      switch (outbound->Deliver(record.number, o.message, sent)) {
+        case hl7::Disposition::Delivered: ++written; break;
+        case hl7::Disposition::Rejected: {
+          const std::string why = sent.ack_code == "AE" || sent.ack_code == "CE"
+                                      ? "the receiver answered " + sent.ack_code +
+                                            (sent.reason.empty() ? "" : ": ") + sent.reason
+                                      : sent.reason;
+          json detail{{"record", record.number},
+                      {"line", record.line},
+                      {"reason", why},
+                      {"control_id", sent.control_id},
+                      {"expressions", json::array()},
+                      {"input", record.source}};
+          reject(record, why, detail);
+          break;
+        }
+        default:
+          progress.Clear();
+          std::cerr << "tarn-hl7: record " << record.number << ": " << sent.reason
+                    << "; stopped (the same command with the same --journal resumes)\n";
+          stopped = true;
       }
     }
     progress.Show(i + 1);
   }
+  if (settled)
+    std::cerr << "tarn-hl7: " << settled << " records settled by an earlier run ("
+              << outbound->earlier_delivered() << " delivered, " << outbound->earlier_rejected()
+              << " rejected)\n";
   out.flush();
   progress.Clear();
   std::cerr << written << " messages written, " << rejected << " rejected\n";
@@ -170,6 +264,7 @@ int Run(int argc, char** argv) {
     std::cerr << "tarn-hl7: writing failed\n";
     return 2;
   }
+  if (stopped) return 2;
   return rejected ? 1 : 0;
 }
 
