@@ -11,7 +11,7 @@
 
 #include "hl7/delivery.h"
 #include "hl7/journal.h"
-#include "records.h"
+#include "hl7/records.h"
 
 namespace tarn::hl7 {
 

@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "hl7/ack.h"
+#include "hl7/message.h"
 #include "hl7/outbound.h"
-#include "message.h"
-#include "records.h"
-#include "template.h"
+#include "hl7/records.h"
+#include "hl7/template.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
-#include "template.h"
+// Reads a message template into segments of literal text and expressions,
+// refusing with the file, line and column anything that cannot be a segment.
+#include "hl7/template.h"
 
 #include <cctype>
 #include <fstream>

@@ -1,4 +1,6 @@
-#include "message.h"
+// Builds one message per record: every expression evaluated by one
+// interpreter against the record's fields, its value escaped as data.
+#include "hl7/message.h"
 
 namespace tarn::hl7 {
 

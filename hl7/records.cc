@@ -1,4 +1,6 @@
-#include "records.h"
+// Turns JSON Lines, JSON arrays and CSV into records of typed fields and
+// lists; a record that cannot be used carries its reason instead.
+#include "hl7/records.h"
 
 #include <cmath>
 #include <cstdint>

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "records.h"
+#include "hl7/records.h"
+#include "hl7/template.h"
 #include "tarn/tarn.h"
-#include "template.h"
 
 namespace tarn::hl7 {
 
