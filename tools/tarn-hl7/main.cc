@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "hl7/ack.h"
+#include "hl7/batch.h"
 #include "hl7/message.h"
 #include "hl7/outbound.h"
 #include "hl7/records.h"
@@ -122,6 +123,10 @@ int Run(int argc, char** argv) {
       ->check(CLI::Range(0, 1000000));
   app.add_option("--retry-delay", retry_delay, "Seconds before the first retry (then doubling)")
       ->check(CLI::Range(0.0, 3600.0));
+  bool batch = false;
+  std::size_t batch_size = 0;
+  app.add_flag("--batch", batch, "Writes a batch file: FHS, BHS ... BTS blocks, FTS");
+  app.add_option("--batch-size", batch_size, "Messages in each BHS ... BTS block (0: one block)");
   app.add_option("--control-id", control_prefix,
                  "Prefix of the ControlId field (followed by the record's counter)");
   try {
@@ -151,6 +156,14 @@ int Run(int argc, char** argv) {
     }
   } else if (!journal_path.empty()) {
     std::cerr << "tarn-hl7: --journal needs --send\n";
+    return 2;
+  }
+  if (batch && (!send_address.empty() || framing_word == "mllp")) {
+    std::cerr << "tarn-hl7: --batch writes a file: not with --send or --framing mllp\n";
+    return 2;
+  }
+  if (batch_size && !batch) {
+    std::cerr << "tarn-hl7: --batch-size needs --batch\n";
     return 2;
   }
 
@@ -197,6 +210,8 @@ int Run(int argc, char** argv) {
   if (outbound->journal_repaired())
     std::cerr << "tarn-hl7: " << journal_path << ": a torn last line was cut off\n";
 
+  std::optional<hl7::BatchWriter> batch_writer;
+  if (batch) batch_writer.emplace(out, tmpl.delimiters, framing, batch_size, hl7::LocalStamp());
   hl7::MessageBuilder builder(tmpl);
   Progress progress(records.size(), records.size() > 200 && isatty(STDERR_FILENO));
   std::size_t written = 0, rejected = 0, settled = 0;
@@ -223,6 +238,9 @@ int Run(int argc, char** argv) {
       const std::string reason = RejectReason(tmpl, o);
       outbound->NotBuilt(record.number, reason);
       reject(record, reason, RejectJson(tmpl, record, o));
+    } else if (batch_writer) {
+      batch_writer->Add(o.message);
+      ++written;
     } else if (!outbound->sending()) {
       out << hl7::Frame(o.message, framing);
       ++written;
@@ -257,6 +275,7 @@ int Run(int argc, char** argv) {
     std::cerr << "tarn-hl7: " << settled << " records settled by an earlier run ("
               << outbound->earlier_delivered() << " delivered, " << outbound->earlier_rejected()
               << " rejected)\n";
+  if (batch_writer) batch_writer->Finish();
   out.flush();
   progress.Clear();
   std::cerr << written << " messages written, " << rejected << " rejected\n";

@@ -1,7 +1,8 @@
-// tarn-hl7 --send end to end: the built program delivers to a receiver on
-// 127.0.0.1 that accepts, rejects, asks for resends, hangs up and answers
-// late; the journal and the receiver's log must agree record by record, and
-// a run killed midway and started again must complete the set exactly.
+// tarn-hl7 as an outbound interface, end to end: --send delivers to a
+// receiver on 127.0.0.1 that accepts, rejects, asks for resends, hangs up and
+// answers late (the journal and the receiver's log must agree record by
+// record, and a run killed midway and started again must complete the set
+// exactly); the host's extra fields; batch files.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -294,6 +295,64 @@ TEST(Hl7Send, HostFieldsWithoutSending) {
                          "\r\n"
                          "MSH|^~\\&|A|||||||Q-2\rZZZ|71|True|" +
                          year + "\r\n");
+}
+
+struct BatchCase {
+  int records;
+  std::set<int> unbuildable;
+  std::string batch_size;
+  std::vector<int> counts;  // BTS-1 of each batch
+};
+
+TEST(Hl7Batch, EnvelopeCountsAndTheSameMessages) {
+  const std::vector<BatchCase> cases = {
+      {5, {}, "0", {5}},     {5, {}, "2", {2, 2, 1}}, {4, {}, "2", {2, 2}},
+      {5, {2}, "2", {2, 2}}, {2, {1, 2}, "0", {0}},   {3, {}, "5", {3}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.records) + " records, --batch-size " + c.batch_size);
+    const auto dir = MakeInputs("batch", c.records, c.unbuildable);
+    const std::vector<std::string> base{"--template",   (dir / "adt.tmpl").string(),
+                                        "--records",    (dir / "records.jsonl").string(),
+                                        "--control-id", "B"};
+    std::vector<std::string> args = base;
+    args.insert(args.end(), {"--batch", "--batch-size", c.batch_size});
+    const ToolRun batch = RunTool(dir, args);
+    const ToolRun plain = RunTool(dir, base);
+    EXPECT_EQ(batch.status, c.unbuildable.empty() ? 0 : 1) << batch.err;
+    EXPECT_EQ(LastLine(batch.err), LastLine(plain.err));
+
+    std::vector<std::string> segments;
+    std::istringstream in(batch.out);
+    for (std::string s; std::getline(in, s, '\r');) segments.push_back(s);
+    ASSERT_GE(segments.size(), 4u);
+    // The header names the first message's applications and facilities.
+    const bool none = c.records == static_cast<int>(c.unbuildable.size());
+    EXPECT_EQ(segments.front().rfind(none ? "FHS|^~\\&|||||" : "FHS|^~\\&|TARN|FAC|RECV|FAC|", 0),
+              0u)
+        << segments.front();
+    EXPECT_EQ(segments.back(), "FTS|" + std::to_string(c.counts.size()));
+    std::vector<int> counts;
+    std::string messages;  // the segments between the envelope's, as written
+    int in_batch = -1;
+    for (std::size_t i = 1; i + 1 < segments.size(); ++i) {
+      const std::string& s = segments[i];
+      if (s.rfind("BHS|", 0) == 0) {
+        EXPECT_EQ(in_batch, -1) << "a batch inside a batch";
+        in_batch = 0;
+      } else if (s.rfind("BTS|", 0) == 0) {
+        EXPECT_EQ(s, "BTS|" + std::to_string(in_batch));
+        counts.push_back(in_batch);
+        in_batch = -1;
+      } else {
+        ASSERT_GE(in_batch, 0) << "a segment outside a batch: " << s;
+        in_batch += s.rfind("MSH|", 0) == 0;
+        messages += s + "\r";
+      }
+    }
+    EXPECT_EQ(counts, c.counts);
+    EXPECT_EQ(messages, plain.out);
+  }
 }
 
 }  // namespace
