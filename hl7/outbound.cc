@@ -5,6 +5,8 @@
 #include <ctime>
 #include <limits>
 
+#include "hl7/record_dates.h"
+
 namespace tarn::hl7 {
 
 namespace {
@@ -24,25 +26,16 @@ bool HasMember(const Record& record, std::u16string_view name) {
   return false;
 }
 
-// Days from 30 December 1899 to a civil date (proleptic Gregorian).
-std::int64_t SerialDay(int year, int month, int day) {
-  const int y = year - (month <= 2 ? 1 : 0);
-  const int era = (y >= 0 ? y : y - 399) / 400;
-  const int yoe = y - era * 400;
-  const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const std::int64_t days_from_1970 = static_cast<std::int64_t>(era) * 146097 + doe - 719468;
-  return days_from_1970 + 25569;
-}
-
 }  // namespace
 
 double LocalNowSerial() {
   const std::time_t now = std::time(nullptr);
   std::tm t{};
   localtime_r(&now, &t);
-  const double day = static_cast<double>(SerialDay(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday));
-  return day + (t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec) / 86400.0;
+  // A leap second (tm_sec 60) counts as the second before it.
+  return CivilSerial(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
+                     t.tm_sec > 59 ? 59 : t.tm_sec)
+      .value_or(0);
 }
 
 void AddHostFields(Record& record, double now_serial, std::string_view control_id) {

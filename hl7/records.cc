@@ -31,13 +31,6 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-// "2024-01-15T08:30:00" reads as a date once the "T" is a space.
-std::string WithoutIsoT(std::string text) {
-  if (text.size() > 10 && text[4] == '-' && text[7] == '-' && (text[10] == 'T' || text[10] == 't'))
-    text[10] = ' ';
-  return text;
-}
-
 class Converter {
  public:
   explicit Converter(const RecordOptions& options) : options_(options) {}
@@ -84,12 +77,10 @@ class Converter {
       return f;
     }
     if (IsDateMember(name) && f.value.is_string() && !f.value.string().empty()) {
-      try {
-        f.value = CDate(Variant(FromUtf8(WithoutIsoT(ToUtf8(f.value.string())))));
-        f.type = u"Date";
-      } catch (const RuntimeError&) {
-        throw RecordError{"member '" + name + "': \"" + shown + "\" is no date"};
-      }
+      const auto serial = ReadRecordDate(shown, options_.date_order);
+      if (!serial) throw RecordError{"member '" + name + "': \"" + shown + "\" is no date"};
+      f.value = Date{*serial};
+      f.type = u"Date";
     }
     return f;
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "hl7/record_dates.h"
 #include "tarn/value.h"
 
 namespace tarn::hl7 {
@@ -34,7 +35,8 @@ enum class RecordFormat { Auto, JsonLines, Csv };
 
 struct RecordOptions {
   RecordFormat format = RecordFormat::Auto;
-  std::vector<std::string> dates;  // member names whose texts become Date fields
+  std::vector<std::string> dates;         // member names whose texts become Date fields
+  DateOrder date_order = DateOrder::Mdy;  // of numeric dates whose year is not first
 };
 
 // The format that a file name's extension names, else what the text looks like.

@@ -123,6 +123,10 @@ int Run(int argc, char** argv) {
       ->check(CLI::Range(0, 1000000));
   app.add_option("--retry-delay", retry_delay, "Seconds before the first retry (then doubling)")
       ->check(CLI::Range(0.0, 3600.0));
+  std::string date_order_word = "mdy";
+  app.add_option("--date-order", date_order_word,
+                 "Order of numeric dates whose year is not first: mdy, dmy or ymd")
+      ->check(CLI::IsMember({"mdy", "dmy", "ymd"}));
   bool batch = false;
   std::size_t batch_size = 0;
   app.add_flag("--batch", batch, "Writes a batch file: FHS, BHS ... BTS blocks, FTS");
@@ -173,6 +177,9 @@ int Run(int argc, char** argv) {
     tmpl = hl7::LoadTemplate(template_path);
     hl7::RecordOptions options;
     options.dates = dates;
+    options.date_order = date_order_word == "dmy"   ? hl7::DateOrder::Dmy
+                         : date_order_word == "ymd" ? hl7::DateOrder::Ymd
+                                                    : hl7::DateOrder::Mdy;
     if (format_word == "jsonl") options.format = hl7::RecordFormat::JsonLines;
     if (format_word == "csv") options.format = hl7::RecordFormat::Csv;
     records = hl7::LoadRecords(records_path, options);
