@@ -99,8 +99,8 @@ std::string TypeWord(const json& types, const std::string& name) {
   return {};
 }
 
-// Nested objects flatten to "Outer_Inner"; arrays become lists at the top
-// level only.
+// Nested objects flatten to "Outer_Inner"; arrays become lists, and arrays
+// inside a list's elements the lists that groups inside "@each" walk.
 void AddMembers(const Converter& conv, const json& obj, const std::string& prefix,
                 const json& types, std::vector<Field>& fields, std::vector<List>* lists) {
   for (const auto& [key, value] : obj.items()) {
@@ -108,16 +108,18 @@ void AddMembers(const Converter& conv, const json& obj, const std::string& prefi
     const std::string name = prefix.empty() ? key : prefix + "_" + key;
     if (value.is_array()) {
       if (!lists) continue;
-      List list{FromUtf8(name), {}};
+      List list{FromUtf8(name), {}, {}};
       for (const auto& element : value) {
         std::vector<Field> members;
+        std::vector<List> inner;
         if (element.is_object()) {
           const json element_types = element.value("types", json());
-          AddMembers(conv, element, {}, element_types, members, nullptr);
+          AddMembers(conv, element, {}, element_types, members, &inner);
         } else {
           members.push_back(conv.Make("Value", element, {}));
         }
         list.elements.push_back(std::move(members));
+        list.element_lists.push_back(std::move(inner));
       }
       lists->push_back(std::move(list));
     } else if (value.is_object()) {

@@ -20,6 +20,8 @@ struct Field {
 struct List {
   std::u16string name;
   std::vector<std::vector<Field>> elements;
+  // The lists inside each element (as many entries as elements, or none).
+  std::vector<std::vector<List>> element_lists;
 };
 
 struct Record {
