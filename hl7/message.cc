@@ -183,6 +183,11 @@ void MessageBuilder::RenderPieces(const SegmentLine& segment, std::size_t from, 
         first = false;
         RenderPieces(segment, k + 1, static_cast<std::size_t>(p.repeat_end), scopes, out);
       });
+      // "A~{{@each L}}...{{@end}}" with no elements leaves no empty repetition.
+      if (first && k > 0 && !segment.pieces[k - 1].literal.empty() &&
+          segment.pieces[k - 1].literal.back() == template_.delimiters.repetition &&
+          !out.message.empty() && out.message.back() == template_.delimiters.repetition)
+        out.message.pop_back();
       k = static_cast<std::size_t>(p.repeat_end);
     } else if (p.expression >= 0) {
       out.message += Evaluate(template_.expressions[p.expression], out);

@@ -70,6 +70,10 @@ TEST(Hl7Groups, Builds) {
       {"an empty or absent list gives an empty field",
        "PID|{{@each Names}}{{Value}}{{@end}}|{{@each None}}x{{@end}}|\n", R"({"Names": []})",
        "PID|||\r"},
+      {"a fixed repetition before the list's",
+       "PID|M^^^H~{{@each Ids}}{{Value}}{{@end}}|M~{{@each None}}x{{@end}}|~{{@each "
+       "Ids}}{{Value}}{{@end}}\n",
+       R"({"Ids": ["1", "2"]})", "PID|M^^^H~1~2|M|~1~2\r"},
       {"repetitions inside a group",
        "@each Orders:\nOBR|{{Code}}|{{@each Results}}{{Code}}{{@end}}\n@end\n", orders,
        "OBR|CBC|WBC~RBC\rOBR|BMP|NA\rOBR|LIP|\r"},

@@ -355,4 +355,56 @@ TEST(Hl7Batch, EnvelopeCountsAndTheSameMessages) {
   }
 }
 
+TEST(Hl7Examples, OruWithNestedOrdersInABatch) {
+  const auto dir = tarn::testing::TempDir("oru");
+  const std::string examples = std::string(TARN_SOURCE_DIR) + "/examples/hl7/";
+  const ToolRun run =
+      RunTool(dir, {"--template", examples + "oru_r01_orders.tmpl", "--records",
+                    examples + "lab_orders.jsonl", "--dates",
+                    "MessageDateTime,BirthDate,CollectedAt", "--control-id", "LAB", "--batch"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<std::vector<std::string>> messages;  // segments by message
+  std::vector<std::string> envelope;
+  std::istringstream in(run.out);
+  for (std::string s; std::getline(in, s, '\r');) {
+    const std::string id = s.substr(0, 3);
+    if (id == "FHS" || id == "BHS" || id == "BTS" || id == "FTS") {
+      envelope.push_back(s.substr(0, s.find('|', 4)));
+      continue;
+    }
+    if (id == "MSH") messages.emplace_back();
+    ASSERT_FALSE(messages.empty()) << s;
+    messages.back().push_back(s);
+  }
+  EXPECT_EQ(envelope, (std::vector<std::string>{"FHS|^~\\&", "BHS|^~\\&", "BTS|3", "FTS|1"}));
+  ASSERT_EQ(messages.size(), 3u);
+  // Per message: the results that follow each OBR, and whether the
+  // fasting note (a conditional segment) is there.
+  const std::vector<std::vector<int>> results = {{3, 3}, {1}, {3, 1}};
+  const std::vector<bool> fasting = {true, false, false};
+  for (std::size_t m = 0; m < messages.size(); ++m) {
+    SCOPED_TRACE("message " + std::to_string(m + 1));
+    std::vector<int> per_order;
+    bool note = false;
+    for (const auto& s : messages[m]) {
+      if (s.rfind("OBR|", 0) == 0) {
+        per_order.push_back(0);
+        EXPECT_EQ(s.substr(0, 6), "OBR|" + std::to_string(per_order.size()) + "|");
+      } else if (s.rfind("OBX|", 0) == 0) {
+        ASSERT_FALSE(per_order.empty()) << "an OBX before any OBR";
+        ++per_order.back();
+        EXPECT_EQ(s.substr(0, 6), "OBX|" + std::to_string(per_order.back()) + "|");
+      }
+      note |= s == "NTE|1|P|Fasting specimen";
+    }
+    EXPECT_EQ(per_order, results[m]);
+    EXPECT_EQ(note, fasting[m]);
+    EXPECT_NE(messages[m][0].find("|ORU^R01^ORU_R01|LAB" + std::to_string(m + 1) + "|"),
+              std::string::npos);
+  }
+  EXPECT_EQ(messages[1][1], "PID|1||10015838^^^GENHOSP^MR||Gonzalez^Charles||19960307|M");
+  // A time with an offset is moved to UTC: 07:30 at -05:00.
+  EXPECT_NE(messages[0][3].find("|20241107123000+0000"), std::string::npos) << messages[0][3];
+}
+
 }  // namespace
