@@ -3,42 +3,44 @@
 #pragma once
 
 #include <cstddef>
-#include <ostream>
 #include <string>
 #include <string_view>
 
+#include "hl7/io.h"
 #include "hl7/message.h"
 #include "hl7/template.h"
 
 namespace tarn::hl7 {
 
-class BatchWriter {
+// Wraps the messages put to another sink in a batch envelope.
+class BatchSink final : public MessageSink {
  public:
   // `per_batch` messages go in each BHS ... BTS block (0: all in one).
   // `stamp` is FHS-7 and BHS-7 (YYYYMMDDHHMMSS).
-  BatchWriter(std::ostream& out, const Delimiters& d, Framing framing, std::size_t per_batch,
-              std::string stamp);
+  BatchSink(MessageSink& inner, const Delimiters& d, Framing framing, std::size_t per_batch,
+            std::string stamp);
 
-  void Add(std::string_view message);
-  // Closes the open batch and the file; a run without messages still writes
+  bool Put(std::string_view message) override;
+  // Closes the open batch and the file; a run without messages still gets
   // one empty batch, so that the file is a whole batch file.
-  void Finish();
-
-  std::size_t batches() const { return batches_; }
+  bool Finish() override;
+  // Messages (not envelope segments) that reached the inner sink.
+  std::size_t delivered() const override;
+  const std::string& error() const override { return inner_.error(); }
 
  private:
-  void Segment(const std::string& text);
-  void OpenBatch();
-  void CloseBatch();
+  bool Segment(const std::string& text);
+  bool OpenBatch();
+  bool CloseBatch();
 
-  std::ostream& out_;
+  MessageSink& inner_;
   Delimiters d_;
   Framing framing_;
   std::size_t per_batch_;
   std::string stamp_;
   std::string sender_;  // MSH-3 to MSH-6 of the first message, with separators
   bool file_open_ = false, batch_open_ = false;
-  std::size_t in_batch_ = 0, batches_ = 0;
+  std::size_t in_batch_ = 0, batches_ = 0, messages_ = 0, envelope_ = 0;
 };
 
 // The local time as YYYYMMDDHHMMSS.

@@ -7,6 +7,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev liblua5.4-dev libasio-dev
   clang libclang-rt-14-dev
 )
+# The Windows build and its tests under Wine (Debian x86_64 only).
+if [ "$(dpkg --print-architecture)" = amd64 ]; then
+  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -19,6 +20,15 @@ using namespace tarn::hl7;
 using nlohmann::json;
 using tarn::testing::MllpReceiver;
 using tarn::testing::Reply;
+
+// A scratch folder emptied first: a process id seen before may name an
+// old one.
+std::filesystem::path FreshDir(const std::string& name) {
+  const auto dir = tarn::testing::TempDir(name);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
 
 std::string Message(const std::string& control_id) {
   return "MSH|^~\\&|TARN|FAC|RECV|FAC|20240101000000||ADT^A01|" + control_id +
@@ -218,7 +228,7 @@ TEST(Sender, NothingListeningIsUnreachable) {
 }
 
 TEST(Journal, LinesSurviveARestart) {
-  const auto dir = tarn::testing::TempDir("journal");
+  const auto dir = FreshDir("journal");
   const std::string path = (dir / "j.jsonl").string();
   {
     Journal j(path, "TX");
@@ -271,7 +281,7 @@ TEST(Journal, ATornLastLineIsCutOff) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto dir = tarn::testing::TempDir("torn");
+    const auto dir = FreshDir("torn");
     const std::string path = (dir / "j.jsonl").string();
     std::ofstream(path, std::ios::binary) << whole << c.tail;
     if (!c.opens) {
@@ -294,7 +304,7 @@ TEST(Journal, ATornLastLineIsCutOff) {
 }
 
 TEST(Journal, ControlIdsTellHowTheCounterRan) {
-  const auto dir = tarn::testing::TempDir("counter");
+  const auto dir = FreshDir("counter");
   const std::string path = (dir / "j.jsonl").string();
   std::ofstream(path, std::ios::binary)
       << JournalLine({1, false, "", "cannot be built"}) << JournalLine({2, true, "OTHER99", ""})

@@ -93,7 +93,7 @@ TEST(Hl7Groups, AConditionMustBeTrueOrFalse) {
   const std::vector<Case> cases = {
       {"@if {{Name}}: ZZZ|1\n", R"({"Name": "x"})",
        "a condition must be True or False (it gave \"x\")"},
-      {"@if {{Missing + 1}}: ZZZ|1\n", "{}", "the expression"},
+      {"@if {{Missing + 1}}: ZZZ|1\n", "{}", "no field 'Missing'"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.tmpl);

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -33,6 +34,15 @@ namespace {
 using nlohmann::json;
 using tarn::testing::MllpReceiver;
 using tarn::testing::Reply;
+
+// A scratch folder emptied first: a process id seen before may name an
+// old one.
+std::filesystem::path FreshDir(const std::string& name) {
+  const auto dir = tarn::testing::TempDir(name);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
 
 std::string ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -103,7 +113,7 @@ const char* kTemplate =
 
 std::filesystem::path MakeInputs(const std::string& name, int records,
                                  std::set<int> unbuildable = {}) {
-  const auto dir = tarn::testing::TempDir(name);
+  const auto dir = FreshDir(name);
   std::ofstream(dir / "adt.tmpl") << kTemplate;
   std::ofstream r(dir / "records.jsonl");
   for (int i = 1; i <= records; ++i) {
@@ -278,7 +288,7 @@ TEST(Hl7Send, UsageErrors) {
 }
 
 TEST(Hl7Send, HostFieldsWithoutSending) {
-  const auto dir = tarn::testing::TempDir("fields");
+  const auto dir = FreshDir("fields");
   std::ofstream(dir / "t.tmpl")
       << "MSH|^~\\&|A|||||||{{ControlId}}\n"
          "ZZZ|{{RecordNumber + 1}}|{{Now > #1/1/2020#}}|{{Format Now, \"yyyy\"}}\n";
@@ -356,7 +366,7 @@ TEST(Hl7Batch, EnvelopeCountsAndTheSameMessages) {
 }
 
 TEST(Hl7Examples, OruWithNestedOrdersInABatch) {
-  const auto dir = tarn::testing::TempDir("oru");
+  const auto dir = FreshDir("oru");
   const std::string examples = std::string(TARN_SOURCE_DIR) + "/examples/hl7/";
   const ToolRun run =
       RunTool(dir, {"--template", examples + "oru_r01_orders.tmpl", "--records",
