@@ -1,7 +1,5 @@
 // Delivery over MLLP: reading acknowledgements, the retry policy against a
 // receiver on 127.0.0.1, and the journal's lines across runs.
-#include "hl7/delivery.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,6 +8,7 @@
 #include <sstream>
 
 #include "hl7/ack.h"
+#include "hl7/delivery.h"
 #include "hl7/journal.h"
 #include "support/mllp_receiver.h"
 #include "support/temp_files.h"
