@@ -51,8 +51,21 @@ std::string JournalLine(const JournalEntry& entry) {
 
 Journal::Journal(const std::string& path, std::string_view control_prefix)
     : path_(path), prefix_(control_prefix) {
+  const bool existed = ::access(path.c_str(), F_OK) == 0;
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd_ < 0) throw Failure(path, std::strerror(errno));
+  if (!existed) {
+    // A new file's name must survive a power cut as well as its lines.
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd >= 0) {
+      ::fsync(dir_fd);
+      ::close(dir_fd);
+    }
+  }
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd_);
     throw Failure(path, "another run is using this journal");
