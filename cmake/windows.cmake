@@ -36,6 +36,12 @@ endforeach()
 # beside them.
 set(TARN_WIN_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 set(TARN_WIN_SYSTEM_LIBS ole32 oleaut32 uuid advapi32)
+# 32-bit: the exports' __stdcall names go out undecorated, as regsvr32 and
+# CoGetClassObject look them up.
+set(TARN_WIN_DLL_OPTIONS "")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(TARN_WIN_DLL_OPTIONS -Wl,--kill-at)
+endif()
 
 add_library(tarn_win_objs OBJECT ${TARN_WIN_SOURCES})
 target_include_directories(tarn_win_objs PUBLIC
@@ -49,14 +55,21 @@ tarn_enable_warnings(tarn_win_objs)
 # The type library, compiled from IDL and embedded as resource 1.
 set(TARN_TLB ${CMAKE_CURRENT_BINARY_DIR}/tarnintr.tlb)
 set(TARN_IDL ${CMAKE_CURRENT_SOURCE_DIR}/registration/windows/tarnintr.idl)
+# widl reads stdole2.tlb (from Wine) for importlib; either width will do.
 find_path(TARN_STDOLE_DIR stdole2.tlb
-  PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows
+  PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/i386-linux-gnu/wine/i386-windows
+    /usr/lib/wine/x86_64-windows /usr/lib/wine/i386-windows
   NO_CMAKE_FIND_ROOT_PATH)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TARN_WIDL_TARGET --win64)
+else()
+  set(TARN_WIDL_TARGET --win32)
+endif()
 if(NOT TARN_STDOLE_DIR)
   message(FATAL_ERROR "stdole2.tlb not found: install wine64 (scripts/deps.sh)")
 endif()
 add_custom_command(OUTPUT ${TARN_TLB}
-  COMMAND ${TARN_WIDL} --win64 -L ${TARN_STDOLE_DIR} -t -o ${TARN_TLB} ${TARN_IDL}
+  COMMAND ${TARN_WIDL} ${TARN_WIDL_TARGET} -L ${TARN_STDOLE_DIR} -t -o ${TARN_TLB} ${TARN_IDL}
   DEPENDS ${TARN_IDL}
   COMMENT "Type library tarnintr.tlb")
 add_custom_target(tarnintr_tlb DEPENDS ${TARN_TLB})
@@ -69,7 +82,8 @@ add_dependencies(tarnintr tarnintr_tlb)
 set_source_files_properties(registration/windows/tarnintr.rc PROPERTIES
   OBJECT_DEPENDS ${TARN_TLB})
 target_include_directories(tarnintr PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
-target_link_libraries(tarnintr PRIVATE tarn_win_objs ${TARN_WIN_SYSTEM_LIBS} ${TARN_WIN_STATIC_RUNTIME})
+target_link_libraries(tarnintr PRIVATE tarn_win_objs ${TARN_WIN_SYSTEM_LIBS} ${TARN_WIN_STATIC_RUNTIME}
+  ${TARN_WIN_DLL_OPTIONS})
 set_target_properties(tarnintr PROPERTIES PREFIX "" OUTPUT_NAME tarnintr)
 tarn_enable_warnings(tarnintr)
 
@@ -78,7 +92,8 @@ tarn_enable_warnings(tarnintr)
 add_library(tarnhost SHARED
   host/windows/host_server.cc
   host/windows/tarnhost.rc)
-target_link_libraries(tarnhost PRIVATE tarn_win_objs ${TARN_WIN_SYSTEM_LIBS} ${TARN_WIN_STATIC_RUNTIME})
+target_link_libraries(tarnhost PRIVATE tarn_win_objs ${TARN_WIN_SYSTEM_LIBS} ${TARN_WIN_STATIC_RUNTIME}
+  ${TARN_WIN_DLL_OPTIONS})
 set_target_properties(tarnhost PROPERTIES PREFIX "" OUTPUT_NAME tarnhost)
 tarn_enable_warnings(tarnhost)
 
