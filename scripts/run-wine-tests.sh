@@ -2,8 +2,8 @@
 # Cross-builds tarnintr.dll, tarnhost.dll and the C++ test host with
 # mingw-w64 and runs them under Wine in a fresh prefix: registration and
 # what it writes, the shared expression table through IDispatch, the
-# VBScript host, the debug log switched on through the registry, and
-# unregistration. Skips (with a message) only off Debian x86_64.
+# VBScript host, the debug log switched on through the registry,
+# unregistration, and the GoogleTest suites built as Windows programs. Skips (with a message) only off Debian x86_64.
 #
 # TARN_WINE_ARCHES chooses the builds: "x86_64" (the default), "i686", or
 # both; the 32-bit one needs g++-mingw-w64-i686-posix and wine32:i386
@@ -56,7 +56,7 @@ run_arch() {
   build=${TARN_WIN_BUILD_PREFIX:-build-win}-$arch
   echo "== $arch: build ($build)"
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}"
+    -DCMAKE_BUILD_TYPE="${TARN_WIN_BUILD_TYPE:-Release}" "${launcher[@]}"
   cmake --build "$build" -j"$jobs"
 
   w() { timeout "${TARN_WINE_TIMEOUT:-120}" "$loader" "$@"; }
@@ -120,6 +120,17 @@ run_arch() {
     grep -qF "${host_clsids[$i]}" <<<"$out" || fail "${host_progids[$i]}: $out"
     query "HKCR\\CLSID\\${host_clsids[$i]}\\InprocServer32"
     grep -qiF "$host" <<<"$out" || fail "${host_progids[$i]} does not point at tarnhost.dll: $out"
+  done
+
+  echo "== $arch: the GoogleTest suites"
+  for suite in "$build"/*_test.exe; do
+    [ -e "$suite" ] || continue
+    if result=$(w "$suite" 2>&1 | tr -d '\r'); then
+      grep -E '^\[  PASSED  \]' <<<"$result" | sed "s|^|$(basename "$suite"): |"
+    else
+      echo "$result" | grep -E '^\[  FAILED  \]|Failure|error' | head -20
+      fail "$(basename "$suite")"
+    fi
   done
 
   echo "== $arch: C++ host: the shared expression table through IDispatch"
