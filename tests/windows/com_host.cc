@@ -405,6 +405,18 @@ void RunChecks() {
     Check(DescribeResult(r) == "Long 3", "1 + 2");
   }
   {
+    // Early-bound clients pass typed references (VT_BYREF | VT_BSTR).
+    BSTR text = SysAllocString(L"  2 * 21 ");
+    VARIANT ref;
+    VariantInit(&ref);
+    V_VT(&ref) = VT_BYREF | VT_BSTR;
+    V_BSTRREF(&ref) = &text;
+    Outcome r = Invoke(interp, L"RealizeRegularExpression", kCall, {&ref});
+    Check(DescribeResult(r) == "Long 42", "a typed by-reference text is evaluated");
+    Check(Utf8(text) == "2 * 21", "a typed by-reference text comes back trimmed: " + Utf8(text));
+    SysFreeString(text);
+  }
+  {
     VARIANT index, text;
     VariantInit(&index);
     V_VT(&index) = VT_I2;
