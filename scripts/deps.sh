@@ -10,6 +10,12 @@ packages=(
 # The Windows build and its tests under Wine (Debian x86_64 only).
 if [ "$(dpkg --print-architecture)" = amd64 ]; then
   packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine)
+  # The 32-bit build too (TARN_WINE_ARCHES="x86_64 i686"): 32-bit Wine
+  # comes from the i386 architecture.
+  if [ "${TARN_WIN32:-0}" = 1 ]; then
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+    packages+=(g++-mingw-w64-i686-posix wine32:i386)
+  fi
 fi
 missing=()
 for p in "${packages[@]}"; do
