@@ -202,22 +202,52 @@ std::u16string Key(py::handle name) {
 
 // --- results ------------------------------------------------------------
 
-struct Report {
-  int number;
-  py::str procedure, message;
+// Results and reports are struct sequences: named, read-only, compared by
+// value, and far cheaper to make than instances of a bound class.
+PyStructSequence_Field kResultFields[] = {{"value", "the result field's value"},
+                                          {"type", "the result field's type word"},
+                                          {"is_error", "whether the text could not be evaluated"},
+                                          {"reports", "the reports made during the call"},
+                                          {nullptr, nullptr}};
+PyStructSequence_Desc kResultDesc = {"tarnintr.Result", "What one evaluation gave.", kResultFields,
+                                     4};
+PyStructSequence_Field kReportFields[] = {{"number", "the error's number"},
+                                          {"procedure", "where it was raised"},
+                                          {"message", "the message the error manager received"},
+                                          {nullptr, nullptr}};
+PyStructSequence_Desc kReportDesc = {"tarnintr.Report", "A report made during an evaluation.",
+                                     kReportFields, 3};
+
+py::object NewType(PyStructSequence_Desc& desc) {
+  PyTypeObject* t = PyStructSequence_NewType(&desc);
+  if (!t) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(t));
+}
+
+// Fills a new struct sequence of `type`, taking the items.
+py::object Sequence(py::handle type, std::initializer_list<py::object> items) {
+  PyObject* o = PyStructSequence_New(reinterpret_cast<PyTypeObject*>(type.ptr()));
+  if (!o) throw py::error_already_set();
+  Py_ssize_t i = 0;
+  for (const py::object& item : items) PyStructSequence_SetItem(o, i++, item.inc_ref().ptr());
+  return py::reinterpret_steal<py::object>(o);
+}
+
+struct Types {
+  py::object result, report;
+  static Types Of(py::module_ m) { return {m.attr("Result"), m.attr("Report")}; }
+  static Types Load() { return Of(py::module_::import("tarnintr._tarnintr")); }
 };
 
-struct Result {
-  py::object value;
-  py::str type;
-  bool is_error;
-  py::list reports;
-};
+py::object MakeReport(const Types& t, std::int32_t number, std::u16string_view procedure,
+                      std::u16string_view message) {
+  return Sequence(t.report, {py::int_(number), FromText(procedure), FromText(message)});
+}
 
-py::list Reports(const std::vector<tarn::binding::Report>& reports) {
-  py::list out;
-  for (const auto& r : reports)
-    out.append(py::cast(Report{r.number, FromText(r.procedure), FromText(r.message)}));
+py::list Reports(const Types& t, const std::vector<tarn::binding::Report>& reports) {
+  py::list out(reports.size());
+  for (std::size_t i = 0; i < reports.size(); ++i)
+    out[i] = MakeReport(t, reports[i].number, reports[i].procedure, reports[i].message);
   return out;
 }
 
@@ -321,7 +351,8 @@ class FieldMap {
 
 class PyInterpreter {
  public:
-  PyInterpreter(py::object fields, bool strict) : s_(std::make_shared<State>()) {
+  PyInterpreter(py::object fields, bool strict)
+      : s_(std::make_shared<State>()), types_(Types::Load()) {
     if (strict && !s_->session.set_strict(true)) {
       PyErr_SetString(PyExc_NotImplementedError,
                       "strict mode is not available in this build of the library");
@@ -330,7 +361,7 @@ class PyInterpreter {
     if (!fields.is_none()) FieldMap(s_).Update(fields);
   }
 
-  Result Evaluate(py::handle text) {
+  py::object Evaluate(py::handle text) {
     const std::u16string t = ToText(text);
     tarn::binding::Outcome o;
     {
@@ -338,7 +369,8 @@ class PyInterpreter {
       std::lock_guard lock(s_->mutex);
       o = s_->session.Evaluate(t);
     }
-    return Result{FromValue(o.value), FromText(o.type), o.is_error, Reports(o.reports)};
+    return Sequence(types_.result, {FromValue(o.value), FromText(o.type), py::bool_(o.is_error),
+                                    Reports(types_, o.reports)});
   }
 
   // Seconds for `count` evaluations inside the library, none of them
@@ -357,6 +389,7 @@ class PyInterpreter {
 
  private:
   std::shared_ptr<State> s_;
+  Types types_;
 };
 
 // --- HL7 ----------------------------------------------------------------
@@ -425,6 +458,7 @@ std::string Utf8Of(py::handle s) {
 }
 
 py::tuple BuildMessages(py::handle template_text, py::handle records, py::handle dates) {
+  const Types types = Types::Load();
   std::vector<std::string> date_names;
   std::vector<std::u16string> date_keys;
   if (!dates.is_none())
@@ -477,7 +511,7 @@ py::tuple BuildMessages(py::handle template_text, py::handle records, py::handle
     for (const auto& f : o.failures) {
       py::list reports;
       for (const auto& e : f.reports)
-        reports.append(py::cast(Report{e.number, FromText(e.procedure), FromText(e.message)}));
+        reports.append(MakeReport(types, e.number, e.procedure, e.message));
       py::dict d;
       d["at"] = std::to_string(f.at.line) + ":" + std::to_string(f.at.column);
       d["expression"] = f.expression;
@@ -520,27 +554,8 @@ PYBIND11_MODULE(_tarnintr, m) {
         return s + ")";
       });
 
-  py::class_<Report>(m, "Report")
-      .def_readonly("number", &Report::number)
-      .def_readonly("procedure", &Report::procedure)
-      .def_readonly("message", &Report::message)
-      .def("__repr__", [](const Report& r) {
-        return "Report(number=" + std::to_string(r.number) +
-               ", procedure=" + py::repr(r.procedure).cast<std::string>() +
-               ", message=" + py::repr(r.message).cast<std::string>() + ")";
-      });
-
-  py::class_<Result>(m, "Result")
-      .def_readonly("value", &Result::value)
-      .def_readonly("type", &Result::type)
-      .def_readonly("is_error", &Result::is_error)
-      .def_readonly("reports", &Result::reports)
-      .def("__repr__", [](const Result& r) {
-        return "Result(value=" + py::repr(r.value).cast<std::string>() +
-               ", type=" + py::repr(r.type).cast<std::string>() +
-               ", is_error=" + (r.is_error ? "True" : "False") +
-               ", reports=" + py::repr(r.reports).cast<std::string>() + ")";
-      });
+  m.attr("Result") = NewType(kResultDesc);
+  m.attr("Report") = NewType(kReportDesc);
 
   py::class_<FieldMap>(m, "Fields")
       .def("__getitem__", &FieldMap::Get)

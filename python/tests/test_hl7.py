@@ -41,6 +41,13 @@ def test_a_failing_record_is_rejected_and_the_rest_go_on():
     assert "Sent" in failure["expression"]
 
 
+def test_none_is_an_empty_text_and_nested_dicts_flatten():
+    template = "MSH|^~\\&|A\nPID|1||{{Mrn}}|{{Name_Last}}|{{Middle & \"x\"}}"
+    result = tarnintr.hl7.build(template, [{"Mrn": 5, "Name": {"Last": "Doe"}, "Middle": None}])
+    assert result.rejects == []
+    assert result.messages == ["MSH|^~\\&|A\rPID|1||5|Doe|x\r"]
+
+
 def test_json_lines_text_with_dates():
     text = ('{"Facility": "F", "Sent": "2024-01-05T13:45:10", "Id": 1, "Mrn": "M",'
             ' "Last": "L", "First": "F"}\n')

@@ -128,6 +128,17 @@ def test_errors_and_reports(text, is_error, value, type_word, reports):
     assert list(interp.fields) == ["Error"]
 
 
+def test_results_and_reports_are_plain_values():
+    interp = Interpreter({})
+    r = interp.evaluate('"abc" * 2')
+    assert r == interp.evaluate('"abc" * 2')
+    assert isinstance(r, tarnintr.Result) and isinstance(r.reports[0], tarnintr.Report)
+    assert repr(r.reports[0]) == ("tarnintr.Report(number=13, procedure='EvaluateExpression', "
+                                  "message='Error: 13 - Type mismatch')")
+    with pytest.raises(AttributeError):
+        r.value = 1
+
+
 def test_reports_belong_to_their_own_call():
     interp = Interpreter({})
     assert len(interp.evaluate('"abc" * 2').reports) == 1
