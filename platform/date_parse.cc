@@ -14,10 +14,11 @@
 // an AM/PM marker is an hour. A date separator stands between two numbers or
 // month names: one with nothing on a side reads as a sign, and a signed
 // number is no part of a date ("-2.5", "3.4-"). The date's parts stand
-// together before or after the time, and no number follows an AM/PM marker,
-// so "2 3.4 5 6" and "3 4 pm 5" are no dates. The date numbers are then read
-// in the locale's order and, failing that, in the orders the platform falls
-// back to (see ReadThreeNumbers / ReadTwoNumbers). Nothing is allocated.
+// together before or after the time (an hour with its AM/PM marker is a
+// time), so "2 3.4 5 6" and "3 4 pm 5" are no dates, while "3 am 1 2" is.
+// The date numbers are then read in the locale's order and, failing that,
+// in the orders the platform falls back to (see ReadThreeNumbers /
+// ReadTwoNumbers). Nothing is allocated.
 #include <array>
 #include <cstdint>
 
@@ -152,7 +153,6 @@ bool Separate(const Tokens& tk, Time& time, DateNumbers& date) {
   for (int i = 0; i < tk.n; ++i) {
     const Token& t = tk[i];
     if (IsDatePart(t)) {
-      if (time.marker != 0) return false;  // "3 4 pm 5"
       // A date part after the time resumes a date begun before it.
       if (time.present && date_before_time) return false;  // "2 3.4 5 6"
     }

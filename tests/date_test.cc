@@ -264,8 +264,8 @@ TEST(ParseDateText, MoreForms) {
 }
 
 // Separators stand between parts of a date: a "-" with nothing on one side is
-// a sign, and a signed number is no date part. An AM/PM marker closes the
-// numbers, and the date's numbers stand together on one side of the time.
+// a sign, and a signed number is no date part. The date's numbers stand
+// together on one side of the time, an hour with its AM/PM marker included.
 TEST(ParseDateText, SignsMarkersAndSplitDates) {
   const int y = ThisYear();
   const double t = 1.0 / 86400;
@@ -283,9 +283,11 @@ TEST(ParseDateText, SignsMarkersAndSplitDates) {
       {u"1/-5/2024", std::nullopt},
       {u"Jan 5,", std::nullopt},
       {u"3 4 pm 5", std::nullopt},
-      {u"3 pm 4 5", std::nullopt},
-      {u"1:45 PM 1/5/2024", std::nullopt},
-      {u"1:45:10 PM 1/5/2024", std::nullopt},
+      {u"1 am 2", std::nullopt},
+      {u"1 2 am", std::nullopt},
+      {u"1 2 am 3", std::nullopt},
+      {u"1.2 3 am 4", std::nullopt},
+      {u"1 am 2 3.4", std::nullopt},
       {u"2 3.4 5 6", std::nullopt},
       {u"2 3 4.5 6", std::nullopt},
       {u"1/2 3:04 5", std::nullopt},
@@ -300,6 +302,9 @@ TEST(ParseDateText, SignsMarkersAndSplitDates) {
       {u"2 January, 1970", Serial(1970, 1, 2)},
       {u"2-Jan-1970", Serial(1970, 1, 2)},
       {u"3 4 5 pm", Serial(y, 3, 4, 17)},
+      {u"3 am 1 2", Serial(y, 1, 2, 3)},
+      {u"3 pm 4 5", Serial(y, 4, 5, 15)},
+      {u"1:45:10 PM 1/5/2024", Serial(2024, 1, 5, 13, 45, 10)},
       {u"2 3 4.5", Serial(y, 2, 3, 4, 5)},
       {u"4.5 2 3", Serial(y, 2, 3, 4, 5)},
       {u"2 3 4 5:06", Serial(2004, 2, 3, 5, 6)},
