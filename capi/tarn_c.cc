@@ -130,6 +130,7 @@ tarn_status tarn_fields_set(tarn_fields* fields, const char* name, const char* t
   return SetNamed(fields, name, [&](const std::u16string& key) {
     std::u16string type, text;
     if (!DecodeUtf8(type_word, type) || !DecodeUtf8(value, text)) return TARN_ERR_INVALID_UTF8;
+    if (type.empty()) return TARN_ERR_INVALID_ARGUMENT;
     tarn::Variant converted;
     try {
       converted = tarn::ConvertByTypeWord(type, tarn::Variant(std::move(text)));

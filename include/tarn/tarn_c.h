@@ -80,7 +80,7 @@ TARN_C_API tarn_status tarn_fields_create(tarn_fields** out);
 TARN_C_API void tarn_fields_free(tarn_fields* fields);
 /* The value text converted by the type word as the library converts
    ("Integer", "Long", "Single", "Double", "Boolean", "Date"); "String" and
-   any other word keep the text. */
+   any other non-empty word keep the text. */
 TARN_C_API tarn_status tarn_fields_set(tarn_fields* fields, const char* name, const char* type_word,
                                        const char* value);
 TARN_C_API tarn_status tarn_fields_set_long(tarn_fields* fields, const char* name, int32_t value);

@@ -334,6 +334,8 @@ class FieldMap {
     return out;
   }
   void Update(py::handle mapping) {
+    if (!py::hasattr(mapping, "items"))
+      throw py::type_error("fields are a mapping of names to values");
     py::object items = mapping.attr("items")();
     for (auto item : items) {
       auto pair = item.cast<py::tuple>();

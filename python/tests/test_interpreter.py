@@ -175,6 +175,8 @@ def test_other_misuse():
         interp.evaluate(None)
     with pytest.raises(TypeError):
         Interpreter({1: 2})
+    with pytest.raises(TypeError):
+        Interpreter([("A", 1)])
     with pytest.raises(ValueError):
         Interpreter({"": 2})
     with pytest.raises(ValueError):

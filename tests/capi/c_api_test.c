@@ -118,6 +118,7 @@ static void misuse(tarn_fields* fields, tarn_interpreter* interp) {
   CHECK_STATUS(tarn_fields_set(fields, "A", "String", "\xc3("), TARN_ERR_INVALID_UTF8);
   CHECK_STATUS(tarn_fields_set(fields, "A", "String", "\xed\xa0\x80"), TARN_ERR_INVALID_UTF8);
   CHECK_STATUS(tarn_fields_set(fields, "A", "String", "\xc0\xaf"), TARN_ERR_INVALID_UTF8);
+  CHECK_STATUS(tarn_fields_set(fields, "A", "", "1"), TARN_ERR_INVALID_ARGUMENT);
   CHECK_STATUS(tarn_fields_set(fields, "A", "Long", "abc"), TARN_ERR_CONVERSION);
   CHECK_STATUS(tarn_fields_set(fields, "A", "Integer", "40000"), TARN_ERR_CONVERSION);
   CHECK_STATUS(tarn_fields_set_double(fields, "A", NAN), TARN_ERR_INVALID_ARGUMENT);
