@@ -2,6 +2,8 @@
 // interpreter against the record's fields, its value escaped as data.
 #include "hl7/message.h"
 
+#include "hl7/names.h"
+
 namespace tarn::hl7 {
 
 namespace {
@@ -38,10 +40,18 @@ std::string Escape(std::string_view value, const Delimiters& d) {
       seq("R");
     else if (c == d.subcomponent)
       seq("T");
+    else if (c == d.truncation && c != '\0')
+      seq("P");
     else if (c == '\r')
       seq("X0D");
     else if (c == '\n')
       seq("X0A");
+    else if (c == '\x0b')
+      seq("X0B");
+    else if (c == '\x1c')
+      seq("X1C");
+    else if (c == '\0')
+      seq("X00");
     else
       out += c;
   }
@@ -93,6 +103,16 @@ Outcome MessageBuilder::Build(const Record& record) {
       for (const Field& m : list->elements[i])
         if (!SameName(m.name, u"SetId")) members.push_back(m);
       members.push_back({u"SetId", u"Long", Variant(static_cast<std::int32_t>(i + 1))});
+      // Two members of one name would hide each other, and the one hidden
+      // would come back as a record field afterwards.
+      for (std::size_t a = 0; a < members.size() && out.reason.empty(); ++a)
+        for (std::size_t b = a + 1; b < members.size(); ++b)
+          if (SameName(members[a].name, members[b].name)) {
+            out.reason = "list '" + seg.list + "' element " + std::to_string(i + 1) + ": member '" +
+                         ToUtf8(members[b].name) + "' is given twice (names ignore letter case)";
+            break;
+          }
+      if (!out.reason.empty()) break;
       std::vector<ObjectRef> hidden;
       std::vector<std::u16string> added;
       for (const Field& m : members) {
@@ -100,14 +120,9 @@ Outcome MessageBuilder::Build(const Record& record) {
           hidden.push_back(old);
           fields_->Erase(m.name);
         }
-        if (fields_->AddField(m.name, m.type, m.value)) {
-          added.push_back(m.name);
-        } else if (out.reason.empty()) {
-          out.reason = "list '" + seg.list + "' element " + std::to_string(i + 1) + ": member '" +
-                       ToUtf8(m.name) + "' is given twice";
-        }
+        if (fields_->AddField(m.name, m.type, m.value)) added.push_back(m.name);
       }
-      if (out.reason.empty()) Render(seg, out);
+      Render(seg, out);
       for (const auto& name : added) fields_->Erase(name);
       for (const ObjectRef& old : hidden) fields_->Add(old, CStr(Get(old, u"Name")));
     }
@@ -125,8 +140,11 @@ void MessageBuilder::Render(const SegmentLine& segment, Outcome& out) {
 
 std::string MessageBuilder::Evaluate(const Expression& e, Outcome& out) {
   errors_->Clear();
-  std::u16string text = e.text;
-  ObjectRef result = interpreter_.RealizeRegularExpression(text);
+  ObjectRef result = interpreter_.RealizeRegularExpression(std::u16string_view(e.text));
+  const auto first = e.text.find_first_not_of(u" \t\r\n");
+  const auto last = e.text.find_last_not_of(u" \t\r\n");
+  const std::u16string text =
+      first == std::u16string::npos ? std::u16string() : e.text.substr(first, last - first + 1);
   ExpressionFailure failure{e.at, ToUtf8(text), {}, errors_->reports()};
   std::string value;
   if (result) {
@@ -144,6 +162,17 @@ std::string MessageBuilder::Evaluate(const Expression& e, Outcome& out) {
       }
     } catch (const RuntimeError& err) {
       failure.reason = "the result cannot be read as text (" + ToUtf8(err.description()) + ")";
+    }
+  }
+  // A name that is no field is the likeliest cause, and the one to name.
+  if (!failure.reason.empty() || check_names_) {
+    const auto unknown =
+        UnknownNames(e.text, [&](std::u16string_view n) { return bool(fields_->Find(n)); });
+    if (!unknown.empty()) {
+      const std::vector<std::u16string> names = fields_->Keys();
+      std::string said;
+      for (const auto& u : unknown) said += (said.empty() ? "" : "; ") + NoFieldMessage(u, names);
+      failure.reason = said;
     }
   }
   if (failure.reason.empty() && !failure.reports.empty())

@@ -15,7 +15,9 @@ namespace tarn::hl7 {
 
 // Writes a value so that none of its characters reads as a delimiter: the
 // escape character and the four separators become the escape sequences E, F,
-// S, R and T between escape characters; CR and LF become X0D and X0A.
+// S, R and T between escape characters, a declared truncation character P;
+// CR, LF and the bytes that frame messages on the wire (0x0B, 0x1C, NUL)
+// become X0D, X0A, X0B, X1C and X00.
 std::string Escape(std::string_view value, const Delimiters& d);
 
 enum class Framing { None, Lf, Mllp };
@@ -43,6 +45,10 @@ class MessageBuilder {
 
   Outcome Build(const Record& record);
 
+  // Also counts a name that is no field as a failure when the expression
+  // succeeds anyway (in a branch not taken, say): what --check wants.
+  void set_check_names(bool on) { check_names_ = on; }
+
  private:
   void Render(const SegmentLine& segment, Outcome& out);
   std::string Evaluate(const Expression& e, Outcome& out);
@@ -52,6 +58,7 @@ class MessageBuilder {
   Ref<DataFields> fields_ = MakeRef<DataFields>();
   Ref<RecordingErrorManager> errors_ = MakeRef<RecordingErrorManager>();
   Interpreter interpreter_;
+  bool check_names_ = false;
 };
 
 }  // namespace tarn::hl7

@@ -3,9 +3,8 @@
 #include "hl7/template.h"
 
 #include <cctype>
-#include <fstream>
-#include <sstream>
 
+#include "hl7/io.h"
 #include "tarn/value.h"
 
 namespace tarn::hl7 {
@@ -229,7 +228,8 @@ class Parser {
       if (!usable(chars[a]) || chars[a] == fs || chars.find(chars[a], a + 1) != std::string::npos)
         Fail(Offset(head, enc + a), "MSH-2 holds an unusable or repeated encoding character");
     }
-    t.delimiters = {fs, chars[0], chars[1], chars[2], chars[3]};
+    t.delimiters = {fs,       chars[0], chars[1],
+                    chars[2], chars[3], chars.size() == 5 ? chars[4] : '\0'};
   }
 
   const std::string& s_;
@@ -249,11 +249,13 @@ Template ParseTemplate(const std::string& text, const std::string& file) {
 }
 
 Template LoadTemplate(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw TemplateError(path, {}, "cannot be read");
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ParseTemplate(ss.str(), path);
+  std::string text;
+  try {
+    text = ReadInput(path);
+  } catch (const FileError& e) {
+    throw TemplateError(path, {}, e.problem());
+  }
+  return ParseTemplate(text, path);
 }
 
 }  // namespace tarn::hl7

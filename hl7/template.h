@@ -16,6 +16,7 @@ struct Delimiters {
   char repetition = '~';
   char escape = '\\';
   char subcomponent = '&';
+  char truncation = '\0';  // the fifth encoding character; none when not declared
 };
 
 struct Position {

@@ -9,6 +9,10 @@ packages=(
   python3 python3-dev python3-pip python3-venv python3-setuptools
   python3-pybind11 pybind11-dev python3-pytest
 )
+# The Windows build and its tests under Wine (Debian x86_64 only).
+if [ "$(dpkg --print-architecture)" = amd64 ]; then
+  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -64,6 +64,8 @@ std::string Unescape(const std::string& s, const Delimiters& d) {
       out += d.subcomponent;
     else if (code == "E")
       out += d.escape;
+    else if (code == "P")
+      out += d.truncation;
     else if (code[0] == 'X')
       out += static_cast<char>(std::stoi(code.substr(1), nullptr, 16));
     i = end;
@@ -162,6 +164,8 @@ TEST(Hl7Template, ReadsDelimitersExpressionsAndDirectives) {
 TEST(Hl7Escape, WritesEscapeSequencesForTheDeclaredDelimiters) {
   const Delimiters std_d;
   const Delimiters odd{'#', '$', '*', '@', '%'};
+  Delimiters truncating;
+  truncating.truncation = '#';
   struct Case {
     const char* value;
     const Delimiters* d;
@@ -174,11 +178,29 @@ TEST(Hl7Escape, WritesEscapeSequencesForTheDeclaredDelimiters) {
       {"two\r\nlines", &std_d, "two\\X0D\\\\X0A\\lines"},
       {"a|b^c", &odd, "a|b^c"},
       {"a#b$c*d@e%f", &odd, "a@F@b@S@c@R@d@E@e@T@f"},
+      // Bytes that frame messages on the wire never pass raw.
+      {"a\x0b"
+       "b\x1c"
+       "c",
+       &std_d, "a\\X0B\\b\\X1C\\c"},
+      {"#", &std_d, "#"},
+      {"a#b", &truncating, "a\\P\\b"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Escape(c.value, *c.d), c.escaped) << c.value;
     EXPECT_EQ(Unescape(Escape(c.value, *c.d), *c.d), c.value) << c.value;
   }
+  EXPECT_EQ(Escape(std::string_view("a\0b", 3), std_d), "a\\X00\\b");
+}
+
+TEST(Hl7Escape, AFifthEncodingCharacterIsTheTruncationCharacter) {
+  const Template t = ParseTemplate("MSH|^~\\&#|A\nPID|{{Name}}\n", "t.tmpl");
+  EXPECT_EQ(t.delimiters.truncation, '#');
+  EXPECT_EQ(ParseTemplate("MSH|^~\\&|A\n", "t.tmpl").delimiters.truncation, '\0');
+  MessageBuilder builder(t);
+  const Outcome o = builder.Build(OneRecord(R"({"Name": "No #1"})"));
+  ASSERT_TRUE(o.ok());
+  EXPECT_EQ(o.message, "MSH|^~\\&#|A\rPID|No \\P\\1\r");
 }
 
 TEST(Hl7Escape, ValuesComeBackFromTheMessage) {
@@ -236,6 +258,7 @@ TEST(Hl7Records, UnusableRecordsCarryAReason) {
       {R"({"Y": 1, "types": {"Y": 5}})", "no type word"},
       {R"("text")", "a record is a JSON object"},
       {R"({"Y": )", "not a JSON object"},
+      {R"({"L": [{"Code": "X", "code": "Y"}]})", "differ only in letter case"},
   };
   for (const auto& [text, reason] : cases) {
     const Record r = OneRecord(text, {"X"});
@@ -279,6 +302,61 @@ TEST(Hl7Records, CsvWithHeaderTypesQuotesAndBadRows) {
   EXPECT_NE(rs[2].error.find("2 cells, the header 3"), std::string::npos);
   EXPECT_NE(rs[3].error.find("does not convert to Long"), std::string::npos);
   EXPECT_NE(rs[4].error.find("is no date"), std::string::npos);
+}
+
+// No input chooses how deep the reader goes: a record nested past the limit
+// is rejected whatever its form, and the records around it are read.
+TEST(Hl7Records, DeepNestingRejectsTheRecordOnly) {
+  std::string nested;
+  for (int i = 0; i < 100000; ++i) nested += "{\"x\":";
+  nested += "1" + std::string(100000, '}');
+  const std::string list = "[" + std::string(50000, '[') + std::string(50000, ']') + "]";
+  for (const std::string& value : {nested, list}) {
+    const std::string record = "{\"A\": " + value + "}";
+    for (const std::string& text :
+         {"{\"A\": 1}\n" + record + "\n{\"A\": 3}\n", "[{\"A\": 1}, " + record + ", {\"A\": 3}]"}) {
+      RecordOptions o;
+      o.format = RecordFormat::JsonLines;
+      const auto rs = ParseRecords(text, o);
+      ASSERT_EQ(rs.size(), 3u);
+      EXPECT_EQ(rs[0].error, "");
+      EXPECT_NE(rs[1].error.find("nests deeper than"), std::string::npos) << rs[1].error;
+      EXPECT_EQ(rs[2].error, "");
+      EXPECT_EQ(rs[2].number, 3u);
+    }
+  }
+  // Up to the limit, nesting is read as before.
+  const Record r = OneRecord(R"({"A": {"B": {"C": {"D": 1}}}})");
+  EXPECT_EQ(r.error, "");
+}
+
+// A quote never closed costs its row; the rows after it are read.
+TEST(Hl7Records, CsvUnclosedQuoteRejectsItsRow) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> names;  // "!" for a rejected row
+    std::vector<std::size_t> lines;
+  } cases[] = {
+      {"Name,Note\na,\"open\nb,ok\nc,fine\n", {"a!", "b", "c"}, {2, 3, 4}},
+      {"Name,Note\na,\"x\n\"\nb,\"open\nc,\"y\"\n", {"a", "b!", "c"}, {2, 4, 5}},
+      {"Name,Note\na,ok\nb,\"open\n", {"a", "b!"}, {2, 3}},
+      {"Name,Note\na,\"\"\"\n\nb,ok\n", {"a!", "b"}, {2, 4}},
+  };
+  for (const auto& c : cases) {
+    RecordOptions o;
+    o.format = RecordFormat::Csv;
+    const auto rs = ParseRecords(c.text, o);
+    ASSERT_EQ(rs.size(), c.names.size()) << c.text;
+    for (std::size_t i = 0; i < rs.size(); ++i) {
+      EXPECT_EQ(rs[i].line, c.lines[i]) << c.text << " row " << i;
+      if (c.names[i].back() == '!') {
+        EXPECT_NE(rs[i].error.find("never closed"), std::string::npos) << rs[i].error;
+      } else {
+        ASSERT_EQ(rs[i].error, "") << c.text << " row " << i;
+        EXPECT_EQ(tarn::ToUtf8(rs[i].fields[0].value.string()), c.names[i]);
+      }
+    }
+  }
 }
 
 // ---- messages ------------------------------------------------------------
@@ -325,10 +403,10 @@ TEST(Hl7Message, FailingExpressionsNameTheirPosition) {
     int line, column;
     const char* reason;
     bool reports;
-  } want[] = {{2, 17, "Error field", false},
+  } want[] = {{2, 17, "no field 'Missing'", false},
               {3, 5, "report", true},
               {3, 20, "ends in an operator", false},
-              {3, 30, "Error field", true}};
+              {3, 30, "no field 'Nope'", true}};
   ASSERT_EQ(o.failures.size(), std::size(want));
   for (std::size_t i = 0; i < std::size(want); ++i) {
     EXPECT_EQ(o.failures[i].at.line, want[i].line) << i;
@@ -342,6 +420,24 @@ TEST(Hl7Message, FailingExpressionsNameTheirPosition) {
   EXPECT_FALSE(builder.Build(OneRecord(R"({"Agex": 1})")).ok());
   const Outcome ok = builder.Build(OneRecord(R"({"Age": 1})"));
   EXPECT_EQ(ok.message, "MSH|^~\\&|A\rPID|2\r");
+}
+
+// Built by hand, as a reader that let them through would: the element is
+// refused, and nothing of it stays in the record's scope.
+TEST(Hl7Message, ListMembersDifferingOnlyInCaseAreRefused) {
+  const Template t = ParseTemplate("MSH|^~\\&|A\n@each L: ZLS|{{Code}}\nZRS|{{Code}}\n", "t.tmpl");
+  Record r = OneRecord(R"({"Code": "rec"})");
+  r.lists.push_back(
+      {u"L",
+       {{{u"Code", u"String", tarn::Variant(u"X")}, {u"code", u"String", tarn::Variant(u"Y")}}}});
+  MessageBuilder builder(t);
+  const Outcome o = builder.Build(r);
+  EXPECT_FALSE(o.ok());
+  EXPECT_NE(o.reason.find("given twice"), std::string::npos) << o.reason;
+  r.lists.clear();
+  const Outcome again = builder.Build(r);
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ(again.message, "MSH|^~\\&|A\rZRS|rec\r");
 }
 
 TEST(Hl7Message, AFieldNamedErrorIsNoFailure) {

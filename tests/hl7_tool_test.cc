@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tool.h"
+
 namespace {
 
 using nlohmann::json;
@@ -170,5 +172,266 @@ INSTANTIATE_TEST_SUITE_P(
                     GoldenCase{"oru_r01", "BirthDate,MessageDateTime,CollectedAt",
                                "294 messages written, 6 rejected\n"}),
     [](const auto& info) { return std::string(info.param.template_name); });
+
+// ---- hardening ------------------------------------------------------------
+
+using tarn::testing::FileText;
+using tarn::testing::RunTool;
+using tarn::testing::ToolResult;
+
+ToolResult Hl7(const std::vector<std::string>& args, const std::string& input = {},
+               const std::string& redirect = {}) {
+  return RunTool(TARN_HL7_PATH, args, input, redirect);
+}
+
+const char* const kNameTemplate = "MSH|^~\\&|A\nPID|{{Name}}\n";
+
+std::string Nested(std::size_t depth) {
+  std::string s;
+  for (std::size_t i = 0; i < depth; ++i) s += "{\"x\":";
+  s += "1";
+  s += std::string(depth, '}');
+  return s;
+}
+
+std::string Contains(const std::string& haystack, const std::string& needle) {
+  return haystack.find(needle) == std::string::npos ? "'" + needle + "' not in:\n" + haystack : "";
+}
+
+// A value nested deeper than any record needs costs that record only.
+TEST(Hl7Hardening, DeeplyNestedRecordsAreRejectedAndTheRunGoesOn) {
+  const std::string tmpl = WriteTemp("deep.tmpl", kNameTemplate);
+  const std::string deep = "{\"Name\": " + Nested(20000) + "}";
+  const std::string lines =
+      WriteTemp("deep.jsonl", "{\"Name\":\"a\"}\n" + deep + "\n{\"Name\":\"c\"}\n");
+  const std::string array =
+      WriteTemp("deep.json", "[{\"Name\":\"a\"}, " + deep + ", {\"Name\":\"c\"}]");
+  for (const std::string& records : {lines, array}) {
+    const ToolResult r = Hl7({"--template", tmpl, "--records", records});
+    EXPECT_EQ(r.status, 1) << records << "\n" << r.err;
+    EXPECT_EQ(r.out, "MSH|^~\\&|A\rPID|a\rMSH|^~\\&|A\rPID|c\r");
+    EXPECT_EQ(Contains(r.err, "record 2"), "");
+    EXPECT_EQ(Contains(r.err, "nests deeper than"), "");
+    EXPECT_EQ(Contains(r.err, "2 messages written, 1 rejected\n"), "");
+  }
+}
+
+// Any two of the files the run reads and writes that are one file: refused
+// before anything is opened for writing.
+TEST(Hl7Hardening, OneFileNamedTwiceIsRefusedBeforeAnythingIsWritten) {
+  const std::string tmpl = WriteTemp("twice.tmpl", kNameTemplate);
+  const std::string records = WriteTemp("twice.csv", "Name\nSmith\n");
+  const std::string fresh = TempPath("twice_fresh.hl7");
+  const std::string dir = testing::TempDir();
+  const std::string link = TempPath("twice_link.csv");
+  std::remove(link.c_str());
+  ASSERT_EQ(::symlink(records.c_str(), link.c_str()), 0);
+  // The records file spelt another way: through "./" and through a link.
+  const std::string dotted = dir + "./" + records.substr(dir.size());
+  struct Case {
+    std::vector<std::string> extra;
+    const char* first;
+    const char* second;
+  };
+  const Case cases[] = {
+      {{"--output", records}, "--records", "--output"},
+      {{"--output", tmpl}, "--template", "--output"},
+      {{"--rejects", dotted}, "--records", "--rejects"},
+      {{"--output", link}, "--records", "--output"},
+      {{"--output", fresh, "--rejects", fresh}, "--output", "--rejects"},
+  };
+  for (const Case& c : cases) {
+    std::remove(fresh.c_str());
+    std::vector<std::string> args = {"--template", tmpl, "--records", records};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const ToolResult r = Hl7(args);
+    EXPECT_EQ(r.status, 2) << c.extra[1];
+    EXPECT_EQ(Contains(r.err, std::string(c.first) + " and " + c.second + " name the same file"),
+              "");
+    EXPECT_EQ(FileText(records), "Name\nSmith\n");
+    EXPECT_EQ(FileText(tmpl), kNameTemplate);
+    EXPECT_FALSE(std::ifstream(fresh).good()) << "created " << fresh;
+  }
+  // Standard output sent to the records file is the same mistake.
+  const std::string appended = WriteTemp("twice_out.csv", "Name\nSmith\n");
+  const ToolResult r = Hl7({"--template", tmpl, "--records", appended}, "", ">>" + appended);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(FileText(appended), "Name\nSmith\n");
+}
+
+TEST(Hl7Hardening, ADirectoryAsInputCannotBeRead) {
+  const std::string tmpl = WriteTemp("dir.tmpl", kNameTemplate);
+  const std::string records = WriteTemp("dir.csv", "Name\nSmith\n");
+  const std::string dir = testing::TempDir();
+  for (const auto& args : {std::vector<std::string>{"--template", tmpl, "--records", dir},
+                           std::vector<std::string>{"--template", dir, "--records", records}}) {
+    const ToolResult r = Hl7(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(Contains(r.err, "cannot be read: Is a directory"), "");
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+// A full disk: the first failed write ends the run, naming the file and the
+// system's reason, with the counts of what really reached it.
+TEST(Hl7Hardening, AFailedWriteStopsTheRunWithTheTrueCounts) {
+  const std::string tmpl = WriteTemp("full.tmpl", kNameTemplate);
+  std::string csv = "Name\n";
+  for (int i = 0; i < 5000; ++i) csv += "Name" + std::to_string(i) + "\n";
+  csv += "\"bad\n";
+  const std::string records = WriteTemp("full.csv", csv);
+  const std::string rejects = TempPath("full.rejects");
+  struct Case {
+    std::vector<std::string> args;
+    std::string redirect;
+    std::string names;
+  };
+  const Case cases[] = {
+      {{"--output", "/dev/full"}, "", "/dev/full: cannot be written: No space left on device"},
+      {{}, ">/dev/full", "standard output: cannot be written: No space left on device"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--template", tmpl, "--records", records};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ToolResult r = Hl7(args, "", c.redirect);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(Contains(r.err, c.names), "");
+    EXPECT_EQ(Contains(r.err, "0 messages written, 0 rejected\n"), "");
+    EXPECT_EQ(r.err.find("writing failed"), std::string::npos) << r.err;
+  }
+  const ToolResult r = Hl7({"--template", tmpl, "--records", records, "--rejects", "/dev/full",
+                            "--output", "/dev/null"});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(Contains(r.err, "/dev/full: cannot be written: No space left on device"), "");
+  EXPECT_EQ(Contains(r.err, "5000 messages written, 0 rejected\n"), "");
+}
+
+TEST(Hl7Hardening, AnUnclosedQuoteInCsvCostsThatRowOnly) {
+  const std::string tmpl = WriteTemp("quote.tmpl", kNameTemplate);
+  const std::string records = WriteTemp(
+      "quote.csv", "Name,Note\nSmith,ok\nJones,\"never closed\nBrown,ok\nGreen,\"a, b\"\n");
+  const ToolResult r = Hl7({"--template", tmpl, "--records", records});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "MSH|^~\\&|A\rPID|Smith\rMSH|^~\\&|A\rPID|Brown\rMSH|^~\\&|A\rPID|Green\r");
+  EXPECT_EQ(Contains(r.err, "record 2 (line 3) rejected: "), "");
+  EXPECT_EQ(Contains(r.err, "3 messages written, 1 rejected\n"), "");
+}
+
+TEST(Hl7Hardening, BytesThatBreakFramingAreEscaped) {
+  const std::string tmpl = WriteTemp("bytes.tmpl", kNameTemplate);
+  const std::string records =
+      WriteTemp("bytes.jsonl", "{\"Name\": \"a\\u000bb\\u001cc\\u0000d\"}\n");
+  const ToolResult r = Hl7({"--template", tmpl, "--records", records, "--framing", "mllp"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, std::string("\x0bMSH|^~\\&|A\rPID|a\\X0B\\b\\X1C\\c\\X00\\d\r\x1c\r"));
+}
+
+TEST(Hl7Hardening, MisspeltNamesAreNamedWithTheNearestField) {
+  const std::string tmpl =
+      WriteTemp("names.tmpl", "MSH|^~\\&|A\nPID|{{LastNme}}|{{Frist & Mrn}}\n");
+  const std::string records =
+      WriteTemp("names.jsonl", "{\"LastName\": \"Smith\", \"First\": \"Al\", \"Mrn\": 1}\n");
+  ToolResult r = Hl7({"--template", tmpl, "--records", records});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Contains(r.err, tmpl + ":2:5: no field 'LastNme'; did you mean 'LastName'?"), "");
+  EXPECT_EQ(Contains(r.err, tmpl + ":2:17: no field 'Frist'; did you mean 'First'?"), "");
+
+  // --check reports both at once, writes nothing, and fails.
+  const std::string out_file = TempPath("names.hl7");
+  std::remove(out_file.c_str());
+  r = Hl7({"--template", tmpl, "--records", records, "--check", "--output", out_file});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Contains(r.out + r.err, tmpl + ":2:5: no field 'LastNme'; did you mean 'LastName'?"),
+            "");
+  EXPECT_EQ(Contains(r.out + r.err, tmpl + ":2:17: no field 'Frist'; did you mean 'First'?"), "");
+  EXPECT_FALSE(std::ifstream(out_file).good());
+
+  // A template that is right passes the check, over the first N records.
+  const std::string good = WriteTemp("good_names.tmpl", "MSH|^~\\&|A\nPID|{{LastName}}\n");
+  const std::string two = WriteTemp("two.jsonl", "{\"LastName\": \"A\"}\n{\"Last\": \"B\"}\n");
+  EXPECT_EQ(Hl7({"--template", good, "--records", two, "--check"}).status, 0);
+  EXPECT_EQ(Hl7({"--template", good, "--records", two, "--check", "2"}).status, 1);
+}
+
+TEST(Hl7Hardening, VersionAndHelp) {
+  ToolResult r = Hl7({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("tarn-hl7 ", 0), 0u) << r.out;
+  r = Hl7({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(Contains(r.out, "Exit status"), "");
+  EXPECT_EQ(Contains(r.out, "Example"), "");
+}
+
+// ---- streaming and threads ------------------------------------------------
+
+// The example records as JSON Lines, as one JSON array and as CSV (no lists).
+std::vector<std::pair<std::string, std::string>> ExampleInputs() {
+  std::vector<std::string> lines;
+  for (const auto& l : Split(FileText(kExamples + "patients.jsonl"), '\n'))
+    if (!l.empty()) lines.push_back(l);
+  std::string array = "[\n", csv = "Facility,Mrn,LastName,Note\n";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    array += lines[i] + (i + 1 < lines.size() ? ",\n" : "\n]\n");
+    const json j = json::parse(lines[i]);
+    csv += j.value("Facility", "") + "," + j.value("Mrn", "") + ",\"" + j.value("LastName", "") +
+           "\"," + (i % 7 == 3 ? "\"a|b^c\"" : "x") + "\n";
+    if (i % 50 == 17) csv += "short\n";  // a reject now and then
+  }
+  return {{"jsonl", kExamples + "patients.jsonl"},
+          {"json", WriteTemp("array.json", array)},
+          {"csv", WriteTemp("rows.csv", csv)}};
+}
+
+TEST(Hl7Streaming, JobsWriteExactlyWhatOneThreadWrites) {
+  const std::string adt = kExamples + "adt_a01.tmpl";
+  const std::string flat =
+      WriteTemp("flat.tmpl", "MSH|^~\\&|{{Facility}}\nPID|{{Mrn}}|{{LastName}}|{{Note}}\n");
+  for (const auto& [format, records] : ExampleInputs()) {
+    const std::string tmpl = format == "csv" ? flat : adt;
+    for (const bool to_file : {true, false}) {
+      std::string first_out, first_err, first_rejects;
+      for (const char* jobs : {"1", "2", "3"}) {
+        const std::string rejects = TempPath(std::string("jobs_rejects_") + jobs);
+        std::vector<std::string> args = {"--template", tmpl,   "--records", records,
+                                         "--dates",    kDates, "--jobs",    jobs,
+                                         "--framing",  "lf"};
+        if (to_file) args.insert(args.end(), {"--rejects", rejects});
+        const ToolResult r = Hl7(args);
+        EXPECT_EQ(r.status, 1) << format << " --jobs " << jobs << "\n" << r.err.substr(0, 300);
+        if (std::string(jobs) == "1") {
+          first_out = r.out;
+          first_err = r.err;
+          first_rejects = to_file ? FileText(rejects) : "";
+          EXPECT_FALSE(first_out.empty());
+          continue;
+        }
+        EXPECT_TRUE(r.out == first_out) << format << " --jobs " << jobs;
+        EXPECT_EQ(r.err, first_err) << format << " --jobs " << jobs;
+        if (to_file) {
+          EXPECT_TRUE(FileText(rejects) == first_rejects) << format;
+        }
+      }
+    }
+  }
+}
+
+TEST(Hl7Streaming, RecordsFromStandardInputAndOutputToDevNull) {
+  const std::string tmpl = kExamples + "adt_a01.tmpl";
+  const std::string records = kExamples + "patients.jsonl";
+  const ToolResult from_file = Hl7({"--template", tmpl, "--records", records, "--dates", kDates});
+  const ToolResult from_stdin =
+      Hl7({"--template", tmpl, "--records", "-", "--format", "jsonl", "--dates", kDates},
+          FileText(records));
+  EXPECT_EQ(from_stdin.status, 1);
+  EXPECT_TRUE(from_stdin.out == from_file.out);
+  EXPECT_EQ(from_stdin.err, from_file.err);
+  const ToolResult to_null =
+      Hl7({"--template", tmpl, "--records", records, "--dates", kDates, "--output", "/dev/null"});
+  EXPECT_EQ(to_null.status, 1);
+  EXPECT_EQ(to_null.out, "");
+  EXPECT_EQ(to_null.err, from_file.err);
+}
 
 }  // namespace
