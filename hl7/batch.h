@@ -1,61 +1,49 @@
-// Builds batches of records on several threads, each with its own
-// interpreter and host, and gives the results back in input order, so that
-// any number of threads writes exactly what one thread writes.
+// HL7 batch files: FHS, then BHS ... BTS blocks around the messages, then
+// FTS, written as the messages come so that a batch file streams too.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
-#include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
+#include <string_view>
 
+#include "hl7/io.h"
 #include "hl7/message.h"
-#include "hl7/records.h"
 #include "hl7/template.h"
 
 namespace tarn::hl7 {
 
-// What one record came to: its framed message, or the text of its reject.
-struct Built {
-  bool ok = false;
-  std::string text;
-};
-
-struct BatchSettings {
-  const Template& tmpl;
-  const RecordReader& reader;  // reads the records' values (Complete)
-  Framing framing = Framing::None;
-  // The reject's text; called on the building threads, so it keeps no state.
-  std::function<std::string(const Record&, const Outcome&)> reject_text;
-};
-
-class BatchBuilder {
+// Wraps the messages put to another sink in a batch envelope.
+class BatchSink final : public MessageSink {
  public:
-  // `jobs` threads; one (or zero) builds on the calling thread.
-  BatchBuilder(const BatchSettings& settings, std::size_t jobs);
-  ~BatchBuilder();
-  BatchBuilder(const BatchBuilder&) = delete;
-  BatchBuilder& operator=(const BatchBuilder&) = delete;
+  // `per_batch` messages go in each BHS ... BTS block (0: all in one).
+  // `stamp` is FHS-7 and BHS-7 (YYYYMMDDHHMMSS).
+  BatchSink(MessageSink& inner, const Delimiters& d, Framing framing, std::size_t per_batch,
+            std::string stamp);
 
-  // Builds every record of `batch` into the same place of `out`.
-  void Run(std::vector<RawRecord>& batch, std::vector<Built>& out);
+  bool Put(std::string_view message) override;
+  // Closes the open batch and the file; a run without messages still gets
+  // one empty batch, so that the file is a whole batch file.
+  bool Finish() override;
+  // Messages (not envelope segments) that reached the inner sink.
+  std::size_t delivered() const override;
+  const std::string& error() const override { return inner_.error(); }
 
  private:
-  void Work(std::size_t k, std::size_t jobs);
-  void BuildOne(MessageBuilder& builder, RawRecord& raw, Built& built) const;
+  bool Segment(const std::string& text);
+  bool OpenBatch();
+  bool CloseBatch();
 
-  const BatchSettings& settings_;
-  std::unique_ptr<MessageBuilder> inline_;
-  std::vector<std::thread> threads_;
-  std::mutex mutex_;
-  std::condition_variable wake_, done_;
-  std::vector<RawRecord>* batch_ = nullptr;
-  std::vector<Built>* out_ = nullptr;
-  std::size_t busy_ = 0, generation_ = 0;
-  bool stop_ = false;
+  MessageSink& inner_;
+  Delimiters d_;
+  Framing framing_;
+  std::size_t per_batch_;
+  std::string stamp_;
+  std::string sender_;  // MSH-3 to MSH-6 of the first message, with separators
+  bool file_open_ = false, batch_open_ = false;
+  std::size_t in_batch_ = 0, batches_ = 0, messages_ = 0, envelope_ = 0;
 };
+
+// The local time as YYYYMMDDHHMMSS.
+std::string LocalStamp();
 
 }  // namespace tarn::hl7
