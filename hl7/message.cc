@@ -2,6 +2,8 @@
 // interpreter against the record's fields, its value escaped as data.
 #include "hl7/message.h"
 
+#include <algorithm>
+
 #include "hl7/names.h"
 
 namespace tarn::hl7 {
@@ -22,8 +24,15 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
 }  // namespace
 
 std::string Escape(std::string_view value, const Delimiters& d) {
+  // Most values hold nothing to escape: they are copied as they are.
+  const auto special = [&](char c) {
+    return c == d.escape || c == d.field || c == d.component || c == d.repetition ||
+           c == d.subcomponent || (c == d.truncation && c != '\0') || c == '\r' || c == '\n' ||
+           c == '\x0b' || c == '\x1c' || c == '\0';
+  };
+  if (std::none_of(value.begin(), value.end(), special)) return std::string(value);
   std::string out;
-  out.reserve(value.size());
+  out.reserve(value.size() + 8);
   auto seq = [&](const char* code) {
     out += d.escape;
     out += code;
@@ -215,11 +224,7 @@ void MessageBuilder::RenderPieces(const SegmentLine& segment, std::size_t from, 
 bool MessageBuilder::Realize(const Expression& e, Outcome& out, Variant& data) {
   errors_->Clear();
   ObjectRef result = interpreter_.RealizeRegularExpression(std::u16string_view(e.text));
-  const auto first = e.text.find_first_not_of(u" \t\r\n");
-  const auto last = e.text.find_last_not_of(u" \t\r\n");
-  const std::u16string text =
-      first == std::u16string::npos ? std::u16string() : e.text.substr(first, last - first + 1);
-  ExpressionFailure failure{e.at, ToUtf8(text), {}, errors_->reports()};
+  std::string reason;
   if (result) {
     try {
       data = Get(result, u"Data");
@@ -227,33 +232,38 @@ bool MessageBuilder::Realize(const Expression& e, Outcome& out, Variant& data) {
       const std::u16string type = CStr(Get(result, u"DataType"));
       if (name == u"Error" && type == u"Boolean" && data == Variant(false) &&
           !(fields_->Find(u"Error") == result)) {
-        failure.reason = "the expression cannot be evaluated (it returned the Error field)";
+        reason = "the expression cannot be evaluated (it returned the Error field)";
       } else if (type == u"Operator") {
-        failure.reason = "the expression ends in an operator";
+        reason = "the expression ends in an operator";
       }
     } catch (const RuntimeError& err) {
-      failure.reason = "the result cannot be read as text (" + ToUtf8(err.description()) + ")";
+      reason = "the result cannot be read as text (" + ToUtf8(err.description()) + ")";
     }
   }
   // A name that is no field is the likeliest cause, and the one to name.
-  if (!failure.reason.empty() || check_names_) {
+  if (!reason.empty() || check_names_) {
     const auto unknown =
         UnknownNames(e.text, [&](std::u16string_view n) { return bool(fields_->Find(n)); });
     if (!unknown.empty()) {
       const std::vector<std::u16string> names = fields_->Keys();
-      std::string said;
-      for (const auto& u : unknown) said += (said.empty() ? "" : "; ") + NoFieldMessage(u, names);
-      failure.reason = said;
+      reason.clear();
+      for (const auto& u : unknown)
+        reason += (reason.empty() ? "" : "; ") + NoFieldMessage(u, names);
     }
   }
-  if (failure.reason.empty() && !failure.reports.empty())
-    failure.reason = "the expression raised " + std::to_string(failure.reports.size()) +
-                     (failure.reports.size() == 1 ? " report" : " reports");
-  if (!failure.reason.empty()) {
-    out.failures.push_back(std::move(failure));
-    return false;
-  }
-  return true;
+  const auto& reports = errors_->reports();
+  if (reason.empty() && !reports.empty())
+    reason = "the expression raised " + std::to_string(reports.size()) +
+             (reports.size() == 1 ? " report" : " reports");
+  if (reason.empty()) return true;
+  // Only a failure needs the text as the reject shows it.
+  const auto first = e.text.find_first_not_of(u" \t\r\n");
+  const auto last = e.text.find_last_not_of(u" \t\r\n");
+  const std::u16string_view text =
+      first == std::u16string::npos ? std::u16string_view()
+                                    : std::u16string_view(e.text).substr(first, last - first + 1);
+  out.failures.push_back({e.at, ToUtf8(text), std::move(reason), reports});
+  return false;
 }
 
 std::string MessageBuilder::Evaluate(const Expression& e, Outcome& out) {
