@@ -83,6 +83,29 @@ MessageBuilder::MessageBuilder(const Template& t) : template_(t) {
 
 void MessageBuilder::ClearFields() {
   for (const auto& key : fields_->Keys()) fields_->Erase(key);
+  record_fields_.clear();
+}
+
+// A record with the same members, in the same order, as the one before
+// (the usual case) gets that record's fields with its own values.
+bool MessageBuilder::ReuseFields(const Record& record) {
+  if (record_fields_.empty() || record_fields_.size() != record.fields.size() ||
+      fields_->Count() != record_fields_.size())
+    return false;
+  for (std::size_t i = 0; i < record.fields.size(); ++i)
+    if (record_fields_[i].name != record.fields[i].name ||
+        !(fields_->Find(record_fields_[i].name) == record_fields_[i].field))
+      return false;
+  for (std::size_t i = 0; i < record.fields.size(); ++i) {
+    const Field& f = record.fields[i];
+    RecordField& held = record_fields_[i];
+    if (held.type != f.type) {
+      Let(held.field, u"DataType", Variant(f.type));
+      held.type = f.type;
+    }
+    Let(held.field, u"Data", f.value);
+  }
+  return true;
 }
 
 Outcome MessageBuilder::Build(const Record& record) {
@@ -91,12 +114,18 @@ Outcome MessageBuilder::Build(const Record& record) {
     out.reason = record.error;
     return out;
   }
-  ClearFields();
-  for (const Field& f : record.fields)
-    if (!fields_->AddField(f.name, f.type, f.value)) {
-      out.reason = "member '" + ToUtf8(f.name) + "' is given twice (names ignore letter case)";
-      return out;
+  if (!ReuseFields(record)) {
+    ClearFields();
+    for (const Field& f : record.fields) {
+      ObjectRef added = fields_->AddField(f.name, f.type, f.value);
+      if (!added) {
+        ClearFields();
+        out.reason = "member '" + ToUtf8(f.name) + "' is given twice (names ignore letter case)";
+        return out;
+      }
+      record_fields_.push_back({f.name, f.type, std::move(added)});
     }
+  }
   Scopes scopes{&record.lists};
   if (template_.groups.empty()) {
     for (const SegmentLine& seg : template_.segments) RenderLine(seg, scopes, out);

@@ -72,9 +72,15 @@ class MessageBuilder {
   bool Realize(const Expression& e, Outcome& out, Variant& data);
   std::string Evaluate(const Expression& e, Outcome& out);
   void ClearFields();
+  bool ReuseFields(const Record& record);
 
   const Template& template_;
   Ref<DataFields> fields_ = MakeRef<DataFields>();
+  struct RecordField {
+    std::u16string name, type;
+    ObjectRef field;
+  };
+  std::vector<RecordField> record_fields_;  // the current record's, in order
   Ref<RecordingErrorManager> errors_ = MakeRef<RecordingErrorManager>();
   Interpreter interpreter_;
   bool check_names_ = false;
