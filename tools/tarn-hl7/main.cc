@@ -5,7 +5,8 @@
 //            [--jobs N] [--check [N]] [--version] [--date-order mdy|dmy|ymd]
 //            [--control-id PREFIX] [--batch [--batch-size N]]
 //            [--send HOST:PORT [--journal FILE] [--ack-timeout S] [--retries N]
-//                              [--retry-delay S]]
+//                              [--retry-delay S] [--tls [--tls-ca FILE]
+//                              [--tls-cert FILE [--tls-key FILE]]]]
 //
 // Records are read, built and written (or delivered) one at a time. Exit
 // status: 0 when every record became a message (or was delivered), 1 when
@@ -304,6 +305,12 @@ int Run(int argc, char** argv) {
       ->check(CLI::Range(0, 1000000));
   app.add_option("--retry-delay", retry_delay, "Seconds before the first retry (then doubling)")
       ->check(CLI::Range(0.0, 3600.0));
+  hl7::TlsOptions tls;
+  app.add_flag("--tls", tls.enabled, "Delivers over TLS, checking the receiver's certificate");
+  app.add_option("--tls-ca", tls.ca_file,
+                 "Authorities (PEM) for the receiver's certificate, instead of the system's");
+  app.add_option("--tls-cert", tls.cert_file, "A client certificate chain (PEM) to offer");
+  app.add_option("--tls-key", tls.key_file, "The client certificate's key (PEM)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -336,13 +343,18 @@ int Run(int argc, char** argv) {
     d.ack_timeout = ack_timeout;
     d.retries = retries;
     d.retry_delay = retry_delay;
+    d.tls = tls;
     outbound_options.delivery = d;
     if (!output_path.empty()) {
       std::cerr << "tarn-hl7: --send and --output exclude each other\n";
       return 2;
     }
-  } else if (!journal_path.empty()) {
-    std::cerr << "tarn-hl7: --journal needs --send\n";
+  } else if (!journal_path.empty() || tls.enabled) {
+    std::cerr << "tarn-hl7: " << (tls.enabled ? "--tls" : "--journal") << " needs --send\n";
+    return 2;
+  }
+  if (!tls.enabled && !(tls.ca_file.empty() && tls.cert_file.empty() && tls.key_file.empty())) {
+    std::cerr << "tarn-hl7: --tls-ca, --tls-cert and --tls-key need --tls\n";
     return 2;
   }
   if (batch_file_wanted && (!send_address.empty() || framing_word == "mllp")) {
