@@ -290,6 +290,10 @@ TEST(Hl7Send, UsageErrors) {
       {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--output", j},
       {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--retries", "-1"},
       {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--ack-timeout", "0"},
+      {"--template", t, "--records", r, "--tls"},
+      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--tls-ca", t},
+      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--tls", "--tls-ca",
+       (dir / "absent.pem").string()},
   };
   for (const auto& c : cases) {
     const ToolRun run = RunTool(dir, c);
