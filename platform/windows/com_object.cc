@@ -18,21 +18,28 @@ std::atomic<InterfaceOf> g_interface_of{nullptr};
 class ComObject;
 
 // This thread's wrappers: by library object (one wrapper each) and by the
-// wrapper's own identity (to recognise it when it comes back).
-thread_local std::unordered_map<Object*, ComObject*> t_by_target;
-thread_local std::unordered_map<IUnknown*, ComObject*> t_by_identity;
-
-// Identifiers handed out for the names of classes without a fixed
-// interface; 0 is the default member, so they start at 1.
-thread_local std::unordered_map<std::u16string, DISPID> t_name_ids;
-thread_local std::vector<std::u16string> t_names;
+// wrapper's own identity (to recognise it when it comes back). Identifiers
+// handed out for the names of classes without a fixed interface; 0 is the
+// default member, so they start at 1. Never destroyed: a client may let go
+// of its last wrapper while the thread's storage is being torn down.
+struct ThreadTables {
+  std::unordered_map<Object*, ComObject*> by_target;
+  std::unordered_map<IUnknown*, ComObject*> by_identity;
+  std::unordered_map<std::u16string, DISPID> name_ids;
+  std::vector<std::u16string> names;
+};
+ThreadTables& Tables() {
+  thread_local ThreadTables* tables = new ThreadTables;
+  return *tables;
+}
 
 DISPID DynamicId(std::u16string_view name) {
   std::u16string key = UpperCase(name);
-  if (auto it = t_name_ids.find(key); it != t_name_ids.end()) return it->second;
-  t_names.emplace_back(name);
-  const auto id = static_cast<DISPID>(t_names.size());
-  t_name_ids.emplace(std::move(key), id);
+  ThreadTables& t = Tables();
+  if (auto it = t.name_ids.find(key); it != t.name_ids.end()) return it->second;
+  t.names.emplace_back(name);
+  const auto id = static_cast<DISPID>(t.names.size());
+  t.name_ids.emplace(std::move(key), id);
   return id;
 }
 
@@ -40,8 +47,8 @@ class ComObject final : public IDispatch {
  public:
   ComObject(ObjectRef target, const DispatchInterface* fixed)
       : target_(std::move(target)), fixed_(fixed) {
-    t_by_target[target_.get()] = this;
-    t_by_identity[static_cast<IUnknown*>(this)] = this;
+    Tables().by_target[target_.get()] = this;
+    Tables().by_identity[static_cast<IUnknown*>(this)] = this;
     AddModuleRef();
   }
   ComObject(const ComObject&) = delete;
@@ -172,8 +179,8 @@ class ComObject final : public IDispatch {
 
  private:
   ~ComObject() {
-    t_by_target.erase(target_.get());
-    t_by_identity.erase(static_cast<IUnknown*>(this));
+    Tables().by_target.erase(target_.get());
+    Tables().by_identity.erase(static_cast<IUnknown*>(this));
     DropModuleRef();
   }
 
@@ -187,8 +194,9 @@ class ComObject final : public IDispatch {
         }
       return false;
     }
-    if (id < 1 || static_cast<std::size_t>(id) > t_names.size()) return false;
-    name = t_names[static_cast<std::size_t>(id) - 1];
+    const auto& names = Tables().names;
+    if (id < 1 || static_cast<std::size_t>(id) > names.size()) return false;
+    name = names[static_cast<std::size_t>(id) - 1];
     return true;
   }
 
@@ -247,8 +255,9 @@ long ModuleRefCount() noexcept { return g_module_refs.load(std::memory_order_acq
 void SetInterfaceLookup(InterfaceOf lookup) noexcept { g_interface_of.store(lookup); }
 
 Object* TargetOf(IUnknown* identity) noexcept {
-  auto it = t_by_identity.find(identity);
-  return it != t_by_identity.end() ? it->second->target() : nullptr;
+  const auto& by_identity = Tables().by_identity;
+  auto it = by_identity.find(identity);
+  return it != by_identity.end() ? it->second->target() : nullptr;
 }
 
 IDispatch* ExportObject(const ObjectRef& object) {
@@ -257,7 +266,7 @@ IDispatch* ExportObject(const ObjectRef& object) {
     d->AddRef();
     return d;
   }
-  if (auto it = t_by_target.find(object.get()); it != t_by_target.end()) {
+  if (auto it = Tables().by_target.find(object.get()); it != Tables().by_target.end()) {
     it->second->AddRef();
     return it->second;
   }

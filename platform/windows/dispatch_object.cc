@@ -19,8 +19,12 @@ constexpr IID kIidDispatchEx = {
 class DispatchObject;
 
 // One wrapper per platform object identity on each thread, so that two
-// reads of the same object give the same reference.
-thread_local std::unordered_map<IUnknown*, DispatchObject*> t_wrappers;
+// reads of the same object give the same reference. Never destroyed: the
+// library may let go of a wrapper while the thread's storage is torn down.
+std::unordered_map<IUnknown*, DispatchObject*>& Wrappers() {
+  thread_local auto* wrappers = new std::unordered_map<IUnknown*, DispatchObject*>;
+  return *wrappers;
+}
 
 // Frees the VARIANTs of one call however it ends.
 struct VariantList {
@@ -39,10 +43,10 @@ class DispatchObject final : public Object {
       : dispatch_(dispatch), identity_(identity) {
     dispatch_->AddRef();
     identity_->AddRef();
-    t_wrappers[identity_] = this;
+    Wrappers()[identity_] = this;
   }
   ~DispatchObject() override {
-    t_wrappers.erase(identity_);
+    Wrappers().erase(identity_);
     if (ex_ != nullptr) ex_->Release();
     dispatch_->Release();
     identity_->Release();
@@ -168,7 +172,7 @@ ObjectRef WrapDispatch(IDispatch* dispatch) {
     ~Drop() { p->Release(); }
   } drop{identity};
   if (Object* own = TargetOf(identity)) return ObjectRef(own);
-  if (auto it = t_wrappers.find(identity); it != t_wrappers.end()) return ObjectRef(it->second);
+  if (auto it = Wrappers().find(identity); it != Wrappers().end()) return ObjectRef(it->second);
   return ObjectRef(new DispatchObject(dispatch, identity));
 }
 

@@ -378,6 +378,28 @@ void RunChecks() {
       TYPEATTR* attr = nullptr;
       if (SUCCEEDED(info->GetTypeAttr(&attr))) {
         Check(attr->cFuncs == 11, "the dispatch interface lists 11 members");
+        // The automation types by name: every one a VT_ code of its own.
+        std::string types;
+        for (WORD f = 0; f < attr->cFuncs; ++f) {
+          FUNCDESC* desc = nullptr;
+          if (FAILED(info->GetFuncDesc(f, &desc))) continue;
+          BSTR name = nullptr;
+          info->GetDocumentation(desc->memid, &name, nullptr, nullptr, nullptr);
+          types += Utf8(name) + ":" + std::to_string(desc->elemdescFunc.tdesc.vt);
+          for (SHORT p = 0; p < desc->cParams; ++p) {
+            const TYPEDESC& t = desc->lprgelemdescParam[p].tdesc;
+            types += "," + std::to_string(t.vt);
+            if (t.vt == VT_PTR) types += ">" + std::to_string(t.lptdesc->vt);
+          }
+          types += ";";
+          SysFreeString(name);
+          info->ReleaseFuncDesc(desc);
+        }
+        Check(types ==
+                  "Release:8;Major:8;Minor:8;Revision:8;objError:24,9;objError:9;"
+                  "strExpression:24,26>2,8;DataFields:24,9;DataFields:9;"
+                  "Init:11,26>9,26>9,26>8,26>8;RealizeRegularExpression:9,26>8;",
+              "the members' types in the type library: " + types);
         info->ReleaseTypeAttr(attr);
       }
       info->Release();
@@ -403,6 +425,18 @@ void RunChecks() {
     Outcome r = Realize(interp, " 1 + 2 ", &trimmed);
     Check(trimmed == "1 + 2", "the by-reference text comes back trimmed: [" + trimmed + "]");
     Check(DescribeResult(r) == "Long 3", "1 + 2");
+  }
+  {
+    // Early-bound clients pass typed references (VT_BYREF | VT_BSTR).
+    BSTR text = SysAllocString(L"  2 * 21 ");
+    VARIANT ref;
+    VariantInit(&ref);
+    V_VT(&ref) = VT_BYREF | VT_BSTR;
+    V_BSTRREF(&ref) = &text;
+    Outcome r = Invoke(interp, L"RealizeRegularExpression", kCall, {&ref});
+    Check(DescribeResult(r) == "Long 42", "a typed by-reference text is evaluated");
+    Check(Utf8(text) == "2 * 21", "a typed by-reference text comes back trimmed: " + Utf8(text));
+    SysFreeString(text);
   }
   {
     VARIANT index, text;
