@@ -133,7 +133,7 @@ TEST(Sender, OutcomesAndRetries) {
   Reply close;
   close.kind = Reply::Close;
   Reply late = Ack("AA");
-  late.delay_ms = 600;
+  late.delay_ms = 1500;
   Reply wrong = Ack("AA");
   wrong.msa2 = "OTHER";
   Reply no_ack;
@@ -165,7 +165,7 @@ TEST(Sender, OutcomesAndRetries) {
     MllpReceiver receiver(c.script);
     DeliveryResult r;
     {
-      Sender sender(Options(receiver, 2, 0.3));
+      Sender sender(Options(receiver, 2, 1.0));
       r = sender.Deliver(Message("C1"));
     }
     receiver.Stop();
@@ -184,10 +184,10 @@ TEST(Sender, ALateAcceptanceNeverCountsForTheNextMessage) {
   // reconnected, so that answer cannot be read as anything's acknowledgement.
   MllpReceiver receiver([](const std::string& id, int seen) {
     Reply r = Ack(id == "C2" && seen == 1 ? "AR" : "AA");
-    if (id == "C1" && seen == 1) r.delay_ms = 500;
+    if (id == "C1" && seen == 1) r.delay_ms = 1500;
     return r;
   });
-  Sender sender(Options(receiver, 3, 0.2));
+  Sender sender(Options(receiver, 3, 1.0));
   std::vector<int> retried;
   sender.on_retry = [&](int attempt, const std::string&) { retried.push_back(attempt); };
   const DeliveryResult first = sender.Deliver(Message("C1"));
