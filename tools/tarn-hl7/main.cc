@@ -134,6 +134,7 @@ struct BuildSettings {
   hl7::Framing framing;
   bool rejects_as_json;
   const hl7::Outbound& outbound;
+  hl7::HostFieldUse host_fields;
 };
 
 void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawRecord& raw,
@@ -146,7 +147,8 @@ void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawReco
   }
   hl7::Record record;
   s.reader.Complete(std::move(raw), record);
-  hl7::AddHostFields(record, hl7::LocalNowSerial(), s.outbound.ControlIdFor(record.number));
+  hl7::AddHostFields(record, s.host_fields,
+                     s.host_fields.control_id ? s.outbound.ControlIdFor(record.number) : "");
   const hl7::Outcome o = builder.Build(record);
   built.ok = o.ok();
   if (built.ok) {
@@ -436,7 +438,8 @@ int Run(int argc, char** argv) {
   // Records are cut from the input in order, built in batches (on --jobs
   // threads), and written (or delivered, one at a time) in input order; the
   // first failure stops the run.
-  const BuildSettings settings{tmpl, reader, framing, rejects != nullptr, *outbound};
+  const BuildSettings settings{
+      tmpl, reader, framing, rejects != nullptr, *outbound, hl7::HostFieldsNamedIn(tmpl)};
   Builders builders(settings, jobs);
   const std::size_t batch_size = jobs <= 1 ? 64 : 256 * jobs;
   Progress progress(isatty(STDERR_FILENO));
