@@ -318,6 +318,10 @@ TEST(Hl7Send, HostFieldsWithoutSending) {
   std::tm t{};
   localtime_r(&now, &t);
   const std::string year = std::to_string(t.tm_year + 1900);
+  // --check sees the same fields.
+  const ToolRun check = RunTool(dir, {"--template", (dir / "t.tmpl").string(), "--records",
+                                      (dir / "r.jsonl").string(), "--check", "2"});
+  EXPECT_EQ(check.status, 0) << check.err;
   EXPECT_EQ(run.out, "MSH|^~\\&|A|||||||Q-1\rZZZ|2|True|" + year +
                          "\r\n"
                          "MSH|^~\\&|A|||||||Q-2\rZZZ|71|True|" +

@@ -234,7 +234,9 @@ class Builders {
 
 // --check: the template against the first `count` records, every problem
 // once with its position; nothing is written.
-int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t count) {
+int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t count,
+          const std::string& control_prefix) {
+  const hl7::HostFieldUse host_fields = hl7::HostFieldsNamedIn(tmpl);
   hl7::MessageBuilder builder(tmpl);
   builder.set_check_names(true);
   std::set<std::string> seen;
@@ -247,6 +249,7 @@ int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t coun
   };
   while (read < count && reader.Next(r)) {
     ++read;
+    hl7::AddHostFields(r, host_fields, control_prefix + std::to_string(r.number));
     const hl7::Outcome o = builder.Build(r);
     if (!o.reason.empty()) say("record " + std::to_string(r.number) + ": " + o.reason, r);
     for (const auto& f : o.failures) say(Failure(tmpl, f), r);
@@ -401,7 +404,7 @@ int Run(int argc, char** argv) {
   if (check) {
     try {
       const bool given = !check_values.empty() && !check_values[0].empty();
-      return Check(tmpl, reader, given ? std::stoul(check_values[0]) : 1);
+      return Check(tmpl, reader, given ? std::stoul(check_values[0]) : 1, control_prefix);
     } catch (const std::exception& e) {
       std::cerr << "tarn-hl7: " << e.what() << "\n";
       return 2;
