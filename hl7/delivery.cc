@@ -41,7 +41,7 @@ bool ParseAddress(std::string_view text, std::string& host, std::string& port) {
 }
 
 Sender::Sender(DeliveryOptions options)
-    : options_(std::move(options)), client_(options_.host, options_.port) {}
+    : options_(std::move(options)), client_(options_.host, options_.port, options_.tls) {}
 
 DeliveryResult Sender::Deliver(std::string_view message) {
   DeliveryResult result;

@@ -17,6 +17,7 @@ struct DeliveryOptions {
   double ack_timeout = 30;  // seconds, for the connection and for each answer
   int retries = 3;          // after the first attempt
   double retry_delay = 1;   // seconds before the first retry; doubles, up to a minute
+  TlsOptions tls;
 };
 
 // "HOST:PORT" ("[::1]:2575" for an IPv6 address); false when it is not one.
@@ -38,6 +39,7 @@ struct DeliveryResult {
 
 class Sender {
  public:
+  // Throws std::runtime_error when the TLS files cannot be used.
   explicit Sender(DeliveryOptions options);
 
   DeliveryResult Deliver(std::string_view message);

@@ -1,10 +1,16 @@
 // The MLLP connection runs asio's asynchronous operations on a private
 // io_context for at most the time limit, so that a receiver that never
-// answers costs the limit and no more.
+// answers costs the limit and no more. With TLS the same exchange runs over
+// an OpenSSL stream on the same socket.
 #include "hl7/mllp_client.h"
 
+#include <openssl/ssl.h>
+
 #include <asio.hpp>
+#include <asio/ssl.hpp>
 #include <functional>
+#include <optional>
+#include <stdexcept>
 
 namespace tarn::hl7 {
 
@@ -30,8 +36,28 @@ std::string MllpFrame(std::string_view message) {
 
 struct MllpClient::State {
   asio::io_context io;
-  asio::ip::tcp::socket socket{io};
+  std::optional<asio::ssl::context> tls_context;
+  // One of the two per connection: a TLS stream is not reused once closed.
+  std::optional<asio::ip::tcp::socket> plain;
+  std::optional<asio::ssl::stream<asio::ip::tcp::socket>> secure;
   std::string buffer;
+
+  asio::ip::tcp::socket* Lowest() {
+    if (secure) return &secure->next_layer();
+    if (plain) return &*plain;
+    return nullptr;
+  }
+
+  void Drop() {
+    if (asio::ip::tcp::socket* s = Lowest()) {
+      std::error_code ignored;
+      s->shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+      s->close(ignored);
+    }
+    secure.reset();
+    plain.reset();
+    buffer.clear();
+  }
 
   // Runs what was started until `done` or the limit; past the limit the
   // socket is closed and the aborted handlers are let finish.
@@ -44,49 +70,132 @@ struct MllpClient::State {
       io.run_one_for(until - now);
     }
     if (done) return true;
-    std::error_code ignored;
-    socket.close(ignored);
+    if (asio::ip::tcp::socket* s = Lowest()) {
+      std::error_code ignored;
+      s->close(ignored);
+    }
     io.restart();
     io.run();
     return false;
   }
 };
 
-MllpClient::MllpClient(std::string host, std::string port)
-    : host_(std::move(host)), port_(std::move(port)), state_(std::make_unique<State>()) {}
+MllpClient::MllpClient(std::string host, std::string port, const TlsOptions& tls)
+    : host_(std::move(host)),
+      port_(std::move(port)),
+      tls_(tls.enabled),
+      state_(std::make_unique<State>()) {
+  if (!tls_) return;
+  try {
+    auto& context = state_->tls_context.emplace(asio::ssl::context::tls_client);
+    context.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                        asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                        asio::ssl::context::no_tlsv1_1);
+    context.set_verify_mode(asio::ssl::verify_peer);
+    if (tls.ca_file.empty())
+      context.set_default_verify_paths();
+    else
+      context.load_verify_file(tls.ca_file);
+    if (!tls.cert_file.empty()) {
+      context.use_certificate_chain_file(tls.cert_file);
+      context.use_private_key_file(tls.key_file.empty() ? tls.cert_file : tls.key_file,
+                                   asio::ssl::context::pem);
+    }
+  } catch (const std::system_error& e) {
+    throw std::runtime_error("TLS: " + std::string(e.what()));
+  }
+}
 
 MllpClient::~MllpClient() = default;
 
-bool MllpClient::connected() const { return state_->socket.is_open(); }
-
-void MllpClient::Close() {
-  std::error_code ignored;
-  state_->socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-  state_->socket.close(ignored);
-  state_->buffer.clear();
+bool MllpClient::connected() const {
+  const State& s = *state_;
+  return s.secure ? s.secure->next_layer().is_open() : s.plain && s.plain->is_open();
 }
+
+void MllpClient::Close() { state_->Drop(); }
 
 std::string MllpClient::Connect(std::chrono::milliseconds limit) {
   Close();
+  State& s = *state_;
   std::error_code ec;
-  asio::ip::tcp::resolver resolver(state_->io);
+  asio::ip::tcp::resolver resolver(s.io);
   const auto endpoints = resolver.resolve(host_, port_, ec);
   if (ec) return host_ + ":" + port_ + ": " + ec.message();
+  if (tls_)
+    s.secure.emplace(s.io, *s.tls_context);
+  else
+    s.plain.emplace(s.io);
   bool done = false;
   std::error_code result;
-  asio::async_connect(state_->socket, endpoints,
-                      [&](const std::error_code& e, const asio::ip::tcp::endpoint&) {
-                        result = e;
-                        done = true;
-                      });
-  if (!state_->RunFor(limit, done)) return host_ + ":" + port_ + ": no connection within the limit";
+  asio::async_connect(
+      *s.Lowest(), endpoints, [&](const std::error_code& e, const asio::ip::tcp::endpoint&) {
+        result = e;
+        if (e || !tls_) {
+          done = true;
+          return;
+        }
+        // The name the certificate must carry, also sent for virtual hosts.
+        SSL_set_tlsext_host_name(s.secure->native_handle(), host_.c_str());
+        s.secure->set_verify_callback(asio::ssl::host_name_verification(host_));
+        s.secure->async_handshake(asio::ssl::stream_base::client, [&](const std::error_code& h) {
+          result = h;
+          done = true;
+        });
+      });
+  if (!s.RunFor(limit, done)) {
+    Close();
+    return host_ + ":" + port_ + ": no connection within the limit";
+  }
   if (result) {
     Close();
-    return host_ + ":" + port_ + ": " + result.message();
+    return host_ + ":" + port_ + ": " + (tls_ ? "TLS: " : "") + result.message();
   }
-  state_->socket.set_option(asio::ip::tcp::no_delay(true), ec);
+  s.Lowest()->set_option(asio::ip::tcp::no_delay(true), ec);
   return {};
 }
+
+namespace {
+
+// Writes the frame and reads until the frame end, more than an answer may
+// hold, or a failure; over a plain socket or a TLS stream alike.
+template <class Stream>
+void StartExchange(Stream& stream, const std::string& frame, std::string& buffer, char* chunk,
+                   std::size_t chunk_size, std::function<void()>& read_more, bool& done,
+                   bool& failed, std::error_code& error, std::size_t& frame_end) {
+  read_more = [&stream, &buffer, &read_more, &done, &failed, &error, &frame_end, chunk,
+               chunk_size] {
+    stream.async_read_some(asio::buffer(chunk, chunk_size),
+                           [&, chunk](const std::error_code& e, std::size_t n) {
+                             buffer.append(chunk, n);
+                             for (std::size_t i = buffer.size() > n ? buffer.size() - n - 1 : 0;
+                                  i + 1 < buffer.size(); ++i)
+                               if (buffer[i] == kEnd1 && buffer[i + 1] == kEnd2) {
+                                 frame_end = i;
+                                 break;
+                               }
+                             if (frame_end != std::string::npos || buffer.size() > kMaxAnswer) {
+                               done = true;
+                             } else if (e) {
+                               error = e;
+                               failed = done = true;
+                             } else {
+                               read_more();
+                             }
+                           });
+  };
+  asio::async_write(stream, asio::buffer(frame),
+                    [&read_more, &done, &failed, &error](const std::error_code& e, std::size_t) {
+                      if (e) {
+                        error = e;
+                        failed = done = true;
+                      } else {
+                        read_more();
+                      }
+                    });
+}
+
+}  // namespace
 
 Exchange MllpClient::Send(std::string_view message, std::chrono::milliseconds limit) {
   Exchange ex;
@@ -100,38 +209,14 @@ Exchange MllpClient::Send(std::string_view message, std::chrono::milliseconds li
   bool done = false, failed = false;
   std::error_code error;
   std::size_t frame_end = std::string::npos;
-
-  // Reads until the buffer holds the frame end, more than an answer may
-  // hold, or the connection fails.
-  std::function<void()> read_more;
   char chunk[4096];
-  read_more = [&] {
-    s.socket.async_read_some(asio::buffer(chunk), [&](const std::error_code& e, std::size_t n) {
-      s.buffer.append(chunk, n);
-      for (std::size_t i = s.buffer.size() > n ? s.buffer.size() - n - 1 : 0;
-           i + 1 < s.buffer.size(); ++i)
-        if (s.buffer[i] == kEnd1 && s.buffer[i + 1] == kEnd2) {
-          frame_end = i;
-          break;
-        }
-      if (frame_end != std::string::npos || s.buffer.size() > kMaxAnswer) {
-        done = true;
-      } else if (e) {
-        error = e;
-        failed = done = true;
-      } else {
-        read_more();
-      }
-    });
-  };
-  asio::async_write(s.socket, asio::buffer(frame), [&](const std::error_code& e, std::size_t) {
-    if (e) {
-      error = e;
-      failed = done = true;
-    } else {
-      read_more();
-    }
-  });
+  std::function<void()> read_more;
+  if (s.secure)
+    StartExchange(*s.secure, frame, s.buffer, chunk, sizeof chunk, read_more, done, failed, error,
+                  frame_end);
+  else
+    StartExchange(*s.plain, frame, s.buffer, chunk, sizeof chunk, read_more, done, failed, error,
+                  frame_end);
 
   if (!s.RunFor(limit, done)) {
     ex.status = ExchangeStatus::Timeout;
@@ -141,8 +226,9 @@ Exchange MllpClient::Send(std::string_view message, std::chrono::milliseconds li
   }
   if (failed) {
     ex.status = ExchangeStatus::Closed;
-    ex.detail = error == asio::error::eof ? "the receiver closed the connection"
-                                          : "the connection failed: " + error.message();
+    ex.detail = error == asio::error::eof || error == asio::ssl::error::stream_truncated
+                    ? "the receiver closed the connection"
+                    : "the connection failed: " + error.message();
     Close();
     return ex;
   }

@@ -25,9 +25,20 @@ struct Exchange {
   std::string detail;  // for people, when not answered
 };
 
+// TLS for the connection: the receiver's certificate is checked against
+// `ca_file` (or the system's authorities) and the host name; a client
+// certificate is offered when `cert_file` is given.
+struct TlsOptions {
+  bool enabled = false;
+  std::string ca_file;
+  std::string cert_file;
+  std::string key_file;  // defaults to cert_file
+};
+
 class MllpClient {
  public:
-  MllpClient(std::string host, std::string port);
+  // Throws std::runtime_error when the TLS files cannot be used.
+  MllpClient(std::string host, std::string port, const TlsOptions& tls = {});
   ~MllpClient();
   MllpClient(const MllpClient&) = delete;
   MllpClient& operator=(const MllpClient&) = delete;
@@ -44,6 +55,7 @@ class MllpClient {
  private:
   struct State;
   std::string host_, port_;
+  bool tls_ = false;
   std::unique_ptr<State> state_;
 };
 

@@ -11,19 +11,26 @@ namespace tarn::hl7 {
 
 namespace {
 
-bool HasMember(const Record& record, std::u16string_view name) {
-  for (const Field& f : record.fields) {
-    if (f.name.size() != name.size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < name.size() && same; ++i) {
-      char16_t a = f.name[i], b = name[i];
-      if (a >= u'a' && a <= u'z') a = static_cast<char16_t>(a - 32);
-      if (b >= u'a' && b <= u'z') b = static_cast<char16_t>(b - 32);
-      same = a == b;
-    }
-    if (same) return true;
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char16_t x = a[i], y = b[i];
+    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
+    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
+    if (x != y) return false;
   }
+  return true;
+}
+
+bool HasMember(const Record& record, std::u16string_view name) {
+  for (const Field& f : record.fields)
+    if (SameName(f.name, name)) return true;
   return false;
+}
+
+bool WordChar(char16_t c) {
+  return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') ||
+         c == u'_' || c > 0x7f;
 }
 
 }  // namespace
@@ -38,13 +45,30 @@ double LocalNowSerial() {
       .value_or(0);
 }
 
-void AddHostFields(Record& record, double now_serial, std::string_view control_id) {
-  if (!HasMember(record, kNowField))
-    record.fields.push_back({std::u16string(kNowField), u"Date", Variant(Date{now_serial})});
-  if (!HasMember(record, kControlIdField))
+HostFieldUse HostFieldsNamedIn(const Template& t) {
+  // A name in an expression is a word; one inside a string literal counts
+  // too, which costs only a field.
+  const auto named = [&](std::u16string_view name) {
+    for (const Expression& e : t.expressions) {
+      const std::u16string_view text = e.text;
+      for (std::size_t at = 0; at + name.size() <= text.size(); ++at)
+        if ((at == 0 || !WordChar(text[at - 1])) &&
+            (at + name.size() == text.size() || !WordChar(text[at + name.size()])) &&
+            SameName(text.substr(at, name.size()), name))
+          return true;
+    }
+    return false;
+  };
+  return {named(kNowField), named(kControlIdField), named(kRecordNumberField)};
+}
+
+void AddHostFields(Record& record, const HostFieldUse& use, std::string_view control_id) {
+  if (use.now && !HasMember(record, kNowField))
+    record.fields.push_back({std::u16string(kNowField), u"Date", Variant(Date{LocalNowSerial()})});
+  if (use.control_id && !HasMember(record, kControlIdField))
     record.fields.push_back(
         {std::u16string(kControlIdField), u"String", Variant(FromUtf8(control_id))});
-  if (!HasMember(record, kRecordNumberField)) {
+  if (use.record_number && !HasMember(record, kRecordNumberField)) {
     const Variant number =
         record.number <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())
             ? Variant(static_cast<std::int32_t>(record.number))

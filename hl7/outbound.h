@@ -12,6 +12,7 @@
 #include "hl7/delivery.h"
 #include "hl7/journal.h"
 #include "hl7/records.h"
+#include "hl7/template.h"
 
 namespace tarn::hl7 {
 
@@ -24,8 +25,16 @@ inline constexpr std::u16string_view kRecordNumberField = u"RecordNumber";
 // The local date and time, to the second, as a Date serial.
 double LocalNowSerial();
 
-// Adds Now (a Date), ControlId (a String) and RecordNumber (a Long).
-void AddHostFields(Record& record, double now_serial, std::string_view control_id);
+// Which of the host's fields a template's expressions name: the others need
+// not be made for every record.
+struct HostFieldUse {
+  bool now = true, control_id = true, record_number = true;
+};
+HostFieldUse HostFieldsNamedIn(const Template& t);
+
+// Adds Now (a Date), ControlId (a String) and RecordNumber (a Long), those
+// that `use` asks for.
+void AddHostFields(Record& record, const HostFieldUse& use, std::string_view control_id);
 
 struct OutboundOptions {
   std::string control_prefix;               // --control-id

@@ -2,8 +2,10 @@
 // receiver on 127.0.0.1, and the journal's lines across runs.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -131,7 +133,7 @@ TEST(Sender, OutcomesAndRetries) {
   Reply close;
   close.kind = Reply::Close;
   Reply late = Ack("AA");
-  late.delay_ms = 600;
+  late.delay_ms = 1500;
   Reply wrong = Ack("AA");
   wrong.msa2 = "OTHER";
   Reply no_ack;
@@ -163,7 +165,7 @@ TEST(Sender, OutcomesAndRetries) {
     MllpReceiver receiver(c.script);
     DeliveryResult r;
     {
-      Sender sender(Options(receiver, 2, 0.3));
+      Sender sender(Options(receiver, 2, 1.0));
       r = sender.Deliver(Message("C1"));
     }
     receiver.Stop();
@@ -182,10 +184,10 @@ TEST(Sender, ALateAcceptanceNeverCountsForTheNextMessage) {
   // reconnected, so that answer cannot be read as anything's acknowledgement.
   MllpReceiver receiver([](const std::string& id, int seen) {
     Reply r = Ack(id == "C2" && seen == 1 ? "AR" : "AA");
-    if (id == "C1" && seen == 1) r.delay_ms = 500;
+    if (id == "C1" && seen == 1) r.delay_ms = 1500;
     return r;
   });
-  Sender sender(Options(receiver, 3, 0.2));
+  Sender sender(Options(receiver, 3, 1.0));
   std::vector<int> retried;
   sender.on_retry = [&](int attempt, const std::string&) { retried.push_back(attempt); };
   const DeliveryResult first = sender.Deliver(Message("C1"));
@@ -224,6 +226,53 @@ TEST(Sender, NothingListeningIsUnreachable) {
   EXPECT_EQ(r.attempts, 2);
   EXPECT_NE(r.reason.find("not acknowledged after 2 attempts: 127.0.0.1:"), std::string::npos)
       << r.reason;
+}
+
+// A self-signed certificate for 127.0.0.1 (and a second one that the
+// receiver's is not), made with the openssl program.
+std::string MakeCertificate(const std::filesystem::path& dir, const std::string& name) {
+  const std::string base = (dir / name).string();
+  const std::string command =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
+      "subjectAltName=IP:127.0.0.1 -keyout '" +
+      base + ".key' -out '" + base + ".pem' >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0 ? base : "";
+}
+
+TEST(Sender, OverTls) {
+  const auto dir = FreshDir("tls");
+  const std::string server = MakeCertificate(dir, "server");
+  const std::string other = MakeCertificate(dir, "other");
+  if (server.empty() || other.empty()) GTEST_SKIP() << "no openssl program";
+  asio::ssl::context context(asio::ssl::context::tls_server);
+  context.use_certificate_chain_file(server + ".pem");
+  context.use_private_key_file(server + ".key", asio::ssl::context::pem);
+  MllpReceiver receiver(
+      [](const std::string&, int seen) { return seen == 1 ? Ack("AR") : Ack("AA"); }, &context);
+  struct Case {
+    std::string ca;
+    DeliveryOutcome outcome;
+    int attempts;
+  };
+  for (const Case& c : std::vector<Case>{{server + ".pem", DeliveryOutcome::Delivered, 2},
+                                         {other + ".pem", DeliveryOutcome::Unreachable, 2}}) {
+    SCOPED_TRACE(c.ca);
+    DeliveryOptions o = Options(receiver, 1, 2);
+    o.tls.enabled = true;
+    o.tls.ca_file = c.ca;
+    Sender sender(o);
+    const DeliveryResult r = sender.Deliver(Message("T1"));
+    EXPECT_EQ(r.outcome, c.outcome) << r.reason;
+    EXPECT_EQ(r.attempts, c.attempts);
+  }
+  receiver.Stop();
+  // Only the trusted connection carried messages: once AR, once AA.
+  ASSERT_EQ(receiver.log().size(), 2u);
+  EXPECT_EQ(receiver.accepted(), (std::map<std::string, int>{{"T1", 1}}));
+  DeliveryOptions missing = Options(receiver);
+  missing.tls.enabled = true;
+  missing.tls.ca_file = (dir / "absent.pem").string();
+  EXPECT_THROW(Sender{missing}, std::runtime_error);
 }
 
 TEST(Journal, LinesSurviveARestart) {

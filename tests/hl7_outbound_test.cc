@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "hl7/outbound.h"
+#include "hl7/template.h"
 #include "support/mllp_receiver.h"
 #include "support/temp_files.h"
 
@@ -112,9 +114,9 @@ const char* kTemplate =
     "PID|{{RecordNumber}}||{{Mrn}}||{{Name}}\n";
 
 std::filesystem::path MakeInputs(const std::string& name, int records,
-                                 std::set<int> unbuildable = {}) {
+                                 std::set<int> unbuildable = {}, const char* tmpl = kTemplate) {
   const auto dir = FreshDir(name);
-  std::ofstream(dir / "adt.tmpl") << kTemplate;
+  std::ofstream(dir / "adt.tmpl") << tmpl;
   std::ofstream r(dir / "records.jsonl");
   for (int i = 1; i <= records; ++i) {
     r << "{\"Mrn\": \"M" << i << "\"";
@@ -131,7 +133,7 @@ std::vector<std::string> Args(const std::filesystem::path& dir, const MllpReceiv
                              "--send",        receiver.address(),
                              "--journal",     (dir / "journal.jsonl").string(),
                              "--control-id",  "TX",
-                             "--ack-timeout", "0.5",
+                             "--ack-timeout", "1.5",
                              "--retry-delay", "0.05"};
   a.insert(a.end(), more.begin(), more.end());
   return a;
@@ -141,7 +143,7 @@ TEST(Hl7Send, EveryRecordEndsDeliveredOrRejectedOnce) {
   Reply close;
   close.kind = Reply::Close;
   Reply late;
-  late.delay_ms = 1500;
+  late.delay_ms = 2500;
   Reply wrong;
   wrong.msa2 = "TX999";
   Reply not_ack;
@@ -290,6 +292,10 @@ TEST(Hl7Send, UsageErrors) {
       {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--output", j},
       {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--retries", "-1"},
       {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--ack-timeout", "0"},
+      {"--template", t, "--records", r, "--tls"},
+      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--tls-ca", t},
+      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--tls", "--tls-ca",
+       (dir / "absent.pem").string()},
   };
   for (const auto& c : cases) {
     const ToolRun run = RunTool(dir, c);
@@ -312,6 +318,10 @@ TEST(Hl7Send, HostFieldsWithoutSending) {
   std::tm t{};
   localtime_r(&now, &t);
   const std::string year = std::to_string(t.tm_year + 1900);
+  // --check sees the same fields.
+  const ToolRun check = RunTool(dir, {"--template", (dir / "t.tmpl").string(), "--records",
+                                      (dir / "r.jsonl").string(), "--check", "2"});
+  EXPECT_EQ(check.status, 0) << check.err;
   EXPECT_EQ(run.out, "MSH|^~\\&|A|||||||Q-1\rZZZ|2|True|" + year +
                          "\r\n"
                          "MSH|^~\\&|A|||||||Q-2\rZZZ|71|True|" +
@@ -325,6 +335,27 @@ struct BatchCase {
   std::vector<int> counts;  // BTS-1 of each batch
 };
 
+TEST(Hl7HostFields, OnlyThoseTheTemplateNames) {
+  struct Case {
+    std::string expressions;
+    bool now, control_id, record_number;
+  };
+  const std::vector<Case> cases = {
+      {"{{Mrn}}", false, false, false},
+      {"{{Format now, \"yyyy\"}}|{{CONTROLID}}", true, true, false},
+      {"{{Nowhere}}|{{MyControlId}}|{{RecordNumber2}}", false, false, false},
+      {"{{IF RecordNumber > 1 THEN \"a\" ELSE \"b\" END IF}}", false, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expressions);
+    const auto t = tarn::hl7::ParseTemplate("MSH|^~\\&|A\nPID|" + c.expressions + "\n", "t");
+    const auto use = tarn::hl7::HostFieldsNamedIn(t);
+    EXPECT_EQ(use.now, c.now);
+    EXPECT_EQ(use.control_id, c.control_id);
+    EXPECT_EQ(use.record_number, c.record_number);
+  }
+}
+
 TEST(Hl7Batch, EnvelopeCountsAndTheSameMessages) {
   const std::vector<BatchCase> cases = {
       {5, {}, "0", {5}},     {5, {}, "2", {2, 2, 1}}, {4, {}, "2", {2, 2}},
@@ -332,7 +363,11 @@ TEST(Hl7Batch, EnvelopeCountsAndTheSameMessages) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.records) + " records, --batch-size " + c.batch_size);
-    const auto dir = MakeInputs("batch", c.records, c.unbuildable);
+    // No Now in the messages: the two runs may fall in different seconds.
+    const auto dir =
+        MakeInputs("batch", c.records, c.unbuildable,
+                   "MSH|^~\\&|TARN|FAC|RECV|FAC|20240101||ADT^A01|{{ControlId}}|P|2.5.1\n"
+                   "PID|{{RecordNumber}}||{{Mrn}}||{{Name}}\n");
     const std::vector<std::string> base{"--template",   (dir / "adt.tmpl").string(),
                                         "--records",    (dir / "records.jsonl").string(),
                                         "--control-id", "B"};

@@ -1,11 +1,13 @@
 // An MLLP receiver for tests, on 127.0.0.1 and an ephemeral port: answers
 // each message as a script says (accept, reject, ask for a resend, close,
 // answer late, answer with something that is no acknowledgement) and keeps a
-// log of what arrived and what was answered.
+// log of what arrived and what was answered. It speaks TLS when given a
+// server context.
 #pragma once
 
 #include <algorithm>
 #include <asio.hpp>
+#include <asio/ssl.hpp>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -41,7 +43,9 @@ class MllpReceiver {
  public:
   using Script = std::function<Reply(const std::string& control_id, int seen)>;
 
-  explicit MllpReceiver(Script script) : script_(std::move(script)) {
+  // With `tls`, every connection is a TLS server stream with that context.
+  explicit MllpReceiver(Script script, asio::ssl::context* tls = nullptr)
+      : script_(std::move(script)), tls_(tls) {
     acceptor_.open(asio::ip::tcp::v4());
     acceptor_.set_option(asio::socket_base::reuse_address(true));
     acceptor_.bind({asio::ip::make_address("127.0.0.1"), 0});
@@ -114,11 +118,20 @@ class MllpReceiver {
   }
 
   void Talk(asio::ip::tcp::socket& socket, int connection) {
+    if (!tls_) return Talk(socket, socket, connection);
+    asio::ssl::stream<asio::ip::tcp::socket&> secure(socket, *tls_);
+    std::error_code ec;
+    secure.handshake(asio::ssl::stream_base::server, ec);
+    if (!ec) Talk(secure, socket, connection);
+  }
+
+  template <class Stream>
+  void Talk(Stream& stream, asio::ip::tcp::socket& socket, int connection) {
     std::string buffer;
     char chunk[4096];
     for (;;) {
       std::error_code ec;
-      const std::size_t n = socket.read_some(asio::buffer(chunk), ec);
+      const std::size_t n = stream.read_some(asio::buffer(chunk), ec);
       if (ec) return;
       buffer.append(chunk, n);
       std::size_t end;
@@ -126,7 +139,7 @@ class MllpReceiver {
         const std::size_t start = buffer.find('\x0b');
         const std::string message = buffer.substr(start + 1, end - start - 1);
         buffer.erase(0, end + 2);
-        if (!Answer(socket, message, connection)) {
+        if (!Answer(stream, socket, message, connection)) {
           socket.close(ec);
           return;
         }
@@ -135,7 +148,9 @@ class MllpReceiver {
   }
 
   // False when the connection is to be dropped.
-  bool Answer(asio::ip::tcp::socket& socket, const std::string& message, int connection) {
+  template <class Stream>
+  bool Answer(Stream& stream, asio::ip::tcp::socket& socket, const std::string& message,
+              int connection) {
     const std::string id = ControlId(message);
     Arrival arrival;
     arrival.control_id = id;
@@ -165,9 +180,9 @@ class MllpReceiver {
       socket.non_blocking(true);
       char probe;
       socket.receive(asio::buffer(&probe, 1), asio::socket_base::message_peek, ec);
-      const bool peer_gone = ec && ec != asio::error::would_block;
+      const bool peer_gone = ec && ec != asio::error::would_block && !tls_;
       socket.non_blocking(false);
-      asio::write(socket, asio::buffer(frame), ec);
+      asio::write(stream, asio::buffer(frame), ec);
       arrival.answered = !ec && !peer_gone;
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -176,6 +191,7 @@ class MllpReceiver {
   }
 
   Script script_;
+  asio::ssl::context* tls_;
   asio::io_context io_;
   asio::ip::tcp::acceptor acceptor_{io_};
   unsigned short port_ = 0;

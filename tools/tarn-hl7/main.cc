@@ -5,7 +5,8 @@
 //            [--jobs N] [--check [N]] [--version] [--date-order mdy|dmy|ymd]
 //            [--control-id PREFIX] [--batch [--batch-size N]]
 //            [--send HOST:PORT [--journal FILE] [--ack-timeout S] [--retries N]
-//                              [--retry-delay S]]
+//                              [--retry-delay S] [--tls [--tls-ca FILE]
+//                              [--tls-cert FILE [--tls-key FILE]]]]
 //
 // Records are read, built and written (or delivered) one at a time. Exit
 // status: 0 when every record became a message (or was delivered), 1 when
@@ -133,6 +134,7 @@ struct BuildSettings {
   hl7::Framing framing;
   bool rejects_as_json;
   const hl7::Outbound& outbound;
+  hl7::HostFieldUse host_fields;
 };
 
 void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawRecord& raw,
@@ -145,7 +147,8 @@ void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawReco
   }
   hl7::Record record;
   s.reader.Complete(std::move(raw), record);
-  hl7::AddHostFields(record, hl7::LocalNowSerial(), s.outbound.ControlIdFor(record.number));
+  hl7::AddHostFields(record, s.host_fields,
+                     s.host_fields.control_id ? s.outbound.ControlIdFor(record.number) : "");
   const hl7::Outcome o = builder.Build(record);
   built.ok = o.ok();
   if (built.ok) {
@@ -231,7 +234,9 @@ class Builders {
 
 // --check: the template against the first `count` records, every problem
 // once with its position; nothing is written.
-int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t count) {
+int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t count,
+          const std::string& control_prefix) {
+  const hl7::HostFieldUse host_fields = hl7::HostFieldsNamedIn(tmpl);
   hl7::MessageBuilder builder(tmpl);
   builder.set_check_names(true);
   std::set<std::string> seen;
@@ -244,6 +249,7 @@ int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t coun
   };
   while (read < count && reader.Next(r)) {
     ++read;
+    hl7::AddHostFields(r, host_fields, control_prefix + std::to_string(r.number));
     const hl7::Outcome o = builder.Build(r);
     if (!o.reason.empty()) say("record " + std::to_string(r.number) + ": " + o.reason, r);
     for (const auto& f : o.failures) say(Failure(tmpl, f), r);
@@ -304,6 +310,12 @@ int Run(int argc, char** argv) {
       ->check(CLI::Range(0, 1000000));
   app.add_option("--retry-delay", retry_delay, "Seconds before the first retry (then doubling)")
       ->check(CLI::Range(0.0, 3600.0));
+  hl7::TlsOptions tls;
+  app.add_flag("--tls", tls.enabled, "Delivers over TLS, checking the receiver's certificate");
+  app.add_option("--tls-ca", tls.ca_file,
+                 "Authorities (PEM) for the receiver's certificate, instead of the system's");
+  app.add_option("--tls-cert", tls.cert_file, "A client certificate chain (PEM) to offer");
+  app.add_option("--tls-key", tls.key_file, "The client certificate's key (PEM)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -336,13 +348,18 @@ int Run(int argc, char** argv) {
     d.ack_timeout = ack_timeout;
     d.retries = retries;
     d.retry_delay = retry_delay;
+    d.tls = tls;
     outbound_options.delivery = d;
     if (!output_path.empty()) {
       std::cerr << "tarn-hl7: --send and --output exclude each other\n";
       return 2;
     }
-  } else if (!journal_path.empty()) {
-    std::cerr << "tarn-hl7: --journal needs --send\n";
+  } else if (!journal_path.empty() || tls.enabled) {
+    std::cerr << "tarn-hl7: " << (tls.enabled ? "--tls" : "--journal") << " needs --send\n";
+    return 2;
+  }
+  if (!tls.enabled && !(tls.ca_file.empty() && tls.cert_file.empty() && tls.key_file.empty())) {
+    std::cerr << "tarn-hl7: --tls-ca, --tls-cert and --tls-key need --tls\n";
     return 2;
   }
   if (batch_file_wanted && (!send_address.empty() || framing_word == "mllp")) {
@@ -387,7 +404,7 @@ int Run(int argc, char** argv) {
   if (check) {
     try {
       const bool given = !check_values.empty() && !check_values[0].empty();
-      return Check(tmpl, reader, given ? std::stoul(check_values[0]) : 1);
+      return Check(tmpl, reader, given ? std::stoul(check_values[0]) : 1, control_prefix);
     } catch (const std::exception& e) {
       std::cerr << "tarn-hl7: " << e.what() << "\n";
       return 2;
@@ -424,7 +441,8 @@ int Run(int argc, char** argv) {
   // Records are cut from the input in order, built in batches (on --jobs
   // threads), and written (or delivered, one at a time) in input order; the
   // first failure stops the run.
-  const BuildSettings settings{tmpl, reader, framing, rejects != nullptr, *outbound};
+  const BuildSettings settings{
+      tmpl, reader, framing, rejects != nullptr, *outbound, hl7::HostFieldsNamedIn(tmpl)};
   Builders builders(settings, jobs);
   const std::size_t batch_size = jobs <= 1 ? 64 : 256 * jobs;
   Progress progress(isatty(STDERR_FILENO));
