@@ -1,5 +1,8 @@
+// The default data field: its late-bound members and the per-thread pool
+// of released fields that temporary fields are taken from.
 #include <cstdint>
 
+#include "host/data_field_internal.h"
 #include "platform/text.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
@@ -85,14 +88,14 @@ void DataField::ClosePool() noexcept {
 }
 
 Ref<DataField> DataField::Create() {
-  Ref<DataField> f = CreateForOverwrite();
+  Ref<DataField> f = Internal::CreateForOverwrite();
   f->name_.clear();
   f->data_type_.clear();
   f->data_class_.clear();
   return f;
 }
 
-Ref<DataField> DataField::CreateForOverwrite() {
+Ref<DataField> DataField::Internal::CreateForOverwrite() {
   if (DataField* f = pool.head) {
     pool.head = f->next_free_;
     --pool.count;

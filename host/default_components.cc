@@ -1,5 +1,8 @@
+// Registration of the default components under their identifiers, once
+// per process, unless a host registered its own.
 #include <mutex>
 
+#include "host/host_access.h"
 #include "host/log_component.h"
 #include "tarn/host.h"
 

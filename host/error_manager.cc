@@ -1,3 +1,5 @@
+// The recording error manager: keeps every ReportError call with its
+// eleven arguments.
 #include "platform/text.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"

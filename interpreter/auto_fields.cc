@@ -2,12 +2,11 @@
 // value becomes a DataField in the host's own collection under a generated
 // name ("Autodf1", "Autodf2", ...). The collection owns the field; the
 // interpreter keeps only its name, in the list of names in use and in the
-// hold-table row of the instance that made it, and the entry point's
-// clean-up removes the field and frees the name when that instance ends.
+// hold-table row of the frame that made it, and the entry point's clean-up
+// removes the field and frees the name when that frame ends.
 #include <charconv>
 #include <cstring>
 
-#include "host/host_calls.h"
 #include "interpreter/interpreter_core.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
@@ -20,13 +19,6 @@ namespace tarn::detail {
 using namespace std::string_view_literals;
 
 namespace {
-[[noreturn]] void RaiseOverflow() { Raise(err::kOverflow); }
-
-inline std::int16_t Checked16(int v) {
-  if (v < -32768 || v > 32767) [[unlikely]]
-    RaiseOverflow();
-  return static_cast<std::int16_t>(v);
-}
 
 // The text without surrounding spaces and without its delimiters.
 std::u16string_view DelimitedPart(std::u16string_view text, char16_t delimiter) {
@@ -36,10 +28,6 @@ std::u16string_view DelimitedPart(std::u16string_view text, char16_t delimiter) 
     if (!t.empty() && t.back() == delimiter) t.remove_suffix(1);
   }
   return t;
-}
-
-std::u16string StripDelimiter(std::u16string_view text, char16_t delimiter) {
-  return std::u16string(DelimitedPart(text, delimiter));
 }
 
 // The number part of a generated name; names are our own, so digits are the
@@ -61,14 +49,6 @@ int NameNumber(std::u16string_view digits) {
 }
 }  // namespace
 
-std::u16string InterpreterCore::RemoveStringDelimiters(std::u16string_view text) {
-  return StripDelimiter(text, u'"');
-}
-
-std::u16string InterpreterCore::RemoveDateDelimiters(std::u16string_view text) {
-  return StripDelimiter(text, u'#');
-}
-
 namespace {
 // A number literal's value as its field keeps it: a whole number in the Long
 // range as a Long, any other as a Double. False, with `out` unchanged, when
@@ -86,95 +66,76 @@ bool NumberLiteralValue(double d, Variant& out) noexcept {
   return true;
 }
 
-// The frame every constructor shares: a new field under a new name, its
-// properties assigned in the order given, then added to the collection.
-//
-// A name whose field never reached the collection is freed again, so that
-// a text that fails the same way on every call cannot use up the names.
-template <class Assign>
-std::u16string MakeField(InterpreterCore& core, Assign&& assign) {
-  ObjectRef field = NewTemporaryField(core.field_factory_);
-  std::u16string name = core.GetNewDataFieldName();
-  if (name.empty()) return {};  // no name left: already reported
-  const int number = core.last_name_number_;
-  try {
-    FieldSetText(field, TextMember::Name, name);
-    assign(field);
-    bool added;
-    if (number > 0 && NativeField(field))
-      added = core.OwnFields()->AddGenerated(number, field);
-    else
-      added = FieldsAddObject(core.mobjDataFields, field) == 0;
-    if (!added) {
-      core.RemoveAutoDataFieldNameFromList(name);
-      return {};
-    }
-  } catch (...) {
-    core.RemoveAutoDataFieldNameFromList(name);
-    throw;
-  }
-  core.last_new_field_ = std::move(field);
-  // The library's own field keeps the name as given.
-  if (NativeField(core.last_new_field_)) return name;
-  return FieldName(core.last_new_field_);
-}
 }  // namespace
 
-std::u16string InterpreterCore::CreateStringDataField(std::u16string& strWord) {
-  return Guarded(u"CreateStringDataField"sv, std::u16string(), [&] {
-    return MakeField(*this, [&](const ObjectRef& f) {
-      FieldSetText(f, TextMember::DataType, u"String"sv);
-      FieldLetData(f, RemoveStringDelimiters(TrimSpaces(strWord)));
-      FieldSetText(f, TextMember::DataClass, u"Auto"sv);
-    });
+// The one way a temporary field is made: a new name, held by the frame
+// before the host sees the field, then the field added and pushed. A host
+// that fails on the way may have kept the field, so the name stays held
+// and the clean-up removes whatever is there. A name whose field the
+// collection refused is freed at once, so that a text that fails the same
+// way on every call cannot use up the names.
+bool InterpreterCore::PushTemporary(Frame& f, std::u16string_view procedure,
+                                    std::u16string_view type, const TemporaryValue& value,
+                                    bool through_mcol) noexcept {
+  return Guarded(procedure, false, [&] {
+    const int at = GetNewDataFieldName();
+    if (at < 0) return false;  // no name left: already reported
+    if (!AddNameToHoldArray(f, names_[static_cast<std::size_t>(at)])) {
+      RemoveAutoDataFieldNameFromList(names_[static_cast<std::size_t>(at)]);
+      return false;
+    }
+    const std::int16_t slot = f.held_top;
+    NameText& held = f.held[static_cast<std::size_t>(slot)];
+    ObjectRef field =
+        OnHost([&](auto& host) { return host.AddTemporary(held, type, value, through_mcol); });
+    if (!field) {  // `held` is still the name given
+      RemoveAutoDataFieldNameFromList(held);
+      held.clear();
+      if (f.held_top == slot) --f.held_top;
+      return false;
+    }
+    f.stack.Push(std::move(field));
+    return true;
   });
 }
 
-std::u16string InterpreterCore::CreateOperatorDataField(std::u16string& strWord) {
-  return Guarded(u"CreateOperatorDataField"sv, std::u16string(), [&] {
-    return MakeField(*this, [&](const ObjectRef& f) {
-      FieldSetText(f, TextMember::DataType, u"Operator"sv);
-      FieldSetText(f, TextMember::DataClass, u"Auto"sv);
-      FieldLetData(f, RemoveStringDelimiters(TrimSpaces(strWord)));
-    });
-  });
+bool InterpreterCore::CreateStringDataField(Frame& f, std::u16string_view word) {
+  return PushTemporary(f, u"CreateStringDataField"sv, u"String"sv,
+                       {DelimitedPart(word, u'"'), nullptr});
 }
 
-std::u16string InterpreterCore::CreateNumericDataField(std::u16string& strWord) {
-  return CreateNumericDataField(ParseNumber(strWord));
+bool InterpreterCore::CreateOperatorDataField(Frame& f, std::u16string_view word) {
+  return PushTemporary(f, u"CreateOperatorDataField"sv, u"Operator"sv,
+                       {DelimitedPart(word, u'"'), nullptr});
 }
 
-std::u16string InterpreterCore::CreateNumericDataField(std::optional<double> parsed) {
-  return Guarded(u"CreateNumericDataField"sv, std::u16string(), [&] {
-    return MakeField(*this, [&](const ObjectRef& f) {
-      FieldSetText(f, TextMember::DataClass, u"Auto"sv);
-      // The word is read once.
-      if (!parsed) Raise(err::kTypeMismatch);
-      Variant value;
-      if (!NumberLiteralValue(*parsed, value)) {
-        CLng(*parsed);  // raises when the rounding leaves the Long range
-        value = *parsed;
-      }
-      FieldSetText(f, TextMember::DataType, value.kind() == Kind::Long ? u"Long"sv : u"Double"sv);
-      FieldLetData(f, std::move(value));
-    });
-  });
+bool InterpreterCore::CreateNumericDataField(Frame& f, double number) {
+  constexpr std::u16string_view kProc = u"CreateNumericDataField"sv;
+  Variant value;
+  if (!NumberLiteralValue(number, value) && !Guarded(kProc, false, [&] {
+        CLng(number);  // raises when the rounding leaves the Long range
+        value = number;
+        return true;
+      }))
+    return false;
+  return PushTemporary(f, kProc, value.kind() == Kind::Long ? u"Long"sv : u"Double"sv,
+                       {{}, &value});
 }
 
-std::u16string InterpreterCore::CreateDateDataField(std::u16string& strWord) {
-  return Guarded(u"CreateDateDataField"sv, std::u16string(), [&] {
-    return MakeField(*this, [&](const ObjectRef& f) {
-      FieldSetText(f, TextMember::DataType, u"Date"sv);
-      FieldSetText(f, TextMember::DataClass, u"Auto"sv);
-      FieldLetData(f, CDate(Variant(RemoveDateDelimiters(strWord))));
-    });
-  });
+bool InterpreterCore::CreateDateDataField(Frame& f, std::u16string_view word) {
+  constexpr std::u16string_view kProc = u"CreateDateDataField"sv;
+  Variant value;
+  if (!Guarded(kProc, false, [&] {
+        value = CDate(Variant(std::u16string(DelimitedPart(word, u'#'))));
+        return true;
+      }))
+    return false;
+  return PushTemporary(f, kProc, u"Date"sv, {{}, &value});
 }
 
 namespace {
-// The type word of a value that is its own conversion, which is moved into
-// its field as it is; empty for the others.
-std::u16string_view OwnConversionType(Kind kind) noexcept {
+// The type word of a value, which the value keeps as it is.
+std::u16string_view TypeWord(Kind kind) noexcept {
   switch (kind) {
     case Kind::String: return u"String"sv;
     case Kind::Long: return u"Long"sv;
@@ -182,14 +143,13 @@ std::u16string_view OwnConversionType(Kind kind) noexcept {
     case Kind::Boolean: return u"Boolean"sv;
     case Kind::Single: return u"Single"sv;
     case Kind::Double: return u"Double"sv;
-    default: return {};
+    case Kind::Date: return u"Date"sv;
+    default: return u"Variant"sv;
   }
 }
 
 // The text is the caller's to give: its delimiters come off in place.
-void StripInPlace(Variant& value) noexcept {
-  if (!value.is_string()) return;
-  std::u16string& text = value.string();
+void StripInPlace(std::u16string& text) noexcept {
   const std::u16string_view part = DelimitedPart(text, u'"');
   const auto b = static_cast<std::size_t>(part.data() - text.data());
   text.erase(b + part.size());
@@ -197,42 +157,24 @@ void StripInPlace(Variant& value) noexcept {
 }
 }  // namespace
 
-std::u16string InterpreterCore::CreateDataFieldFromVariant(Variant&& varValue) {
-  const std::u16string_view type = OwnConversionType(varValue.kind());
-  if (type.empty()) return CreateDataFieldFromVariant(static_cast<const Variant&>(varValue));
-  StripInPlace(varValue);
-  return Guarded(u"CreateDataFieldFromVariant"sv, std::u16string(), [&] {
-    return MakeField(*this, [&](const ObjectRef& f) {
-      FieldSetText(f, TextMember::DataType, type);
-      FieldLetData(f, std::move(varValue));
-      FieldSetText(f, TextMember::DataClass, u"Auto"sv);
-    });
-  });
+bool InterpreterCore::CreateDataFieldFromVariant(Frame& f, Variant& value, bool through_mcol) {
+  constexpr std::u16string_view kProc = u"CreateDataFieldFromVariant"sv;
+  if (value.is_string()) {
+    StripInPlace(value.string());
+  } else if (value.kind() == Kind::Date) {
+    // A computed date makes a round trip through its text.
+    if (!Guarded(kProc, false, [&] {
+          value = CDate(Variant(std::u16string(DelimitedPart(CStr(value), u'#'))));
+          return true;
+        }))
+      return false;
+  }
+  return PushTemporary(f, kProc, TypeWord(value.kind()), {{}, &value}, through_mcol);
 }
 
-std::u16string InterpreterCore::CreateDataFieldFromVariant(const Variant& varValue) {
-  return Guarded(u"CreateDataFieldFromVariant"sv, std::u16string(), [&] {
-    return MakeField(*this, [&](const ObjectRef& f) {
-      auto set = [&](std::u16string_view type, Variant data) {
-        FieldSetText(f, TextMember::DataType, type);
-        FieldLetData(f, std::move(data));
-      };
-      switch (varValue.kind()) {
-        case Kind::String: set(u"String"sv, RemoveStringDelimiters(varValue.string())); break;
-        case Kind::Long: set(u"Long"sv, CLng(varValue)); break;
-        case Kind::Integer: set(u"Integer"sv, CInt(varValue)); break;
-        case Kind::Boolean: set(u"Boolean"sv, CBool(varValue)); break;
-        case Kind::Single: set(u"Single"sv, CSng(varValue)); break;
-        case Kind::Double: set(u"Double"sv, CDbl(varValue)); break;
-        // A computed date makes a round trip through its text.
-        case Kind::Date:
-          set(u"Date"sv, CDate(Variant(RemoveDateDelimiters(CStr(varValue)))));
-          break;
-        default: set(u"Variant"sv, varValue); break;
-      }
-      FieldSetText(f, TextMember::DataClass, u"Auto"sv);
-    });
-  });
+void InterpreterCore::PushResult(Frame& f, Variant&& value) {
+  // What the collection then fails to find.
+  if (!CreateDataFieldFromVariant(f, value)) Raise(err::kInvalidProcedureCall);
 }
 
 namespace {
@@ -264,198 +206,85 @@ TARN_ALWAYS_INLINE std::size_t WriteName(char16_t* out, std::u16string_view pref
 
 }  // namespace
 
-std::u16string GeneratedName(int n) {
-  char16_t text[16];
-  return std::u16string(text, WriteName(text, kNamePrefix, n));
-}
-
-template <class Fill>
-int InterpreterCore::PushTemporary(std::u16string_view type, std::int16_t intInstance,
-                                   Fill&& fill) {
-  DataFields* own = OwnFields();
-  const auto row = static_cast<std::size_t>(intInstance);
-  if (!own || intInstance < 0 || intInstance >= kHoldRows || row >= mobjStack.size()) return 0;
-  Stack* stack = mobjStack[row].get();
-  if (!stack ||
-      field_factory_.generation != class_table_generation.load(std::memory_order_acquire) ||
-      field_factory_.plain != &NewDefaultDataField)
-    return 0;
-  // The name GetNewDataFieldName would give, free in the collection.
-  auto& list = mstrAutoDataFieldNameList;
-  const int next = mintAutoDataFieldNamePtr + 1;
-  if (next < 0 || next > kMaxPosition || static_cast<std::size_t>(next) >= list.size()) return 0;
-  int before = 0;
-  if (next > 0) {
-    const NameText& prev = list[static_cast<std::size_t>(next) - 1];
-    before = prev.generated();
-    if (before == 0) before = GeneratedNameNumber(prev);
+int InterpreterCore::GetNewDataFieldName() {
+  // The usual case: room in the list after a generated name whose number
+  // has a successor. Anything else, and a name the host holds, goes on in
+  // the loop below, which reports what fails.
+  if (const int next = names_top_ + 1; next > 0 && static_cast<std::size_t>(next) < names_.size()) {
+    if (const int n = names_[static_cast<std::size_t>(next) - 1].generated();
+        n > 0 && n < kMaxPosition) {
+      char16_t text[16];
+      NameText& name = names_[static_cast<std::size_t>(next)];
+      name.assign_generated(std::u16string_view(text, WriteName(text, kNamePrefix, n + 1)), n + 1);
+      names_top_ = static_cast<std::int16_t>(next);
+      if (!OnHost([&](auto& host) { return host.NameTaken(name); })) return next;
+    }
   }
-  const int n = before + 1;
-  if (n <= 0 || n > kMaxPosition || !own->HasFreeGeneratedSlot(n)) return 0;
-  NameText& entry = list[static_cast<std::size_t>(next)];
-  if (!entry.empty()) return 0;
-  // The hold-table slot.
-  const int c = mintHoldArrayPtr[row];
-  if (c >= kMaxPosition || c + 1 >= static_cast<int>(mstrHoldArray[row].size()) ||
-      c + 1 >= static_cast<int>(mstrHoldArray[0].size()))
-    return 0;
-  char16_t text[16];
-  const std::u16string_view name(text, WriteName(text, kNamePrefix, n));
-
-  Ref<DataField> field;
-  try {
-    field = DataField::CreateForOverwrite();
-    field->overwrite_name(name);
-    field->overwrite_data_type(type);
-    field->overwrite_data_class(u"Auto"sv);
-    fill(field->data_slot());  // last: it may take the caller's value
-  } catch (...) {
-    return 0;  // the general procedures report it
-  }
-  // Nothing below can fail.
-  entry.assign_generated(name, n);
-  mintAutoDataFieldNamePtr = static_cast<std::int16_t>(next);
-  own->AddGenerated(n, field);
-  mintHoldArrayPtr[row] = static_cast<std::int16_t>(c + 1);
-  mstrHoldArray[row][static_cast<std::size_t>(c + 1)].assign_generated(name, n);
-  stack->Push(ObjectRef(std::move(field)));
-  return n;
-}
-
-bool InterpreterCore::PushWordField(std::u16string_view type, std::u16string_view word,
-                                    std::int16_t intInstance) {
-  return PushTemporary(type, intInstance,
-                       [&](Variant& data) { data.set_string(DelimitedPart(word, u'"')); }) > 0;
-}
-
-bool InterpreterCore::PushNumberField(double d, std::int16_t intInstance) {
-  Variant value;
-  if (!NumberLiteralValue(d, value)) return false;
-  const std::u16string_view type = value.kind() == Kind::Long ? u"Long"sv : u"Double"sv;
-  return PushTemporary(type, intInstance, [&](Variant& data) { data = std::move(value); }) > 0;
-}
-
-int InterpreterCore::PushValueField(Variant& value, std::int16_t intInstance) {
-  const std::u16string_view type = OwnConversionType(value.kind());
-  if (type.empty()) return 0;
-  return PushTemporary(type, intInstance, [&](Variant& data) {
-    StripInPlace(value);
-    data = std::move(value);
-  });
-}
-
-std::u16string InterpreterCore::GetNewDataFieldName() {
-  last_name_number_ = 0;
-  return Guarded(u"GetNewDataFieldName"sv, std::u16string(), [&] {
-    DataFields* own = OwnFields();
+  return Guarded(u"GetNewDataFieldName"sv, -1, [&] {
     for (;;) {
-      // The pointer moves only once the new name is made, so that running
-      // out of numbers leaves the list as it was.
-      std::int16_t next = Checked16(mintAutoDataFieldNamePtr + 1);
-      auto& list = mstrAutoDataFieldNameList;
-      if (IsArrayNotDimensioned(list)) {
-        list.resize(kArrayGrowth + 1);
+      // The top moves only once the new name is made, so that running out
+      // of numbers leaves the list as it was.
+      std::int16_t next = Checked16(names_top_ + 1);
+      if (IsArrayNotDimensioned(names_)) {
+        names_.resize(kArrayGrowth + 1);
         next = 0;
-      } else if (static_cast<std::size_t>(next) >= list.size()) {
-        list.resize(static_cast<std::size_t>(next) + kArrayGrowth + 1);
+      } else if (static_cast<std::size_t>(next) >= names_.size()) {
+        names_.resize(static_cast<std::size_t>(next) + kArrayGrowth + 1);
       }
-      const auto ptr = static_cast<std::size_t>(next);
+      const auto top = static_cast<std::size_t>(next);
       // Each name is the one before it with its number plus one; the first
       // follows "Autodf0".
-      const std::u16string_view prev = ptr == 0 ? u"Autodf0"sv : std::u16string_view(list[ptr - 1]);
+      int n = top == 0 ? 0 : names_[top - 1].generated();
+      if (n == 0) n = top == 0 ? 0 : GeneratedNameNumber(names_[top - 1]);
       char16_t text[16];
       std::size_t len;
-      int n = GeneratedNameNumber(prev);
       const bool usual = n >= 0;
       if (usual) {
         n = Checked16(n + 1);
         len = WriteName(text, kNamePrefix, n);
       } else {
+        const std::u16string_view prev = names_[top - 1];
         const std::u16string_view prefix = prev.substr(0, std::min<std::size_t>(6, prev.size()));
         n = Checked16(NameNumber(prev.substr(prefix.size())) + 1);
         thread_local std::u16string proper;
         if (prefix != kNamePrefix) ProperCaseInto(prefix, proper);
         len = WriteName(text, prefix == kNamePrefix ? kNamePrefix : proper, n);
       }
-      NameText& name = list[ptr];
+      NameText& name = names_[top];
       if (usual)
         name.assign_generated(std::u16string_view(text, len), n);
       else
         name.assign(std::u16string_view(text, len));
-      mintAutoDataFieldNamePtr = next;
-      // Generated names are in proper case already: ask the host directly.
-      bool taken = false;
-      if (own && n > 0 && (usual || GeneratedNameNumber(name) == n)) {
-        taken = own->ExistsGenerated(n);
-        if (!taken) last_name_number_ = n;
-      } else {
-        std::u16string key = name.str();  // passed by reference: the host may change it
-        try {
-          taken = FieldsExists(mobjDataFields, key);
-        } catch (...) {
-        }
-        name.assign(key);
-      }
-      if (!taken) return name.str();
+      names_top_ = next;
+      if (!OnHost([&](auto& host) { return host.NameTaken(name); })) return static_cast<int>(next);
     }
   });
 }
 
-bool InterpreterCore::RemoveNameLate(std::u16string_view strName) {
+bool InterpreterCore::RemoveNameBelowTop(const NameText& name) {
   return Guarded(u"RemoveAutoDataFieldNameFromList"sv, false, [&] {
-    auto& list = mstrAutoDataFieldNameList;
-    const int top = std::min<int>(mintAutoDataFieldNamePtr, static_cast<int>(list.size()) - 1);
-    for (int i = top; i >= 0; --i) {
-      if (!SameText(list[static_cast<std::size_t>(i)], strName)) continue;
-      for (int j = i; j < top; ++j)
-        list[static_cast<std::size_t>(j)] = std::move(list[static_cast<std::size_t>(j) + 1]);
-      list[static_cast<std::size_t>(top)].clear();
-      mintAutoDataFieldNamePtr = static_cast<std::int16_t>(mintAutoDataFieldNamePtr - 1);
+    const int highest = std::min<int>(names_top_, static_cast<int>(names_.size()) - 1);
+    for (int i = highest; i >= 0; --i) {
+      if (!SameText(names_[static_cast<std::size_t>(i)], name)) continue;
+      for (int j = i; j < highest; ++j)
+        names_[static_cast<std::size_t>(j)] = std::move(names_[static_cast<std::size_t>(j) + 1]);
+      names_[static_cast<std::size_t>(highest)].clear();
+      names_top_ = static_cast<std::int16_t>(names_top_ - 1);
       return true;
     }
     return false;
   });
 }
 
-std::u16string InterpreterCore::AddNameToHoldArray(const std::u16string& strName,
-                                                   std::int16_t intInstance) {
-  return HoldName(strName, intInstance) ? strName : std::u16string();
-}
-
-bool InterpreterCore::HoldNameLate(std::u16string_view strName, std::int16_t intInstance) {
+bool InterpreterCore::GrowHoldRow(Frame& f, const NameText& name) {
   return Guarded(u"AddNameToHoldArray"sv, false, [&] {
-    if (intInstance < 0 || intInstance >= kHoldRows) Raise(err::kSubscriptOutOfRange);
-    const auto row = static_cast<std::size_t>(intInstance);
-    const int c = mintHoldArrayPtr[row];
-    const int highest = static_cast<int>(mstrHoldArray[0].size()) - 1;
+    const int c = f.held_top;
     const std::int16_t next = Checked16(c + 1);
-    if (c >= highest) {
-      for (auto& r : mstrHoldArray) r.resize(static_cast<std::size_t>(c) + kArrayGrowth + 1);
-    }
-    mintHoldArrayPtr[row] = next;
-    mstrHoldArray[row][static_cast<std::size_t>(next)].assign(strName);
+    f.held.resize(static_cast<std::size_t>(c) + kArrayGrowth + 1);
+    f.held_top = next;
+    f.held[static_cast<std::size_t>(next)].assign(name);
     return true;
   });
-}
-
-void InterpreterCore::PushHeld(const std::u16string& strName, std::int16_t intInstance) {
-  if (strName.empty()) RaiseOwn(code::kObjectRequired, u"RealizeRegularExpression"sv);
-  // Held before it is fetched, so that a failing fetch cannot leave it behind.
-  HoldName(strName, intInstance);
-  StackOf(intInstance).Push(FetchNewField(strName));
-}
-
-ObjectRef InterpreterCore::FetchNewFieldLate(const std::u16string& name, bool through_mcol) {
-  std::u16string key = name;  // the host may change a key passed by reference
-  return through_mcol ? FieldsMColItem(mobjDataFields, key) : FieldsItem(mobjDataFields, key);
-}
-
-Stack& InterpreterCore::StackOfLate(std::int16_t intInstance) {
-  if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mobjStack.size())
-    Raise(err::kSubscriptOutOfRange);
-  auto& s = mobjStack[static_cast<std::size_t>(intInstance)];
-  if (!s) Raise(err::kObjectNotSet);
-  return *s;
 }
 
 }  // namespace tarn::detail

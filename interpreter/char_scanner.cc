@@ -1,7 +1,7 @@
-// Instances and the character scanner. Every call of the entry point works
-// in an instance of its own (text, read position, operand stack), so nested
-// calls never disturb the position of the call that started them. Past the
-// end of a text the scanner hands out the end-of-text character (127).
+// Frames and the character scanner. Every call of the entry point works in a
+// frame of its own (text, read position, operand stack), so nested calls
+// never disturb the position of the call that started them. Past the end of
+// a text the scanner hands out the end-of-text character (127).
 #include "interpreter/interpreter_core.h"
 #include "platform/text.h"
 #include "support/text_tools.h"
@@ -11,83 +11,68 @@ namespace tarn::detail {
 using namespace std::string_view_literals;
 
 namespace {
-[[noreturn]] void RaiseOverflow() { Raise(err::kOverflow); }
 
-inline std::int16_t Checked16(int v) {
-  if (v < -32768 || v > 32767) [[unlikely]]
-    RaiseOverflow();
-  return static_cast<std::int16_t>(v);
-}
-
-template <class T>
-void GrowTo(std::vector<T>& array, std::size_t upper) {
-  if (upper >= array.size()) array.resize(upper + 1);
-}
+// A frame at the position of the character about to be read, inside the
+// text: the usual case, read without the general procedure.
+inline bool InText(const Frame& f) noexcept { return f.position >= 0 && f.position < kMaxPosition; }
 }  // namespace
 
-std::int16_t InterpreterCore::AddInstance(const std::u16string& strExpression) {
-  return Guarded(u"AddInstance"sv, std::int16_t{0}, [&] {
-    mintInstance = Checked16(mintInstance + 1);
-    const auto index = static_cast<std::size_t>(mintInstance);
-    if (IsArrayNotDimensioned(mstrExpression)) {
-      GrowTo(mstrExpression, kArrayGrowth);
-      GrowTo(mintExpressionPtr, kArrayGrowth);
-    }
-    if (index >= mstrExpression.size()) {
-      GrowTo(mstrExpression, index + kArrayGrowth);
-      GrowTo(mintExpressionPtr, index + kArrayGrowth);
-    }
-    if (IsArrayNotDimensioned(mobjStack)) GrowTo(mobjStack, kArrayGrowth);
-    if (index >= mobjStack.size()) GrowTo(mobjStack, index + kArrayGrowth);
-    // Copied over the slot's earlier text where that is long enough: growing
-    // a string takes a call, shrinking it does not.
-    std::u16string& text = mstrExpression[index];
-    const std::u16string_view trimmed = TrimSpaces(strExpression);
-    if (trimmed.size() <= text.size()) {
-      std::char_traits<char16_t>::copy(text.data(), trimmed.data(), trimmed.size());
-      text.erase(trimmed.size());
+Frame* InterpreterCore::AddInstance(std::u16string_view expression) {
+  return Guarded(u"AddInstance"sv, static_cast<Frame*>(nullptr), [&] {
+    const auto index = static_cast<std::size_t>(depth_);
+    // The slots grow five beyond the one asked for.
+    if (index >= frames_.size()) frames_.resize(index + kArrayGrowth + 1);
+    std::unique_ptr<Frame>& slot = frames_[index];
+    if (!slot) slot = std::make_unique<Frame>();
+    Frame& f = *slot;
+    // Copied over the frame's earlier text where that is long enough:
+    // growing a string takes a call, shrinking it does not.
+    const std::u16string_view trimmed = TrimSpaces(expression);
+    if (trimmed.size() <= f.text.size()) {
+      std::char_traits<char16_t>::copy(f.text.data(), trimmed.data(), trimmed.size());
+      f.text.erase(trimmed.size());
     } else {
-      text.assign(trimmed);
+      f.text.assign(trimmed);
     }
-    mintExpressionPtr[index] = 0;
-    // A fresh stack for the instance; an emptied old one serves as well.
-    if (mobjStack[index])
-      mobjStack[index]->EmptyStack();
-    else
-      mobjStack[index] = std::make_unique<Stack>();
-    return mintInstance;
+    f.position = 0;
+    f.stack.EmptyStack();
+    ++depth_;
+    return &f;
   });
 }
 
-char16_t InterpreterCore::GetNextChar(std::int16_t intInstance) {
-  if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mintExpressionPtr.size())
-    return kEndOfText;  // no slot: subscript out of range, not reported
-  {
-    // The common case, read inside the text.
-    std::int16_t& ptr = mintExpressionPtr[static_cast<std::size_t>(intInstance)];
-    const std::u16string& text = mstrExpression[static_cast<std::size_t>(intInstance)];
-    if (ptr >= 0 && ptr < kMaxPosition) {
-      ++ptr;
-      return static_cast<std::size_t>(ptr) <= text.size() ? text[static_cast<std::size_t>(ptr) - 1]
-                                                          : kEndOfText;
-    }
+void InterpreterCore::set_strExpression(std::int16_t index, std::u16string text) {
+  if (index < 0 || static_cast<std::size_t>(index) >= frames_.size())
+    Raise(err::kSubscriptOutOfRange);
+  std::unique_ptr<Frame>& slot = frames_[static_cast<std::size_t>(index)];
+  if (!slot) slot = std::make_unique<Frame>();
+  slot->text = std::move(text);
+}
+
+char16_t InterpreterCore::GetNextChar(Frame& f) {
+  if (InText(f)) {
+    ++f.position;
+    return static_cast<std::size_t>(f.position) <= f.text.size()
+               ? f.text[static_cast<std::size_t>(f.position) - 1]
+               : kEndOfText;
   }
   return Guarded(u"GetNextChar"sv, kEndOfText, [&]() -> char16_t {
-    const auto index = static_cast<std::size_t>(intInstance);
-    std::int16_t& ptr = mintExpressionPtr[index];
-    if (ptr >= kMaxPosition) RaiseOwn(code::kSubscriptOutOfRange, u"GetNextChar"sv);
-    ++ptr;
-    const std::u16string& text = mstrExpression[index];
-    if (static_cast<std::size_t>(std::max<int>(ptr, 0)) > text.size()) return kEndOfText;
-    if (ptr <= 0) Raise(err::kInvalidProcedureCall);  // no character at position 0 or below
-    return text[static_cast<std::size_t>(ptr) - 1];
+    if (f.position >= kMaxPosition) RaiseOwn(code::kSubscriptOutOfRange, u"GetNextChar"sv);
+    ++f.position;
+    if (static_cast<std::size_t>(std::max<int>(f.position, 0)) > f.text.size()) return kEndOfText;
+    if (f.position <= 0) Raise(err::kInvalidProcedureCall);  // no character at 0 or below
+    return f.text[static_cast<std::size_t>(f.position) - 1];
   });
 }
 
-int InterpreterCore::PeekNextCharLate(std::int16_t intInstance) {
+int InterpreterCore::PeekNextChar(Frame& f) {
+  if (InText(f))
+    return static_cast<std::size_t>(f.position) < f.text.size()
+               ? f.text[static_cast<std::size_t>(f.position)]
+               : kEndOfText;
   try {
-    char16_t c = GetNextChar(intInstance);
-    PutLastChar(intInstance);
+    const char16_t c = GetNextChar(f);
+    PutLastChar(f);
     return c;
   } catch (const RuntimeError& e) {
     ReportError(u"PeekNextChar"sv, e.number(), e.description(), /*peek_style=*/true);
@@ -97,12 +82,9 @@ int InterpreterCore::PeekNextCharLate(std::int16_t intInstance) {
   return -1;
 }
 
-bool InterpreterCore::PutLastChar(std::int16_t intInstance) {
+bool InterpreterCore::PutLastChar(Frame& f) {
   return Guarded(u"PutLastChar"sv, false, [&] {
-    if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mintExpressionPtr.size())
-      Raise(err::kSubscriptOutOfRange);
-    std::int16_t& ptr = mintExpressionPtr[static_cast<std::size_t>(intInstance)];
-    ptr = Checked16(ptr - 1);
+    f.position = Checked16(f.position - 1);
     return true;
   });
 }

@@ -1,13 +1,10 @@
 // The entry point: a two-state parse loop. In OPERAND the next word must
 // start an operand (a literal, a host field, a function or "("); in OPERATOR
 // it must be an operator, ")" or blank. Operands and operators go onto the
-// instance's stack as data fields; ")", a single "=" and the end of the text
+// frame's stack as data fields; ")", a single "=" and the end of the text
 // call the evaluator. Whatever happens, the clean-up removes every temporary
 // field that the call created, and an error in the loop itself yields the
 // "Error" data field instead of reaching the host.
-#include <algorithm>
-
-#include "host/host_calls.h"
 #include "interpreter/interpreter_core.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
@@ -24,59 +21,58 @@ constexpr std::u16string_view kProc = u"RealizeRegularExpression"sv;
 bool IsBlankWord(std::u16string_view w) { return w.empty() || w == u" "sv || w == u"<EOL>"sv; }
 }  // namespace
 
-ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpression) {
-  // The hold table has rows for sixteen nested instances; a deeper call is
-  // refused before it opens an instance.
-  if (mintInstance >= kHoldRows - 1) return MakeErrorField();
+ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string_view expression) {
+  // The hold table has rows for sixteen nested frames; a deeper call is
+  // refused before it opens one.
+  if (depth_ >= kHoldRows) {
+    last_was_error_ = true;
+    return MakeErrorField();
+  }
 
   ObjectRef result;
-  std::int16_t intInstance = -1;
+  Frame* frame = nullptr;
   try {
-    if (const std::u16string_view t = TrimSpaces(strExpression); t.size() != strExpression.size())
-      strExpression = std::u16string(t);
-    intInstance = AddInstance(strExpression);
-    const auto slot = static_cast<std::size_t>(intInstance);
+    frame = AddInstance(expression);
+    if (!frame) {
+      last_was_error_ = true;
+      return MakeErrorField();
+    }
+    Frame& f = *frame;
     bool operand = true;
     int open_parens = 0;
     bool at_last_position = false;
-    while (slot < mintExpressionPtr.size() &&
-           mintExpressionPtr[slot] <= static_cast<long>(mstrExpression[slot].size())) {
+    while (f.position <= static_cast<long>(f.text.size())) {
       // The position cannot pass 32767: one more word there (whose read is
       // reported) ends a longer text.
-      if (mintExpressionPtr[slot] >= kMaxPosition) {
+      if (f.position >= kMaxPosition) {
         if (at_last_position) break;
         at_last_position = true;
       }
-      std::u16string& word = word_buffers_[slot];
-      GetNextWordInto(intInstance, word);  // trimmed already
+      std::u16string& word = f.word;
+      GetNextWord(f, word);  // trimmed already
       if (operand) {
         operand = false;
         // The scanner attaches a ")" to the operand before it: give it back
         // so that it is read as a word of its own.
         while (word.size() > 1 && word.back() == u')') {
           word.pop_back();
-          PutLastChar(intInstance);
+          PutLastChar(f);
         }
         if (IsOpenParen(word)) {
-          if (!PushWordField(u"Operator"sv, word, intInstance)) {
-            std::u16string name = CreateOperatorDataField(word);
-            if (name.empty()) RaiseOwn(code::kObjectRequired, kProc);
-            PushHeld(name, intInstance);
-          }
+          if (!CreateOperatorDataField(f, word)) RaiseOwn(code::kObjectRequired, kProc);
           ++open_parens;
           operand = true;
         } else if (IsStringLiteral(word)) {
-          if (!PushWordField(u"String"sv, word, intInstance))
-            PushHeld(CreateStringDataField(word), intInstance);
+          if (!CreateStringDataField(f, word)) RaiseOwn(code::kObjectRequired, kProc);
         } else if (IsDateLiteral(word)) {
-          PushHeld(CreateDateDataField(word), intInstance);
+          if (!CreateDateDataField(f, word)) RaiseOwn(code::kObjectRequired, kProc);
         } else if (const std::optional<double> number = ParseNumber(word)) {
-          if (!PushNumberField(*number, intInstance))
-            PushHeld(CreateNumericDataField(number), intInstance);
-        } else if (ObjectRef field; FindDataField(word, field)) {
-          StackOf(intInstance).Push(field);
+          if (!CreateNumericDataField(f, *number)) RaiseOwn(code::kObjectRequired, kProc);
+        } else if (ObjectRef field;
+                   OnHost([&](auto& host) { return host.FindDataField(word, field, false); })) {
+          f.stack.Push(std::move(field));
         } else if (IsFunction(word)) {
-          PerformFunction(word, intInstance);
+          PerformFunction(word, f);
         } else if (IsBlankWord(word)) {
           operand = true;
         } else {
@@ -86,15 +82,14 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
         operand = true;
         if (IsCloseParen(word)) {
           if (open_parens <= 0) RaiseOwn(code::kSyntaxError, kProc);
-          EvaluateExpression(intInstance);
+          EvaluateExpression(f);
           --open_parens;
           operand = false;
         } else if (IsOperator(word)) {
-          const int next = PeekNextChar(intInstance);
-          if (IsOperatorChar(next)) word += GetNextChar(intInstance);
-          if (word == u"="sv) EvaluateExpression(intInstance);
-          if (!PushWordField(u"Operator"sv, word, intInstance))
-            PushHeld(CreateOperatorDataField(word), intInstance);
+          const int next = PeekNextChar(f);
+          if (IsOperatorChar(next)) word += GetNextChar(f);
+          if (word == u"="sv) EvaluateExpression(f);
+          if (!CreateOperatorDataField(f, word)) RaiseOwn(code::kObjectRequired, kProc);
         } else if (IsBlankWord(word)) {
           operand = false;
         } else {
@@ -102,71 +97,38 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string& strExpressio
         }
       }
     }
-    EvaluateExpression(intInstance);
-    result = StackOf(intInstance).Pop();
+    EvaluateExpression(f);
+    result = f.stack.Pop();
+    last_was_error_ = false;
   } catch (...) {
     result = MakeErrorField();
+    last_was_error_ = true;
   }
-  if (intInstance >= 0) CleanUp(intInstance);
+  if (frame) CleanUp(*frame);
   return result;
 }
 
-void InterpreterCore::CleanUp(std::int16_t intInstance) noexcept {
-  if (intInstance < kHoldRows) {
-    auto& row = mstrHoldArray[static_cast<std::size_t>(intInstance)];
-    DataFields* own = OwnFields();
-    // Names are held at the row's pointer and below it, never above it.
-    const std::size_t end = own ? static_cast<std::size_t>(std::clamp<int>(
-                                      mintHoldArrayPtr[static_cast<std::size_t>(intInstance)] + 1,
-                                      0, static_cast<int>(row.size())))
-                                : row.size();
-    for (std::size_t i = end; i-- > 0;) {
-      if (row[i].empty()) continue;
-      if (own) {
-        // Our own collection calls nobody back: the name is used in place
-        // and its buffer kept for the next call.
-        // A name spelled as generated goes by its number, without the
-        // collection reading the key again.
-        const std::u16string_view name = row[i];
-        if (const int g = row[i].generated(); g > 0) {
-          own->EraseGenerated(g);
-          if (!RemoveGeneratedName(g)) RemoveAutoDataFieldNameFromList(name);
-        } else {
-          if (const int n = GeneratedNameNumber(name);
-              n > 0 && n <= kMaxPosition && name[6] != u'0')
-            own->EraseGenerated(n);
-          else
-            own->Erase(name);
-          RemoveAutoDataFieldNameFromList(name);
-        }
-        row[i].clear();
-        continue;
-      }
-      std::u16string name = row[i].str();
-      row[i].clear();
-      std::u16string key = name;
-      try {
-        FieldsRemove(mobjDataFields, key);
-      } catch (...) {
-        // The host's collection refused; the name is freed all the same.
-      }
-      RemoveAutoDataFieldNameFromList(name);
-    }
-    // The row starts over, so that it never fills up however many calls run.
-    mintHoldArrayPtr[static_cast<std::size_t>(intInstance)] = InitialHoldPtr(intInstance);
+void InterpreterCore::CleanUp(Frame& f) noexcept {
+  // Names are held at the row's top and below it, never above it.
+  for (int i = f.held_top; i >= 0; --i) {
+    NameText& name = f.held[static_cast<std::size_t>(i)];
+    if (name.empty()) continue;
+    OnHost([&](auto& host) { host.RemoveTemporary(name); });
+    RemoveAutoDataFieldNameFromList(name);
+    name.clear();
   }
-  mintInstance = static_cast<std::int16_t>(mintInstance - 1);
-  if (static_cast<std::size_t>(intInstance) < mobjStack.size() &&
-      mobjStack[static_cast<std::size_t>(intInstance)])
-    mobjStack[static_cast<std::size_t>(intInstance)]->EmptyStack();
+  // The row starts over, so that it never fills up however many calls run.
+  f.held_top = -1;
+  --depth_;
+  f.stack.EmptyStack();
 }
 
 ObjectRef InterpreterCore::MakeErrorField() noexcept {
   try {
-    ObjectRef field = NewDataField(field_factory_);
-    FieldSetText(field, TextMember::Name, u"Error"sv);
-    FieldSetText(field, TextMember::DataType, u"Boolean"sv);
-    FieldLetData(field, false);
+    ObjectRef field = host_->NewField();
+    host_->SetText(field, TextMember::Name, u"Error"sv);
+    host_->SetText(field, TextMember::DataType, u"Boolean"sv);
+    host_->SetData(field, Variant(false));
     return field;
   } catch (...) {
     return {};

@@ -38,15 +38,18 @@ void InterpreterCore::ReportError(std::u16string_view procedure, std::int32_t nu
     }
     Variant when = Now();
     Variant four = std::int16_t{4}, fifteen = std::int16_t{15};
-    Variant system = mstrSystem, application = mstrApplication, release = Release(),
-            class_name = mstrClassName, proc = std::u16string(procedure);
+    Variant system = system_, application = application_, release = Release(),
+            class_name = class_name_, proc = std::u16string(procedure);
     std::array<Arg, 11> args{Arg::ByVal(number_arg), Arg::ByVal(message),     Arg::ByVal(when),
                              Arg::ByVal(four),       Arg::ByVal(fifteen),     Arg::Omitted(),
                              Arg::ByRef(system),     Arg::ByRef(application), Arg::ByVal(release),
                              Arg::ByRef(class_name), Arg::ByVal(proc)};
     // A non-zero answer would leave the error pending; the procedure returns
     // its failure value either way.
-    Call(mobjError, u"ReportError", args);
+    if (collected_)
+      collected_->push_back(
+          {number, std::u16string(procedure), std::u16string(description), message.string()});
+    Call(error_manager_, u"ReportError", args);
   } catch (...) {
     // No error manager, or one that fails: the report is lost, the caller goes on.
   }

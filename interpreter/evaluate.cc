@@ -4,7 +4,6 @@
 // So all operators share one precedence and group from the right:
 // "1 - 2 - 3" is 1 - (2 - 3). The parse loop calls it at ")", at a single
 // "=" (which therefore splits the whole text) and at the end of the text.
-#include "host/host_calls.h"
 #include "interpreter/interpreter_core.h"
 #include "platform/arith.h"
 #include "platform/text.h"
@@ -33,8 +32,6 @@ bool IsNumberKind(const Variant& v) {
     default: return false;
   }
 }
-
-bool IsNumberField(const ObjectRef& field) { return IsNumberKind(FieldValue(field)); }
 
 // The conversion both values get before the operator (the operand rules).
 enum class Conversion { None, Text, Double, Single, Long, Integer, Boolean };
@@ -69,37 +66,6 @@ Variant Convert(Conversion c, const Variant& v) {
     case Conversion::None: break;
   }
   return v;
-}
-
-// The operand rules for two of the library's own fields, whose members are
-// read in place: `lp` and `rp` point at the values themselves when no
-// conversion applies, else at the converted copies in `lv` and `rv`.
-void LoadNativeValues(const DataField& left, const DataField& right, Variant& lv, Variant& rv,
-                      const Variant*& lp, const Variant*& rp) {
-  auto is_number = [](const DataField& f) {
-    return IsNumberKind(f.data().is_object() ? DefaultValue(f.data()) : f.data());
-  };
-  const Conversion c = ChooseConversion(
-      left.data_type(), right.data_type(), [&] { return is_number(left); },
-      [&] { return is_number(right); });
-  if (c == Conversion::None) {
-    lp = &left.data();
-    rp = &right.data();
-    return;
-  }
-  lv = Convert(c, left.data());
-  rv = Convert(c, right.data());
-  lp = &lv;
-  rp = &rv;
-}
-
-// The operand rules for fields of any kind, reached by member name.
-void LoadValues(const ObjectRef& left, const ObjectRef& right, Variant& lv, Variant& rv) {
-  const std::u16string lt = FieldDataType(left), rt = FieldDataType(right);
-  const Conversion c = ChooseConversion(
-      lt, rt, [&] { return IsNumberField(left); }, [&] { return IsNumberField(right); });
-  lv = Convert(c, FieldData(left));
-  rv = Convert(c, FieldData(right));
 }
 
 Variant CompareResult(std::optional<int> c, bool (*test)(int)) {
@@ -154,13 +120,13 @@ Variant ApplyOperator(std::u16string_view op, const Variant& l, const Variant& r
 
 }  // namespace
 
-bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
+bool InterpreterCore::EvaluateExpression(Frame& f) {
   bool result = false;
   try {
-    Stack& stack = StackOf(intInstance);
+    Stack& stack = f.stack;
+    HostAccess& host = *host_;
     ObjectRef right, op, left;
-    std::u16string result_name, op_store;
-    int result_number = 0;  // the last result's name, while only its number is kept
+    FieldView o, l, r;
     Variant lv, rv, value;
     for (;;) {
       if (!stack.IsStackEmpty()) right = stack.Pop();
@@ -169,55 +135,44 @@ bool InterpreterCore::EvaluateExpression(std::int16_t intInstance) {
         stack.Push(right);
         return result;
       }
-      // The library's own operator field lends its text.
-      const DataField* op_field = NativeField(op);
-      const bool op_text_in_place = op_field && op_field->data().is_string();
-      if (!op_text_in_place) op_store = CStr(FieldData(op));
-      const std::u16string& op_data = op_text_in_place ? op_field->data().string() : op_store;
-      if (IsCloseParen(op_data) || IsOpenParen(op_data)) {
+      OnHost([&](auto& h) { h.Read(op, o); });
+      const std::u16string op_text = o.data->is_string() ? std::u16string() : CStr(*o.data);
+      const std::u16string& op_word = o.data->is_string() ? o.data->string() : op_text;
+      if (IsCloseParen(op_word) || IsOpenParen(op_word)) {
         stack.Push(right);  // the "(" itself is dropped
         return result;
       }
-      if (!FieldDataTypeIs(op, u"Operator"sv)) {
-        continue;
-      }
+      if (!SameText(o.type, u"Operator"sv)) continue;
+      bool pushed = false;
       if (!stack.IsStackEmpty()) {
         left = stack.Pop();
-        if (!op_data.empty()) {
-          const DataField* l = NativeField(left);
-          const DataField* r = NativeField(right);
-          if (l && r && !l->data().is_object() && !r->data().is_object()) {
-            // No host code runs: the values and the operator are read in place.
-            const Variant *lp, *rp;
-            LoadNativeValues(*l, *r, lv, rv, lp, rp);
-            value = ApplyOperator(op_data, *lp, *rp);
+        if (!op_word.empty()) {
+          // The operand rules: both values get one conversion, decided by
+          // their type words and, where those differ, whether both are numbers.
+          OnHost([&](auto& h) {
+            h.Read(left, l);
+            h.Read(right, r);
+          });
+          const Conversion c = ChooseConversion(
+              l.type, r.type, [&] { return IsNumberKind(host.Value(left)); },
+              [&] { return IsNumberKind(host.Value(right)); });
+          if (c == Conversion::None) {
+            value = ApplyOperator(op_word, *l.data, *r.data);
           } else {
-            if (&op_data != &op_store) op_store = op_data;  // host code may change the field
-            LoadValues(left, right, lv, rv);
-            value = ApplyOperator(op_store, lv, rv);
+            lv = Convert(c, *l.data);
+            rv = Convert(c, *r.data);
+            value = ApplyOperator(op_word, lv, rv);
           }
-          if (const int n = PushValueField(value, intInstance)) {
-            result_number = n;
-            continue;
-          }
-          result_number = 0;
-          result_name = CreateDataFieldFromVariant(std::move(value));
-          HoldName(result_name, intInstance);
+          pushed = CreateDataFieldFromVariant(f, value, /*through_mcol=*/true);
         }
       }
-      if (result_number > 0) {
-        result_name = GeneratedName(result_number);
-        result_number = 0;
-      }
-      if (!TrimSpaces(result_name).empty()) {
-        stack.Push(FetchNewField(result_name, /*through_mcol=*/true));
-      } else if (FieldValue(right).is_empty()) {
+      if (pushed) continue;
+      if (host.Value(right).is_empty()) {
         result = false;
         RaiseOwn(code::kInvalidProcedureCall, kProc);
-      } else {
-        stack.Push(right);
-        result = true;
       }
+      stack.Push(right);
+      result = true;
     }
   } catch (const RuntimeError& e) {
     ReportError(kProc, e.number(), e.description());

@@ -2,7 +2,6 @@
 // into the HL7 forms "yyyymmdd", "yyyymmddHHNNSS" and "yyyymmddHHNNSS+ZZZZ".
 // Its arguments are the words after the name; parentheses are no part of
 // its syntax.
-#include "host/host_calls.h"
 #include "interpreter/interpreter_core.h"
 #include "platform/date.h"
 #include "platform/text.h"
@@ -20,128 +19,133 @@ constexpr std::u16string_view kWrongArguments =
   Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
 }
 
-std::u16string GetTimeText(const std::u16string& strDateTime) {
-  return Format(Variant(strDateTime), u"Hh:Nn:Ss"sv);
+std::u16string GetTimeText(const std::u16string& date_time) {
+  return Format(Variant(date_time), u"Hh:Nn:Ss"sv);
 }
 }  // namespace
 
 // The formatted text; writes "/" into an empty separator. Errors go to the
 // caller.
-std::u16string GetHL7DateTime(std::u16string strDate, std::u16string strTime,
-                              std::u16string& strSeparator, bool& blnIncludeTime,
-                              bool& blnIncludeTimeZone, std::u16string& strTimeZone) {
-  if (strSeparator.empty()) strSeparator = u"/"sv;
-  if (strTime == u"0"sv) {
-    if (strDate.find(u':') != std::u16string::npos)
-      strTime = GetTimeText(strDate);
+std::u16string GetHL7DateTime(std::u16string date, std::u16string time, std::u16string& separator,
+                              bool& include_time, bool& include_time_zone,
+                              std::u16string& time_zone) {
+  if (separator.empty()) separator = u"/"sv;
+  if (time == u"0"sv) {
+    if (date.find(u':') != std::u16string::npos)
+      time = GetTimeText(date);
     else
-      strTime.assign(u"00:00:00"sv);
+      time.assign(u"00:00:00"sv);
   }
-  if (strSeparator != u"/"sv) {
+  if (separator != u"/"sv) {
     // Only the first character of each occurrence becomes "/".
-    for (std::size_t at = strDate.find(strSeparator); at != std::u16string::npos;
-         at = strDate.find(strSeparator, at + 1))
-      strDate[at] = u'/';
+    for (std::size_t at = date.find(separator); at != std::u16string::npos;
+         at = date.find(separator, at + 1))
+      date[at] = u'/';
   }
-  const Variant date_text(strDate);
+  const Variant date_text(date);
   if (!IsDate(date_text)) {
-    if (!blnIncludeTime) return std::u16string(u"00000000"sv);
-    return std::u16string(blnIncludeTimeZone ? u"00000000000000-0000"sv : u"00000000000000"sv);
+    if (!include_time) return std::u16string(u"00000000"sv);
+    return std::u16string(include_time_zone ? u"00000000000000-0000"sv : u"00000000000000"sv);
   }
   const double serial = CDate(date_text).serial;
   std::u16string result = Format(Date{DateOnly(serial)}, u"yyyymmdd"sv);
-  if (!blnIncludeTime) return result;
-  Date time{0};
-  if (strTime.empty())
-    time = Date{TimeOnly(serial)};
-  else if (IsDate(Variant(strTime)))
-    time = CDate(Variant(strTime));
-  result += Format(time, u"HhNnSs"sv);
-  if (!blnIncludeTimeZone) return result;
-  std::u16string zone = Format(Variant(strTimeZone), u"+0000; -0000"sv);
+  if (!include_time) return result;
+  Date time_of_day{0};
+  if (time.empty())
+    time_of_day = Date{TimeOnly(serial)};
+  else if (IsDate(Variant(time)))
+    time_of_day = CDate(Variant(time));
+  result += Format(time_of_day, u"HhNnSs"sv);
+  if (!include_time_zone) return result;
+  std::u16string zone = Format(Variant(time_zone), u"+0000; -0000"sv);
   if (!zone.empty() && zone.front() == u' ') zone.erase(0, 1);
   return result + zone;
 }
 
-bool InterpreterCore::PerformFormatHL7DateTime(std::int16_t intInstance) {
+bool InterpreterCore::PerformFormatHL7DateTime(Frame& f) {
   return Guarded(u"PerformFormatHL7DateTime"sv, false, [&] {
-    std::u16string strDate, strTime, strSeparator, strTimeZone;
-    bool blnIncludeTime = false, blnIncludeTimeZone = false;
-    PerformGetHL7DateTimeFormatArguments(intInstance, strDate, strTime, strSeparator,
-                                         blnIncludeTime, blnIncludeTimeZone, strTimeZone);
-    PushResult(Variant(GetHL7DateTime(strDate, strTime, strSeparator, blnIncludeTime,
-                                      blnIncludeTimeZone, strTimeZone)),
-               intInstance);
+    std::u16string date, time, separator, time_zone;
+    bool include_time = false, include_time_zone = false;
+    PerformGetHL7DateTimeFormatArguments(f, date, time, separator, include_time, include_time_zone,
+                                         time_zone);
+    PushResult(f, Variant(GetHL7DateTime(date, time, separator, include_time, include_time_zone,
+                                         time_zone)));
     return true;
   });
 }
 
 // Args -> date ["," time ["," separator ["," with_time ["," with_zone ["," offset]]]]]
 bool InterpreterCore::PerformGetHL7DateTimeFormatArguments(
-    std::int16_t intInstance, std::u16string& strDate, std::u16string& strTime,
-    std::u16string& strSeparator, bool& blnIncludeTime, bool& blnIncludeTimeZone,
-    std::u16string& strTimeZone) {
+    Frame& f, std::u16string& date, std::u16string& time, std::u16string& separator,
+    bool& include_time, bool& include_time_zone, std::u16string& time_zone) {
   return Guarded(u"PerformGetHL7DateTimeFormatArguments"sv, false, [&] {
     auto next = [&] {  // the first five arguments lose one trailing comma
       std::u16string w;
-      GetNextWordInto(intInstance, w);
+      GetNextWord(f, w);
       if (!w.empty() && w.back() == u',') w.pop_back();
       return w;
     };
+    HostAccess& host = *host_;
+    ObjectRef field;
+    Variant store;
+    std::u16string type_store;
 
     std::u16string w = next();
-    if (IsDataField(w)) {
-      const Variant data = FieldData(FieldsMColItem(mobjDataFields, w));
+    if (host.FindDataField(w, field, /*through_mcol=*/true)) {
+      const Variant& data = host.Data(field, store);
       if (!IsDate(data)) Raise(err::kArgumentNotOptional);
-      strDate = CStr(data);
+      date = CStr(data);
     } else {
       if (!IsDate(Variant(w))) Raise(err::kArgumentNotOptional);
-      strDate = w;
+      date = w;
     }
 
     w = next();
     if (w == u"<EOL>"sv) return true;
-    if (IsDataField(w)) {
-      const Variant data = FieldData(FieldsItem(mobjDataFields, w));
-      if (IsDate(data)) strTime = CStr(data);
+    if (host.FindDataField(w, field, false)) {
+      const Variant& data = host.Data(field, store);
+      if (IsDate(data)) time = CStr(data);
     } else {
       if (w != u"0"sv && !IsDate(Variant(w))) RaiseWrongArguments();
-      strTime = w;
+      time = w;
     }
 
     w = next();
     if (w == u"<EOL>"sv) return true;
     if (!w.empty()) {
-      if (IsDataField(w)) {
-        const ObjectRef field = FieldsItem(mobjDataFields, w);
-        if (FieldDataType(field) == u"String"sv) strSeparator = CStr(FieldData(field));
+      if (host.FindDataField(w, field, false)) {
+        if (host.DataType(field, type_store) == u"String"sv)
+          separator = CStr(host.Data(field, store));
       } else {
-        strSeparator = w;
+        separator = w;
       }
     }
 
     auto read_flag = [&](bool& flag) {  // false ends the reading
-      std::u16string f = next();
-      if (f == u"<EOL>"sv) return false;
-      if (f.empty()) return true;
-      if (IsDataField(f)) {
-        const ObjectRef field = FieldsItem(mobjDataFields, f);
-        if (FieldDataType(field) == u"Boolean"sv) flag = CBool(FieldData(field));
-      } else if (f == u"True"sv || f == u"False"sv) {
-        flag = f == u"True"sv;
+      std::u16string word = next();
+      if (word == u"<EOL>"sv) return false;
+      if (word.empty()) return true;
+      if (host.FindDataField(word, field, false)) {
+        if (host.DataType(field, type_store) == u"Boolean"sv) flag = CBool(host.Data(field, store));
+      } else if (word == u"True"sv || word == u"False"sv) {
+        flag = word == u"True"sv;
       } else {
         RaiseWrongArguments();
       }
       return true;
     };
-    if (!read_flag(blnIncludeTime) || !read_flag(blnIncludeTimeZone)) return true;
+    if (!read_flag(include_time) || !read_flag(include_time_zone)) return true;
 
-    GetNextWordInto(intInstance, w);
-    if (IsOperator(w)) w += GetNextWord(intInstance);  // "-" and "500" make "-500"
+    GetNextWord(f, w);
+    if (IsOperator(w)) {  // "-" and "500" make "-500"
+      std::u16string more;
+      GetNextWord(f, more);
+      w += more;
+    }
     if (w == u"<EOL>"sv) return true;
-    const Variant zone = IsDataField(w) ? FieldData(FieldsItem(mobjDataFields, w)) : Variant(w);
+    const Variant zone = ValueArgument(w);
     if (!IsNumeric(zone)) RaiseWrongArguments();
-    strTimeZone = CStr(zone);
+    time_zone = CStr(zone);
     return true;
   });
 }

@@ -3,7 +3,6 @@
 // how many words it consumes. Each function pushes one temporary field with
 // its result. An argument error is reported once by the reader, and the
 // function still runs with what was read.
-#include "host/host_calls.h"
 #include "interpreter/interpreter_core.h"
 #include "platform/text.h"
 #include "tarn/convert.h"
@@ -20,123 +19,129 @@ constexpr std::u16string_view kWrongArguments =
 void DropLast(std::u16string& w, char16_t c) {
   if (!w.empty() && w.back() == c) w.pop_back();
 }
+
+std::u16string WithoutQuotes(std::u16string_view text) {
+  std::u16string_view t = TrimSpaces(text);
+  if (!t.empty() && t.front() == u'"') {
+    t.remove_prefix(1);
+    if (!t.empty() && t.back() == u'"') t.remove_suffix(1);
+  }
+  return std::u16string(t);
+}
 }  // namespace
 
-bool InterpreterCore::PerformFunction(const std::u16string& strFunction, std::int16_t intInstance) {
+std::u16string InterpreterCore::TextArgument(std::u16string& word) {
+  ObjectRef field;
+  if (!host_->FindDataField(word, field, false)) return word;
+  Variant store;
+  return CStr(host_->Data(field, store));
+}
+
+Variant InterpreterCore::ValueArgument(std::u16string& word) {
+  ObjectRef field;
+  if (!host_->FindDataField(word, field, false)) return Variant(word);
+  Variant store;
+  return host_->Data(field, store);
+}
+
+bool InterpreterCore::PerformFunction(std::u16string_view function, Frame& f) {
   return Guarded(u"PerformFunction"sv, false, [&] {
     // The name in capitals, compared without building the capitals.
-    const std::u16string_view name = TrimSpaces(strFunction);
+    const std::u16string_view name = TrimSpaces(function);
     auto is = [&](std::u16string_view upper) { return EqualsIgnoreCase(name, upper); };
-    if (is(u"IF"sv)) return PerformIf(intInstance);
-    if (is(u"FORMAT"sv)) return PerformFormat(intInstance);
-    if (is(u"FORMATHL7DATETIME"sv)) return PerformFormatHL7DateTime(intInstance);
-    if (is(u"REPLACE"sv)) return PerformReplace(intInstance);
+    if (is(u"IF"sv)) return PerformIf(f);
+    if (is(u"FORMAT"sv)) return PerformFormat(f);
+    if (is(u"FORMATHL7DATETIME"sv)) return PerformFormatHL7DateTime(f);
+    if (is(u"REPLACE"sv)) return PerformReplace(f);
     // IsFunction accepts any part of the list ("FORM", "DATE").
     RaiseOwn(code::kInvalidProcedureCall, u"PerformFunction"sv);
   });
 }
 
-void InterpreterCore::PushResult(Variant&& value, std::int16_t intInstance) {
-  if (PushValueField(value, intInstance)) return;
-  std::u16string name = CreateDataFieldFromVariant(std::move(value));
-  HoldName(name, intInstance);
-  StackOf(intInstance).Push(FetchNewField(name));
-}
-
 // Format -> FORMAT field "," format | FORMAT "(" field "," format ")"
-bool InterpreterCore::PerformFormat(std::int16_t intInstance) {
+bool InterpreterCore::PerformFormat(Frame& f) {
   return Guarded(u"PerformFormat"sv, false, [&] {
-    ObjectRef objDataField = NewDataField();  // placeholder
-    std::u16string strFormat;
-    GetFormatArguments(intInstance, objDataField, strFormat);
-    PushResult(Variant(Format(FieldData(objDataField), strFormat, 1, 1)), intInstance);
+    ObjectRef field = host_->NewField();  // placeholder
+    std::u16string format;
+    GetFormatArguments(f, field, format);
+    Variant store;
+    PushResult(f, Variant(Format(host_->Data(field, store), format, 1, 1)));
     return true;
   });
 }
 
-bool InterpreterCore::GetFormatArguments(std::int16_t intInstance, ObjectRef& objDataField,
-                                         std::u16string& strFormat) {
+bool InterpreterCore::GetFormatArguments(Frame& f, ObjectRef& field, std::u16string& format) {
   return Guarded(u"GetFormatArguments"sv, false, [&] {
     std::u16string word;
-    GetNextWordInto(intInstance, word);
+    GetNextWord(f, word);
     DropLast(word, u',');
-    if (word == u"("sv) GetNextWordInto(intInstance, word);  // taken as it comes
-    if (OwnFields()) {
-      // Our own collection answers both questions with one lookup.
-      ObjectRef found;
-      if (!FindDataField(word, found))
-        Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
-      objDataField = std::move(found);
-    } else {
-      if (!IsDataField(word)) Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
-      objDataField = FieldsMColItem(mobjDataFields, word);
-    }
+    if (word == u"("sv) GetNextWord(f, word);  // taken as it comes
+    if (!host_->FindDataField(word, field, /*through_mcol=*/true))
+      Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
 
-    GetNextWordInto(intInstance, word);
-    if (word == u","sv) GetNextWordInto(intInstance, word);
-    strFormat = IsDataField(word) ? CStr(FieldData(FieldsItem(mobjDataFields, word))) : word;
-    DropLast(strFormat, u')');
-    strFormat = RemoveStringDelimiters(strFormat);
+    GetNextWord(f, word);
+    if (word == u","sv) GetNextWord(f, word);
+    format = TextArgument(word);
+    DropLast(format, u')');
+    format = WithoutQuotes(format);
     return true;
   });
 }
 
 // Replace -> REPLACE field "," find "," replacement ["," start ["," count ["," compare]]]
-bool InterpreterCore::PerformReplace(std::int16_t intInstance) {
+bool InterpreterCore::PerformReplace(Frame& f) {
   return Guarded(u"PerformReplace"sv, false, [&] {
-    ObjectRef objDataField = NewDataField();  // placeholder
-    std::u16string strFind, strReplace;
-    std::int32_t lngStart = 1, lngCount = -1, lngCompare = -1;
-    GetReplaceArguments(intInstance, objDataField, strFind, strReplace, lngStart, lngCount,
-                        lngCompare);
-    const std::u16string text = CStr(FieldData(objDataField));
-    PushResult(Variant(Replace(text, strFind, strReplace, lngStart, lngCount, lngCompare)),
-               intInstance);
+    ObjectRef field = host_->NewField();  // placeholder
+    std::u16string find, replacement_text;
+    std::int32_t start = 1, count = -1, compare = -1;
+    GetReplaceArguments(f, field, find, replacement_text, start, count, compare);
+    Variant store;
+    const std::u16string text = CStr(host_->Data(field, store));
+    PushResult(f, Variant(Replace(text, find, replacement_text, start, count, compare)));
     return true;
   });
 }
 
-bool InterpreterCore::GetReplaceArguments(std::int16_t intInstance, ObjectRef& objDataField,
-                                          std::u16string& strFind, std::u16string& strReplace,
-                                          std::int32_t& lngStart, std::int32_t& lngCount,
-                                          std::int32_t& lngCompare) {
-  lngStart = 1;
-  lngCount = -1;
-  lngCompare = -1;
+bool InterpreterCore::GetReplaceArguments(Frame& f, ObjectRef& field, std::u16string& find,
+                                          std::u16string& replacement_text, std::int32_t& start,
+                                          std::int32_t& count, std::int32_t& compare) {
+  start = 1;
+  count = -1;
+  compare = -1;
   return Guarded(u"GetReplaceArguments"sv, false, [&] {
     std::u16string word;
-    GetNextWordInto(intInstance, word);
+    GetNextWord(f, word);
     DropLast(word, u',');
-    if (word == u"("sv) GetNextWordInto(intInstance, word);
-    if (!IsDataField(word)) Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
-    objDataField = FieldsMColItem(mobjDataFields, word);
+    if (word == u"("sv) GetNextWord(f, word);
+    if (!host_->FindDataField(word, field, /*through_mcol=*/true))
+      Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
 
     // A text argument: a field's Data as text, or the word as written.
     auto read_text = [&] {
       std::u16string w;
-      GetNextWordInto(intInstance, w);
-      if (w == u","sv) GetNextWordInto(intInstance, w);
-      return IsDataField(w) ? CStr(FieldData(FieldsItem(mobjDataFields, w))) : w;
+      GetNextWord(f, w);
+      if (w == u","sv) GetNextWord(f, w);
+      return TextArgument(w);
     };
-    strFind = RemoveStringDelimiters(read_text());
+    find = WithoutQuotes(read_text());
     std::u16string replacement = read_text();
     DropLast(replacement, u')');
-    strReplace = RemoveStringDelimiters(replacement);
+    replacement_text = WithoutQuotes(replacement);
 
     // A number argument; "<EOL>" or an empty word ends the reading. A
     // trailing comma stays: the number parser reads it as a separator.
     auto read_number = [&](std::int32_t& out) {
       std::u16string w;
-      GetNextWordInto(intInstance, w);
-      if (w == u","sv) GetNextWordInto(intInstance, w);
+      GetNextWord(f, w);
+      if (w == u","sv) GetNextWord(f, w);
       DropLast(w, u')');
       if (w == u"<EOL>"sv || w.empty()) return false;
-      Variant v = IsDataField(w) ? FieldData(FieldsItem(mobjDataFields, w)) : Variant(w);
+      Variant v = ValueArgument(w);
       if (!IsNumeric(v)) Raise(err::kWrongArguments, {}, std::u16string(kWrongArguments));
       out = CLng(v);
       return true;
     };
-    if (read_number(lngStart) && read_number(lngCount)) read_number(lngCompare);
+    if (read_number(start) && read_number(count)) read_number(compare);
     return true;
   });
 }

@@ -5,8 +5,8 @@
 #include <array>
 
 #include "interpreter/interpreter_core.h"
+#include "platform/live_objects.h"
 #include "platform/text.h"
-#include "registration/registration.h"
 #include "support/debug_log.h"
 #include "support/text_tools.h"
 #include "tarn/convert.h"
@@ -15,7 +15,7 @@
 
 namespace tarn::detail {
 
-InterpreterCore::InterpreterCore() {
+InterpreterCore::InterpreterCore() : host_(MakeHostAccess(nullptr)) {
   RegisterDefaultComponents();
   InitConstants();
   UpdateSpecialChars();
@@ -30,11 +30,6 @@ InterpreterCore::InterpreterCore() {
   delimiters += u", ";
   delimiters += k[34];
   if (!AddDelimiter(delimiters)) return;
-  mintInstance = -1;
-  for (int row = 0; row < kHoldRows; ++row) {
-    mstrHoldArray[row].assign(kInitialHoldSlots, NameText());
-    mintHoldArrayPtr[row] = InitialHoldPtr(row);
-  }
 }
 
 InterpreterCore::~InterpreterCore() = default;
@@ -45,8 +40,8 @@ std::u16string InterpreterCore::Release() {
          Format(std::int32_t{kVersionRevision}, u"0000");
 }
 
-bool InterpreterCore::Init(ObjectRef objDataFields, ObjectRef objError, std::u16string& strSystem,
-                           std::u16string& strApplication) {
+bool InterpreterCore::Init(ObjectRef data_fields, ObjectRef error, std::u16string& system,
+                           std::u16string& application) {
   try {
     if (IsDebugLogEnabled()) {
       std::u16string banner =
@@ -55,50 +50,51 @@ bool InterpreterCore::Init(ObjectRef objDataFields, ObjectRef objError, std::u16
           Release();
       InitDebugLog(banner);
     }
-    mobjDataFields = std::move(objDataFields);
-    mobjError = std::move(objError);
-    mstrSystem = strSystem;
-    mstrApplication = strApplication;
-    mstrClassName = u"Interpreter";
+    set_data_fields(std::move(data_fields));
+    error_manager_ = std::move(error);
+    system_ = system;
+    application_ = application;
+    class_name_ = u"Interpreter";
     return true;
   } catch (...) {
     return false;
   }
 }
 
-void InterpreterCore::set_strExpression(std::int16_t intIndex, std::u16string text) {
-  if (intIndex < 0 || static_cast<std::size_t>(intIndex) >= mstrExpression.size())
-    Raise(err::kSubscriptOutOfRange);
-  mstrExpression[static_cast<std::size_t>(intIndex)] = std::move(text);
+void InterpreterCore::set_data_fields(ObjectRef fields) {
+  // The strategy is chosen here, once: evaluations never ask again.
+  host_ = MakeHostAccess(std::move(fields));
+  native_ = dynamic_cast<NativeHost*>(host_.get());
 }
 
 }  // namespace tarn::detail
 
 namespace tarn {
 
-// Each live Interpreter keeps the library loaded (DllCanUnloadNow).
-Interpreter::Interpreter() : core_(std::make_unique<detail::InterpreterCore>()) {
-  detail::AddLiveObject();
-}
-Interpreter::~Interpreter() { detail::DropLiveObject(); }
+struct Interpreter::Impl : detail::InterpreterCore {
+  detail::LiveObject live;  // a live Interpreter keeps the library loaded
+};
+
+Interpreter::Interpreter() : impl_(std::make_unique<Impl>()) {}
+Interpreter::~Interpreter() = default;
 
 std::u16string Interpreter::Release() const { return detail::InterpreterCore::Release(); }
 std::u16string Interpreter::Major() const { return CStr(std::int32_t{kVersionMajor}); }
 std::u16string Interpreter::Minor() const { return CStr(std::int32_t{kVersionMinor}); }
 std::u16string Interpreter::Revision() const { return CStr(std::int32_t{kVersionRevision}); }
 
-ObjectRef Interpreter::objError() const { return core_->mobjError; }
-void Interpreter::set_objError(ObjectRef error) { core_->mobjError = std::move(error); }
-ObjectRef Interpreter::DataFields() const { return core_->mobjDataFields; }
-void Interpreter::set_DataFields(ObjectRef fields) { core_->mobjDataFields = std::move(fields); }
+ObjectRef Interpreter::objError() const { return impl_->error_manager_; }
+void Interpreter::set_objError(ObjectRef error) { impl_->error_manager_ = std::move(error); }
+ObjectRef Interpreter::DataFields() const { return impl_->data_fields(); }
+void Interpreter::set_DataFields(ObjectRef fields) { impl_->set_data_fields(std::move(fields)); }
 
 void Interpreter::set_strExpression(std::int16_t index, std::u16string text) {
-  core_->set_strExpression(index, std::move(text));
+  impl_->set_strExpression(index, std::move(text));
 }
 
 bool Interpreter::Init(ObjectRef data_fields, ObjectRef error, std::u16string& system,
                        std::u16string& application) {
-  return core_->Init(std::move(data_fields), std::move(error), system, application);
+  return impl_->Init(std::move(data_fields), std::move(error), system, application);
 }
 
 bool Interpreter::Init(ObjectRef data_fields, ObjectRef error, std::u16string_view system,
@@ -107,18 +103,62 @@ bool Interpreter::Init(ObjectRef data_fields, ObjectRef error, std::u16string_vi
   return Init(std::move(data_fields), std::move(error), s, a);
 }
 
-ObjectRef Interpreter::RealizeRegularExpression(std::u16string& expression) {
-  return core_->RealizeRegularExpression(expression);
+ObjectRef Interpreter::RealizeRegularExpressionInPlace(std::u16string& expression) {
+  try {
+    if (const std::u16string_view t = detail::TrimSpaces(expression); t.size() != expression.size())
+      expression = std::u16string(t);
+  } catch (...) {
+    // No room for the trimmed copy: the text is evaluated as it is.
+  }
+  return impl_->RealizeRegularExpression(expression);
 }
 
 ObjectRef Interpreter::RealizeRegularExpression(std::u16string_view expression) {
-  std::u16string text(expression);
-  return core_->RealizeRegularExpression(text);
+  return impl_->RealizeRegularExpression(expression);
 }
 
 ObjectRef Interpreter::RealizeRegularExpressionUtf8(std::string_view expression) {
-  std::u16string text = FromUtf8(expression);
-  return core_->RealizeRegularExpression(text);
+  try {
+    return impl_->RealizeRegularExpression(FromUtf8(expression));
+  } catch (...) {
+    return {};  // no room for the text
+  }
+}
+
+Evaluation Interpreter::Evaluate(std::u16string_view expression) {
+  Evaluation out;
+  // A host field may evaluate on this interpreter while it is read: each
+  // call collects its own reports.
+  std::vector<EvaluationReport>* const outer = impl_->collected_;
+  impl_->collected_ = &out.reports_;
+  try {
+    out.field_ = impl_->RealizeRegularExpression(expression);
+    out.is_error_ = impl_->last_was_error();
+    if (out.field_) {
+      // Read as the interpreter reads fields: a host's own by member name.
+      std::u16string type_store;
+      out.type_ = std::u16string(impl_->host_->DataType(out.field_, type_store));
+      Variant store;
+      out.value_ = impl_->host_->Data(out.field_, store);
+    }
+  } catch (const RuntimeError& e) {
+    // The host's result field refused to be read.
+    try {
+      out.reports_.push_back({e.number(), e.source(), e.description(), e.description()});
+    } catch (...) {
+    }
+  } catch (...) {
+  }
+  impl_->collected_ = outer;
+  return out;
+}
+
+Evaluation Interpreter::Evaluate(std::string_view utf8_expression) {
+  try {
+    return Evaluate(std::u16string_view(FromUtf8(utf8_expression)));
+  } catch (...) {
+    return Evaluation();  // no room for the text
+  }
 }
 
 namespace {
@@ -166,7 +206,7 @@ Variant Interpreter::Invoke(std::u16string_view member, CallKind kind, std::span
   if (Is(member, u"RealizeRegularExpression")) {
     RequireArgs(args, 1);
     std::u16string text = CStr(args[0].value());
-    ObjectRef result = RealizeRegularExpression(text);
+    ObjectRef result = RealizeRegularExpressionInPlace(text);
     if (auto* r = args[0].byref()) *r = text;
     return Variant(result);
   }

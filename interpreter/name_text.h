@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,12 @@ class NameText {
     long_.assign(v);
     size_ = static_cast<std::uint32_t>(v.size());
   }
+  TARN_ALWAYS_INLINE void assign(const NameText& o) {
+    if (o.generated_ > 0)
+      assign_generated(o, o.generated_);
+    else
+      assign(std::u16string_view(o));
+  }
   NameText& operator=(std::u16string_view v) {
     assign(v);
     return *this;
@@ -62,5 +69,19 @@ class NameText {
   char16_t inline_[kInline] = {};
   std::u16string long_;
 };
+
+// The number of a name spelled "Autodf<digits>" (up to five), or -1.
+inline int GeneratedNameNumber(std::u16string_view name) noexcept {
+  if (name.size() < 7 || name.size() > 11 ||
+      std::memcmp(name.data(), u"Autodf", 6 * sizeof(char16_t)) != 0)
+    return -1;
+  int n = 0;
+  for (std::size_t i = 6; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c < u'0' || c > u'9') return -1;
+    n = n * 10 + (c - u'0');
+  }
+  return n;
+}
 
 }  // namespace tarn::detail

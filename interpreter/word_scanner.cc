@@ -37,112 +37,81 @@ void TrimInPlace(std::u16string& s) {
 }
 }  // namespace
 
-// The shapes most words have, read as the loop below would read them: a
-// run of ordinary characters or a literal ended by a space or by the end of
-// the text, a lone operator character before a space, and the end of the
-// text itself.
-// A run ended otherwise is left in `word` with the position after it, for
-// the loop to go on from.
-bool InterpreterCore::ReadUsualWord(std::int16_t intInstance, std::u16string& word) {
-  if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mintExpressionPtr.size() ||
-      static_cast<std::size_t>(intInstance) >= mstrExpression.size())
-    return false;
-  std::int16_t& ptr = mintExpressionPtr[static_cast<std::size_t>(intInstance)];
-  const std::u16string& text = mstrExpression[static_cast<std::size_t>(intInstance)];
+// Most words have one of a few shapes, read here at once: a run of
+// ordinary characters or a literal ended by a space or by the end of the
+// text, a lone operator character before a space, and the end of the text
+// itself. Anything else goes on in the general loop, from a run of ordinary
+// characters already taken where there is one.
+void InterpreterCore::GetNextWord(Frame& f, std::u16string& word) {
+  word.clear();
+  const std::u16string& text = f.text;
   const std::size_t n = text.size();
-  if (ptr < 0 || n >= static_cast<std::size_t>(kMaxPosition) - 1) return false;
-  const auto p = static_cast<std::size_t>(ptr);
-  if (p == n) {
-    word.assign(kEol);
-    ptr = static_cast<std::int16_t>(n + 1);
-    return true;
-  }
-  if (p > n) return false;
-  // Leading spaces are read and trimmed off again.
-  std::size_t q = p;
-  while (q < n && text[q] == u' ') ++q;
-  if (q == n) return false;
-  std::size_t at = q;
-  while (at < n && !IsSpecialChar(text[at])) ++at;
-  if (at > q) {
-    if (at < n && text[at] != u' ') {
-      if (q > p) return false;
-      // The loop below goes on from the run as if it had read it itself.
-      Take(word, text, q, at);
-      ptr = static_cast<std::int16_t>(at);
-      return false;
+  if (f.position >= 0 && n < static_cast<std::size_t>(kMaxPosition) - 1) {
+    const auto p = static_cast<std::size_t>(f.position);
+    if (p == n) {
+      word.assign(kEol);
+      f.position = static_cast<std::int16_t>(n + 1);
+      return;
     }
-    Take(word, text, q, at);
-    ptr = static_cast<std::int16_t>(at + 1);  // past the space, or the end read
-    return true;
+    // Leading spaces are read and trimmed off again.
+    std::size_t q = p;
+    while (q < n && text[q] == u' ') ++q;
+    if (p < n && q < n) {
+      std::size_t at = q;
+      while (at < n && !IsSpecialChar(text[at])) ++at;
+      const char16_t c = text[q];
+      if (at > q) {
+        if (at == n || text[at] == u' ') {
+          Take(word, text, q, at);
+          f.position = static_cast<std::int16_t>(at + 1);  // past the space, or the end read
+          return;
+        }
+        if (q == p) {
+          Take(word, text, q, at);
+          f.position = static_cast<std::int16_t>(at);
+        }
+      } else if (c == u'"' || c == u'#') {
+        // A literal, read raw to its closing delimiter.
+        std::size_t k = q + 1;
+        while (k < n && text[k] != c && text[k] != kEndOfText) ++k;
+        if (k < n && text[k] == c && (k + 1 == n || text[k + 1] == u' ')) {
+          Take(word, text, q, k + 1);
+          f.position = static_cast<std::int16_t>(k + 2);
+          return;
+        }
+      } else if (q + 1 < n && text[q + 1] == u' ' && IsOperatorChar(c) && !IsDelimiterChar(c) &&
+                 c != u',' && c != u'(' && c != u')' && c != u'"' && c != u'#' && c != u'\r' &&
+                 c != u'\n' && c != kEndOfText) {
+        Take(word, text, q, q + 1);
+        f.position = static_cast<std::int16_t>(q + 1);
+        return;
+      }
+    }
   }
-  const char16_t c = text[q];
-  if (c == u'"' || c == u'#') {
-    // A literal, read raw to its closing delimiter, ended by a space or by
-    // the end of the text.
-    std::size_t k = q + 1;
-    while (k < n && text[k] != c && text[k] != kEndOfText) ++k;
-    if (k == n || text[k] != c || (k + 1 < n && text[k + 1] != u' ')) return false;
-    Take(word, text, q, k + 1);
-    ptr = static_cast<std::int16_t>(k + 2);
-    return true;
-  }
-  if (q + 1 < n && text[q + 1] == u' ' && IsOperatorChar(c) && !IsDelimiterChar(c) && c != u',' &&
-      c != u'(' && c != u')' && c != u'"' && c != u'#' && c != u'\r' && c != u'\n' &&
-      c != kEndOfText) {
-    Take(word, text, q, q + 1);
-    ptr = static_cast<std::int16_t>(q + 1);
-    return true;
-  }
-  return false;
+  ReadWordGeneral(f, word);
 }
 
-std::u16string InterpreterCore::GetNextWord(std::int16_t intInstance) {
-  std::u16string word;
-  GetNextWordInto(intInstance, word);
-  return word;
-}
-
-void InterpreterCore::GetNextWordLate(std::int16_t intInstance, std::u16string& acc) {
+void InterpreterCore::ReadWordGeneral(Frame& f, std::u16string& acc) {
   const bool read = Guarded(u"GetNextWord"sv, false, [&] {
     // Characters are read in place while the position is an ordinary one;
     // anything unusual goes through GetNextChar and PeekNextChar, which
     // report it.
-    const bool slot = intInstance >= 0 &&
-                      static_cast<std::size_t>(intInstance) < mintExpressionPtr.size() &&
-                      static_cast<std::size_t>(intInstance) < mstrExpression.size();
-    std::int16_t* ptr = slot ? &mintExpressionPtr[static_cast<std::size_t>(intInstance)] : nullptr;
-    const std::u16string* text =
-        slot ? &mstrExpression[static_cast<std::size_t>(intInstance)] : nullptr;
-    auto next = [&]() -> char16_t {
-      if (ptr && *ptr >= 0 && *ptr < kMaxPosition) {
-        ++*ptr;
-        return static_cast<std::size_t>(*ptr) <= text->size()
-                   ? (*text)[static_cast<std::size_t>(*ptr) - 1]
-                   : kEndOfText;
-      }
-      return GetNextChar(intInstance);
-    };
-    auto peek = [&]() -> int {
-      if (ptr && *ptr >= 0 && *ptr < kMaxPosition)
-        return static_cast<std::size_t>(*ptr) < text->size()
-                   ? (*text)[static_cast<std::size_t>(*ptr)]
-                   : kEndOfText;
-      return PeekNextChar(intInstance);
-    };
+    const std::u16string& text = f.text;
+    auto next = [&]() -> char16_t { return GetNextChar(f); };
+    auto peek = [&]() -> int { return PeekNextChar(f); };
 
     bool done = false;
     do {
       // A run of ordinary characters (none that the loop below treats
       // specially) is taken from the text in one piece.
-      if (ptr && *ptr >= 0) {
-        const std::size_t from = static_cast<std::size_t>(*ptr);
-        const std::size_t end = std::min<std::size_t>(text->size(), kMaxPosition);
+      if (f.position >= 0) {
+        const auto from = static_cast<std::size_t>(f.position);
+        const std::size_t end = std::min<std::size_t>(text.size(), kMaxPosition);
         std::size_t at = from;
-        while (at < end && !IsSpecialChar((*text)[at])) ++at;
+        while (at < end && !IsSpecialChar(text[at])) ++at;
         if (at > from) {
-          acc.append(*text, from, at - from);
-          *ptr = static_cast<std::int16_t>(at);
+          acc.append(text, from, at - from);
+          f.position = static_cast<std::int16_t>(at);
         }
       }
       const char16_t ch = next();
@@ -179,7 +148,7 @@ void InterpreterCore::GetNextWordLate(std::int16_t intInstance, std::u16string& 
         bool kept = true;
         if (!AllSpaces(acc) && !IsOperator(acc)) {
           // An operand ends here; the operator character is read again next time.
-          PutLastChar(intInstance);
+          PutLastChar(f);
           kept = false;
           done = true;
         }
@@ -198,52 +167,26 @@ void InterpreterCore::GetNextWordLate(std::int16_t intInstance, std::u16string& 
   if (!read) acc.clear();
 }
 
-// A literal read raw up to its closing delimiter, or up to the end of the
-// text, whose marker then stays in it.
-static std::u16string ReadLiteral(InterpreterCore& core, std::int16_t instance,
-                                  char16_t delimiter) {
-  std::u16string result(1, delimiter);
-  for (;;) {
-    const char16_t c = core.GetNextChar(instance);
-    result += c;
-    if (c == delimiter || c == kEndOfText) return result;
-  }
-}
-
-std::u16string InterpreterCore::GetLiteralString(std::int16_t intInstance) {
-  return Guarded(u"GetLiteralString"sv, std::u16string(),
-                 [&] { return ReadLiteral(*this, intInstance, u'"'); });
-}
-
-std::u16string InterpreterCore::GetLiteralDate(std::int16_t intInstance) {
-  return Guarded(u"GetLiteralDate"sv, std::u16string(),
-                 [&] { return ReadLiteral(*this, intInstance, u'#'); });
-}
-
-bool InterpreterCore::PutLastWord(std::int16_t intInstance, const std::u16string& strWord) {
+bool InterpreterCore::PutLastWord(Frame& f, std::u16string_view word) {
   return Guarded(u"PutLastWord"sv, false, [&] {
-    if (strWord.empty()) return true;
-    if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mintExpressionPtr.size())
-      Raise(err::kSubscriptOutOfRange);
-    std::int16_t& ptr = mintExpressionPtr[static_cast<std::size_t>(intInstance)];
-    const long moved = long{ptr} - static_cast<long>(strWord.size()) - 1;
+    if (word.empty()) return true;
+    const long moved = long{f.position} - static_cast<long>(word.size()) - 1;
     if (moved < -32768) Raise(err::kOverflow);
-    ptr = static_cast<std::int16_t>(moved);
+    f.position = static_cast<std::int16_t>(moved);
     return true;
   });
 }
 
 // Restores the exact position from before the read, so that the next
 // GetNextWord returns the peeked word whatever character ended it.
-std::u16string InterpreterCore::PeekNextWord(std::int16_t intInstance) {
+std::u16string InterpreterCore::PeekNextWord(Frame& f) {
   return Guarded(u"PeekNextWord"sv, std::u16string(), [&] {
-    if (intInstance < 0 || static_cast<std::size_t>(intInstance) >= mintExpressionPtr.size())
-      Raise(err::kSubscriptOutOfRange);
-    const std::int16_t saved = mintExpressionPtr[static_cast<std::size_t>(intInstance)];
-    std::u16string w = GetNextWord(intInstance);
+    const std::int16_t saved = f.position;
+    std::u16string w;
+    GetNextWord(f, w);
     if (!w.empty() && w.back() == u'\r') w.pop_back();
     if (w == kEol) return std::u16string();
-    mintExpressionPtr[static_cast<std::size_t>(intInstance)] = saved;
+    f.position = saved;
     return w;
   });
 }

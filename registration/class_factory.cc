@@ -1,7 +1,8 @@
-// The class factory that DllGetClassObject hands out, and the count of the
-// library's live objects behind DllCanUnloadNow.
+// The class factory that DllGetClassObject hands out, and the server locks
+// behind DllCanUnloadNow.
 #include <atomic>
 
+#include "platform/live_objects.h"
 #include "platform/text.h"
 #include "registration/registration.h"
 #include "tarn/convert.h"
@@ -12,16 +13,12 @@ namespace tarn::detail {
 
 namespace {
 
-std::atomic<long> g_live_objects{0};
 std::atomic<long> g_server_locks{0};
 
 // Members: CreateInstance() returns a new Interpreter; LockServer(fLock)
 // holds (True) or lets go of (False) the library and returns 0 (S_OK).
 class InterpreterFactory final : public Object {
  public:
-  InterpreterFactory() noexcept { AddLiveObject(); }
-  ~InterpreterFactory() override { DropLiveObject(); }
-
   Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override {
     if (kind == CallKind::Method || kind == CallKind::Get) {
       if (EqualsIgnoreCase(member, u"CreateInstance")) {
@@ -39,13 +36,12 @@ class InterpreterFactory final : public Object {
   }
 
   std::u16string_view ClassName() const noexcept override { return u"ClassFactory"; }
+
+ private:
+  LiveObject live_;  // a factory keeps the library loaded
 };
 
 }  // namespace
-
-void AddLiveObject() noexcept { g_live_objects.fetch_add(1, std::memory_order_relaxed); }
-void DropLiveObject() noexcept { g_live_objects.fetch_sub(1, std::memory_order_acq_rel); }
-long LiveObjectCount() noexcept { return g_live_objects.load(std::memory_order_acquire); }
 
 void LockServer(bool lock) noexcept {
   if (lock) {

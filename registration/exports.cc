@@ -11,6 +11,7 @@
 #include <new>
 #include <string_view>
 
+#include "platform/live_objects.h"
 #include "registration/registration.h"
 #include "tarn/host.h"
 #include "tarn/interpreter.h"

@@ -6,13 +6,6 @@
 
 namespace tarn::detail {
 
-// The process-wide count of the library's live objects (Interpreter
-// instances and class factories). Atomic: objects of different threads may
-// come and go at once.
-void AddLiveObject() noexcept;
-void DropLiveObject() noexcept;
-long LiveObjectCount() noexcept;
-
 // LockServer(True) / LockServer(False) of a class factory; the count never
 // drops below zero.
 void LockServer(bool lock) noexcept;

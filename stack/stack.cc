@@ -1,3 +1,4 @@
+// The operand stack and its pool of released cells.
 #include "stack/stack.h"
 
 #include <new>
@@ -10,40 +11,38 @@ namespace tarn::detail {
 Stack::~Stack() {
   EmptyStack();
   while (StackCell* c = free_cells_) {
-    free_cells_ = c->objNextCell;
+    free_cells_ = c->next;
     delete c;
   }
 }
 
 StackCell* Stack::NewCell() noexcept { return new (std::nothrow) StackCell; }
 
-ObjectRef Stack::PeekStack() const noexcept {
-  return mobjTopCell ? mobjTopCell->objValue : ObjectRef();
-}
+ObjectRef Stack::PeekStack() const noexcept { return top_ ? top_->value : ObjectRef(); }
 
 ObjectRef Stack::PeekStackItem2() const {
-  if (!mobjTopCell) return {};
-  if (!mobjTopCell->objNextCell) Raise(err::kObjectNotSet);
-  return mobjTopCell->objNextCell->objValue;
+  if (!top_) return {};
+  if (!top_->next) Raise(err::kObjectNotSet);
+  return top_->next->value;
 }
 
 bool Stack::DeleteStackItem2() {
-  if (!mobjTopCell || !mobjTopCell->objNextCell) Raise(err::kObjectNotSet);
-  StackCell* removed = mobjTopCell->objNextCell;
-  mobjTopCell->objNextCell = removed->objNextCell;
-  removed->objValue = nullptr;
+  if (!top_ || !top_->next) Raise(err::kObjectNotSet);
+  StackCell* removed = top_->next;
+  top_->next = removed->next;
+  removed->value = nullptr;
   Recycle(removed);
   return true;
 }
 
 std::u16string Stack::AsText() const {
   std::u16string text;
-  for (const StackCell* c = mobjTopCell; c; c = c->objNextCell) {
-    text += CStr(Get(c->objValue, u"Name"));
+  for (const StackCell* c = top_; c; c = c->next) {
+    text += CStr(Get(c->value, u"Name"));
     text += u'\t';
-    text += CStr(Get(c->objValue, u"Data"));
+    text += CStr(Get(c->value, u"Data"));
     text += u'\t';
-    text += CStr(Get(c->objValue, u"DataType"));
+    text += CStr(Get(c->value, u"DataType"));
     text += u"\r\n";
   }
   return text;
@@ -51,9 +50,9 @@ std::u16string Stack::AsText() const {
 
 void Stack::EmptyStack() noexcept {
   // Iterative, so that a long chain cannot exhaust the native stack.
-  while (StackCell* top = mobjTopCell) {
-    mobjTopCell = top->objNextCell;
-    top->objValue = nullptr;
+  while (StackCell* top = top_) {
+    top_ = top->next;
+    top->value = nullptr;
     Recycle(top);
   }
 }

@@ -9,8 +9,8 @@
 namespace tarn::detail {
 
 struct StackCell {
-  ObjectRef objValue;
-  StackCell* objNextCell = nullptr;
+  ObjectRef value;
+  StackCell* next = nullptr;
 };
 
 class Stack {
@@ -22,10 +22,10 @@ class Stack {
 
   // The top item, removed; an empty reference when the stack is empty.
   TARN_ALWAYS_INLINE ObjectRef Pop() noexcept {
-    StackCell* top = mobjTopCell;
+    StackCell* top = top_;
     if (!top) return {};
-    mobjTopCell = top->objNextCell;
-    ObjectRef item = std::move(top->objValue);
+    top_ = top->next;
+    ObjectRef item = std::move(top->value);
     Recycle(top);
     return item;
   }
@@ -35,21 +35,21 @@ class Stack {
   // Removes the item under the top; raises 91 below two items. Returns true.
   bool DeleteStackItem2();
   // Never raises: a push that cannot allocate leaves the stack as it was.
-  TARN_ALWAYS_INLINE void Push(const ObjectRef& objValue) noexcept { Push(ObjectRef(objValue)); }
-  TARN_ALWAYS_INLINE void Push(ObjectRef&& objValue) noexcept {
+  TARN_ALWAYS_INLINE void Push(const ObjectRef& value) noexcept { Push(ObjectRef(value)); }
+  TARN_ALWAYS_INLINE void Push(ObjectRef&& value) noexcept {
     StackCell* cell = free_cells_;
     if (cell) {
-      free_cells_ = cell->objNextCell;
+      free_cells_ = cell->next;
       --free_count_;
     } else {
       cell = NewCell();
       if (!cell) return;
     }
-    cell->objValue = std::move(objValue);
-    cell->objNextCell = mobjTopCell;
-    mobjTopCell = cell;
+    cell->value = std::move(value);
+    cell->next = top_;
+    top_ = cell;
   }
-  bool IsStackEmpty() const noexcept { return !mobjTopCell; }
+  bool IsStackEmpty() const noexcept { return !top_; }
   // One line per item from the top: Name TAB Data TAB DataType CR LF.
   std::u16string AsText() const;
   void EmptyStack() noexcept;
@@ -63,13 +63,13 @@ class Stack {
       delete cell;
       return;
     }
-    cell->objNextCell = free_cells_;
+    cell->next = free_cells_;
     free_cells_ = cell;
     ++free_count_;
   }
   static constexpr int kKeptCells = 32;
 
-  StackCell* mobjTopCell = nullptr;
+  StackCell* top_ = nullptr;
   StackCell* free_cells_ = nullptr;
   int free_count_ = 0;
 };

@@ -34,7 +34,7 @@ void Check(const std::vector<Row>& rows) {
     const std::size_t before = h.fields->Count();
     EXPECT_EQ(Show(h.Value(row.text)), row.expected) << ToUtf8(row.text);
     EXPECT_EQ(h.fields->Count(), before) << ToUtf8(row.text);
-    EXPECT_EQ(h.core.mintInstance, -1) << ToUtf8(row.text);
+    EXPECT_TRUE(h.Idle()) << ToUtf8(row.text);
   }
 }
 
@@ -128,11 +128,11 @@ TEST(Evaluate, FunctionArgumentErrorsAreReportedOnce) {
       {u"FORM", u"", "<nothing>", u"PerformFunction;"},
   };
   for (const auto& row : rows) {
-    Host h;
+    CoreHost h;
     Populate(*h.fields);
-    const std::int16_t i = h.core.AddInstance(row.args);
-    h.core.PerformFunction(row.function, i);
-    ObjectRef top = h.core.StackOf(i).Pop();
+    detail::Frame& f = h.Open(row.args);
+    h.core.PerformFunction(row.function, f);
+    ObjectRef top = f.stack.Pop();
     EXPECT_EQ(Show(top ? Get(top, u"Data") : Variant::Missing()), row.pushed) << ToUtf8(row.args);
     EXPECT_EQ(h.Procedures(), row.procedures) << ToUtf8(row.args);
   }
@@ -197,7 +197,7 @@ TEST(Evaluate, LowerCaseEndIfIsASyntaxError) {
   Host h;
   h.Eval(u"IF 1 THEN 2 end if");
   EXPECT_NE(h.Procedures().find(u"GetStatements;"), std::u16string::npos);
-  EXPECT_EQ(h.core.mintInstance, -1);
+  EXPECT_TRUE(h.Idle());
   EXPECT_EQ(h.fields->Count(), 0u);
 }
 

@@ -2,6 +2,8 @@
 // point's clean-up and "Error" path, and the reports it sends.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "support/host_fixture.h"
 
 namespace tarn::testing {
@@ -23,15 +25,68 @@ TEST(Interpreter, InitStoresTheHostObjectsUnchanged) {
   EXPECT_TRUE(interp.Init(fields, errors, u"S", u"A"));
   EXPECT_EQ(interp.DataFields(), ObjectRef(fields));
   EXPECT_EQ(interp.objError(), ObjectRef(errors));
-  EXPECT_EQ(interp.core().mstrClassName, u"Interpreter");
-  EXPECT_EQ(interp.core().mintInstance, -1);
 }
 
-TEST(Interpreter, CallerVariableReceivesTheTrimmedText) {
+// Only the in-place form, and the by-name member, trim the caller's text.
+TEST(Interpreter, OnlyTheInPlaceFormsTrimTheCallersText) {
   Host h;
   std::u16string text = u" 1 + 2 ";
-  h.core.RealizeRegularExpression(text);
+  h.interp.RealizeRegularExpression(text);
+  EXPECT_EQ(text, u" 1 + 2 ");
+  h.interp.RealizeRegularExpressionInPlace(text);
   EXPECT_EQ(text, u"1 + 2");
+  Variant by_name(u" 3 ");
+  std::array<Arg, 1> args{Arg::ByRef(by_name)};
+  Call(ObjectRef(MakeRef<Interpreter>()), u"RealizeRegularExpression", args);
+  EXPECT_EQ(by_name, Variant(u"3"));
+}
+
+// The typed result: value, type word, the Error field told apart from a
+// host field that happens to be called "Error", and the call's reports.
+TEST(Interpreter, EvaluateGivesValueTypeErrorAndReports) {
+  struct Row {
+    std::u16string text;
+    std::string value;  // Show() of the value
+    std::u16string type;
+    bool is_error, ok;
+    std::u16string procedures;
+  } rows[] = {
+      {u"Field1 + 1", "Long 42", u"Long", false, true, u""},
+      {u"\"a\" & \"b\"", "String ab", u"String", false, true, u""},
+      {u"Error", "Boolean False", u"Boolean", false, true, u""},  // the host's own field
+      {u"1 +", "String +", u"Operator", false, true, u""},        // the operator itself
+      {u"1 / 0", "Empty ", u"", false, false, u"EvaluateExpression;"},
+      {u"1 2", "Boolean False", u"Boolean", true, false, u""},
+      {u"#no date#", "Boolean False", u"Boolean", true, false, u"CreateDateDataField;"},
+      {u"  ", "Empty ", u"", false, false, u""},
+  };
+  for (const auto& row : rows) {
+    Host h;
+    h.fields->AddField(u"Field1", u"Long", std::int32_t{41});
+    h.fields->AddField(u"Error", u"Boolean", false);
+    const Evaluation r = h.interp.Evaluate(row.text);
+    const std::string label = ToUtf8(row.text);
+    EXPECT_EQ(Show(r.value()), row.value) << label;
+    EXPECT_EQ(r.type(), row.type) << label;
+    EXPECT_EQ(r.is_error(), row.is_error) << label;
+    EXPECT_EQ(r.ok(), row.ok) << label;
+    std::u16string procedures;
+    for (const auto& report : r.reports()) procedures += report.procedure + u";";
+    EXPECT_EQ(procedures, row.procedures) << label;
+    // The same reports reached the host's error manager.
+    EXPECT_EQ(h.Procedures(), row.procedures) << label;
+    EXPECT_EQ(h.fields->Count(), 2u) << label;
+  }
+  Host h;
+  const Evaluation r = h.interp.Evaluate(std::string_view("\"\xc3\xa9\" & 1"));
+  EXPECT_EQ(Show(r.value()),
+            "String \xc3\xa9"
+            "1");
+  const Evaluation division = h.interp.Evaluate(u"1 / 0");
+  ASSERT_EQ(division.reports().size(), 1u);
+  EXPECT_EQ(division.reports()[0].number, -2147220981);
+  EXPECT_EQ(division.reports()[0].description, u"Division by zero");
+  EXPECT_EQ(division.reports()[0].message, u"Error: -2147220981 - Division by zero");
 }
 
 TEST(Interpreter, BlankTextsReturnNothingAndCreateNothing) {
@@ -55,7 +110,7 @@ TEST(Interpreter, TextsThatCannotBeParsedGiveTheErrorField) {
     ObjectRef r = h.Eval(text);
     EXPECT_TRUE(IsErrorField(r)) << ToUtf8(text);
     EXPECT_EQ(h.fields->Keys(), std::vector<std::u16string>{u"Field1"}) << ToUtf8(text);
-    EXPECT_EQ(h.core.mintInstance, -1);
+    EXPECT_TRUE(h.Idle()) << ToUtf8(text);
   }
 }
 
@@ -82,23 +137,16 @@ TEST(Interpreter, CleanUpRemovesEveryTemporaryField) {
   EXPECT_EQ(Get(r, u"Name"), Variant(u"Autodf3"));
   EXPECT_EQ(Get(r, u"Data"), Variant(std::int32_t{42}));
   EXPECT_EQ(h.fields->Keys(), std::vector<std::u16string>{u"Field1"});
-  EXPECT_EQ(h.core.mintAutoDataFieldNamePtr, -1);
-  EXPECT_EQ(h.core.mintInstance, -1);
-  for (const auto& slot : h.core.mstrHoldArray[0]) EXPECT_TRUE(slot.empty());
   // The next evaluation starts again at Autodf1.
   EXPECT_EQ(Get(h.Eval(u"2"), u"Name"), Variant(u"Autodf1"));
 }
 
-TEST(Interpreter, ManyEvaluationsKeepTheTablesTheirSize) {
+TEST(Interpreter, ManyEvaluationsLeaveNothingBehind) {
   Host h;
   h.fields->AddField(u"Field1", u"Long", std::int32_t{41});
-  h.Eval(u"Field1 + 1");
-  const auto names = h.core.mstrAutoDataFieldNameList.size();
-  const auto slots = h.core.mstrHoldArray[0].size();
-  for (int i = 0; i < 1'000'000; ++i) h.Eval(u"Field1 + 1");
-  EXPECT_EQ(h.core.mstrAutoDataFieldNameList.size(), names);
-  EXPECT_EQ(h.core.mstrHoldArray[0].size(), slots);
+  for (int i = 0; i < 100'000; ++i) h.Eval(u"Field1 + 1");
   EXPECT_EQ(h.fields->Count(), 1u);
+  EXPECT_TRUE(h.Idle());
 }
 
 // A literal whose field cannot be made (a number beyond 32 bits, a date
@@ -108,7 +156,6 @@ TEST(Interpreter, FailedConstructorsGiveTheirNamesBack) {
   for (std::u16string text : {u"3000000000", u"#no date#", u"5551234567 + 1"}) {
     Host h;
     for (int i = 0; i < 40000; ++i) h.Eval(text);
-    EXPECT_EQ(h.core.mintAutoDataFieldNamePtr, -1) << ToUtf8(text);
     EXPECT_EQ(Get(h.Eval(u"2"), u"Name"), Variant(u"Autodf1")) << ToUtf8(text);
     EXPECT_EQ(h.fields->Count(), 0u);
   }
@@ -132,34 +179,24 @@ TEST(Interpreter, ReportsCarryElevenArguments) {
   EXPECT_EQ(r.procedure, u"EvaluateExpression");
 }
 
-TEST(Interpreter, PeekNextCharReportsTheErrorNumberItself) {
-  Host h;
-  h.core.PeekNextChar(0);  // no instance slot: PutLastChar fails, GetNextChar is silent
-  ASSERT_FALSE(h.errors->reports().empty());
-  EXPECT_EQ(h.errors->reports()[0].procedure, u"PutLastChar");
-}
-
 TEST(Interpreter, WithoutInitNothingCrashes) {
-  detail::InterpreterCore core;
-  std::u16string text = u"1 + 1";
-  EXPECT_TRUE(IsErrorField(core.RealizeRegularExpression(text)));  // no collection
-  text = u"1 / 0";
-  core.RealizeRegularExpression(text);
-  EXPECT_EQ(core.mintInstance, -1);
+  Interpreter interp;
+  EXPECT_TRUE(IsErrorField(interp.RealizeRegularExpression(u"1 + 1")));  // no collection
+  EXPECT_TRUE(interp.Evaluate(u"1 / 0").is_error());
+  EXPECT_TRUE(interp.Evaluate(u"2").is_error());  // nothing was left open
 }
 
 // A host field whose default member calls back into the interpreter, so
 // that evaluations nest as deep as the host makes them.
 class Reentrant final : public Object {
  public:
-  detail::InterpreterCore* core = nullptr;
+  Interpreter* interp = nullptr;
   int depth = 0, deepest = 0;
   Variant Invoke(std::u16string_view member, CallKind, std::span<Arg>) override {
     if (member == u"DataType") return u"Long";
     ++depth;
     deepest = std::max(deepest, depth);
-    std::u16string text = u"Deep + 1";
-    ObjectRef r = core->RealizeRegularExpression(text);
+    ObjectRef r = interp->RealizeRegularExpression(u"Deep + 1");
     --depth;
     return r ? Get(r, u"Data") : Variant(std::int32_t{0});
   }
@@ -168,11 +205,14 @@ class Reentrant final : public Object {
 TEST(Interpreter, NestingBeyondSixteenInstancesIsRefused) {
   Host h;
   auto deep = MakeRef<Reentrant>();
-  deep->core = &h.core;
+  deep->interp = &h.interp;
   h.fields->Add(deep, u"Deep");
   ObjectRef r = h.Eval(u"Deep + 1");
   EXPECT_EQ(deep->deepest, 16);
-  EXPECT_EQ(h.core.mintInstance, -1);
+  EXPECT_TRUE(h.Idle());
+  deep->deepest = 0;
+  h.Eval(u"Deep + 1");
+  EXPECT_EQ(deep->deepest, 16);  // every level was given back
   EXPECT_EQ(h.fields->Keys(), std::vector<std::u16string>{u"Deep"});
 }
 

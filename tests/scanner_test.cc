@@ -11,11 +11,17 @@ namespace {
 
 using detail::kEndOfText;
 
-std::u16string Words(detail::InterpreterCore& core, std::u16string text) {
-  const std::int16_t i = core.AddInstance(text);
+std::u16string Next(CoreHost& h, detail::Frame& f) {
+  std::u16string w;
+  h.core.GetNextWord(f, w);
+  return w;
+}
+
+std::u16string Words(CoreHost& h, const std::u16string& text) {
+  detail::Frame& f = h.Open(text);
   std::u16string out;
   for (int n = 0; n < 40; ++n) {
-    std::u16string w = core.GetNextWord(i);
+    std::u16string w = Next(h, f);
     for (char16_t& c : w) {
       if (c == u'\r') c = u'R';
       if (c == kEndOfText) c = u'D';
@@ -54,43 +60,16 @@ TEST(WordScanner, CutsTextsIntoWords) {
       {u"a!=b", u"a;!=;b;<EOL>;"},
   };
   for (const auto& row : rows) {
-    Host h;
-    EXPECT_EQ(Words(h.core, row.text), row.words) << ToUtf8(row.text);
-  }
-}
-
-// The usual shapes of a word are read by a shortcut; it must leave every
-// word and every position exactly as the general loop does.
-TEST(WordScanner, UsualWordsAreReadAsTheGeneralLoopReadsThem) {
-  const std::u16string alphabet = u"ab1 +-=<>&,()\"#\r\n.";
-  std::uint32_t seed = 12345;
-  auto random = [&](std::uint32_t below) {
-    seed = seed * 1664525u + 1013904223u;
-    return (seed >> 8) % below;
-  };
-  for (int round = 0; round < 3000; ++round) {
-    std::u16string text;
-    const auto length = random(14);
-    for (std::uint32_t k = 0; k < length; ++k) text += alphabet[random(alphabet.size())];
-    Host fast, general;
-    general.core.read_usual_words_ = false;
-    const std::int16_t a = fast.core.AddInstance(text);
-    const std::int16_t b = general.core.AddInstance(text);
-    for (int n = 0; n < 20; ++n) {
-      const std::u16string x = fast.core.GetNextWord(a), y = general.core.GetNextWord(b);
-      ASSERT_EQ(x, y) << ToUtf8(text) << " word " << n;
-      ASSERT_EQ(fast.core.mintExpressionPtr[0], general.core.mintExpressionPtr[0])
-          << ToUtf8(text) << " word " << n;
-      if (x == u"<EOL>") break;
-    }
+    CoreHost h;
+    EXPECT_EQ(Words(h, row.text), row.words) << ToUtf8(row.text);
   }
 }
 
 TEST(WordScanner, KeepsAnsweringEolAfterTheEnd) {
-  Host h;
-  const std::int16_t i = h.core.AddInstance(u"a");
-  EXPECT_EQ(h.core.GetNextWord(i), u"a");
-  for (int n = 0; n < 3; ++n) EXPECT_EQ(h.core.GetNextWord(i), u"<EOL>");
+  CoreHost h;
+  detail::Frame& f = h.Open(u"a");
+  EXPECT_EQ(Next(h, f), u"a");
+  for (int n = 0; n < 3; ++n) EXPECT_EQ(Next(h, f), u"<EOL>");
 }
 
 TEST(WordScanner, PeekNextWordLeavesTheWordToBeRead) {
@@ -101,89 +80,67 @@ TEST(WordScanner, PeekNextWordLeavesTheWordToBeRead) {
       {u"(x)", u"(", u"("},     // ended at its own character
       {u"x(y)", u"x(", u"x("},  // ended at an attached "("
       {u"a+b", u"a", u"a"},     // ended where an operator run begins
+      {u"", u"", u"<EOL>"},
   };
   for (const auto& row : rows) {
-    Host h;
-    const std::int16_t i = h.core.AddInstance(row.text);
-    EXPECT_EQ(h.core.PeekNextWord(i), row.peeked) << ToUtf8(row.text);
-    EXPECT_EQ(h.core.GetNextWord(i), row.next) << ToUtf8(row.text);
+    CoreHost h;
+    detail::Frame& f = h.Open(row.text);
+    EXPECT_EQ(h.core.PeekNextWord(f), row.peeked) << ToUtf8(row.text);
+    EXPECT_EQ(Next(h, f), row.next) << ToUtf8(row.text);
   }
-  Host h;
-  const std::int16_t i = h.core.AddInstance(u"");
-  EXPECT_EQ(h.core.PeekNextWord(i), u"");
-  EXPECT_EQ(h.core.mintExpressionPtr[0], 1);  // the read past the end stays
 }
 
 TEST(WordScanner, PutLastWordStepsBackOverTheWordAndItsEnd) {
-  Host h;
-  const std::int16_t i = h.core.AddInstance(u"ELSE 3");
-  const std::u16string w = h.core.GetNextWord(i);
-  EXPECT_EQ(h.core.mintExpressionPtr[0], 5);
-  EXPECT_TRUE(h.core.PutLastWord(i, w));
-  EXPECT_EQ(h.core.mintExpressionPtr[0], 0);
-  EXPECT_TRUE(h.core.PutLastWord(i, u""));
-  EXPECT_EQ(h.core.mintExpressionPtr[0], 0);
+  CoreHost h;
+  detail::Frame& f = h.Open(u"ELSE 3");
+  const std::u16string w = Next(h, f);
+  EXPECT_TRUE(h.core.PutLastWord(f, w));
+  EXPECT_EQ(Next(h, f), u"ELSE");
+  EXPECT_TRUE(h.core.PutLastWord(f, u""));
+  EXPECT_EQ(Next(h, f), u"3");
 }
 
 TEST(CharScanner, ReadsPeeksAndStepsBack) {
-  Host h;
-  EXPECT_EQ(h.core.AddInstance(u"  ab  "), 0);
-  EXPECT_EQ(h.core.mstrExpression[0], u"ab");
-  EXPECT_EQ(h.core.PeekNextChar(0), u'a');
-  EXPECT_EQ(h.core.mintExpressionPtr[0], 0);
-  EXPECT_EQ(h.core.GetNextChar(0), u'a');
-  EXPECT_EQ(h.core.GetNextChar(0), u'b');
-  EXPECT_EQ(h.core.PeekNextChar(0), kEndOfText);
-  EXPECT_EQ(h.core.mintExpressionPtr[0], 2);
-  EXPECT_EQ(h.core.GetNextChar(0), kEndOfText);
-  EXPECT_EQ(h.core.GetNextChar(0), kEndOfText);
-  EXPECT_EQ(h.core.mintExpressionPtr[0], 4);
+  CoreHost h;
+  detail::Frame& f = h.Open(u"  ab  ");
+  EXPECT_EQ(h.core.PeekNextChar(f), u'a');
+  EXPECT_EQ(h.core.GetNextChar(f), u'a');
+  EXPECT_EQ(h.core.GetNextChar(f), u'b');
+  EXPECT_EQ(h.core.PeekNextChar(f), kEndOfText);
+  EXPECT_EQ(h.core.GetNextChar(f), kEndOfText);
+  EXPECT_EQ(h.core.GetNextChar(f), kEndOfText);
+  EXPECT_TRUE(h.core.PutLastChar(f));
+  EXPECT_TRUE(h.core.PutLastChar(f));
+  EXPECT_TRUE(h.core.PutLastChar(f));
+  EXPECT_EQ(h.core.GetNextChar(f), u'b');
   EXPECT_TRUE(h.errors->reports().empty());
 }
 
 TEST(CharScanner, ReadingAtPositionZeroIsReported) {
-  Host h;
-  h.core.AddInstance(u"ab");
-  EXPECT_TRUE(h.core.PutLastChar(0));
-  EXPECT_EQ(h.core.mintExpressionPtr[0], -1);
-  EXPECT_EQ(h.core.GetNextChar(0), kEndOfText);
+  CoreHost h;
+  detail::Frame& f = h.Open(u"ab");
+  EXPECT_TRUE(h.core.PutLastChar(f));
+  EXPECT_EQ(h.core.GetNextChar(f), kEndOfText);
   ASSERT_EQ(h.errors->reports().size(), 1u);
   EXPECT_EQ(h.errors->reports()[0].procedure, u"GetNextChar");
 }
 
-TEST(CharScanner, AnInstanceWithoutSlotReadsEndOfTextSilently) {
-  Host h;
-  EXPECT_EQ(h.core.GetNextChar(3), kEndOfText);
-  EXPECT_TRUE(h.errors->reports().empty());
-}
-
 TEST(CharScanner, NoCharacterBeyondPosition32767IsRead) {
-  Host h;
-  const std::u16string text(32767, u'x');
-  h.core.AddInstance(text);
-  h.core.mintExpressionPtr[0] = 32766;
-  EXPECT_EQ(h.core.GetNextChar(0), u'x');
-  EXPECT_EQ(h.core.GetNextChar(0), kEndOfText);
+  CoreHost h;
+  detail::Frame& f = h.Open(std::u16string(32767, u'x'));
+  for (int n = 0; n < 32767; ++n) ASSERT_EQ(h.core.GetNextChar(f), u'x');
+  EXPECT_EQ(h.core.GetNextChar(f), kEndOfText);
   ASSERT_EQ(h.errors->reports().size(), 1u);
   EXPECT_EQ(h.errors->reports()[0].message, u"Error: -2147220983 - Subscript out of range");
 }
 
-TEST(Instances, GrowByIndexPlusFiveAndKeepTheirTexts) {
-  Host h;
-  for (int n = 0; n < 6; ++n) h.core.AddInstance(u"t" + std::u16string(1, char16_t(u'0' + n)));
-  EXPECT_EQ(h.core.mstrExpression.size(), 6u);
-  EXPECT_EQ(h.core.AddInstance(u"six"), 6);
-  EXPECT_EQ(h.core.mstrExpression.size(), 12u);
-  EXPECT_EQ(h.core.mobjStack.size(), 12u);
-  EXPECT_EQ(h.core.mstrExpression[5], u"t5");
-  EXPECT_TRUE(detail::IsArrayNotDimensioned(std::vector<int>{}));
-  EXPECT_FALSE(detail::IsArrayNotDimensioned(std::vector<int>(1)));
-}
-
 TEST(Instances, StrExpressionNeedsAnExistingSlot) {
-  Interpreter interp;
+  Host h;
+  EXPECT_THROW(h.interp.set_strExpression(0, u"x"), RuntimeError);  // no call yet
+  h.Eval(u"1");
+  h.interp.set_strExpression(5, u"x");  // a call makes six slots
   try {
-    interp.set_strExpression(0, u"x");
+    h.interp.set_strExpression(6, u"x");
     FAIL();
   } catch (const RuntimeError& e) {
     EXPECT_EQ(e.number(), 9);
@@ -191,11 +148,8 @@ TEST(Instances, StrExpressionNeedsAnExistingSlot) {
 }
 
 TEST(Classifiers, SearchTheirListsAsText) {
-  Host h;
+  CoreHost h;
   auto& c = h.core;
-  EXPECT_EQ(c.mstrFunctionList, u", If, Format, Formathl7datetime, Replace");
-  EXPECT_EQ(c.mstrOperatorList, u", + - * / \\ < > = == <= >= <> != &");
-  EXPECT_EQ(c.mstrDelimiterList, u", (,  , ,, \"");
   for (auto w : {u"replace", u"FORMATHL7DATETIME", u"e", u"Form", u"at"})
     EXPECT_TRUE(c.IsFunction(w));
   for (auto w : {u"Format(", u"", u"  "}) EXPECT_FALSE(c.IsFunction(w));

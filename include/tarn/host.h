@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,9 +27,6 @@ class TARN_API DataField final : public Object {
   // A new, empty field; released fields are kept per thread and handed out
   // again, so that the temporary fields of an evaluation cost no allocation.
   static Ref<DataField> Create();
-  // As Create, for a caller that assigns all three texts at once: a reused
-  // field still has its earlier texts (so that equal ones need no copy).
-  static Ref<DataField> CreateForOverwrite();
 
   Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override;
   std::u16string_view ClassName() const noexcept override { return u"DataField"; }
@@ -43,11 +39,8 @@ class TARN_API DataField final : public Object {
   void set_data_type(std::u16string v) { data_type_ = std::move(v); }
   void set_data(Variant v) { data_ = std::move(v); }
   void set_data_class(std::u16string v) { data_class_ = std::move(v); }
-  // Assign only what differs, in place: a reused field keeps its buffers.
-  TARN_ALWAYS_INLINE void overwrite_name(std::u16string_view v) { Overwrite(name_, v); }
-  TARN_ALWAYS_INLINE void overwrite_data_type(std::u16string_view v) { Overwrite(data_type_, v); }
-  TARN_ALWAYS_INLINE void overwrite_data_class(std::u16string_view v) { Overwrite(data_class_, v); }
-  Variant& data_slot() noexcept { return data_; }
+
+  struct Internal;  // the library's own access; defined inside it
 
  protected:
   void Dispose() noexcept override;
@@ -55,28 +48,6 @@ class TARN_API DataField final : public Object {
  private:
   struct PoolCloser;  // frees this thread's reusable fields when it ends
   static void ClosePool() noexcept;
-  TARN_ALWAYS_INLINE static void Overwrite(std::u16string& to, std::u16string_view v) {
-    const std::size_t n = v.size();
-    if (to.size() == n && n >= 4 && n <= 8) {
-      // The usual names and type words: two overlapping 8-byte words from
-      // each end, compared and, where they differ, copied in place.
-      std::uint64_t a0, a1, b0, b1;
-      std::memcpy(&a0, v.data(), 8);
-      std::memcpy(&a1, v.data() + n - 4, 8);
-      std::memcpy(&b0, to.data(), 8);
-      std::memcpy(&b1, to.data() + n - 4, 8);
-      if (((a0 ^ b0) | (a1 ^ b1)) != 0) {
-        std::memcpy(to.data(), &a0, 8);
-        std::memcpy(to.data() + n - 4, &a1, 8);
-      }
-      return;
-    }
-    if (to.size() != n || (n != 0 && std::memcmp(to.data(), v.data(), n * sizeof(char16_t)) != 0)) {
-      to.clear();
-      to.append(v.data(), n);
-    }
-  }
-
   std::u16string name_, data_type_, data_class_;
   Variant data_;
   DataField* next_free_ = nullptr;
@@ -103,56 +74,12 @@ class TARN_API DataFields final : public Object {
   bool Exists(std::u16string_view key) const;
   bool Erase(std::u16string_view key);
   std::size_t Count() const noexcept;
-  // The same for the key "Autodf<n>" (1 <= n <= 32767), without reading
-  // the key: the interpreter's generated names come and go on every call.
-  bool ExistsGenerated(int n) const noexcept {
-    return n > 0 && static_cast<std::size_t>(n) < generated_size_ &&
-           generated_[static_cast<std::size_t>(n)].field;
-  }
-  TARN_ALWAYS_INLINE bool AddGenerated(int n, const ObjectRef& field) {
-    if (n > 0 && static_cast<std::size_t>(n) < generated_size_) {
-      Generated& g = generated_[static_cast<std::size_t>(n)];
-      if (g.field) return false;
-      g.key.clear();
-      g.field = field;
-      g.seq = next_seq_++;
-      ++generated_count_;
-      return true;
-    }
-    return AddGeneratedLate(n, field);
-  }
-  // Whether AddGenerated(n) would take its field without growing.
-  bool HasFreeGeneratedSlot(int n) const noexcept {
-    return n > 0 && static_cast<std::size_t>(n) < generated_size_ &&
-           !generated_[static_cast<std::size_t>(n)].field;
-  }
-  bool EraseGenerated(int n) noexcept {
-    if (!ExistsGenerated(n)) return false;
-    --generated_count_;
-    ObjectRef gone = std::move(generated_[static_cast<std::size_t>(n)].field);
-    return true;  // `gone` goes once the entry is consistent
-  }
   // Keys in the order they were added.
   std::vector<std::u16string> Keys() const;
 
-  struct Impl;  // opaque
+  struct Impl;  // the library's own; defined inside it
 
  private:
-  bool AddGeneratedLate(int n, const ObjectRef& field);
-  // Adds under "Autodf<n>", growing the entries as needed; `spelling` is
-  // the key as written when that is not "Autodf<n>".
-  bool PlaceGenerated(int n, const ObjectRef& field, std::u16string_view spelling);
-
-  // Entries under "Autodf<n>" (in any case), by n.
-  struct Generated {
-    ObjectRef field;  // empty when free
-    std::uint64_t seq = 0;
-    std::u16string key;  // only when not spelled "Autodf<n>"
-  };
-  std::vector<Generated> generated_;
-  std::size_t generated_size_ = 0;  // generated_.size(), without the division
-  std::size_t generated_count_ = 0;
-  std::uint64_t next_seq_ = 0;  // order of addition, over all entries
   std::unique_ptr<Impl> impl_;
 };
 

@@ -7,24 +7,56 @@
 //   auto errors = tarn::MakeRef<tarn::RecordingErrorManager>();
 //   tarn::Interpreter interp;
 //   interp.Init(fields, errors, u"System", u"Application");
-//   tarn::ObjectRef result = interp.RealizeRegularExpression(u"Field1 + 1");
-//   // tarn::Get(result, u"Data") is the Long 42; `fields` holds only Field1.
+//   tarn::Evaluation r = interp.Evaluate(u"Field1 + 1");
+//   // r.value() is the Long 42, r.type() "Long"; `fields` holds only Field1.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tarn/object.h"
 
 namespace tarn {
 
-namespace detail {
-class InterpreterCore;
-}
-
 inline constexpr std::u16string_view kInterpreterProgId = u"TarnIntr.Interpreter";
+
+// One report the interpreter made during a call (it also went to the
+// host's error manager).
+struct EvaluationReport {
+  std::int32_t number = 0;     // the error's own number
+  std::u16string procedure;    // where it was raised
+  std::u16string description;  // the error's description
+  std::u16string message;      // as the error manager received it
+};
+
+// What one evaluation gave.
+class TARN_API Evaluation {
+ public:
+  // The result field: a data field, the Error field, or empty for a blank text.
+  const ObjectRef& field() const noexcept { return field_; }
+  // Its Data and DataType (Empty and "" without a field).
+  const Variant& value() const noexcept { return value_; }
+  const std::u16string& type() const noexcept { return type_; }
+  // Whether the text could not be evaluated: the result is the
+  // interpreter's own Error field (not a host field that happens to be
+  // called "Error").
+  bool is_error() const noexcept { return is_error_; }
+  // The reports made during the call, in order.
+  const std::vector<EvaluationReport>& reports() const noexcept { return reports_; }
+  // A value without an error or a report.
+  bool ok() const noexcept { return field_ && !is_error_ && reports_.empty(); }
+
+ private:
+  friend class Interpreter;
+  ObjectRef field_;
+  Variant value_;
+  std::u16string type_;
+  bool is_error_ = false;
+  std::vector<EvaluationReport> reports_;
+};
 
 class TARN_API Interpreter final : public Object {
  public:
@@ -50,21 +82,27 @@ class TARN_API Interpreter final : public Object {
   bool Init(ObjectRef data_fields, ObjectRef error, std::u16string_view system,
             std::u16string_view application);
 
-  // Evaluates one text; `expression` receives its trimmed form. The result
-  // is a data field, the "Error" data field when the text cannot be
-  // evaluated, or an empty reference for a blank text. Never throws.
-  ObjectRef RealizeRegularExpression(std::u16string& expression);
+  // Evaluates one text: the result's value, type word and field, whether
+  // it is the Error field, and the reports made meanwhile. Never throws.
+  Evaluation Evaluate(std::u16string_view expression);
+  Evaluation Evaluate(std::string_view utf8_expression);
+
+  // Evaluates one text. The result is a data field, the "Error" data field
+  // when the text cannot be evaluated, or an empty reference for a blank
+  // text. Never throws.
   ObjectRef RealizeRegularExpression(std::u16string_view expression);
   ObjectRef RealizeRegularExpressionUtf8(std::string_view expression);
+  // The same, and `expression` is trimmed in place, as the by-name member
+  // "RealizeRegularExpression" does with its argument.
+  ObjectRef RealizeRegularExpressionInPlace(std::u16string& expression);
 
   // Late-bound access by member name, as automation hosts use it.
   Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override;
   std::u16string_view ClassName() const noexcept override { return u"Interpreter"; }
 
-  detail::InterpreterCore& core() noexcept { return *core_; }
-
  private:
-  std::unique_ptr<detail::InterpreterCore> core_;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace tarn

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "tarn/export.h"
@@ -74,10 +75,13 @@ class Ref {
   }
   Ref(const Ref& o) noexcept : Ref(o.p_) {}
   Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  // Only where a U* is a T*: any other conversion is RefCast's.
   template <class U>
-  Ref(const Ref<U>& o) noexcept : Ref(static_cast<T*>(o.get())) {}
+  requires std::is_convertible_v<U*, T*> Ref(const Ref<U>& o)
+  noexcept : Ref(static_cast<T*>(o.get())) {}
   template <class U>
-  Ref(Ref<U>&& o) noexcept : p_(static_cast<T*>(o.release())) {}
+  requires std::is_convertible_v<U*, T*> Ref(Ref<U>&& o)
+  noexcept : p_(o.release()) {}
   ~Ref() {
     if (p_) p_->DropRef();
   }
@@ -105,6 +109,12 @@ Ref<T> MakeRef(A&&... a) {
 }
 
 using ObjectRef = Ref<Object>;
+
+// The object as a T, or an empty reference when it is none.
+template <class T, class U>
+Ref<T> RefCast(const Ref<U>& o) noexcept {
+  return Ref<T>(dynamic_cast<T*>(o.get()));
+}
 
 // The kinds, numbered as the platform numbers them.
 enum class Kind : std::uint8_t {

@@ -161,7 +161,7 @@ int Run(int argc, char** argv) {
   for (const auto& text : texts) {
     errors->Clear();
     std::u16string expression = FromUtf8(text);
-    tarn::ObjectRef result = interpreter.RealizeRegularExpression(expression);
+    tarn::ObjectRef result = interpreter.RealizeRegularExpressionInPlace(expression);
     if (IsErrorField(result, *fields)) status = 1;
     // A name that is no field is named, with the field it most likely meant.
     const auto unknown = tarn::hl7::UnknownNames(

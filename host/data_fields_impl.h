@@ -1,0 +1,186 @@
+// The default collection's inside, for the library's own code: the keyed
+// map of the host's fields and the numbered entries of generated names.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/text.h"
+#include "tarn/convert.h"
+#include "tarn/host.h"
+
+namespace tarn {
+
+namespace detail {
+
+struct KeyHash {
+  using is_transparent = void;
+  std::size_t operator()(std::u16string_view s) const noexcept {
+    std::uint64_t h = 1469598103934665603ull;  // 64-bit also where size_t is 32
+    for (char16_t c : s) h = (h ^ detail::UpperChar(c)) * 1099511628211ull;
+    return static_cast<std::size_t>(h);
+  }
+};
+
+struct KeyEqual {
+  using is_transparent = void;
+  bool operator()(std::u16string_view a, std::u16string_view b) const noexcept {
+    return detail::EqualsIgnoreCase(a, b);
+  }
+};
+
+struct Entry {
+  ObjectRef field;
+  std::uint64_t seq;
+};
+
+}  // namespace detail
+
+struct DataFields::Impl {
+  static Impl& Of(DataFields& f) noexcept { return *f.impl_; }
+
+  std::unordered_map<std::u16string, detail::Entry, detail::KeyHash, detail::KeyEqual> map;
+  // Keys of the interpreter's own form ("Autodf" and a number, in any
+  // case) are kept by their number: they come and go on every evaluation.
+  DataFields* owner = nullptr;
+  Ref<Object> inner;
+
+  // The slot number of an "Autodf<n>" key (n from 1 without a leading
+  // zero), or -1; `exact` tells whether it is spelled so. Keys that differ
+  // only in case get the same number: ASCII letters fold with 0x20, and no
+  // other character's capital is one of these six letters.
+  static int SlotOf(std::u16string_view k, bool* exact = nullptr) noexcept {
+    const std::size_t size = k.size();
+    if (size < 7 || size > 11) return -1;
+    const char16_t* p = k.data();
+    if ((p[0] | 0x20) != u'a' || (p[1] | 0x20) != u'u' || (p[2] | 0x20) != u't' ||
+        (p[3] | 0x20) != u'o' || (p[4] | 0x20) != u'd' || (p[5] | 0x20) != u'f')
+      return -1;
+    if (p[6] < u'1' || p[6] > u'9') return -1;
+    int n = 0;
+    for (std::size_t i = 6; i < size; ++i) {
+      if (p[i] < u'0' || p[i] > u'9') return -1;
+      n = n * 10 + (p[i] - u'0');
+    }
+    if (n > kMaxSlot) return -1;
+    if (exact)
+      *exact = p[0] == u'A' && p[1] == u'u' && p[2] == u't' && p[3] == u'o' && p[4] == u'd' &&
+               p[5] == u'f';
+    return n;
+  }
+  static constexpr int kMaxSlot = 32767;
+
+  // Entries under "Autodf<n>" (in any case), by n: the interpreter's
+  // generated names come and go on every call, so they are found by their
+  // number without reading the key.
+  struct Generated {
+    ObjectRef field;  // empty when free
+    std::uint64_t seq = 0;
+    std::u16string key;  // only when not spelled "Autodf<n>"
+  };
+  std::vector<Generated> generated;
+  std::size_t generated_size = 0;  // generated.size(), without the division
+  std::size_t generated_count = 0;
+  std::uint64_t next_seq = 0;  // order of addition, over all entries
+
+  bool ExistsGenerated(int n) const noexcept {
+    return n > 0 && static_cast<std::size_t>(n) < generated_size &&
+           generated[static_cast<std::size_t>(n)].field;
+  }
+  TARN_ALWAYS_INLINE bool AddGenerated(int n, const ObjectRef& field) {
+    if (n > 0 && static_cast<std::size_t>(n) < generated_size) {
+      Generated& g = generated[static_cast<std::size_t>(n)];
+      if (g.field) return false;
+      g.key.clear();
+      g.field = field;
+      g.seq = next_seq++;
+      ++generated_count;
+      return true;
+    }
+    return PlaceGenerated(n, field, {});
+  }
+  bool EraseGenerated(int n) noexcept {
+    if (!ExistsGenerated(n)) return false;
+    --generated_count;
+    ObjectRef gone = std::move(generated[static_cast<std::size_t>(n)].field);
+    return true;  // `gone` goes once the entry is consistent
+  }
+  // Adds under "Autodf<n>", growing the entries as needed; `spelling` is
+  // the key as written when that is not "Autodf<n>".
+  bool PlaceGenerated(int n, const ObjectRef& field, std::u16string_view spelling);
+
+  // The keys asked for last, as they were written, and what was found: an
+  // expression names the same host fields (and function words, which are
+  // absent) on every call. Valid while `map_version` is unchanged.
+  struct Recent {
+    std::u16string key;
+    const detail::Entry* entry = nullptr;  // null: the key is absent
+    std::uint64_t version = 0;
+  };
+  mutable std::array<Recent, 8> recent;
+  mutable unsigned recent_next = 0;
+  std::uint64_t map_version = 1;  // bumped whenever the map changes
+
+  const ObjectRef* Lookup(std::u16string_view key) const {
+    if (int n = SlotOf(key); n >= 0)
+      return ExistsGenerated(n) ? &generated[static_cast<std::size_t>(n)].field : nullptr;
+    for (const Recent& r : recent)
+      if (r.version == map_version && detail::SameText(r.key, key))
+        return r.entry ? &r.entry->field : nullptr;
+    auto it = map.find(key);
+    const detail::Entry* entry = it == map.end() ? nullptr : &it->second;
+    Recent& r = recent[recent_next++ % recent.size()];
+    r.version = 0;
+    try {
+      r.key.assign(key);
+      r.entry = entry;
+      r.version = map_version;
+    } catch (...) {
+      // not remembered
+    }
+    return entry ? &entry->field : nullptr;
+  }
+
+  struct Ordered {
+    std::uint64_t seq;
+    std::u16string key;
+    const ObjectRef* field;
+  };
+  // Every entry in the order it was added.
+  std::vector<Ordered> InOrder() const {
+    std::vector<Ordered> order;
+    order.reserve(map.size() + generated_count);
+    for (const auto& [k, e] : map) order.push_back({e.seq, k, &e.field});
+    for (std::size_t n = 0; n < generated.size(); ++n) {
+      const Generated& s = generated[n];
+      if (!s.field) continue;
+      std::u16string key = s.key;
+      if (key.empty()) key = std::u16string(u"Autodf") + detail::Widen(std::to_string(n));
+      order.push_back({s.seq, std::move(key), &s.field});
+    }
+    std::sort(order.begin(), order.end(),
+              [](const Ordered& a, const Ordered& b) { return a.seq < b.seq; });
+    return order;
+  }
+
+  ObjectRef ItemByKeyOrIndex(const Variant& key) const {
+    Variant k = DefaultValue(key);
+    if (k.kind() != Kind::String && IsNumeric(k)) {
+      std::int32_t index = CLng(k);
+      const auto order = InOrder();
+      if (index < 1 || static_cast<std::size_t>(index) > order.size())
+        Raise(err::kInvalidProcedureCall);
+      return *order[static_cast<std::size_t>(index) - 1].field;
+    }
+    std::u16string s = CStr(k);
+    const ObjectRef* found = Lookup(s);
+    if (!found) Raise(err::kInvalidProcedureCall);
+    return *found;
+  }
+};
+
+}  // namespace tarn
