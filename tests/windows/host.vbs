@@ -127,6 +127,8 @@ fields.AddObject NewField("Field1", "Long", CLng(41))
 fields.AddObject NewField("Name", "String", "banana")
 fields.AddObject NewField("AdmitDate", "Date", DateSerial(2024, 1, 5) + TimeSerial(13, 45, 10))
 fields.AddObject NewField("Flag", "Boolean", True)
+fields.AddObject NewField("Price", "Double", CCur(2.5))
+fields.AddObject NewField("Small", "Integer", CByte(7))
 names = fields.Names
 Set errors = New ErrorManager
 
@@ -162,6 +164,8 @@ cases = Array( _
   "IF Field1 > 40 THEN ""big"" ELSE ""small"" END IF", "String big", _
   "IF Flag THEN 1 ELSE 2 END IF", "Long 1", _
   "(Field1 + 1) \ 2", "Long 21", _
+  "Price * 2", "Double 5", _
+  "Small + 1", "Long 8", _
   "1 2", "Boolean False", _
   "Unknown + 1", "Boolean False", _
   "", "<nothing>")
