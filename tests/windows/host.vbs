@@ -217,6 +217,30 @@ Check interp.Init(New RaisingFields, errors, "System", "Application") = True, "I
 Set r = interp.RealizeRegularExpression("Field1 + 1")
 Check r.Name = "Error", "an Item that raises gives the Error field"
 
+' The default components of tarnhost.dll.
+Dim defaults, recorder, field
+Set defaults = CreateObject("ZellDFld.DataFields")
+Set field = CreateObject("ZellDFld.DataField")
+field.Name = "Field1"
+field.DataType = "Long"
+field.Data = 41
+Check defaults.AddObject(field) = 0, "ZellDFld.DataFields takes a ZellDFld.DataField"
+Set recorder = CreateObject("ZellErr.ErrorManager")
+Check interp.Init(defaults, recorder, "System", "Application") = True, "Init with the defaults"
+Check interp.RealizeRegularExpression("Field1 + 1").Data = 42, "Field1 + 1 with the defaults"
+Set r = interp.RealizeRegularExpression("Field1 / 0")
+Check recorder.Count = 1, "ZellErr.ErrorManager counts the report: " & recorder.Count
+Check recorder.Number(1) = 150100, "its number: " & recorder.Number(1)
+Check recorder.Procedure(1) = "EvaluateExpression", "its procedure: " & recorder.Procedure(1)
+Check recorder.Message(1) = "Error: -2147220981 - Division by zero", "its message"
+On Error Resume Next
+recorder.Procedure 2
+Check Err.Number = 9, "a report beyond Count raises 9: " & Err.Number
+On Error GoTo 0
+recorder.Clear
+Check recorder.Count = 0, "Clear forgets the reports"
+Check defaults.Count = 1, "the default collection holds only Field1: " & defaults.Count
+
 Set interp = Nothing
 Set r = Nothing
 Check fields.Names = names, "the collection is as it was: " & fields.Names
