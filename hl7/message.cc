@@ -88,57 +88,131 @@ Outcome MessageBuilder::Build(const Record& record) {
       out.reason = "member '" + ToUtf8(f.name) + "' is given twice (names ignore letter case)";
       return out;
     }
-  for (const SegmentLine& seg : template_.segments) {
-    if (seg.list.empty()) {
-      Render(seg, out);
-      continue;
-    }
-    const List* list = nullptr;
-    for (const List& l : record.lists)
-      if (SameName(l.name, FromUtf8(seg.list))) list = &l;
-    if (!list) continue;
-    for (std::size_t i = 0; i < list->elements.size(); ++i) {
-      // The element's members and SetId hide record fields of the same name.
-      std::vector<Field> members;
-      for (const Field& m : list->elements[i])
-        if (!SameName(m.name, u"SetId")) members.push_back(m);
-      members.push_back({u"SetId", u"Long", Variant(static_cast<std::int32_t>(i + 1))});
-      // Two members of one name would hide each other, and the one hidden
-      // would come back as a record field afterwards.
-      for (std::size_t a = 0; a < members.size() && out.reason.empty(); ++a)
-        for (std::size_t b = a + 1; b < members.size(); ++b)
-          if (SameName(members[a].name, members[b].name)) {
-            out.reason = "list '" + seg.list + "' element " + std::to_string(i + 1) + ": member '" +
-                         ToUtf8(members[b].name) + "' is given twice (names ignore letter case)";
-            break;
-          }
-      if (!out.reason.empty()) break;
-      std::vector<ObjectRef> hidden;
-      std::vector<std::u16string> added;
-      for (const Field& m : members) {
-        if (ObjectRef old = fields_->Find(m.name)) {
-          hidden.push_back(old);
-          fields_->Erase(m.name);
-        }
-        if (fields_->AddField(m.name, m.type, m.value)) added.push_back(m.name);
-      }
-      Render(seg, out);
-      for (const auto& name : added) fields_->Erase(name);
-      for (const ObjectRef& old : hidden) fields_->Add(old, CStr(Get(old, u"Name")));
-    }
+  Scopes scopes{&record.lists};
+  if (template_.groups.empty()) {
+    for (const SegmentLine& seg : template_.segments) RenderLine(seg, scopes, out);
+  } else {
+    RenderGroup(template_.groups.front(), scopes, out);
   }
   if (!out.ok()) out.message.clear();
   return out;
 }
 
-void MessageBuilder::Render(const SegmentLine& segment, Outcome& out) {
-  for (const Piece& p : segment.pieces)
-    out.message +=
-        p.expression < 0 ? p.literal : Evaluate(template_.expressions[p.expression], out);
+void MessageBuilder::RenderGroup(const Group& group, Scopes& scopes, Outcome& out) {
+  for (const GroupItem& item : group.items) {
+    if (item.segment >= 0) {
+      RenderLine(template_.segments[item.segment], scopes, out);
+      continue;
+    }
+    const Group& inner = template_.groups[item.group];
+    if (inner.list.empty()) {
+      if (Holds(inner.condition, out)) RenderGroup(inner, scopes, out);
+    } else {
+      ForEach(inner.list, scopes, out, [&] {
+        if (Holds(inner.condition, out)) RenderGroup(inner, scopes, out);
+      });
+    }
+  }
+}
+
+void MessageBuilder::RenderLine(const SegmentLine& seg, Scopes& scopes, Outcome& out) {
+  if (seg.list.empty()) {
+    if (Holds(seg.condition, out)) Render(seg, scopes, out);
+    return;
+  }
+  ForEach(seg.list, scopes, out, [&] {
+    if (Holds(seg.condition, out)) Render(seg, scopes, out);
+  });
+}
+
+template <class Body>
+void MessageBuilder::ForEach(const std::string& name, Scopes& scopes, Outcome& out, Body body) {
+  const std::u16string wanted = FromUtf8(name);
+  const List* list = nullptr;
+  for (auto scope = scopes.rbegin(); scope != scopes.rend() && !list; ++scope)
+    for (const List& l : **scope)
+      if (SameName(l.name, wanted)) list = &l;
+  if (!list) return;
+  for (std::size_t i = 0; i < list->elements.size(); ++i) {
+    // The element's members and SetId hide fields of the same name.
+    std::vector<Field> members;
+    for (const Field& m : list->elements[i])
+      if (!SameName(m.name, u"SetId")) members.push_back(m);
+    members.push_back({u"SetId", u"Long", Variant(static_cast<std::int32_t>(i + 1))});
+    // Two members of one name would hide each other, and the one hidden
+    // would come back as a record field afterwards.
+    for (std::size_t a = 0; a < members.size() && out.reason.empty(); ++a)
+      for (std::size_t b = a + 1; b < members.size(); ++b)
+        if (SameName(members[a].name, members[b].name)) {
+          out.reason = "list '" + name + "' element " + std::to_string(i + 1) + ": member '" +
+                       ToUtf8(members[b].name) + "' is given twice (names ignore letter case)";
+          break;
+        }
+    if (!out.reason.empty()) return;
+    Entered entered;
+    for (const Field& m : members) {
+      if (ObjectRef old = fields_->Find(m.name)) {
+        entered.hidden.push_back(old);
+        fields_->Erase(m.name);
+      }
+      if (fields_->AddField(m.name, m.type, m.value)) entered.added.push_back(m.name);
+    }
+    static const std::vector<List> kNone;
+    scopes.push_back(i < list->element_lists.size() ? &list->element_lists[i] : &kNone);
+    body();
+    scopes.pop_back();
+    for (const auto& added : entered.added) fields_->Erase(added);
+    for (const ObjectRef& old : entered.hidden) fields_->Add(old, CStr(Get(old, u"Name")));
+  }
+}
+
+bool MessageBuilder::Holds(int condition, Outcome& out) {
+  if (condition < 0) return true;
+  const Expression& e = template_.expressions[condition];
+  Variant data;
+  if (!Realize(e, out, data)) return false;
+  if (data.kind() == Kind::Boolean) return data.boolean();
+  out.failures.push_back(
+      {e.at,
+       ToUtf8(e.text),
+       "a condition must be True or False (it gave \"" +
+           (data.is_null() || data.is_empty() ? std::string() : ToUtf8(CStr(data))) + "\")",
+       {}});
+  return false;
+}
+
+void MessageBuilder::Render(const SegmentLine& segment, Scopes& scopes, Outcome& out) {
+  RenderPieces(segment, 0, segment.pieces.size(), scopes, out);
   out.message += '\r';
 }
 
-std::string MessageBuilder::Evaluate(const Expression& e, Outcome& out) {
+void MessageBuilder::RenderPieces(const SegmentLine& segment, std::size_t from, std::size_t to,
+                                  Scopes& scopes, Outcome& out) {
+  for (std::size_t k = from; k < to; ++k) {
+    const Piece& p = segment.pieces[k];
+    if (!p.repeat.empty()) {
+      // One repetition per element, joined by the repetition separator.
+      bool first = true;
+      ForEach(p.repeat, scopes, out, [&] {
+        if (!first) out.message += template_.delimiters.repetition;
+        first = false;
+        RenderPieces(segment, k + 1, static_cast<std::size_t>(p.repeat_end), scopes, out);
+      });
+      // "A~{{@each L}}...{{@end}}" with no elements leaves no empty repetition.
+      if (first && k > 0 && !segment.pieces[k - 1].literal.empty() &&
+          segment.pieces[k - 1].literal.back() == template_.delimiters.repetition &&
+          !out.message.empty() && out.message.back() == template_.delimiters.repetition)
+        out.message.pop_back();
+      k = static_cast<std::size_t>(p.repeat_end);
+    } else if (p.expression >= 0) {
+      out.message += Evaluate(template_.expressions[p.expression], out);
+    } else {
+      out.message += p.literal;
+    }
+  }
+}
+
+bool MessageBuilder::Realize(const Expression& e, Outcome& out, Variant& data) {
   errors_->Clear();
   ObjectRef result = interpreter_.RealizeRegularExpression(std::u16string_view(e.text));
   const auto first = e.text.find_first_not_of(u" \t\r\n");
@@ -146,10 +220,9 @@ std::string MessageBuilder::Evaluate(const Expression& e, Outcome& out) {
   const std::u16string text =
       first == std::u16string::npos ? std::u16string() : e.text.substr(first, last - first + 1);
   ExpressionFailure failure{e.at, ToUtf8(text), {}, errors_->reports()};
-  std::string value;
   if (result) {
     try {
-      const Variant data = Get(result, u"Data");
+      data = Get(result, u"Data");
       const std::u16string name = CStr(Get(result, u"Name"));
       const std::u16string type = CStr(Get(result, u"DataType"));
       if (name == u"Error" && type == u"Boolean" && data == Variant(false) &&
@@ -157,8 +230,6 @@ std::string MessageBuilder::Evaluate(const Expression& e, Outcome& out) {
         failure.reason = "the expression cannot be evaluated (it returned the Error field)";
       } else if (type == u"Operator") {
         failure.reason = "the expression ends in an operator";
-      } else if (!data.is_null() && !data.is_empty()) {
-        value = ToUtf8(CStr(data));
       }
     } catch (const RuntimeError& err) {
       failure.reason = "the result cannot be read as text (" + ToUtf8(err.description()) + ")";
@@ -180,9 +251,23 @@ std::string MessageBuilder::Evaluate(const Expression& e, Outcome& out) {
                      (failure.reports.size() == 1 ? " report" : " reports");
   if (!failure.reason.empty()) {
     out.failures.push_back(std::move(failure));
+    return false;
+  }
+  return true;
+}
+
+std::string MessageBuilder::Evaluate(const Expression& e, Outcome& out) {
+  Variant data;
+  if (!Realize(e, out, data) || data.is_null() || data.is_empty()) return {};
+  try {
+    return Escape(ToUtf8(CStr(data)), template_.delimiters);
+  } catch (const RuntimeError& err) {
+    out.failures.push_back({e.at,
+                            ToUtf8(e.text),
+                            "the result cannot be read as text (" + ToUtf8(err.description()) + ")",
+                            {}});
     return {};
   }
-  return Escape(value, template_.delimiters);
 }
 
 }  // namespace tarn::hl7

@@ -50,7 +50,26 @@ class MessageBuilder {
   void set_check_names(bool on) { check_names_ = on; }
 
  private:
-  void Render(const SegmentLine& segment, Outcome& out);
+  // The lists that "@each" may name here, innermost scope last.
+  using Scopes = std::vector<const std::vector<List>*>;
+  // A list element's members in place, and the record fields they hide.
+  struct Entered {
+    std::vector<ObjectRef> hidden;
+    std::vector<std::u16string> added;
+  };
+
+  void RenderGroup(const Group& group, Scopes& scopes, Outcome& out);
+  void RenderLine(const SegmentLine& segment, Scopes& scopes, Outcome& out);
+  // Calls `body` once per element of the list named `name`, with the
+  // element's members as fields and its own lists innermost in `scopes`.
+  template <class Body>
+  void ForEach(const std::string& name, Scopes& scopes, Outcome& out, Body body);
+  bool Holds(int condition, Outcome& out);
+  void Render(const SegmentLine& segment, Scopes& scopes, Outcome& out);
+  void RenderPieces(const SegmentLine& segment, std::size_t from, std::size_t to, Scopes& scopes,
+                    Outcome& out);
+  // Evaluates an expression; false (with the failure noted) when it fails.
+  bool Realize(const Expression& e, Outcome& out, Variant& data);
   std::string Evaluate(const Expression& e, Outcome& out);
   void ClearFields();
 

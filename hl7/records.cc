@@ -36,13 +36,6 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-// "2024-01-15T08:30:00" reads as a date once the "T" is a space.
-std::string WithoutIsoT(std::string text) {
-  if (text.size() > 10 && text[4] == '-' && text[7] == '-' && (text[10] == 'T' || text[10] == 't'))
-    text[10] = ' ';
-  return text;
-}
-
 class Converter {
  public:
   explicit Converter(const RecordOptions& options) : options_(options) {}
@@ -89,12 +82,10 @@ class Converter {
       return f;
     }
     if (IsDateMember(name) && f.value.is_string() && !f.value.string().empty()) {
-      try {
-        f.value = CDate(Variant(FromUtf8(WithoutIsoT(ToUtf8(f.value.string())))));
-        f.type = u"Date";
-      } catch (const RuntimeError&) {
-        throw RecordError{"member '" + name + "': \"" + shown + "\" is no date"};
-      }
+      const auto serial = ReadRecordDate(shown, options_.date_order);
+      if (!serial) throw RecordError{"member '" + name + "': \"" + shown + "\" is no date"};
+      f.value = Date{*serial};
+      f.type = u"Date";
     }
     return f;
   }
@@ -126,8 +117,9 @@ void CheckElementNames(const std::string& list, std::size_t element,
     }
 }
 
-// Nested objects flatten to "Outer_Inner"; arrays become lists at the top
-// level only. The depth is bounded by kMaxJsonDepth before parsing.
+// Nested objects flatten to "Outer_Inner"; arrays become lists, and arrays
+// inside a list's elements the lists that groups inside "@each" walk. The
+// depth is bounded by kMaxJsonDepth before parsing.
 void AddMembers(const Converter& conv, const json& obj, const std::string& prefix,
                 const json& types, std::vector<Field>& fields, std::vector<List>* lists) {
   for (const auto& [key, value] : obj.items()) {
@@ -135,17 +127,19 @@ void AddMembers(const Converter& conv, const json& obj, const std::string& prefi
     const std::string name = prefix.empty() ? key : prefix + "_" + key;
     if (value.is_array()) {
       if (!lists) continue;
-      List list{FromUtf8(name), {}};
+      List list{FromUtf8(name), {}, {}};
       for (const auto& element : value) {
         std::vector<Field> members;
+        std::vector<List> inner;
         if (element.is_object()) {
           const json element_types = element.value("types", json());
-          AddMembers(conv, element, {}, element_types, members, nullptr);
+          AddMembers(conv, element, {}, element_types, members, &inner);
           CheckElementNames(name, list.elements.size() + 1, members);
         } else {
           members.push_back(conv.Make("Value", element, {}));
         }
         list.elements.push_back(std::move(members));
+        list.element_lists.push_back(std::move(inner));
       }
       lists->push_back(std::move(list));
     } else if (value.is_object()) {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "hl7/record_dates.h"
 #include "tarn/value.h"
 
 namespace tarn::hl7 {
@@ -23,6 +24,8 @@ struct Field {
 struct List {
   std::u16string name;
   std::vector<std::vector<Field>> elements;
+  // The lists inside each element (as many entries as elements, or none).
+  std::vector<std::vector<List>> element_lists = {};
 };
 
 struct Record {
@@ -38,7 +41,8 @@ enum class RecordFormat { Auto, JsonLines, Csv };
 
 struct RecordOptions {
   RecordFormat format = RecordFormat::Auto;
-  std::vector<std::string> dates;  // member names whose texts become Date fields
+  std::vector<std::string> dates;         // member names whose texts become Date fields
+  DateOrder date_order = DateOrder::Mdy;  // of numeric dates whose year is not first
 };
 
 // How deep a record's JSON may nest (the record itself is level 1).

@@ -10,7 +10,11 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 fuzz_seconds=${TARN_FUZZ_SECONDS:-60}
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Debian's interpreter, for which deps.sh installed pybind11 and pytest (the
+# Python tests, label "python", run in this build only).
+python=/usr/bin/python3
+[ -x "$python" ] || python=$(command -v python3)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$python"
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" -LE soak
 

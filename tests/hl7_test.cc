@@ -275,7 +275,11 @@ TEST(Hl7Records, ListsAndNestedObjects) {
   EXPECT_EQ(tarn::ToUtf8(r.fields[1].name), "A_C_D");
   ASSERT_EQ(r.lists.size(), 2u);
   ASSERT_EQ(r.lists[0].elements.size(), 2u);
-  EXPECT_EQ(r.lists[0].elements[0].size(), 1u);  // nested lists are dropped
+  EXPECT_EQ(r.lists[0].elements[0].size(), 1u);  // "Deep" is the element's own list
+  ASSERT_EQ(r.lists[0].element_lists.size(), 2u);
+  ASSERT_EQ(r.lists[0].element_lists[0].size(), 1u);
+  EXPECT_EQ(tarn::ToUtf8(r.lists[0].element_lists[0][0].name), "Deep");
+  EXPECT_TRUE(r.lists[0].element_lists[1].empty());
   ASSERT_EQ(r.lists[1].elements.size(), 2u);
   EXPECT_EQ(tarn::ToUtf8(r.lists[1].elements[1][0].name), "Value");
   EXPECT_EQ(tarn::ToUtf8(r.lists[1].elements[1][0].type), "Long");

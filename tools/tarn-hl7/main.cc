@@ -2,11 +2,16 @@
 //
 //   tarn-hl7 --template FILE --records FILE|- [--output FILE] [--rejects FILE]
 //            [--framing none|lf|mllp] [--dates NAME,NAME...] [--format auto|jsonl|csv]
-//            [--jobs N] [--check [N]] [--version]
+//            [--jobs N] [--check [N]] [--version] [--date-order mdy|dmy|ymd]
+//            [--control-id PREFIX] [--batch [--batch-size N]]
+//            [--send HOST:PORT [--journal FILE] [--ack-timeout S] [--retries N]
+//                              [--retry-delay S] [--tls [--tls-ca FILE]
+//                              [--tls-cert FILE [--tls-key FILE]]]]
 //
-// Records are read, built and written one at a time. Exit status: 0 when
-// every record became a message, 1 when some were rejected (or --check found
-// problems), 2 for a usage, template or file error.
+// Records are read, built and written (or delivered) one at a time. Exit
+// status: 0 when every record became a message (or was delivered), 1 when
+// some were rejected (or --check found problems), 2 for a usage, template or
+// file error or a receiver that cannot be reached.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -14,13 +19,16 @@
 #include <iostream>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "hl7/batch.h"
 #include "hl7/io.h"
 #include "hl7/message.h"
+#include "hl7/outbound.h"
 #include "hl7/records.h"
 #include "hl7/template.h"
 
@@ -34,12 +42,16 @@ Exit status:
   0  every record became a message (--check: no problems)
   1  some records were rejected (--check: problems found)
   2  a usage error, a template or records file that cannot be read, one file
-     named twice, or output that cannot be written
+     named twice, output that cannot be written, or (--send) a receiver that
+     cannot be reached or a journal that cannot be used
 
 Example:
   tarn-hl7 --template examples/hl7/adt_a01.tmpl --records examples/hl7/patients.jsonl \
            --dates BirthDate,MessageDateTime,AdmitDateTime,DiagnosedAt --framing lf \
-           --output adt.hl7 --rejects adt.rejects.jsonl)";
+           --output adt.hl7 --rejects adt.rejects.jsonl
+  tarn-hl7 --template examples/hl7/adt_a01.tmpl --records examples/hl7/patients.jsonl \
+           --dates BirthDate,MessageDateTime,AdmitDateTime,DiagnosedAt \
+           --send 127.0.0.1:2575 --journal adt.journal)";
 
 std::string Where(const hl7::Template& t, hl7::Position at) {
   return t.file + ":" + std::to_string(at.line) + ":" + std::to_string(at.column);
@@ -73,14 +85,19 @@ json RejectJson(const hl7::Template& t, const hl7::Record& r, const hl7::Outcome
   return j;
 }
 
-std::string RejectLine(const hl7::Template& t, const hl7::Record& r, const hl7::Outcome& o) {
-  std::string s = "record " + std::to_string(r.number);
-  if (r.line) s += " (line " + std::to_string(r.line) + ")";
-  s += " rejected: ";
-  if (!o.reason.empty()) return s + o.reason;
+// Why a record did not become a message, as one line.
+std::string RejectReason(const hl7::Template& t, const hl7::Outcome& o) {
+  if (!o.reason.empty()) return o.reason;
+  std::string s;
   for (std::size_t i = 0; i < o.failures.size(); ++i)
     s += (i ? "; " : "") + Failure(t, o.failures[i]);
   return s;
+}
+
+std::string RejectLine(std::size_t number, std::size_t line, const std::string& reason) {
+  std::string s = "record " + std::to_string(number);
+  if (line) s += " (line " + std::to_string(line) + ")";
+  return s + " rejected: " + reason;
 }
 
 // A count of the records done, on a terminal only.
@@ -98,11 +115,17 @@ class Progress {
   bool on_;
 };
 
-// What one record came to: its framed message, or its reject (a JSON line
-// for --rejects, else a line for standard error).
+// What one record came to: its message (framed, or as built for --send),
+// or its reject (a JSON line for --rejects, else a line for standard error)
+// and the reason the journal keeps; or nothing, when an earlier run with
+// the journal settled it.
 struct Built {
   bool ok = false;
+  bool settled = false;
   std::string text;
+  std::string reason;
+  std::size_t number = 0, line = 0;
+  std::string source;  // for a receiver's reject (--send)
 };
 
 struct BuildSettings {
@@ -110,21 +133,35 @@ struct BuildSettings {
   const hl7::RecordReader& reader;
   hl7::Framing framing;
   bool rejects_as_json;
+  const hl7::Outbound& outbound;
+  hl7::HostFieldUse host_fields;
 };
 
 void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawRecord& raw,
               Built& built) {
+  built.number = raw.number;
+  built.line = raw.line;
+  if (s.outbound.Settled(raw.number)) {
+    built.settled = true;
+    return;
+  }
   hl7::Record record;
   s.reader.Complete(std::move(raw), record);
+  hl7::AddHostFields(record, s.host_fields,
+                     s.host_fields.control_id ? s.outbound.ControlIdFor(record.number) : "");
   const hl7::Outcome o = builder.Build(record);
   built.ok = o.ok();
-  if (built.ok)
-    built.text = hl7::Frame(o.message, s.framing);
-  else if (s.rejects_as_json)
+  if (built.ok) {
+    built.text = s.outbound.sending() ? o.message : hl7::Frame(o.message, s.framing);
+    if (s.outbound.sending()) built.source = record.source;
+    return;
+  }
+  built.reason = RejectReason(s.tmpl, o);
+  if (s.rejects_as_json)
     built.text =
         RejectJson(s.tmpl, record, o).dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
   else
-    built.text = RejectLine(s.tmpl, record, o);
+    built.text = RejectLine(record.number, record.line, built.reason);
 }
 
 // Builds a batch of records on N threads, each with its own interpreter and
@@ -197,7 +234,9 @@ class Builders {
 
 // --check: the template against the first `count` records, every problem
 // once with its position; nothing is written.
-int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t count) {
+int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t count,
+          const std::string& control_prefix) {
+  const hl7::HostFieldUse host_fields = hl7::HostFieldsNamedIn(tmpl);
   hl7::MessageBuilder builder(tmpl);
   builder.set_check_names(true);
   std::set<std::string> seen;
@@ -210,6 +249,7 @@ int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t coun
   };
   while (read < count && reader.Next(r)) {
     ++read;
+    hl7::AddHostFields(r, host_fields, control_prefix + std::to_string(r.number));
     const hl7::Outcome o = builder.Build(r);
     if (!o.reason.empty()) say("record " + std::to_string(r.number) + ": " + o.reason, r);
     for (const auto& f : o.failures) say(Failure(tmpl, f), r);
@@ -247,6 +287,35 @@ int Run(int argc, char** argv) {
   app.add_option("--jobs", jobs, "Builds messages on N threads; the output is the same as with one")
       ->check(CLI::Range(1, 256));
   app.add_flag("--version", version, "Prints the program's and the library's versions");
+  std::string date_order_word = "mdy";
+  app.add_option("--date-order", date_order_word,
+                 "Order of numeric dates whose year is not first: mdy, dmy or ymd")
+      ->check(CLI::IsMember({"mdy", "dmy", "ymd"}));
+  std::string control_prefix;
+  app.add_option("--control-id", control_prefix,
+                 "Prefix of the ControlId field (followed by the record's counter)");
+  bool batch_file_wanted = false;
+  std::size_t per_batch = 0;
+  app.add_flag("--batch", batch_file_wanted, "Writes a batch file: FHS, BHS ... BTS blocks, FTS");
+  app.add_option("--batch-size", per_batch, "Messages in each BHS ... BTS block (0: one block)");
+  std::string send_address, journal_path;
+  double ack_timeout = 30, retry_delay = 1;
+  int retries = 3;
+  app.add_option("--send", send_address, "Delivers each message over MLLP to HOST:PORT");
+  app.add_option("--journal", journal_path,
+                 "Records each record's final outcome here; the same command resumes a run");
+  app.add_option("--ack-timeout", ack_timeout, "Seconds to wait for an acknowledgement")
+      ->check(CLI::Range(0.001, 86400.0));
+  app.add_option("--retries", retries, "Retries after the first attempt")
+      ->check(CLI::Range(0, 1000000));
+  app.add_option("--retry-delay", retry_delay, "Seconds before the first retry (then doubling)")
+      ->check(CLI::Range(0.0, 3600.0));
+  hl7::TlsOptions tls;
+  app.add_flag("--tls", tls.enabled, "Delivers over TLS, checking the receiver's certificate");
+  app.add_option("--tls-ca", tls.ca_file,
+                 "Authorities (PEM) for the receiver's certificate, instead of the system's");
+  app.add_option("--tls-cert", tls.cert_file, "A client certificate chain (PEM) to offer");
+  app.add_option("--tls-key", tls.key_file, "The client certificate's key (PEM)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -267,12 +336,47 @@ int Run(int argc, char** argv) {
       return 2;
     }
   const bool check = app.count("--check") > 0;
+  hl7::OutboundOptions outbound_options;
+  outbound_options.control_prefix = control_prefix;
+  outbound_options.journal = journal_path;
+  if (!send_address.empty()) {
+    hl7::DeliveryOptions d;
+    if (!hl7::ParseAddress(send_address, d.host, d.port)) {
+      std::cerr << "tarn-hl7: --send: '" << send_address << "' is not HOST:PORT\n";
+      return 2;
+    }
+    d.ack_timeout = ack_timeout;
+    d.retries = retries;
+    d.retry_delay = retry_delay;
+    d.tls = tls;
+    outbound_options.delivery = d;
+    if (!output_path.empty()) {
+      std::cerr << "tarn-hl7: --send and --output exclude each other\n";
+      return 2;
+    }
+  } else if (!journal_path.empty() || tls.enabled) {
+    std::cerr << "tarn-hl7: " << (tls.enabled ? "--tls" : "--journal") << " needs --send\n";
+    return 2;
+  }
+  if (!tls.enabled && !(tls.ca_file.empty() && tls.cert_file.empty() && tls.key_file.empty())) {
+    std::cerr << "tarn-hl7: --tls-ca, --tls-cert and --tls-key need --tls\n";
+    return 2;
+  }
+  if (batch_file_wanted && (!send_address.empty() || framing_word == "mllp")) {
+    std::cerr << "tarn-hl7: --batch writes a file: not with --send or --framing mllp\n";
+    return 2;
+  }
+  if (per_batch && !batch_file_wanted) {
+    std::cerr << "tarn-hl7: --batch-size needs --batch\n";
+    return 2;
+  }
 
   // Before anything is opened for writing: no file may be two of these.
   const std::string twice = hl7::SameFileTwice({{"--template", template_path},
                                                 {"--records", records_path},
                                                 {"--output", check ? "" : output_path},
-                                                {"--rejects", check ? "" : rejects_path}},
+                                                {"--rejects", check ? "" : rejects_path},
+                                                {"--journal", check ? "" : journal_path}},
                                                !check && output_path.empty());
   if (!twice.empty()) {
     std::cerr << "tarn-hl7: " << twice << "\n";
@@ -290,6 +394,9 @@ int Run(int argc, char** argv) {
   }
   hl7::RecordOptions options;
   options.dates = dates;
+  options.date_order = date_order_word == "dmy"   ? hl7::DateOrder::Dmy
+                       : date_order_word == "ymd" ? hl7::DateOrder::Ymd
+                                                  : hl7::DateOrder::Mdy;
   if (format_word == "jsonl") options.format = hl7::RecordFormat::JsonLines;
   if (format_word == "csv") options.format = hl7::RecordFormat::Csv;
   hl7::RecordReader reader(*input, records_path == "-" ? "" : records_path, options);
@@ -297,7 +404,7 @@ int Run(int argc, char** argv) {
   if (check) {
     try {
       const bool given = !check_values.empty() && !check_values[0].empty();
-      return Check(tmpl, reader, given ? std::stoul(check_values[0]) : 1);
+      return Check(tmpl, reader, given ? std::stoul(check_values[0]) : 1, control_prefix);
     } catch (const std::exception& e) {
       std::cerr << "tarn-hl7: " << e.what() << "\n";
       return 2;
@@ -316,16 +423,30 @@ int Run(int argc, char** argv) {
     std::cerr << "tarn-hl7: " << rejects_file.error() << "\n";
     return 2;
   }
-  hl7::MessageSink& out = output_file;
+  std::optional<hl7::BatchSink> batch_file;
+  if (batch_file_wanted)
+    batch_file.emplace(output_file, tmpl.delimiters, framing, per_batch, hl7::LocalStamp());
+  hl7::MessageSink& out = batch_file ? static_cast<hl7::MessageSink&>(*batch_file) : output_file;
   hl7::MessageSink* rejects = rejects_path.empty() ? nullptr : &rejects_file;
+  std::optional<hl7::Outbound> outbound;
+  try {
+    outbound.emplace(outbound_options);
+  } catch (const std::exception& e) {
+    std::cerr << "tarn-hl7: " << e.what() << "\n";
+    return 2;
+  }
+  if (outbound->journal_repaired())
+    std::cerr << "tarn-hl7: " << journal_path << ": a torn last line was cut off\n";
 
   // Records are cut from the input in order, built in batches (on --jobs
-  // threads), and written in input order; the first failure stops the run.
-  const BuildSettings settings{tmpl, reader, framing, rejects != nullptr};
+  // threads), and written (or delivered, one at a time) in input order; the
+  // first failure stops the run.
+  const BuildSettings settings{
+      tmpl, reader, framing, rejects != nullptr, *outbound, hl7::HostFieldsNamedIn(tmpl)};
   Builders builders(settings, jobs);
   const std::size_t batch_size = jobs <= 1 ? 64 : 256 * jobs;
   Progress progress(isatty(STDERR_FILENO));
-  std::size_t rejected_on_stderr = 0, done = 0;
+  std::size_t rejected_on_stderr = 0, done = 0, settled = 0, delivered = 0;
   std::string stopped;
   std::vector<hl7::RawRecord> batch;
   std::vector<Built> built;
@@ -341,25 +462,64 @@ int Run(int argc, char** argv) {
       more = false;
     }
     builders.Run(batch, built);
-    for (const Built& b : built) {
-      if (b.ok) {
+    for (Built& b : built) {
+      if (b.settled) {
+        ++settled;
+      } else if (b.ok && outbound->sending()) {
+        hl7::DeliveryResult sent;
+        const hl7::Disposition d = outbound->Deliver(b.number, b.text, sent);
+        if (d == hl7::Disposition::Delivered) {
+          ++delivered;
+        } else if (d == hl7::Disposition::Rejected) {
+          const std::string why = sent.ack_code == "AE" || sent.ack_code == "CE"
+                                      ? "the receiver answered " + sent.ack_code +
+                                            (sent.reason.empty() ? "" : ": ") + sent.reason
+                                      : sent.reason;
+          if (rejects) {
+            const json j{{"record", b.number},
+                         {"line", b.line},
+                         {"reason", why},
+                         {"control_id", sent.control_id},
+                         {"expressions", json::array()},
+                         {"input", b.source}};
+            failed_write =
+                !rejects->Put(j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
+          } else {
+            progress.Clear();
+            std::cerr << "tarn-hl7: " << RejectLine(b.number, b.line, why) << "\n";
+            ++rejected_on_stderr;
+          }
+        } else {
+          stopped = "record " + std::to_string(b.number) + ": " + sent.reason +
+                    "; stopped (the same command with the same --journal resumes)";
+          more = false;
+          break;
+        }
+      } else if (b.ok) {
         failed_write = !out.Put(b.text);
-      } else if (rejects) {
-        failed_write = !rejects->Put(b.text);
       } else {
-        progress.Clear();
-        std::cerr << "tarn-hl7: " << b.text << "\n";
-        ++rejected_on_stderr;
+        outbound->NotBuilt(b.number, b.reason);
+        if (rejects) {
+          failed_write = !rejects->Put(b.text);
+        } else {
+          progress.Clear();
+          std::cerr << "tarn-hl7: " << b.text << "\n";
+          ++rejected_on_stderr;
+        }
       }
       if (failed_write) break;
       progress.Show(++done);
     }
   }
+  if (settled)
+    std::cerr << "tarn-hl7: " << settled << " records settled by an earlier run ("
+              << outbound->earlier_delivered() << " delivered, " << outbound->earlier_rejected()
+              << " rejected)\n";
   out.Finish();
   if (rejects) rejects->Finish();
   progress.Clear();
 
-  const std::size_t written = out.delivered();
+  const std::size_t written = outbound->sending() ? delivered : out.delivered();
   const std::size_t rejected = rejects ? rejects->delivered() : rejected_on_stderr;
   bool failed = false;
   for (const std::string& problem : {stopped, out.error(), rejects ? rejects->error() : ""})
