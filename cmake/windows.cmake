@@ -5,6 +5,10 @@
 #   tests/windows the test hosts that run under Wine.
 # Included from the top-level CMakeLists.txt after the source lists.
 
+# GCC 12's -Wrestrict misfires on string concatenation inlined at -O2
+# (GCC bug 105329), in the library and the test hosts alike.
+add_compile_options(-Wno-restrict)
+
 # ICU is replaced by the platform's own text functions; the .reg-file and
 # in-memory registry backends and the class-table registration stay on
 # Linux, where there is no system registry.
@@ -51,9 +55,6 @@ target_compile_definitions(tarn_win_objs PUBLIC
   TARN_BUILDING_LIBRARY UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 target_compile_definitions(tarn_win_objs PRIVATE FMT_HEADER_ONLY SPDLOG_HEADER_ONLY)
 tarn_enable_warnings(tarn_win_objs)
-# GCC 12's -Wrestrict misfires on char16_t string concatenation inlined at
-# -O2 by the mingw-w64 libstdc++ (GCC bug 105329).
-set_source_files_properties(interpreter/errors.cc PROPERTIES COMPILE_OPTIONS -Wno-restrict)
 
 # The type library, compiled from IDL and embedded as resource 1.
 set(TARN_TLB ${CMAKE_CURRENT_BINARY_DIR}/tarnintr.tlb)
@@ -121,6 +122,9 @@ if(TARN_WIN_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
     scanner_test evaluate_test interpreter_test limits_test threads_test
     expression_table_test language_doc_test fuzz_replay_test)
   foreach(name IN LISTS TARN_WIN_TESTS)
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tests/${name}.cc)
+      continue()
+    endif()
     add_executable(${name} tests/${name}.cc tests/windows/gtest_main.cc)
     target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
     target_compile_definitions(${name} PRIVATE TARN_SOURCE_DIR="Z:${CMAKE_CURRENT_SOURCE_DIR}")

@@ -15,14 +15,19 @@ BSTR NewBstr(std::u16string_view s) {
 
 namespace {
 
-// A number the library has no kind for: a Long when it fits, else a Double.
+// A number the library has no kind for. Whole numbers become a Long when
+// they fit, else a Double; Currency and Decimal carry fractions and become
+// a Double (converting them to Long would round).
 Variant Coerced(const VARIANT& v) {
   VARIANT tmp;
   VariantInit(&tmp);
+  auto* source = const_cast<VARIANT*>(&v);
+  const VARTYPE type = V_VT(&v) & VT_TYPEMASK;
+  const bool whole = type != VT_CY && type != VT_DECIMAL;
   Variant result;
-  if (SUCCEEDED(VariantChangeType(&tmp, const_cast<VARIANT*>(&v), 0, VT_I4))) {
+  if (whole && SUCCEEDED(VariantChangeType(&tmp, source, 0, VT_I4))) {
     result = Variant(std::int32_t{V_I4(&tmp)});
-  } else if (SUCCEEDED(VariantChangeType(&tmp, const_cast<VARIANT*>(&v), 0, VT_R8))) {
+  } else if (SUCCEEDED(VariantChangeType(&tmp, source, 0, VT_R8))) {
     result = Variant(V_R8(&tmp));
   } else {
     VariantClear(&tmp);

@@ -524,6 +524,20 @@ void RunChecks() {
   factory->LockServer(FALSE);
   factory->Release();
   Check(can_unload() == S_OK, "LockServer(FALSE) lets go, an unbalanced one was ignored");
+
+  // The system may now unload the DLLs (the C++ runtime keeps a DLL whose
+  // thread-local objects are alive loaded); creating again must work
+  // either way.
+  CoFreeUnusedLibrariesEx(0, 0);
+  IDispatch* again = Create(L"TarnIntr.Interpreter");
+  IDispatch* more_fields = Create(L"ZellDFld.DataFields");
+  Check(again != nullptr && more_fields != nullptr && Init(again, more_fields, &sink),
+        "the Interpreter is created again after CoFreeUnusedLibraries");
+  if (again != nullptr && more_fields != nullptr)
+    Check(DescribeResult(Realize(again, "40 + 2")) == "Long 42", "and evaluates");
+  if (more_fields) more_fields->Release();
+  if (again) again->Release();
+  CoFreeUnusedLibrariesEx(0, 0);
 }
 
 }  // namespace

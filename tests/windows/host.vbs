@@ -127,6 +127,8 @@ fields.AddObject NewField("Field1", "Long", CLng(41))
 fields.AddObject NewField("Name", "String", "banana")
 fields.AddObject NewField("AdmitDate", "Date", DateSerial(2024, 1, 5) + TimeSerial(13, 45, 10))
 fields.AddObject NewField("Flag", "Boolean", True)
+fields.AddObject NewField("Price", "Double", CCur(2.5))
+fields.AddObject NewField("Small", "Integer", CByte(7))
 names = fields.Names
 Set errors = New ErrorManager
 
@@ -162,6 +164,8 @@ cases = Array( _
   "IF Field1 > 40 THEN ""big"" ELSE ""small"" END IF", "String big", _
   "IF Flag THEN 1 ELSE 2 END IF", "Long 1", _
   "(Field1 + 1) \ 2", "Long 21", _
+  "Price * 2", "Double 5", _
+  "Small + 1", "Long 8", _
   "1 2", "Boolean False", _
   "Unknown + 1", "Boolean False", _
   "", "<nothing>")
@@ -212,6 +216,30 @@ Check otherErrors.Procedures = "EvaluateExpression;", "reports go to the new err
 Check interp.Init(New RaisingFields, errors, "System", "Application") = True, "Init again"
 Set r = interp.RealizeRegularExpression("Field1 + 1")
 Check r.Name = "Error", "an Item that raises gives the Error field"
+
+' The default components of tarnhost.dll.
+Dim defaults, recorder, field
+Set defaults = CreateObject("ZellDFld.DataFields")
+Set field = CreateObject("ZellDFld.DataField")
+field.Name = "Field1"
+field.DataType = "Long"
+field.Data = 41
+Check defaults.AddObject(field) = 0, "ZellDFld.DataFields takes a ZellDFld.DataField"
+Set recorder = CreateObject("ZellErr.ErrorManager")
+Check interp.Init(defaults, recorder, "System", "Application") = True, "Init with the defaults"
+Check interp.RealizeRegularExpression("Field1 + 1").Data = 42, "Field1 + 1 with the defaults"
+Set r = interp.RealizeRegularExpression("Field1 / 0")
+Check recorder.Count = 1, "ZellErr.ErrorManager counts the report: " & recorder.Count
+Check recorder.Number(1) = 150100, "its number: " & recorder.Number(1)
+Check recorder.Procedure(1) = "EvaluateExpression", "its procedure: " & recorder.Procedure(1)
+Check recorder.Message(1) = "Error: -2147220981 - Division by zero", "its message"
+On Error Resume Next
+recorder.Procedure 2
+Check Err.Number = 9, "a report beyond Count raises 9: " & Err.Number
+On Error GoTo 0
+recorder.Clear
+Check recorder.Count = 0, "Clear forgets the reports"
+Check defaults.Count = 1, "the default collection holds only Field1: " & defaults.Count
 
 Set interp = Nothing
 Set r = Nothing
