@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "message.h"
-#include "records.h"
-#include "template.h"
+#include "hl7/message.h"
+#include "hl7/records.h"
+#include "hl7/template.h"
 
 static void BM_Hl7Messages(benchmark::State& state) {
   const std::string dir = std::string(TARN_SOURCE_DIR) + "/examples/hl7/";

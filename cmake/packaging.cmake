@@ -7,7 +7,7 @@ include(CMakePackageConfigHelpers)
 target_compile_features(tarnintr PUBLIC cxx_std_20)
 
 # Only the public symbols leave the shared library (cmake/tarnintr.map).
-if(UNIX AND NOT APPLE)
+if(TARN_SHARED AND UNIX AND NOT APPLE)
   set(TARN_VERSION_SCRIPT ${CMAKE_CURRENT_SOURCE_DIR}/cmake/tarnintr.map)
   target_link_options(tarnintr PRIVATE "LINKER:--version-script=${TARN_VERSION_SCRIPT}")
   set_property(TARGET tarnintr APPEND PROPERTY LINK_DEPENDS ${TARN_VERSION_SCRIPT})

@@ -20,9 +20,9 @@ namespace detail {
 struct KeyHash {
   using is_transparent = void;
   std::size_t operator()(std::u16string_view s) const noexcept {
-    std::size_t h = 1469598103934665603ull;
+    std::uint64_t h = 1469598103934665603ull;  // 64-bit also where size_t is 32
     for (char16_t c : s) h = (h ^ detail::UpperChar(c)) * 1099511628211ull;
-    return h;
+    return static_cast<std::size_t>(h);
   }
 };
 

@@ -13,6 +13,9 @@ ObjectRef NewDefaultDataField() { return ObjectRef(DataField::Create()); }
 }  // namespace detail
 
 void RegisterDefaultComponents() {
+  // On Windows these come from the system's registration (tarnhost.dll or
+  // the host product's own components).
+#if !defined(_WIN32)
   static std::once_flag once;
   std::call_once(once, [] {
     // A host that registered its own components keeps them.
@@ -20,6 +23,7 @@ void RegisterDefaultComponents() {
       RegisterClass(kDataFieldProgId, &detail::NewDefaultDataField);
     if (!IsClassRegistered(kLogProgId)) RegisterClass(kLogProgId, &detail::NewLogComponent);
   });
+#endif
 }
 
 }  // namespace tarn

@@ -16,6 +16,14 @@ namespace detail {
 std::atomic<std::uint64_t> class_table_generation{0};
 }
 
+#if defined(_WIN32)
+// On Windows an identifier that the process did not register is created
+// through the system's registration (platform/windows/com_classes.cc).
+namespace detail::win {
+ClassFactory ComClassFactory(std::u16string_view progid);
+}
+#endif
+
 namespace {
 struct ClassTable {
   std::mutex mutex;
@@ -57,6 +65,9 @@ ObjectRef CreateObject(std::u16string_view progid) {
     auto it = t.factories.find(detail::UpperCase(progid));
     if (it != t.factories.end()) factory = it->second;
   }
+#if defined(_WIN32)
+  if (!factory) factory = detail::win::ComClassFactory(progid);
+#endif
   if (!factory) Raise(err::kCannotCreateObject);
   ObjectRef obj = factory();
   if (!obj) Raise(err::kCannotCreateObject);
@@ -70,6 +81,9 @@ void RefreshFactorySlow(std::u16string_view progid, FactoryCache& cache) {
   std::lock_guard lock(t.mutex);
   auto it = t.factories.find(UpperCase(progid));
   cache.factory = it != t.factories.end() ? it->second : ClassFactory();
+#if defined(_WIN32)
+  if (!cache.factory) cache.factory = win::ComClassFactory(progid);
+#endif
   auto* plain = cache.factory.target<ObjectRef (*)()>();
   cache.plain = plain ? *plain : nullptr;
   cache.generation = class_table_generation.load(std::memory_order_relaxed);

@@ -6,14 +6,19 @@
 // separate time parts. Any other character or word (weekday names, "True")
 // makes the text no date.
 //
-//   text    -> { number | month | marker | separator }
+//   text    -> [date] [time [marker]] | time [marker] date
 //   time    -> number (":"|".") number [(":"|".") number]   |   number marker
-//   date    -> the remaining numbers and at most one month name
+//   date    -> up to three numbers and at most one month name
 //
 // Numbers joined by a time separator form the time; a number directly before
-// an AM/PM marker is an hour. The date numbers are then read in the locale's
-// order and, failing that, in the orders the platform falls back to (see
-// ReadThreeNumbers / ReadTwoNumbers). Nothing is allocated.
+// an AM/PM marker is an hour. A date separator stands between two numbers or
+// month names: one with nothing on a side reads as a sign, and a signed
+// number is no part of a date ("-2.5", "3.4-"). The date's parts stand
+// together before or after the time (an hour with its AM/PM marker is a
+// time), so "2 3.4 5 6" and "3 4 pm 5" are no dates, while "3 am 1 2" is.
+// The date numbers are then read in the locale's order and, failing that,
+// in the orders the platform falls back to (see ReadThreeNumbers /
+// ReadTwoNumbers). Nothing is allocated.
 #include <array>
 #include <cstdint>
 
@@ -126,10 +131,31 @@ int CurrentYear() { return SplitSerial(NowSerial()).year; }
 
 bool ValidDay(int y, int m, int d) { return m >= 1 && m <= 12 && d >= 1 && d <= DaysInMonth(y, m); }
 
+bool IsDatePart(const Token& t) { return t.kind == Tok::Number || t.kind == Tok::Month; }
+
+// Whether every date separator has a number or month name on both sides
+// (blanks aside).
+bool SeparatorsStandBetweenParts(const Tokens& tk) {
+  for (int i = 0; i < tk.n; ++i) {
+    if (tk[i].kind != Tok::DateSep) continue;
+    int before = i - 1, after = i + 1;
+    if (before >= 0 && tk[before].kind == Tok::Space) --before;
+    if (after < tk.n && tk[after].kind == Tok::Space) ++after;
+    if (before < 0 || after >= tk.n || !IsDatePart(tk[before]) || !IsDatePart(tk[after]))
+      return false;
+  }
+  return true;
+}
+
 // Splits the tokens into the time and the date numbers.
 bool Separate(const Tokens& tk, Time& time, DateNumbers& date) {
+  bool date_before_time = false;
   for (int i = 0; i < tk.n; ++i) {
     const Token& t = tk[i];
+    if (IsDatePart(t)) {
+      // A date part after the time resumes a date begun before it.
+      if (time.present && date_before_time) return false;  // "2 3.4 5 6"
+    }
     switch (t.kind) {
       case Tok::Space:
       case Tok::DateSep: break;
@@ -143,6 +169,7 @@ bool Separate(const Tokens& tk, Time& time, DateNumbers& date) {
         if (date.month != 0) return false;
         date.month = t.value;
         date.month_pos = date.count;
+        date_before_time = !time.present;
         break;
       case Tok::Number: {
         bool joined = i + 2 < tk.n && tk[i + 1].kind == Tok::TimeSep;
@@ -163,6 +190,7 @@ bool Separate(const Tokens& tk, Time& time, DateNumbers& date) {
           break;
         }
         if (date.count == 3) return false;
+        date_before_time = !time.present;
         date.value[date.count] = t.value;
         date.digits[date.count++] = t.digits;
         break;
@@ -253,7 +281,7 @@ std::optional<double> Combine(int y, int m, int d, double time) {
 std::optional<double> ParseDateText(std::u16string_view text) {
   const Locale& loc = CurrentLocale();
   Tokens tk;
-  if (!Tokenize(loc, text, tk)) return std::nullopt;
+  if (!Tokenize(loc, text, tk) || !SeparatorsStandBetweenParts(tk)) return std::nullopt;
   Time time;
   DateNumbers date;
   if (!Separate(tk, time, date)) return std::nullopt;

@@ -4,7 +4,8 @@
 // format_date.cc and format_text.cc.
 //
 //   1. No format: the value as CStr writes it (Empty and Null give "").
-//   2. A named format (any letter case): its pattern, or a fixed rule.
+//   2. A named format (any letter case): its pattern, or a fixed rule. A
+//      final "\" that escapes nothing is then dropped.
 //   3. Otherwise the format is cut into sections and classified (numeric,
 //      date or text), and the value is brought to that kind (5.5):
 //      - Empty is 0 (numeric), serial 0 (date) or "" (text);
@@ -40,7 +41,7 @@ FormatSections SplitSections(std::u16string_view f) {
     if (i < f.size() && f[i] == u'"') {
       auto q = f.find(u'"', i + 1);
       i = q == std::u16string_view::npos ? f.size() - 1 : q;
-    } else if (i < f.size() && f[i] == u'\\') {
+    } else if (i + 1 < f.size() && f[i] == u'\\') {
       ++i;
     } else if (i == f.size() || f[i] == u';') {
       if (s.count == 4) break;  // a fifth section is ignored
@@ -100,6 +101,21 @@ using detail::FormatKind;
 using detail::FormatSections;
 
 // Whether a serial's day lies in 1/1/100 .. 12/31/9999.
+// The format without a final "\\" that escapes nothing: the platform formats
+// with the rest.
+std::u16string_view WithoutDanglingBackslash(std::u16string_view f) {
+  for (std::size_t i = 0; i < f.size(); ++i) {
+    if (f[i] == u'"') {
+      i = f.find(u'"', i + 1);
+      if (i == std::u16string_view::npos) return f;
+    } else if (f[i] == u'\\') {
+      if (i + 1 == f.size()) return f.substr(0, i);
+      ++i;
+    }
+  }
+  return f;
+}
+
 bool IsDateSerial(double serial) {
   return serial > detail::kMinDateSerial - 1 && serial < detail::kMaxDateSerial;
 }
@@ -272,6 +288,8 @@ std::u16string Format(const Variant& value, std::u16string_view format, int firs
   Variant v = DefaultValue(value);
   if (format.empty()) return v.is_null() || v.is_empty() ? std::u16string() : CStr(v);
   if (auto named = FindNamed(format)) return FormatNamed(v, *named);
+  format = WithoutDanglingBackslash(format);
+  if (format.empty()) return v.is_null() || v.is_empty() ? std::u16string() : CStr(v);
 
   FormatSections sections = detail::SplitSections(format);
   switch (detail::ClassifyFormat(format)) {

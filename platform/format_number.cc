@@ -7,7 +7,8 @@
 // them), and the items are written left to right (Render). Integer digits fill
 // the integer placeholders from the right; digits beyond the placeholders go
 // with the leftmost one; from the leftmost "0" on every placeholder shows a
-// digit. Literals stay where they are written, so "#3.33" gives "173.33" for
+// digit. The exponent has as many digits as it needs, at least one per "0"
+// after the "E". Literals stay where they are written, so "#3.33" gives "173.33" for
 // 17 and "###, ###, ###" gives "123, 456, 789".
 #include <charconv>
 #include <cmath>
@@ -37,6 +38,7 @@ struct NumSection {
   int int_places = 0;
   int frac_places = 0;
   int exp_places = 0;
+  int exp_zeros = 0;        // exponent digits always written; a "#" adds one only when needed
   int first_int_zero = -1;  // index among integer placeholders of the first "0"
   int last_frac_zero = -1;  // index among fraction placeholders of the last "0"
   int percents = 0;
@@ -117,6 +119,7 @@ NumSection Parse(std::u16string_view f) {
         s.items.push_back({Item::FracDigit, c, false, {}});
       } else {
         ++s.exp_places;
+        if (c == u'0') ++s.exp_zeros;
         s.items.push_back({Item::ExpDigit, c, false, {}});
       }
       ++i;
@@ -310,8 +313,8 @@ std::u16string Render(const NumSection& s, const Digits& dg, bool negative_exp) 
       case Item::ExpDigit:
         if (!exp_written) {
           std::string e = std::to_string(std::abs(dg.exponent));
-          if (static_cast<int>(e.size()) < s.exp_places)
-            e.insert(0, static_cast<std::size_t>(s.exp_places) - e.size(), '0');
+          if (static_cast<int>(e.size()) < s.exp_zeros)
+            e.insert(0, static_cast<std::size_t>(s.exp_zeros) - e.size(), '0');
           for (char c : e) out += static_cast<char16_t>(c);
           exp_written = true;
         }

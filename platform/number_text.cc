@@ -5,10 +5,13 @@
 // fixed buffer; the value then comes from an exact small-number path or from
 // std::from_chars (correctly rounded, locale-free, no allocation).
 //   number  -> ws [prefix ws] mantissa [exponent] [ws suffix] ws
-//   prefix  -> "+" | "-" | "(" | "$"
+//   prefix  -> ["$" ws] opening | opening [ws "$"] | "$"
+//   opening -> "+" | "-" | "("
 //   mantissa-> digit {digit | ","} ["." {digit}] | "." digit {digit}
 //   exponent-> ("e" | "E") ["+" | "-"] digit {digit}
-//   suffix  -> "+" | "-" (no prefix sign) | ")" (prefix "(", required)
+//   suffix  -> ["$" ws] closing | closing [ws "$"] | "$"
+//   closing -> "+" | "-" (no prefix sign) | ")" (prefix "(", required)
+// The currency sign stands at most once in the whole text ("$-5", "5$-").
 //   or ws "&" ("H" | "h") hex {hex} ws | ws "&" ("O" | "o") oct {oct} ws
 // &H/&O values keep their bit pattern: up to 16 bits read as a signed 16-bit
 // number ("&HFFFF" is -1), up to 32 bits as a signed 32-bit number, more is
@@ -144,9 +147,18 @@ std::optional<double> ParseNumber(std::u16string_view s) {
     return ParseRadix(s, p + 1);
   }
 
+  bool currency = false;
+  auto read_currency = [&] {
+    if (currency || p >= n || s[p] != u'$') return;
+    currency = true;
+    ++p;
+    while (p < n && IsBlank(s[p])) ++p;
+  };
+
   // Prefix.
   bool negative = false, sign = false, paren = false;
-  switch (s[p]) {
+  read_currency();
+  switch (p < n ? s[p] : u'\0') {
     case u'-': negative = true; [[fallthrough]];
     case u'+':
       sign = true;
@@ -156,10 +168,10 @@ std::optional<double> ParseNumber(std::u16string_view s) {
       paren = negative = true;
       ++p;
       break;
-    case u'$': ++p; break;
     default: break;
   }
   while (p < n && IsBlank(s[p])) ++p;
+  if (sign || paren) read_currency();
 
   // Mantissa.
   Decimal d;
@@ -192,13 +204,18 @@ std::optional<double> ParseNumber(std::u16string_view s) {
 
   // Suffix.
   while (p < n && IsBlank(s[p])) ++p;
+  read_currency();
+  bool closing = false;
   if (paren) {
     if (p >= n || s[p] != u')') return std::nullopt;
     ++p;
+    closing = true;
   } else if (!sign && p < n && (s[p] == u'+' || s[p] == u'-')) {
     negative = s[p++] == u'-';
+    closing = true;
   }
   while (p < n && IsBlank(s[p])) ++p;
+  if (closing) read_currency();
   if (p != n) return std::nullopt;
 
   double v = DecimalValue(d);

@@ -4,9 +4,21 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config git
   libicu-dev nlohmann-json3-dev libcli11-dev libspdlog-dev
-  libgtest-dev libgmock-dev libbenchmark-dev liblua5.4-dev
+  libgtest-dev libgmock-dev libbenchmark-dev liblua5.4-dev libasio-dev libssl-dev openssl
   clang libclang-rt-14-dev
+  python3 python3-dev python3-pip python3-venv python3-setuptools
+  python3-pybind11 pybind11-dev python3-pytest
 )
+# The Windows build and its tests under Wine (Debian x86_64 only).
+if [ "$(dpkg --print-architecture)" = amd64 ]; then
+  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine)
+  # The 32-bit build too (TARN_WINE_ARCHES="x86_64 i686"): 32-bit Wine
+  # comes from the i386 architecture.
+  if [ "${TARN_WIN32:-0}" = 1 ]; then
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+    packages+=(g++-mingw-w64-i686-posix wine32:i386)
+  fi
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

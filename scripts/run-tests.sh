@@ -10,7 +10,11 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 fuzz_seconds=${TARN_FUZZ_SECONDS:-60}
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Debian's interpreter, for which deps.sh installed pybind11 and pytest (the
+# Python tests, label "python", run in this build only).
+python=/usr/bin/python3
+[ -x "$python" ] || python=$(command -v python3)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$python"
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" -LE soak
 
@@ -34,21 +38,33 @@ cmake --build build-tsan -j"$jobs" --target threads_test
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure -R '^Threads\.'
 
-echo "== Fuzzing (${fuzz_seconds} s)"
+echo "== Fuzzing (${fuzz_seconds} s in all)"
 if command -v clang++ >/dev/null 2>&1; then
   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTARN_BUILD_FUZZ=ON -DTARN_SANITIZE=address,undefined \
     -DTARN_BUILD_TESTS=OFF -DTARN_BUILD_BENCH=OFF -DTARN_BUILD_TOOLS=OFF
-  cmake --build build-fuzz -j"$jobs" --target fuzz_eval
-  # New inputs go to a scratch corpus; a crash is written to
-  # tests/fuzz/regressions/ so that it is kept and replayed from then on.
+  cmake --build build-fuzz -j"$jobs" --target fuzz_eval fuzz_records fuzz_fields
+  # New inputs go to a scratch corpus; a crash is written to the target's
+  # regressions folder so that it is kept and replayed from then on. The
+  # interpreter gets half the time, the tools' two inputs a quarter each.
   scratch=$(mktemp -d)
   trap 'rm -rf "$scratch"' EXIT
-  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ./build-fuzz/tests/fuzz/fuzz_eval -max_total_time="$fuzz_seconds" -max_len=4096 \
-      -timeout=25 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix=tests/fuzz/regressions/ \
-      "$scratch" tests/fuzz/corpus tests/fuzz/regressions
+  fuzz() {  # TARGET SECONDS REGRESSIONS CORPUS...
+    local target=$1 seconds=$2 regressions=$3
+    shift 3
+    mkdir -p "$scratch/$target"
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+      ./build-fuzz/tests/fuzz/"$target" -max_total_time="$seconds" -max_len=4096 \
+        -timeout=25 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$regressions/" "$scratch/$target" "$regressions" "$@"
+  }
+  quarter=$(( fuzz_seconds / 4 > 0 ? fuzz_seconds / 4 : 1 ))
+  fuzz fuzz_eval $(( fuzz_seconds - 2 * quarter )) tests/fuzz/regressions tests/fuzz/corpus
+  fuzz fuzz_records "$quarter" tests/fuzz/records/regressions tests/fuzz/records/corpus
+  fuzz fuzz_fields "$quarter" tests/fuzz/fields/regressions tests/fuzz/fields/corpus
 else
   echo "clang++ not found: fuzzing skipped"
 fi
+
+echo "== Windows: cross-build and tests under Wine"
+./scripts/run-wine-tests.sh

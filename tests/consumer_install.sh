@@ -1,11 +1,13 @@
 #!/bin/sh
 # Installs the build tree into a temporary prefix, then builds and runs the
 # consumer project examples/consumer against the installed CMake package,
-# and a compile of the same source against the pkg-config file.
+# a compile of the same source against the pkg-config file, and the C
+# interface's test program compiled as C99 against the installed header.
 #
-#   consumer_install.sh CMAKE BUILD_DIR CONSUMER_SOURCE_DIR CXX GENERATOR [SANITIZE]
+#   consumer_install.sh CMAKE BUILD_DIR CONSUMER_SOURCE_DIR CXX GENERATOR [SANITIZE [CC]]
 set -eu
-cmake=$1 build=$2 src=$3 cxx=$4 generator=$5 sanitize=${6:-}
+cmake=$1 build=$2 src=$3 cxx=$4 generator=$5 sanitize=${6:-} cc=${7:-cc}
+c_test=$(dirname "$0")/capi/c_api_test.c
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 prefix=$tmp/prefix
@@ -19,6 +21,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 # Public headers only, the versioned library and its links.
 [ -f "$prefix/include/tarn/tarn.h" ] || fail "include/tarn/tarn.h not installed"
 [ -f "$prefix/include/tarn/exports.h" ] || fail "include/tarn/exports.h not installed"
+[ -f "$prefix/include/tarn/tarn_c.h" ] || fail "include/tarn/tarn_c.h not installed"
 extra=$(cd "$prefix/include" && find . -type f ! -path './tarn/*.h')
 [ -z "$extra" ] || fail "headers beyond include/tarn/*.h installed: $extra"
 libfile=$(find "$prefix" -name 'libtarnintr.so.1.1.0.9' | head -n 1)
@@ -50,3 +53,10 @@ version=$(pkg-config --modversion tarnintr) || fail "pkg-config does not find ta
 out=$(LD_LIBRARY_PATH=$libdir "$tmp/consumer-pc") || fail "pkg-config consumer exited with $?"
 [ "$out" = "42" ] || fail "pkg-config consumer printed '$out', expected 42"
 echo "pkg-config $version: consumer printed $out"
+
+# The C interface from C: the installed header and library only.
+# shellcheck disable=SC2046
+"$cc" -std=c99 -Wall -Wextra -Wpedantic -Werror $flags -o "$tmp/c-consumer" "$c_test" \
+  $(pkg-config --cflags --libs tarnintr) -lm || fail "building the C program with pkg-config"
+out=$(LD_LIBRARY_PATH=$libdir "$tmp/c-consumer") || fail "C program exited with $?"
+echo "$out"

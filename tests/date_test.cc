@@ -243,7 +243,6 @@ TEST(ParseDateText, MoreForms) {
       {u"  1/5/2024  ", Serial(2024, 1, 5)},
       {u"1/5/2024 13:45", Serial(2024, 1, 5, 13, 45)},
       {u"1/5/2024 1:45:10 PM", Serial(2024, 1, 5, 13, 45, 10)},
-      {u"1:45:10 PM 1/5/2024", Serial(2024, 1, 5, 13, 45, 10)},
       {u"12/29/1899 6:00 AM", -1.25},
       {u"12 AM", 0.0},
       {u"12 PM", 0.5},
@@ -262,6 +261,73 @@ TEST(ParseDateText, MoreForms) {
       {u"2024/01/05", Serial(2024, 1, 5)},
   };
   for (const auto& r : rows) CheckParse(r);
+}
+
+// Separators stand between parts of a date: a "-" with nothing on one side is
+// a sign, and a signed number is no date part. The date's numbers stand
+// together on one side of the time, an hour with its AM/PM marker included.
+TEST(ParseDateText, SignsMarkersAndSplitDates) {
+  const int y = ThisYear();
+  const double t = 1.0 / 86400;
+  const ParseRow rows[] = {
+      {u"+2.5", std::nullopt},
+      {u"3.4-", std::nullopt},
+      {u"-2.5", std::nullopt},
+      {u"2.5-", std::nullopt},
+      {u" - 2.5", std::nullopt},
+      {u"-1/5/2024", std::nullopt},
+      {u"1/5/2024-", std::nullopt},
+      {u"1/5/", std::nullopt},
+      {u"/1/5", std::nullopt},
+      {u"1--5", std::nullopt},
+      {u"1/-5/2024", std::nullopt},
+      {u"Jan 5,", std::nullopt},
+      {u"3 4 pm 5", std::nullopt},
+      {u"1 am 2", std::nullopt},
+      {u"1 2 am", std::nullopt},
+      {u"1 2 am 3", std::nullopt},
+      {u"1.2 3 am 4", std::nullopt},
+      {u"1 am 2 3.4", std::nullopt},
+      {u"2 3.4 5 6", std::nullopt},
+      {u"2 3 4.5 6", std::nullopt},
+      {u"1/2 3:04 5", std::nullopt},
+      {u"5 3:00 Jan", std::nullopt},
+      {u"Jan 3:00 5", std::nullopt},
+      // Neighbours that still read.
+      {u"2.5", (2 * 3600 + 5 * 60) * t},
+      {u"3.4", (3 * 3600 + 4 * 60) * t},
+      {u"1-5-2024", Serial(2024, 1, 5)},
+      {u"1 - 5 - 2024", Serial(2024, 1, 5)},
+      {u"1 -5", Serial(y, 1, 5)},
+      {u"2 January, 1970", Serial(1970, 1, 2)},
+      {u"2-Jan-1970", Serial(1970, 1, 2)},
+      {u"3 4 5 pm", Serial(y, 3, 4, 17)},
+      {u"3 am 1 2", Serial(y, 1, 2, 3)},
+      {u"3 pm 4 5", Serial(y, 4, 5, 15)},
+      {u"1:45:10 PM 1/5/2024", Serial(2024, 1, 5, 13, 45, 10)},
+      {u"2 3 4.5", Serial(y, 2, 3, 4, 5)},
+      {u"4.5 2 3", Serial(y, 2, 3, 4, 5)},
+      {u"2 3 4 5:06", Serial(2004, 2, 3, 5, 6)},
+      {u"13:45:10 1/5/2024", Serial(2024, 1, 5, 13, 45, 10)},
+      {u"1/5/2024 1:45:10 PM", Serial(2024, 1, 5, 13, 45, 10)},
+      {u"Jan 5 3:00 PM", Serial(y, 1, 5, 15)},
+      {u"3:00 Jan 5", Serial(y, 1, 5, 3)},
+      {u"2013-05-14 02:04:12", Serial(2013, 5, 14, 2, 4, 12)},
+  };
+  for (const auto& r : rows) {
+    const std::string in = ToUtf8(r.text);
+    const Variant text{std::u16string(r.text)};
+    EXPECT_EQ(IsDate(text), r.expected.has_value()) << "\"" << in << "\"";
+    if (!r.expected) {
+      EXPECT_THROW(CDate(text), RuntimeError) << "\"" << in << "\"";
+      continue;
+    }
+    try {
+      EXPECT_NEAR(CDate(text).serial, *r.expected, 1e-9) << "\"" << in << "\"";
+    } catch (const RuntimeError& e) {
+      ADD_FAILURE() << "\"" << in << "\" raised " << e.number();
+    }
+  }
 }
 
 // CDate / IsDate rows of section 4 (conversions live in convert.cc).

@@ -181,6 +181,44 @@ TEST(Format, NumericCharacters) {
   });
 }
 
+// An exponent placeholder "#" writes a digit only when the exponent needs
+// it; "0" always does.
+TEST(Format, ExponentDigitPlaceholders) {
+  CheckRows({
+      {1.7, u"0.00e+0#", u"1.70e+0"},
+      {123.0, u"0.00e+0#", u"1.23e+2"},
+      {0.017, u"0.00e+0#", u"1.70e-2"},
+      {1.23e12, u"0.00e+0#", u"1.23e+12"},
+      {1.23e123, u"0.00e+0#", u"1.23e+123"},
+      {0.017, u"0.00E-0#", u"1.70E-2"},
+      {170.0, u"0.00E-0#", u"1.70E2"},
+      {1.7, u"0.00E+0##", u"1.70E+0"},
+      {1.7e100, u"0.00E+0##", u"1.70E+100"},
+      {1.7, u"0.00E+00#", u"1.70E+00"},
+      {1.7, u"0.00E+#", u"1.70E+0"},  // chosen: a zero exponent still shows its digit
+      {1.7e15, u"0.00E+#", u"1.70E+15"},
+      {1.7, u"0.00E+00", u"1.70E+00"},
+      {0.0, u"0.00e+0#", u"0.00e+0"},
+  });
+}
+
+// A format that ends in a backslash escaping nothing formats with the rest.
+TEST(Format, DanglingBackslash) {
+  CheckRows({
+      {5.0, u"0.00\\", u"5.00"},
+      {1234.5, u"#,##0.00\\", u"1,234.50"},
+      {-5.0, u"0.00;(0.00)\\", u"(5.00)"},
+      {0.0, u"0.00;(0.00);\"zero\"\\", u"zero"},
+      {std::int32_t{7}, u"000\\", u"007"},
+      {5.0, u"0.00\\\\", u"5.00\\"},  // an escaped backslash is no dangling one
+      {5.0, u"\\", u"5"},             // nothing left: as without a format
+      {kFriday, u"yyyy-mm-dd\\", u"2024-01-05"},
+      {kFriday, u"hh:nn\\", u"13:45"},
+      {u"abc", u">\\", u"ABC"},
+      {u"abc", u"@@@@\\", u" abc"},
+  });
+}
+
 TEST(Format, NumericRounding) {
   CheckRows({
       {2.5, u"0", u"3"},

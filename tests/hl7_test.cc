@@ -1,19 +1,15 @@
-// tarn-hl7: templates, records, escaping and whole messages, through the
-// tool's core and through the built program.
+// The HL7 message builder (tarn::hl7): templates, records, escaping and
+// whole messages, through the library's own interface.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "message.h"
-#include "records.h"
-#include "template.h"
+#include "hl7/message.h"
+#include "hl7/records.h"
+#include "hl7/template.h"
 
 namespace {
 
@@ -68,6 +64,8 @@ std::string Unescape(const std::string& s, const Delimiters& d) {
       out += d.subcomponent;
     else if (code == "E")
       out += d.escape;
+    else if (code == "P")
+      out += d.truncation;
     else if (code[0] == 'X')
       out += static_cast<char>(std::stoi(code.substr(1), nullptr, 16));
     i = end;
@@ -166,6 +164,8 @@ TEST(Hl7Template, ReadsDelimitersExpressionsAndDirectives) {
 TEST(Hl7Escape, WritesEscapeSequencesForTheDeclaredDelimiters) {
   const Delimiters std_d;
   const Delimiters odd{'#', '$', '*', '@', '%'};
+  Delimiters truncating;
+  truncating.truncation = '#';
   struct Case {
     const char* value;
     const Delimiters* d;
@@ -178,11 +178,29 @@ TEST(Hl7Escape, WritesEscapeSequencesForTheDeclaredDelimiters) {
       {"two\r\nlines", &std_d, "two\\X0D\\\\X0A\\lines"},
       {"a|b^c", &odd, "a|b^c"},
       {"a#b$c*d@e%f", &odd, "a@F@b@S@c@R@d@E@e@T@f"},
+      // Bytes that frame messages on the wire never pass raw.
+      {"a\x0b"
+       "b\x1c"
+       "c",
+       &std_d, "a\\X0B\\b\\X1C\\c"},
+      {"#", &std_d, "#"},
+      {"a#b", &truncating, "a\\P\\b"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Escape(c.value, *c.d), c.escaped) << c.value;
     EXPECT_EQ(Unescape(Escape(c.value, *c.d), *c.d), c.value) << c.value;
   }
+  EXPECT_EQ(Escape(std::string_view("a\0b", 3), std_d), "a\\X00\\b");
+}
+
+TEST(Hl7Escape, AFifthEncodingCharacterIsTheTruncationCharacter) {
+  const Template t = ParseTemplate("MSH|^~\\&#|A\nPID|{{Name}}\n", "t.tmpl");
+  EXPECT_EQ(t.delimiters.truncation, '#');
+  EXPECT_EQ(ParseTemplate("MSH|^~\\&|A\n", "t.tmpl").delimiters.truncation, '\0');
+  MessageBuilder builder(t);
+  const Outcome o = builder.Build(OneRecord(R"({"Name": "No #1"})"));
+  ASSERT_TRUE(o.ok());
+  EXPECT_EQ(o.message, "MSH|^~\\&#|A\rPID|No \\P\\1\r");
 }
 
 TEST(Hl7Escape, ValuesComeBackFromTheMessage) {
@@ -240,6 +258,7 @@ TEST(Hl7Records, UnusableRecordsCarryAReason) {
       {R"({"Y": 1, "types": {"Y": 5}})", "no type word"},
       {R"("text")", "a record is a JSON object"},
       {R"({"Y": )", "not a JSON object"},
+      {R"({"L": [{"Code": "X", "code": "Y"}]})", "differ only in letter case"},
   };
   for (const auto& [text, reason] : cases) {
     const Record r = OneRecord(text, {"X"});
@@ -256,7 +275,11 @@ TEST(Hl7Records, ListsAndNestedObjects) {
   EXPECT_EQ(tarn::ToUtf8(r.fields[1].name), "A_C_D");
   ASSERT_EQ(r.lists.size(), 2u);
   ASSERT_EQ(r.lists[0].elements.size(), 2u);
-  EXPECT_EQ(r.lists[0].elements[0].size(), 1u);  // nested lists are dropped
+  EXPECT_EQ(r.lists[0].elements[0].size(), 1u);  // "Deep" is the element's own list
+  ASSERT_EQ(r.lists[0].element_lists.size(), 2u);
+  ASSERT_EQ(r.lists[0].element_lists[0].size(), 1u);
+  EXPECT_EQ(tarn::ToUtf8(r.lists[0].element_lists[0][0].name), "Deep");
+  EXPECT_TRUE(r.lists[0].element_lists[1].empty());
   ASSERT_EQ(r.lists[1].elements.size(), 2u);
   EXPECT_EQ(tarn::ToUtf8(r.lists[1].elements[1][0].name), "Value");
   EXPECT_EQ(tarn::ToUtf8(r.lists[1].elements[1][0].type), "Long");
@@ -283,6 +306,77 @@ TEST(Hl7Records, CsvWithHeaderTypesQuotesAndBadRows) {
   EXPECT_NE(rs[2].error.find("2 cells, the header 3"), std::string::npos);
   EXPECT_NE(rs[3].error.find("does not convert to Long"), std::string::npos);
   EXPECT_NE(rs[4].error.find("is no date"), std::string::npos);
+}
+
+// No input chooses how deep the reader goes: a record nested past the limit
+// is rejected whatever its form, and the records around it are read.
+TEST(Hl7Records, DeepNestingRejectsTheRecordOnly) {
+  std::string nested;
+  for (int i = 0; i < 100000; ++i) nested += "{\"x\":";
+  nested += "1" + std::string(100000, '}');
+  const std::string list = "[" + std::string(50000, '[') + std::string(50000, ']') + "]";
+  for (const std::string& value : {nested, list}) {
+    const std::string record = "{\"A\": " + value + "}";
+    for (const std::string& text :
+         {"{\"A\": 1}\n" + record + "\n{\"A\": 3}\n", "[{\"A\": 1}, " + record + ", {\"A\": 3}]"}) {
+      RecordOptions o;
+      o.format = RecordFormat::JsonLines;
+      const auto rs = ParseRecords(text, o);
+      ASSERT_EQ(rs.size(), 3u);
+      EXPECT_EQ(rs[0].error, "");
+      EXPECT_NE(rs[1].error.find("nests deeper than"), std::string::npos) << rs[1].error;
+      EXPECT_EQ(rs[2].error, "");
+      EXPECT_EQ(rs[2].number, 3u);
+    }
+  }
+  // Up to the limit, nesting is read as before.
+  const Record r = OneRecord(R"({"A": {"B": {"C": {"D": 1}}}})");
+  EXPECT_EQ(r.error, "");
+}
+
+// Blank lines before the first record: the format is told from the first
+// text that is not blank, and the lines are read once.
+TEST(Hl7Records, BlankLinesBeforeTheFirstRecord) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"\n\r\n  \n{\"A\": \"x\"}\n{\"A\": \"y\"}\n", "y"},
+      {"\n\n[{\"A\": \"x\"},\n{\"A\": \"y\"}]\n", "y"},
+      {"\n\nA\nx\ny\n", "y"},
+  };
+  for (const auto& [text, last] : cases) {
+    const auto rs = ParseRecords(text, RecordOptions{});
+    ASSERT_EQ(rs.size(), 2u) << text;
+    EXPECT_EQ(rs[1].error, "");
+    EXPECT_EQ(tarn::ToUtf8(rs[1].fields.at(0).value.string()), last) << text;
+  }
+}
+
+// A quote never closed costs its row; the rows after it are read.
+TEST(Hl7Records, CsvUnclosedQuoteRejectsItsRow) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> names;  // "!" for a rejected row
+    std::vector<std::size_t> lines;
+  } cases[] = {
+      {"Name,Note\na,\"open\nb,ok\nc,fine\n", {"a!", "b", "c"}, {2, 3, 4}},
+      {"Name,Note\na,\"x\n\"\nb,\"open\nc,\"y\"\n", {"a", "b!", "c"}, {2, 4, 5}},
+      {"Name,Note\na,ok\nb,\"open\n", {"a", "b!"}, {2, 3}},
+      {"Name,Note\na,\"\"\"\n\nb,ok\n", {"a!", "b"}, {2, 4}},
+  };
+  for (const auto& c : cases) {
+    RecordOptions o;
+    o.format = RecordFormat::Csv;
+    const auto rs = ParseRecords(c.text, o);
+    ASSERT_EQ(rs.size(), c.names.size()) << c.text;
+    for (std::size_t i = 0; i < rs.size(); ++i) {
+      EXPECT_EQ(rs[i].line, c.lines[i]) << c.text << " row " << i;
+      if (c.names[i].back() == '!') {
+        EXPECT_NE(rs[i].error.find("never closed"), std::string::npos) << rs[i].error;
+      } else {
+        ASSERT_EQ(rs[i].error, "") << c.text << " row " << i;
+        EXPECT_EQ(tarn::ToUtf8(rs[i].fields[0].value.string()), c.names[i]);
+      }
+    }
+  }
 }
 
 // ---- messages ------------------------------------------------------------
@@ -329,10 +423,10 @@ TEST(Hl7Message, FailingExpressionsNameTheirPosition) {
     int line, column;
     const char* reason;
     bool reports;
-  } want[] = {{2, 17, "Error field", false},
+  } want[] = {{2, 17, "no field 'Missing'", false},
               {3, 5, "report", true},
               {3, 20, "ends in an operator", false},
-              {3, 30, "Error field", true}};
+              {3, 30, "no field 'Nope'", true}};
   ASSERT_EQ(o.failures.size(), std::size(want));
   for (std::size_t i = 0; i < std::size(want); ++i) {
     EXPECT_EQ(o.failures[i].at.line, want[i].line) << i;
@@ -346,6 +440,45 @@ TEST(Hl7Message, FailingExpressionsNameTheirPosition) {
   EXPECT_FALSE(builder.Build(OneRecord(R"({"Agex": 1})")).ok());
   const Outcome ok = builder.Build(OneRecord(R"({"Age": 1})"));
   EXPECT_EQ(ok.message, "MSH|^~\\&|A\rPID|2\r");
+}
+
+// Built by hand, as a reader that let them through would: the element is
+// refused, and nothing of it stays in the record's scope.
+TEST(Hl7Message, ListMembersDifferingOnlyInCaseAreRefused) {
+  const Template t = ParseTemplate("MSH|^~\\&|A\n@each L: ZLS|{{Code}}\nZRS|{{Code}}\n", "t.tmpl");
+  Record r = OneRecord(R"({"Code": "rec"})");
+  r.lists.push_back(
+      {u"L",
+       {{{u"Code", u"String", tarn::Variant(u"X")}, {u"code", u"String", tarn::Variant(u"Y")}}}});
+  MessageBuilder builder(t);
+  const Outcome o = builder.Build(r);
+  EXPECT_FALSE(o.ok());
+  EXPECT_NE(o.reason.find("given twice"), std::string::npos) << o.reason;
+  r.lists.clear();
+  const Outcome again = builder.Build(r);
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ(again.message, "MSH|^~\\&|A\rZRS|rec\r");
+}
+
+// One builder over records whose members come and go, change kind and
+// change order: each record sees its own fields only.
+TEST(Hl7Message, ConsecutiveRecordsSeeOnlyTheirOwnFields) {
+  const Template t = ParseTemplate("MSH|^~\\&|A\nPID|{{A}}|{{B}}|{{A & \"/\" & B}}\n", "t.tmpl");
+  MessageBuilder builder(t);
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"A": 1, "B": "x"})", "PID|1|x|1/x"},
+      {R"({"A": 2.5, "B": "y"})", "PID|2.5|y|2.5/y"},
+      {R"({"B": "z", "A": 3})", "PID|3|z|3/z"},
+      {R"({"A": 4})", "no field 'B'"},
+      {R"({"A": true, "B": "w"})", "PID|True|w|True/w"},
+      {R"({"A": 5, "b": "v"})", "PID|5|v|5/v"},
+  };
+  for (const auto& [record, want] : cases) {
+    const Outcome o = builder.Build(OneRecord(record));
+    const std::string got = o.ok() ? Split(o.message, '\r').at(1)
+                                   : (o.failures.empty() ? o.reason : o.failures[0].reason);
+    EXPECT_NE(got.find(want), std::string::npos) << record << " -> " << got;
+  }
 }
 
 TEST(Hl7Message, AFieldNamedErrorIsNoFailure) {
@@ -434,106 +567,6 @@ TEST(Hl7Examples, AdtMessagesHoldTheRecordsValues) {
   EXPECT_GT(rejected, 0u);
   EXPECT_GT(kin_seen, 0u);
   EXPECT_GT(dg1_seen, 0u);
-}
-
-// ---- the program ---------------------------------------------------------
-
-struct ToolRun {
-  int status;
-  std::string out, err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-std::string TempPath(const std::string& name) {
-  return testing::TempDir() + "hl7_test_" + std::to_string(::getpid()) + "_" + name;
-}
-
-ToolRun Tool(const std::vector<std::string>& args) {
-  const std::string err_path = TempPath("stderr");
-  std::string cmd = TARN_HL7_PATH;
-  for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " 2>" + Quote(err_path);
-  FILE* p = popen(cmd.c_str(), "r");
-  std::string out;
-  char buf[4096];
-  while (std::size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-  const int status = pclose(p);
-  return {WEXITSTATUS(status), out, ReadAll(err_path)};
-}
-
-std::string WriteTemp(const std::string& name, const std::string& text) {
-  const std::string path = TempPath(name);
-  std::ofstream(path, std::ios::binary) << text;
-  return path;
-}
-
-TEST(Hl7Tool, EveryRecordIsAMessageOrAReject) {
-  const std::string rejects = TempPath("rejects.jsonl");
-  const ToolRun r =
-      Tool({"--template", kExamples + "adt_a01.tmpl", "--records", kExamples + "patients.jsonl",
-            "--dates", kDates, "--rejects", rejects, "--framing", "mllp"});
-  EXPECT_EQ(r.status, 1);
-  std::size_t messages = 0;
-  for (std::size_t at = 0; (at = r.out.find('\x0b', at)) != std::string::npos; ++at) ++messages;
-  EXPECT_EQ(r.out.substr(r.out.size() - 2), "\x1c\r");
-  std::vector<json> lines;
-  for (const auto& l : Split(ReadAll(rejects), '\n'))
-    if (!l.empty()) lines.push_back(json::parse(l));
-  EXPECT_EQ(messages + lines.size(), 300u);
-  EXPECT_EQ(r.err, std::to_string(messages) + " messages written, " + std::to_string(lines.size()) +
-                       " rejected\n");
-  std::set<int> numbers;
-  for (const auto& l : lines) {
-    numbers.insert(l["record"].get<int>());
-    EXPECT_EQ(l["record"], l["line"]);
-    EXPECT_TRUE(l.contains("reason") || !l["expressions"].empty()) << l.dump();
-    for (const auto& e : l["expressions"]) {
-      EXPECT_NE(e["at"].get<std::string>().find("adt_a01.tmpl:16:"), std::string::npos);
-      EXPECT_FALSE(e["reports"].empty());
-    }
-  }
-  EXPECT_EQ(numbers.count(50), 1u);
-}
-
-TEST(Hl7Tool, ExitStatusAndOutputs) {
-  const std::string tmpl = WriteTemp("ok.tmpl", "MSH|^~\\&|A\nPID|{{Name}}\n");
-  const std::string good = WriteTemp("good.csv", "Name\nSmith\nJones\n");
-  const std::string mixed = WriteTemp("mixed.jsonl", "{\"Name\": \"x\"}\n\n{\"Nam\": 1}\n");
-  const std::string bad_tmpl = WriteTemp("bad.tmpl", "MSH|^~\\&|A\nPID|{{Name\n");
-  const std::string out_file = TempPath("out.hl7");
-
-  ToolRun r = Tool({"--template", tmpl, "--records", good, "--framing", "lf"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "MSH|^~\\&|A\rPID|Smith\r\nMSH|^~\\&|A\rPID|Jones\r\n");
-  EXPECT_EQ(r.err, "2 messages written, 0 rejected\n");
-
-  r = Tool({"--template", tmpl, "--records", mixed, "--output", out_file});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(ReadAll(out_file), "MSH|^~\\&|A\rPID|x\r");
-  EXPECT_NE(r.err.find("record 2 (line 3) rejected: " + tmpl + ":2:5:"), std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find("1 messages written, 1 rejected\n"), std::string::npos);
-
-  r = Tool({"--template", bad_tmpl, "--records", good});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err.rfind("tarn-hl7: " + bad_tmpl + ":2:5: ", 0), 0u) << r.err;
-
-  EXPECT_EQ(Tool({"--template", tmpl}).status, 2);
-  EXPECT_EQ(Tool({"--template", tmpl, "--records", good, "--framing", "x"}).status, 2);
-  EXPECT_EQ(Tool({"--template", tmpl, "--records", TempPath("absent")}).status, 2);
 }
 
 }  // namespace

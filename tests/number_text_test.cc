@@ -6,7 +6,11 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <string>
 
+#include "tarn/convert.h"
+#include "tarn/object.h"
 #include "tarn/value.h"
 
 namespace tarn::detail {
@@ -70,13 +74,78 @@ TEST(ParseNumber, AcceptsTheParserShape) {
 
 TEST(ParseNumber, RejectsTextThatIsNoNumber) {
   const char16_t* rows[] = {
-      u"",    u"   ",   u"\t",      u".",    u"$",     u"()",      u"1.2.3", u"1 2",  u"--5",
-      u"-5-", u"12abc", u"45 Help", u"+ +0", u"(5",    u"5)",      u"-(5)",  u"(-5)", u"+5-",
-      u"1e",  u"1e+",   u"e5",      u",5",   u"1.2,3", u"1d3",     u"&H",    u"&O",   u"&O8",
-      u"&HG", u"&",     u"0x1F",    u"1Fh",  u"1F",    u"&H 1F",   u"5$",    u"1.5.", u"..5",
-      u"-",   u"+",     u"(",       u")",    u"1e5.5", u"\u00a05",
+      u"",    u"   ",   u"\t",      u".",     u"$",       u"()",    u"1.2.3", u"1 2",  u"--5",
+      u"-5-", u"12abc", u"45 Help", u"+ +0",  u"(5",      u"5)",    u"-(5)",  u"(-5)", u"+5-",
+      u"1e",  u"1e+",   u"e5",      u",5",    u"1.2,3",   u"1d3",   u"&H",    u"&O",   u"&O8",
+      u"&HG", u"&",     u"0x1F",    u"1Fh",   u"1F",      u"&H 1F", u"1.5.",  u"..5",  u"-",
+      u"+",   u"(",     u")",       u"1e5.5", u"\u00a05",
   };
   for (const char16_t* text : rows) EXPECT_FALSE(ParseNumber(text).has_value()) << ToUtf8(text);
+}
+
+// The currency sign stands once, beside the sign or parenthesis on either
+// side of the digits; with a second sign, a second currency sign, or inside
+// the digits the text is no number.
+TEST(ParseNumber, CurrencySignBesideTheSign) {
+  const struct {
+    const char16_t* text;
+    std::optional<double> value;  // nullopt: no number
+  } rows[] = {
+      {u"$-11", -11},
+      {u"-$11", -11},
+      {u"$-5", -5},
+      {u"-$5", -5},
+      {u"5$", 5},
+      {u"+$5", 5},
+      {u"$+5", 5},
+      {u"$ - 5", -5},
+      {u"- $ 5", -5},
+      {u" -$5 ", -5},
+      {u"5 $", 5},
+      {u"5$-", -5},
+      {u"5-$", -5},
+      {u"-5$", -5},
+      {u"$5-", -5},
+      {u"($5)", -5},
+      {u"$(5)", -5},
+      {u"(5$)", -5},
+      {u"(5)$", -5},
+      {u"-$1,234.50", -1234.5},
+      {u"1,234.50$", 1234.5},
+      {u"$1e3", 1000},
+      {u"$.5", 0.5},
+      {u"$$5", std::nullopt},
+      {u"$5$", std::nullopt},
+      {u"5$$", std::nullopt},
+      {u"-$-5", std::nullopt},
+      {u"$-5-", std::nullopt},
+      {u"-5$-", std::nullopt},
+      {u"$-$5", std::nullopt},
+      {u"1,$5", std::nullopt},
+      {u"5$.5", std::nullopt},
+      {u"1e$5", std::nullopt},
+      {u"$,5", std::nullopt},
+      {u"$&H1F", std::nullopt},
+      {u"($5", std::nullopt},
+      {u"$5)", std::nullopt},
+      {u"$()", std::nullopt},
+      {u"-$", std::nullopt},
+      {u"$", std::nullopt},
+  };
+  for (const auto& r : rows) {
+    const std::string in = ToUtf8(r.text);
+    const Variant text{std::u16string(r.text)};
+    EXPECT_EQ(IsNumeric(text), r.value.has_value()) << in;
+    if (!r.value) {
+      EXPECT_THROW(CDbl(text), RuntimeError) << in;
+      continue;
+    }
+    try {
+      EXPECT_EQ(CDbl(text), *r.value) << in;
+    } catch (const RuntimeError& e) {
+      ADD_FAILURE() << in << " raised " << e.number();
+    }
+  }
 }
 
 // Recorded choice: up to four hex digits (16 bits) give a signed Integer

@@ -11,7 +11,6 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tarn/object.h"
@@ -64,10 +63,15 @@ class RegistryTest : public ::testing::Test {
 
 // ---- ReadRegistryString ----
 
+constexpr std::int32_t kLocalMachine = tarn::detail::kHKeyLocalMachine;
+
 struct ReadCase {
   const char* label;
-  std::optional<RegistryValue> value;  // nothing: no value
+  std::optional<RegistryValue> value;  // stored as "Value" under kKey; nothing: no value
   std::u16string expected;
+  std::u16string sub_key = u"SOFTWARE\\Quillmont\\Test";
+  Variant name = Variant(u"Value");
+  std::int32_t root = kLocalMachine;
 };
 
 class ReadRegistryStringTable : public RegistryTest,
@@ -77,61 +81,48 @@ TEST_P(ReadRegistryStringTable, ReadsAsSpecified) {
   const ReadCase& c = GetParam();
   mem->CreateKey(kKey);
   if (c.value) mem->SetValue(kKey, u"Value", *c.value);
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"Value"), c.expected);
+  mem->SetString(u"HKCU\\SOFTWARE\\Quillmont\\Test", u"Value", u"user");
+  mem->SetString(kKey, u"5", u"five");
+  mem->SetString(kKey, u"", u"default");
+  EXPECT_EQ(Read(c.sub_key, c.name, c.root), c.expected);
 }
+
+const std::u16string kText = u"hello";
 
 INSTANTIATE_TEST_SUITE_P(
     Values, ReadRegistryStringTable,
     ::testing::Values(
-        ReadCase{"Text", RegistryValue::String(u"hello"), u"hello"},
+        ReadCase{"Text", RegistryValue::String(kText), kText},
         ReadCase{"EmptyText", RegistryValue::String(u""), u""},
         ReadCase{"Chars255", RegistryValue::String(std::u16string(255, u'x')),
                  std::u16string(255, u'x')},
-        ReadCase{"Chars254", RegistryValue::String(std::u16string(254, u'y')),
-                 std::u16string(254, u'y')},
         ReadCase{"Chars256", RegistryValue::String(std::u16string(256, u'x')), u""},
-        ReadCase{"Chars1000", RegistryValue::String(std::u16string(1000, u'x')), u""},
         ReadCase{"Dword", RegistryValue::Dword(1), u""},
         ReadCase{"ExpandSz", RegistryValue::ExpandString(u"%TEMP%"), u""},
-        ReadCase{"Binary", RegistryValue::Raw(tarn::reg::kBinary, {0x41, 0x00}), u""},
         ReadCase{"MultiSz", RegistryValue::Raw(tarn::reg::kMultiSz, {0x41, 0, 0, 0, 0, 0}), u""},
         ReadCase{"MissingValue", std::nullopt, u""},
         ReadCase{"Latin1", RegistryValue::String(u"C:\\Logs\\M\u00fcller"),
                  u"C:\\Logs\\M\u00fcller"},
         // Stored without a terminating zero: the last character is lost, as
         // the first (size - 1) characters are taken.
-        ReadCase{"NoTerminator", RegistryValue::Raw(tarn::reg::kSz, {'a', 0, 'b', 0}), u"a"}),
+        ReadCase{"NoTerminator", RegistryValue::Raw(tarn::reg::kSz, {'a', 0, 'b', 0}), u"a"},
+        ReadCase{"MissingKey", RegistryValue::String(kText), u"", u"SOFTWARE\\Nowhere"},
+        ReadCase{"KeyAndNameIgnoreCaseAndTrailingBackslash", RegistryValue::String(kText), kText,
+                 u"software\\QUILLMONT\\test\\", Variant(u"vALUE")},
+        ReadCase{"EmptyNameIsTheDefaultValue", std::nullopt, u"default",
+                 u"SOFTWARE\\Quillmont\\Test", Variant(u"")},
+        ReadCase{"NameConvertedToText", std::nullopt, u"five", u"SOFTWARE\\Quillmont\\Test",
+                 Variant(std::int16_t{5})},
+        ReadCase{"OtherRoot", RegistryValue::String(kText), u"user", u"SOFTWARE\\Quillmont\\Test",
+                 Variant(u"Value"), static_cast<std::int32_t>(0x80000001u)},
+        ReadCase{"RootThatIsNoHandle", RegistryValue::String(kText), u"",
+                 u"SOFTWARE\\Quillmont\\Test", Variant(u"Value"), 12345}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST_F(RegistryTest, MissingKeyReadsEmpty) { EXPECT_EQ(Read(u"SOFTWARE\\Nowhere", u"Value"), u""); }
-
-TEST_F(RegistryTest, ZeroByteStringRaisesInvalidProcedureCall) {
+TEST_F(RegistryTest, ZeroByteStringOrNullNameRaises) {
   mem->SetValue(kKey, u"Empty", RegistryValue::Raw(tarn::reg::kSz, {}));
   EXPECT_EQ(ReadError(u"SOFTWARE\\Quillmont\\Test", u"Empty"), 5);
-}
-
-TEST_F(RegistryTest, KeysAndNamesIgnoreLetterCaseAndTrailingBackslash) {
-  mem->SetString(kKey, u"WriteDebugLog", u"1");
-  EXPECT_EQ(Read(u"software\\QUILLMONT\\test\\", u"writedebuglog"), u"1");
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test\\", u"WriteDebugLog"), u"1");
-}
-
-TEST_F(RegistryTest, EmptyNameIsTheDefaultValue) {
-  mem->SetString(kKey, u"", u"default");
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u""), u"default");
-}
-
-TEST_F(RegistryTest, ValueNameIsConvertedToText) {
-  mem->SetString(kKey, u"5", u"five");
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", Variant(std::int16_t{5})), u"five");
   EXPECT_EQ(ReadError(u"SOFTWARE\\Quillmont\\Test", Variant::Null()), 94);
-}
-
-TEST_F(RegistryTest, OtherRootsAreSeparate) {
-  mem->SetString(u"HKCU\\Software\\X", u"A", u"user");
-  EXPECT_EQ(Read(u"Software\\X", u"A"), u"");
-  EXPECT_EQ(Read(u"Software\\X", u"A", static_cast<std::int32_t>(0x80000001u)), u"user");
-  EXPECT_EQ(Read(u"Software\\X", u"A", 12345), u"");  // not a handle
 }
 
 TEST_F(RegistryTest, OpenKeyHandleServesAsRoot) {
@@ -144,24 +135,6 @@ TEST_F(RegistryTest, OpenKeyHandleServesAsRoot) {
   EXPECT_EQ(Read(u"Test", u"A", root), u"below");
   EXPECT_EQ(mem->CloseKey(key), 0);
   EXPECT_EQ(mem->CloseKey(key), tarn::reg::kInvalidHandle);
-}
-
-TEST_F(RegistryTest, QueryValueReportsMoreData) {
-  mem->SetString(kKey, u"A", u"abcdef");
-  RegistryKey key = 0;
-  ASSERT_EQ(mem->OpenKey(tarn::reg::kLocalMachine, "SOFTWARE\\Quillmont\\Test", 1, key), 0);
-  std::uint8_t buf[4] = {9, 9, 9, 9};
-  std::uint32_t type = 0, size = sizeof buf;
-  EXPECT_EQ(mem->QueryValue(key, "A", type, buf, size), tarn::reg::kMoreData);
-  EXPECT_EQ(type, tarn::reg::kSz);
-  EXPECT_EQ(size, 7u);  // "abcdef" and its zero
-  EXPECT_EQ(buf[0], 9);
-  std::uint8_t big[16] = {};
-  size = sizeof big;
-  EXPECT_EQ(mem->QueryValue(key, "A", type, big, size), 0);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(big), size), std::string("abcdef\0", 7));
-  EXPECT_EQ(mem->QueryValue(key, "B", type, big, size), tarn::reg::kFileNotFound);
-  mem->CloseKey(key);
 }
 
 // A backend that counts open keys and records the buffer size it was given.
@@ -205,49 +178,6 @@ TEST_F(RegistryTest, KeyIsOpenedForQueryWithA256ByteBufferAndClosed) {
   EXPECT_EQ(counting->open, 0);  // closed although the read raised
 }
 
-TEST_F(RegistryTest, MemoryRegistryEditing) {
-  EXPECT_FALSE(mem->SetString(u"HKEY_NOWHERE\\X", u"A", u"1"));
-  EXPECT_TRUE(mem->SetString(kKey, u"A", u"1"));
-  EXPECT_TRUE(mem->KeyExists(u"HKLM\\SOFTWARE\\Quillmont"));
-  EXPECT_TRUE(mem->DeleteValue(kKey, u"a"));
-  EXPECT_FALSE(mem->FindValue(kKey, u"A"));
-  EXPECT_TRUE(mem->KeyExists(kKey));
-  EXPECT_TRUE(mem->DeleteKey(u"HKLM\\SOFTWARE\\Quillmont"));
-  EXPECT_FALSE(mem->KeyExists(kKey));
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
-}
-
-TEST_F(RegistryTest, OpenKeyKeepsItsSnapshot) {
-  mem->SetString(kKey, u"A", u"old");
-  RegistryKey key = 0;
-  ASSERT_EQ(mem->OpenKey(tarn::reg::kLocalMachine, "SOFTWARE\\Quillmont\\Test", 1, key), 0);
-  mem->SetString(kKey, u"A", u"new");
-  std::uint8_t buf[256];
-  std::uint32_t type = 0, size = sizeof buf;
-  ASSERT_EQ(mem->QueryValue(key, "A", type, buf, size), 0);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), size - 1), "old");
-  mem->CloseKey(key);
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"new");
-}
-
-TEST_F(RegistryTest, BackendIsProcessWide) {
-  mem->SetString(kKey, u"A", u"shared");
-  std::u16string seen;
-  std::thread([&] { seen = Read(u"SOFTWARE\\Quillmont\\Test", u"A"); }).join();
-  EXPECT_EQ(seen, u"shared");
-}
-
-TEST(RegistryBackendSelection, ScopedBackendRestoresThePrevious) {
-  auto before = tarn::CurrentRegistryBackend();
-  {
-    auto m = std::make_shared<MemoryRegistry>();
-    ScopedRegistryBackend scope(m);
-    EXPECT_EQ(tarn::CurrentRegistryBackend(), m);
-  }
-  EXPECT_EQ(tarn::CurrentRegistryBackend(), before);
-  EXPECT_NE(tarn::CurrentRegistryBackend(), nullptr);
-}
-
 // ---- Registry file parsing ----
 
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
@@ -283,7 +213,6 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, RegistryFileParse,
     ::testing::Values(
         ParseCase{"String", "\"A\"=\"text\"\r\n", u"A", RegistryValue::String(u"text")},
-        ParseCase{"EmptyString", "\"A\"=\"\"\r\n", u"A", RegistryValue::String(u"")},
         ParseCase{"Escapes", "\"A\"=\"say \\\"hi\\\" C:\\\\Logs\\\\\"\r\n", u"A",
                   RegistryValue::String(u"say \"hi\" C:\\Logs\\")},
         ParseCase{"UnknownEscapeKept", "\"A\"=\"C:\\Logs\"\r\n", u"A",
@@ -291,10 +220,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"EscapedName", "\"Say \\\"x\\\"\"=\"1\"\r\n", u"Say \"x\"",
                   RegistryValue::String(u"1")},
         ParseCase{"Default", "@=\"def\"\r\n", u"", RegistryValue::String(u"def")},
-        ParseCase{"SpacesAroundEquals", "\"A\" = \"x\"\r\n", u"A", RegistryValue::String(u"x")},
         ParseCase{"NameIgnoresCase", "\"WriteDebugLog\"=\"1\"\r\n", u"WRITEDEBUGLOG",
                   RegistryValue::String(u"1")},
-        ParseCase{"Dword7Digits", "\"A\"=dword:0000001\r\n", u"A", RegistryValue::Dword(1)},
         ParseCase{"Dword", "\"A\"=dword:ffffffff\r\n", u"A", RegistryValue::Dword(0xFFFFFFFFu)},
         ParseCase{"BadDwordSkipped", "\"A\"=dword:xyz\r\n", u"A", std::nullopt},
         ParseCase{"ExpandSz", "\"A\"=hex(2):25,00,54,00,25,00,00,00\r\n", u"A",
@@ -314,7 +241,6 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"BadHexSkipped", "\"A\"=hex:1g\r\n", u"A", std::nullopt},
         ParseCase{"CommentsAndBlanks", "; comment\r\n\r\n   ; indented\r\n\"A\"=\"x\"\r\n", u"A",
                   RegistryValue::String(u"x")},
-        ParseCase{"CommentedValue", ";\"A\"=\"x\"\r\n", u"A", std::nullopt},
         ParseCase{"LfOnly", "\"A\"=\"x\"\n\"B\"=\"y\"\n", u"B", RegistryValue::String(u"y")},
         ParseCase{"LastWins", "\"A\"=\"1\"\r\n\"a\"=\"2\"\r\n", u"A", RegistryValue::String(u"2")},
         ParseCase{"DeleteValue", "\"A\"=\"1\"\r\n\"A\"=-\r\n", u"A", std::nullopt},

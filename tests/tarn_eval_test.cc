@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tool.h"
+
 namespace {
 
 using nlohmann::json;
@@ -205,6 +207,109 @@ TEST(TarnEval, FileGivesOneTextThatMaySpanLines) {
   ToolRun r = Tool({"--json", "--file", path});
   unlink(path);
   EXPECT_EQ(Lines(r.out).at(0)["result"]["text"], "3");
+}
+
+// ---- hardening and clear words --------------------------------------------
+
+using tarn::testing::RunTool;
+using tarn::testing::ToolResult;
+
+ToolResult Eval(const std::vector<std::string>& args, const std::string& input = {}) {
+  return RunTool(TARN_EVAL_PATH, args, input);
+}
+
+std::string TempFile(const std::string& name, const std::string& text) {
+  const std::string path =
+      testing::TempDir() + "tarn_eval_test_" + std::to_string(getpid()) + "_" + name;
+  FILE* f = std::fopen(path.c_str(), "wb");
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fclose(f);
+  return path;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(TarnEval, DeeplyNestedFieldsFileIsAUsageError) {
+  std::string value;
+  for (int i = 0; i < 100000; ++i) value += "{\"v\":";
+  value += "1" + std::string(100000, '}');
+  for (const std::string& v : {value, "[" + std::string(100000, '[') + std::string(100001, ']')}) {
+    const std::string path =
+        TempFile("deep.json", "{\"F\": {\"type\": \"String\", \"value\": " + v + "}}");
+    const ToolResult r = Eval({"--fields", path, "F"});
+    EXPECT_EQ(r.status, 2) << r.err.substr(0, 200);
+    EXPECT_TRUE(Has(r.err, "nests deeper than")) << r.err.substr(0, 200);
+  }
+}
+
+TEST(TarnEval, ADirectoryAsInputCannotBeRead) {
+  const std::string dir = testing::TempDir();
+  for (const char* option : {"--file", "--fields"}) {
+    const ToolResult r = Eval({option, dir});
+    EXPECT_EQ(r.status, 2) << option;
+    EXPECT_TRUE(Has(r.err, "cannot be read: Is a directory")) << r.err;
+  }
+}
+
+// Only the interpreter's own Error field means failure; a host field that
+// happens to be named Error is a value like any other.
+TEST(TarnEval, AHostFieldNamedErrorIsNoFailure) {
+  ToolResult r = Eval({"-f", "Error=Boolean:False", "Error"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "False\n");
+  r = Eval({"-f", "Error=Boolean:False", "Error +"});
+  EXPECT_EQ(r.status, 0);  // ends in an operator: the operator comes back
+  r = Eval({"-f", "Error=Boolean:False", "Nothing + Error"});
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(TarnEval, DashReadsOneExpressionPerLineFromStandardInput) {
+  const ToolResult r = Eval({"-f", "N=Long:4", "-"}, "N + 1\r\n\"a\" & \"b\"\nN * 2");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "5\nab\n8\n");
+  const ToolResult j = Eval({"--json", "-e", "1", "-"}, "2\n");
+  const auto lines = Lines(j.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1]["expression"], "2");
+}
+
+TEST(TarnEval, UnknownTypeWordWarnsAndStillWorks) {
+  const ToolResult r = Eval({"-f", "X=Lnog:5", "X"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "5\n");
+  EXPECT_TRUE(Has(r.err, "'Lnog'")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Integer, Long, Single, Double, Boolean, Date, String")) << r.err;
+  EXPECT_EQ(Eval({"-f", "X=Long:5", "X"}).err, "");
+}
+
+TEST(TarnEval, UnknownNamesAreNamedWithTheNearestField) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;  // "" for nothing on standard error
+  } cases[] = {
+      {{"-f", "LastName=String:Smith", "LastNme"}, "no field 'LastNme'; did you mean 'LastName'?"},
+      {{"-f", "LastName=String:Smith", "Format lastname, \">\""}, ""},
+      {{"-f", "LastName=String:Smith", "IF 1 = 1 THEN \"x\" ELSE Zzzzzz END IF"},
+       "no field 'Zzzzzz'\n"},
+      {{"-f", "Age=Long:4", "\"Agee\" & Age"}, ""},
+      {{"-f", "D=Date:1/2/2024", "FormatHL7DateTime D, 0, , True, False"}, ""},
+  };
+  for (const auto& c : cases) {
+    const ToolResult r = Eval(c.args);
+    if (*c.says)
+      EXPECT_TRUE(Has(r.err, c.says)) << c.args.back() << ": " << r.err;
+    else
+      EXPECT_EQ(r.err, "") << c.args.back();
+  }
+}
+
+TEST(TarnEval, HelpListsExitCodesAndAnExample) {
+  const ToolResult r = Eval({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(Has(r.out, "Exit status")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Example")) << r.out;
 }
 
 }  // namespace

@@ -3,18 +3,20 @@
 //   tarn-eval [options] [EXPRESSION...]
 //
 // Expressions come from -e/--expr (in order), then the positional
-// arguments, then --file; one Interpreter evaluates them all in that order
-// against one host collection. Exit status: 0, 1 when any expression
-// returned the "Error" data field, 2 for a usage error.
+// arguments ("-": one per line from standard input), then --file; one
+// Interpreter evaluates them all in that order against one host
+// collection. Exit status: 0, 1 when any expression returned the
+// interpreter's "Error" data field, 2 for a usage error.
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "fields.h"
+#include "hl7/io.h"
+#include "hl7/names.h"
 #include "tarn/tarn.h"
 
 namespace {
@@ -23,83 +25,27 @@ using nlohmann::json;
 using tarn::FromUtf8;
 using tarn::ToUtf8;
 
-struct UsageError {
-  std::string message;
-};
+using tarn::eval::UsageError;
 
-// The value of a field as its type word converts it.
-tarn::Variant ConvertValue(const std::string& field, const std::string& type,
-                           const tarn::Variant& raw) {
+constexpr const char* kFooter = R"(
+Expressions are evaluated in this order: -e, the positional arguments (a
+lone - reads one expression per line from standard input), then --file.
+
+Exit status:
+  0  every expression was evaluated
+  1  an expression returned the interpreter's Error data field
+  2  a usage error, or a fields or expression file that cannot be read
+
+Example:
+  tarn-eval -f LastName=String:Smith -f Age=Long:42 'Format LastName, ">"' 'Age + 1')";
+
+// The whole file, or a usage error naming the option and the reason.
+std::string ReadFile(const std::string& option, const std::string& path) {
   try {
-    if (type == "String") return tarn::CStr(raw);
-    return tarn::ConvertByTypeWord(FromUtf8(type), raw);
-  } catch (const tarn::RuntimeError& e) {
-    throw UsageError{"field '" + field + "': value does not convert to " + type + " (" +
-                     ToUtf8(e.description()) + ")"};
+    return tarn::hl7::ReadInput(path);
+  } catch (const tarn::hl7::FileError& e) {
+    throw UsageError{option + " '" + path + "': " + e.problem()};
   }
-}
-
-void AddField(tarn::DataFields& fields, const std::string& name, const std::string& type,
-              const tarn::Variant& value) {
-  if (!fields.AddField(FromUtf8(name), FromUtf8(type), value))
-    throw UsageError{"field '" + name + "' is given twice"};
-}
-
-// NAME=TYPE[:VALUE]
-void AddFieldSpec(tarn::DataFields& fields, const std::string& spec) {
-  const auto eq = spec.find('=');
-  if (eq == std::string::npos || eq == 0)
-    throw UsageError{"--field '" + spec + "': expected NAME=TYPE[:VALUE]"};
-  const std::string name = spec.substr(0, eq);
-  const std::string rest = spec.substr(eq + 1);
-  const auto colon = rest.find(':');
-  const std::string type = rest.substr(0, colon);
-  if (type.empty()) throw UsageError{"--field '" + spec + "': the type is missing"};
-  tarn::Variant value;
-  if (colon != std::string::npos)
-    value = ConvertValue(name, type, tarn::Variant(FromUtf8(rest.substr(colon + 1))));
-  AddField(fields, name, type, value);
-}
-
-tarn::Variant FromJson(const json& j) {
-  if (j.is_null()) return tarn::Variant::Null();
-  if (j.is_boolean()) return j.get<bool>();
-  if (j.is_number_integer()) {
-    const auto v = j.get<long long>();
-    if (v >= INT32_MIN && v <= INT32_MAX) return static_cast<std::int32_t>(v);
-    return static_cast<double>(v);
-  }
-  if (j.is_number()) return j.get<double>();
-  if (j.is_string()) return FromUtf8(j.get<std::string>());
-  return FromUtf8(j.dump());
-}
-
-void AddFieldsFile(tarn::DataFields& fields, const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw UsageError{"--fields '" + path + "': cannot be read"};
-  json doc;
-  try {
-    doc = json::parse(in);
-  } catch (const json::exception& e) {
-    throw UsageError{"--fields '" + path + "': " + e.what()};
-  }
-  if (!doc.is_object()) throw UsageError{"--fields '" + path + "': expected an object"};
-  for (const auto& [name, spec] : doc.items()) {
-    if (!spec.is_object() || !spec.contains("type") || !spec["type"].is_string())
-      throw UsageError{"--fields '" + path + "': field '" + name + "' needs a \"type\""};
-    const std::string type = spec["type"].get<std::string>();
-    tarn::Variant value;
-    if (spec.contains("value")) value = ConvertValue(name, type, FromJson(spec["value"]));
-    AddField(fields, name, type, value);
-  }
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw UsageError{"--file '" + path + "': cannot be read"};
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 std::string TextOf(const tarn::Variant& v) {
@@ -111,8 +57,10 @@ std::string TextOf(const tarn::Variant& v) {
   }
 }
 
-bool IsErrorField(const tarn::ObjectRef& r) {
-  if (!r) return false;
+// The interpreter's own Error field; a host field that happens to be named
+// Error is a value like any other.
+bool IsErrorField(const tarn::ObjectRef& r, const tarn::DataFields& fields) {
+  if (!r || fields.Find(u"Error") == r) return false;
   try {
     const tarn::Variant data = tarn::Get(r, u"Data");
     return tarn::CStr(tarn::Get(r, u"Name")) == u"Error" &&
@@ -153,6 +101,7 @@ json ResultJson(const tarn::ObjectRef& r) {
 
 int Run(int argc, char** argv) {
   CLI::App app{"Evaluates tarnintr expressions against a set of data fields.", "tarn-eval"};
+  app.footer(kFooter);
   std::vector<std::string> exprs, positional, field_specs;
   std::string file, fields_file;
   bool as_json = false, version = false;
@@ -164,7 +113,8 @@ int Run(int argc, char** argv) {
   app.add_option("--fields", fields_file, "Adds data fields from a JSON file");
   app.add_flag("--json", as_json, "One JSON object per expression");
   app.add_flag("--version", version, "Prints the library's release");
-  app.add_option("expressions", positional, "Expressions to evaluate");
+  app.add_option("expressions", positional,
+                 "Expressions to evaluate; - reads them from standard input, one per line");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -182,17 +132,29 @@ int Run(int argc, char** argv) {
 
   auto fields = tarn::MakeRef<tarn::DataFields>();
   auto errors = tarn::MakeRef<tarn::RecordingErrorManager>();
-  std::vector<std::string> texts;
+  std::vector<std::string> texts, warnings;
   try {
-    for (const auto& spec : field_specs) AddFieldSpec(*fields, spec);
-    if (!fields_file.empty()) AddFieldsFile(*fields, fields_file);
+    for (const auto& spec : field_specs) tarn::eval::AddFieldSpec(*fields, spec, warnings);
+    if (!fields_file.empty())
+      tarn::eval::AddFieldsJson(*fields, ReadFile("--fields", fields_file),
+                                "--fields '" + fields_file + "'", warnings);
     texts = exprs;
-    texts.insert(texts.end(), positional.begin(), positional.end());
-    if (!file.empty()) texts.push_back(ReadFile(file));
+    for (const auto& p : positional) {
+      if (p != "-") {
+        texts.push_back(p);
+        continue;
+      }
+      for (std::string line; std::getline(std::cin, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        texts.push_back(line);
+      }
+    }
+    if (!file.empty()) texts.push_back(ReadFile("--file", file));
   } catch (const UsageError& e) {
     std::cerr << "tarn-eval: " << e.message << "\n";
     return 2;
   }
+  for (const auto& w : warnings) std::cerr << "tarn-eval: warning: " << w << "\n";
 
   interpreter.Init(fields, errors, u"tarn-eval", u"tarn-eval");
   int status = 0;
@@ -200,7 +162,12 @@ int Run(int argc, char** argv) {
     errors->Clear();
     std::u16string expression = FromUtf8(text);
     tarn::ObjectRef result = interpreter.RealizeRegularExpressionInPlace(expression);
-    if (IsErrorField(result)) status = 1;
+    if (IsErrorField(result, *fields)) status = 1;
+    // A name that is no field is named, with the field it most likely meant.
+    const auto unknown = tarn::hl7::UnknownNames(
+        expression, [&](std::u16string_view n) { return bool(fields->Find(n)); });
+    for (const auto& name : unknown)
+      std::cerr << "tarn-eval: " << tarn::hl7::NoFieldMessage(name, fields->Keys()) << "\n";
     if (as_json) {
       json reports = json::array();
       for (const auto& r : errors->reports()) reports.push_back(ReportJson(r));

@@ -1,30 +1,68 @@
 // tarn-hl7: builds one HL7 v2 message per data record from a template.
 //
-//   tarn-hl7 --template FILE --records FILE [--output FILE] [--rejects FILE]
+//   tarn-hl7 --template FILE --records FILE|- [--output FILE] [--rejects FILE]
 //            [--framing none|lf|mllp] [--dates NAME,NAME...] [--format auto|jsonl|csv]
+//            [--jobs N] [--check [N]] [--version] [--date-order mdy|dmy|ymd]
+//            [--control-id PREFIX] [--batch [--batch-size N]]
+//            [--send HOST:PORT [--journal FILE] [--ack-timeout S] [--retries N]
+//                              [--retry-delay S] [--tls [--tls-ca FILE]
+//                              [--tls-cert FILE [--tls-key FILE]]]]
 //
-// Exit status: 0 when every record became a message, 1 when some were
-// rejected, 2 for a usage, template or file error.
+// Records are read, built and written (or delivered) one at a time. Exit
+// status: 0 when every record became a message (or was delivered), 1 when
+// some were rejected (or --check found problems), 2 for a usage, template or
+// file error or a receiver that cannot be reached.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <fstream>
+#include <condition_variable>
 #include <iostream>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "message.h"
-#include "records.h"
-#include "template.h"
+#include "hl7/batch.h"
+#include "hl7/io.h"
+#include "hl7/message.h"
+#include "hl7/outbound.h"
+#include "hl7/records.h"
+#include "hl7/template.h"
 
 namespace {
 
 using nlohmann::json;
 namespace hl7 = tarn::hl7;
 
+constexpr const char* kFooter = R"(
+Exit status:
+  0  every record became a message (--check: no problems)
+  1  some records were rejected (--check: problems found)
+  2  a usage error, a template or records file that cannot be read, one file
+     named twice, output that cannot be written, or (--send) a receiver that
+     cannot be reached or a journal that cannot be used
+
+Example:
+  tarn-hl7 --template examples/hl7/adt_a01.tmpl --records examples/hl7/patients.jsonl \
+           --dates BirthDate,MessageDateTime,AdmitDateTime,DiagnosedAt --framing lf \
+           --output adt.hl7 --rejects adt.rejects.jsonl
+  tarn-hl7 --template examples/hl7/adt_a01.tmpl --records examples/hl7/patients.jsonl \
+           --dates BirthDate,MessageDateTime,AdmitDateTime,DiagnosedAt \
+           --send 127.0.0.1:2575 --journal adt.journal)";
+
 std::string Where(const hl7::Template& t, hl7::Position at) {
   return t.file + ":" + std::to_string(at.line) + ":" + std::to_string(at.column);
+}
+
+std::string Failure(const hl7::Template& t, const hl7::ExpressionFailure& f) {
+  std::string s = Where(t, f.at) + ": " + f.reason;
+  for (const auto& rep : f.reports)
+    s += " [" + std::to_string(rep.number) + " " + tarn::ToUtf8(rep.procedure) + ": " +
+         tarn::ToUtf8(rep.message) + "]";
+  return s;
 }
 
 json RejectJson(const hl7::Template& t, const hl7::Record& r, const hl7::Outcome& o) {
@@ -47,51 +85,193 @@ json RejectJson(const hl7::Template& t, const hl7::Record& r, const hl7::Outcome
   return j;
 }
 
-std::string RejectLine(const hl7::Template& t, const hl7::Record& r, const hl7::Outcome& o) {
-  std::string s = "record " + std::to_string(r.number);
-  if (r.line) s += " (line " + std::to_string(r.line) + ")";
-  s += " rejected: ";
-  if (!o.reason.empty()) return s + o.reason;
-  for (std::size_t i = 0; i < o.failures.size(); ++i) {
-    const auto& f = o.failures[i];
-    if (i) s += "; ";
-    s += Where(t, f.at) + ": " + f.reason;
-    for (const auto& rep : f.reports)
-      s += " [" + std::to_string(rep.number) + " " + tarn::ToUtf8(rep.procedure) + ": " +
-           tarn::ToUtf8(rep.message) + "]";
-  }
+// Why a record did not become a message, as one line.
+std::string RejectReason(const hl7::Template& t, const hl7::Outcome& o) {
+  if (!o.reason.empty()) return o.reason;
+  std::string s;
+  for (std::size_t i = 0; i < o.failures.size(); ++i)
+    s += (i ? "; " : "") + Failure(t, o.failures[i]);
   return s;
 }
 
+std::string RejectLine(std::size_t number, std::size_t line, const std::string& reason) {
+  std::string s = "record " + std::to_string(number);
+  if (line) s += " (line " + std::to_string(line) + ")";
+  return s + " rejected: " + reason;
+}
+
+// A count of the records done, on a terminal only.
 class Progress {
  public:
-  Progress(std::size_t total, bool on) : total_(total), on_(on) {}
+  explicit Progress(bool on) : on_(on) {}
   void Show(std::size_t done) {
-    if (!on_) return;
-    const std::size_t width = 40, filled = done * width / total_;
-    if (filled == last_ && done != total_) return;
-    last_ = filled;
-    std::cerr << "\r[" << std::string(filled, '#') << std::string(width - filled, '.') << "] "
-              << done << "/" << total_ << std::flush;
+    if (on_ && done % 1000 == 0) std::cerr << "\r" << done << " records" << std::flush;
   }
   void Clear() {
     if (on_) std::cerr << "\r\033[K" << std::flush;
   }
 
  private:
-  std::size_t total_;
   bool on_;
-  std::size_t last_ = static_cast<std::size_t>(-1);
 };
+
+// What one record came to: its message (framed, or as built for --send),
+// or its reject (a JSON line for --rejects, else a line for standard error)
+// and the reason the journal keeps; or nothing, when an earlier run with
+// the journal settled it.
+struct Built {
+  bool ok = false;
+  bool settled = false;
+  std::string text;
+  std::string reason;
+  std::size_t number = 0, line = 0;
+  std::string source;  // for a receiver's reject (--send)
+};
+
+struct BuildSettings {
+  const hl7::Template& tmpl;
+  const hl7::RecordReader& reader;
+  hl7::Framing framing;
+  bool rejects_as_json;
+  const hl7::Outbound& outbound;
+  hl7::HostFieldUse host_fields;
+};
+
+void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawRecord& raw,
+              Built& built) {
+  built.number = raw.number;
+  built.line = raw.line;
+  if (s.outbound.Settled(raw.number)) {
+    built.settled = true;
+    return;
+  }
+  hl7::Record record;
+  s.reader.Complete(std::move(raw), record);
+  hl7::AddHostFields(record, s.host_fields,
+                     s.host_fields.control_id ? s.outbound.ControlIdFor(record.number) : "");
+  const hl7::Outcome o = builder.Build(record);
+  built.ok = o.ok();
+  if (built.ok) {
+    built.text = s.outbound.sending() ? o.message : hl7::Frame(o.message, s.framing);
+    if (s.outbound.sending()) built.source = record.source;
+    return;
+  }
+  built.reason = RejectReason(s.tmpl, o);
+  if (s.rejects_as_json)
+    built.text =
+        RejectJson(s.tmpl, record, o).dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+  else
+    built.text = RejectLine(record.number, record.line, built.reason);
+}
+
+// Builds a batch of records on N threads, each with its own interpreter and
+// host; record i of a batch goes to thread i mod N, and the results come
+// back in input order whatever the threads' pace. One thread builds inline.
+class Builders {
+ public:
+  Builders(const BuildSettings& settings, std::size_t jobs) : settings_(settings) {
+    if (jobs <= 1) {
+      inline_ = std::make_unique<hl7::MessageBuilder>(settings_.tmpl);
+      return;
+    }
+    for (std::size_t k = 0; k < jobs; ++k)
+      threads_.emplace_back([this, k, jobs] { Work(k, jobs); });
+  }
+  ~Builders() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    for (auto& t : threads_) t.join();
+  }
+
+  void Run(std::vector<hl7::RawRecord>& batch, std::vector<Built>& out) {
+    out.assign(batch.size(), Built{});
+    if (inline_) {
+      for (std::size_t i = 0; i < batch.size(); ++i)
+        BuildOne(settings_, *inline_, batch[i], out[i]);
+      return;
+    }
+    std::unique_lock lock(mutex_);
+    batch_ = &batch;
+    out_ = &out;
+    busy_ = threads_.size();
+    ++generation_;
+    wake_.notify_all();
+    done_.wait(lock, [this] { return busy_ == 0; });
+  }
+
+ private:
+  void Work(std::size_t k, std::size_t jobs) {
+    hl7::MessageBuilder builder(settings_.tmpl);  // made and used on this thread only
+    std::size_t seen = 0;
+    for (;;) {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+      if (stop_) return;
+      seen = generation_;
+      auto& batch = *batch_;
+      auto& out = *out_;
+      lock.unlock();
+      for (std::size_t i = k; i < batch.size(); i += jobs)
+        BuildOne(settings_, builder, batch[i], out[i]);
+      lock.lock();
+      if (--busy_ == 0) done_.notify_one();
+    }
+  }
+
+  const BuildSettings& settings_;
+  std::unique_ptr<hl7::MessageBuilder> inline_;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  std::vector<hl7::RawRecord>* batch_ = nullptr;
+  std::vector<Built>* out_ = nullptr;
+  std::size_t busy_ = 0, generation_ = 0;
+  bool stop_ = false;
+};
+
+// --check: the template against the first `count` records, every problem
+// once with its position; nothing is written.
+int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t count,
+          const std::string& control_prefix) {
+  const hl7::HostFieldUse host_fields = hl7::HostFieldsNamedIn(tmpl);
+  hl7::MessageBuilder builder(tmpl);
+  builder.set_check_names(true);
+  std::set<std::string> seen;
+  std::size_t read = 0, problems = 0;
+  hl7::Record r;
+  auto say = [&](const std::string& what, const hl7::Record& rec) {
+    if (!seen.insert(what).second) return;
+    ++problems;
+    std::cerr << "tarn-hl7: " << what << " (record " << rec.number << ")\n";
+  };
+  while (read < count && reader.Next(r)) {
+    ++read;
+    hl7::AddHostFields(r, host_fields, control_prefix + std::to_string(r.number));
+    const hl7::Outcome o = builder.Build(r);
+    if (!o.reason.empty()) say("record " + std::to_string(r.number) + ": " + o.reason, r);
+    for (const auto& f : o.failures) say(Failure(tmpl, f), r);
+  }
+  std::cerr << "checked " << tmpl.segments.size() << " segments, " << tmpl.expressions.size()
+            << " expressions against " << read << (read == 1 ? " record: " : " records: ")
+            << problems << (problems == 1 ? " problem\n" : " problems\n");
+  return problems ? 1 : 0;
+}
 
 int Run(int argc, char** argv) {
   CLI::App app{"Builds one HL7 v2 message per data record from a message template.", "tarn-hl7"};
+  app.footer(kFooter);
   std::string template_path, records_path, output_path, rejects_path;
   std::string framing_word = "none", format_word = "auto";
-  std::vector<std::string> dates;
-  app.add_option("--template", template_path, "The message template")->required();
-  app.add_option("--records", records_path, "Data records: JSON Lines or CSV with a header row")
-      ->required();
+  std::vector<std::string> dates, check_values;
+  bool version = false;
+  std::size_t jobs = 1;
+  app.add_option("--template", template_path, "The message template");
+  app.add_option("--records", records_path,
+                 "Data records: JSON Lines, a JSON array or CSV with a header row; - reads "
+                 "standard input");
   app.add_option("--output", output_path, "Writes the messages here instead of standard output");
   app.add_option("--rejects", rejects_path, "Writes one JSON line per rejected record here");
   app.add_option("--framing", framing_word, "Between messages: none, lf or mllp")
@@ -99,6 +279,43 @@ int Run(int argc, char** argv) {
   app.add_option("--dates", dates, "Members whose texts are dates (NAME,NAME...)")->delimiter(',');
   app.add_option("--format", format_word, "Record format: auto, jsonl or csv")
       ->check(CLI::IsMember({"auto", "jsonl", "csv"}));
+  app.add_option("--check", check_values,
+                 "Checks the template against the first N records (default 1), reports every "
+                 "problem and writes no message")
+      ->expected(0, 1)
+      ->check(CLI::PositiveNumber);
+  app.add_option("--jobs", jobs, "Builds messages on N threads; the output is the same as with one")
+      ->check(CLI::Range(1, 256));
+  app.add_flag("--version", version, "Prints the program's and the library's versions");
+  std::string date_order_word = "mdy";
+  app.add_option("--date-order", date_order_word,
+                 "Order of numeric dates whose year is not first: mdy, dmy or ymd")
+      ->check(CLI::IsMember({"mdy", "dmy", "ymd"}));
+  std::string control_prefix;
+  app.add_option("--control-id", control_prefix,
+                 "Prefix of the ControlId field (followed by the record's counter)");
+  bool batch_file_wanted = false;
+  std::size_t per_batch = 0;
+  app.add_flag("--batch", batch_file_wanted, "Writes a batch file: FHS, BHS ... BTS blocks, FTS");
+  app.add_option("--batch-size", per_batch, "Messages in each BHS ... BTS block (0: one block)");
+  std::string send_address, journal_path;
+  double ack_timeout = 30, retry_delay = 1;
+  int retries = 3;
+  app.add_option("--send", send_address, "Delivers each message over MLLP to HOST:PORT");
+  app.add_option("--journal", journal_path,
+                 "Records each record's final outcome here; the same command resumes a run");
+  app.add_option("--ack-timeout", ack_timeout, "Seconds to wait for an acknowledgement")
+      ->check(CLI::Range(0.001, 86400.0));
+  app.add_option("--retries", retries, "Retries after the first attempt")
+      ->check(CLI::Range(0, 1000000));
+  app.add_option("--retry-delay", retry_delay, "Seconds before the first retry (then doubling)")
+      ->check(CLI::Range(0.0, 3600.0));
+  hl7::TlsOptions tls;
+  app.add_flag("--tls", tls.enabled, "Delivers over TLS, checking the receiver's certificate");
+  app.add_option("--tls-ca", tls.ca_file,
+                 "Authorities (PEM) for the receiver's certificate, instead of the system's");
+  app.add_option("--tls-cert", tls.cert_file, "A client certificate chain (PEM) to offer");
+  app.add_option("--tls-key", tls.key_file, "The client certificate's key (PEM)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -107,69 +324,211 @@ int Run(int argc, char** argv) {
     std::cerr << "tarn-hl7: " << e.what() << "\n";
     return 2;
   }
+  if (version) {
+    std::cout << "tarn-hl7 " << TARN_VERSION << " (tarnintr "
+              << tarn::ToUtf8(tarn::Interpreter().Release()) << ")\n";
+    return 0;
+  }
+  for (const auto& [value, option] :
+       {std::pair{&template_path, "--template"}, std::pair{&records_path, "--records"}})
+    if (value->empty()) {
+      std::cerr << "tarn-hl7: " << option << " is required (see --help)\n";
+      return 2;
+    }
+  const bool check = app.count("--check") > 0;
+  hl7::OutboundOptions outbound_options;
+  outbound_options.control_prefix = control_prefix;
+  outbound_options.journal = journal_path;
+  if (!send_address.empty()) {
+    hl7::DeliveryOptions d;
+    if (!hl7::ParseAddress(send_address, d.host, d.port)) {
+      std::cerr << "tarn-hl7: --send: '" << send_address << "' is not HOST:PORT\n";
+      return 2;
+    }
+    d.ack_timeout = ack_timeout;
+    d.retries = retries;
+    d.retry_delay = retry_delay;
+    d.tls = tls;
+    outbound_options.delivery = d;
+    if (!output_path.empty()) {
+      std::cerr << "tarn-hl7: --send and --output exclude each other\n";
+      return 2;
+    }
+  } else if (!journal_path.empty() || tls.enabled) {
+    std::cerr << "tarn-hl7: " << (tls.enabled ? "--tls" : "--journal") << " needs --send\n";
+    return 2;
+  }
+  if (!tls.enabled && !(tls.ca_file.empty() && tls.cert_file.empty() && tls.key_file.empty())) {
+    std::cerr << "tarn-hl7: --tls-ca, --tls-cert and --tls-key need --tls\n";
+    return 2;
+  }
+  if (batch_file_wanted && (!send_address.empty() || framing_word == "mllp")) {
+    std::cerr << "tarn-hl7: --batch writes a file: not with --send or --framing mllp\n";
+    return 2;
+  }
+  if (per_batch && !batch_file_wanted) {
+    std::cerr << "tarn-hl7: --batch-size needs --batch\n";
+    return 2;
+  }
+
+  // Before anything is opened for writing: no file may be two of these.
+  const std::string twice = hl7::SameFileTwice({{"--template", template_path},
+                                                {"--records", records_path},
+                                                {"--output", check ? "" : output_path},
+                                                {"--rejects", check ? "" : rejects_path},
+                                                {"--journal", check ? "" : journal_path}},
+                                               !check && output_path.empty());
+  if (!twice.empty()) {
+    std::cerr << "tarn-hl7: " << twice << "\n";
+    return 2;
+  }
 
   hl7::Template tmpl;
-  std::vector<hl7::Record> records;
+  std::unique_ptr<std::istream> input;
   try {
     tmpl = hl7::LoadTemplate(template_path);
-    hl7::RecordOptions options;
-    options.dates = dates;
-    if (format_word == "jsonl") options.format = hl7::RecordFormat::JsonLines;
-    if (format_word == "csv") options.format = hl7::RecordFormat::Csv;
-    records = hl7::LoadRecords(records_path, options);
+    input = hl7::OpenInput(records_path);
   } catch (const std::exception& e) {
     std::cerr << "tarn-hl7: " << e.what() << "\n";
     return 2;
   }
+  hl7::RecordOptions options;
+  options.dates = dates;
+  options.date_order = date_order_word == "dmy"   ? hl7::DateOrder::Dmy
+                       : date_order_word == "ymd" ? hl7::DateOrder::Ymd
+                                                  : hl7::DateOrder::Mdy;
+  if (format_word == "jsonl") options.format = hl7::RecordFormat::JsonLines;
+  if (format_word == "csv") options.format = hl7::RecordFormat::Csv;
+  hl7::RecordReader reader(*input, records_path == "-" ? "" : records_path, options);
+
+  if (check) {
+    try {
+      const bool given = !check_values.empty() && !check_values[0].empty();
+      return Check(tmpl, reader, given ? std::stoul(check_values[0]) : 1, control_prefix);
+    } catch (const std::exception& e) {
+      std::cerr << "tarn-hl7: " << e.what() << "\n";
+      return 2;
+    }
+  }
+
   const hl7::Framing framing = framing_word == "lf"     ? hl7::Framing::Lf
                                : framing_word == "mllp" ? hl7::Framing::Mllp
                                                         : hl7::Framing::None;
-
-  std::ofstream output_file, rejects_file;
-  if (!output_path.empty()) {
-    output_file.open(output_path, std::ios::binary);
-    if (!output_file) {
-      std::cerr << "tarn-hl7: " << output_path << ": cannot be written\n";
-      return 2;
-    }
-  }
-  if (!rejects_path.empty()) {
-    rejects_file.open(rejects_path, std::ios::binary);
-    if (!rejects_file) {
-      std::cerr << "tarn-hl7: " << rejects_path << ": cannot be written\n";
-      return 2;
-    }
-  }
-  std::ostream& out = output_path.empty() ? std::cout : output_file;
-
-  hl7::MessageBuilder builder(tmpl);
-  Progress progress(records.size(), records.size() > 200 && isatty(STDERR_FILENO));
-  std::size_t written = 0, rejected = 0;
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    const hl7::Outcome o = builder.Build(records[i]);
-    if (o.ok()) {
-      out << hl7::Frame(o.message, framing);
-      ++written;
-    } else {
-      ++rejected;
-      if (rejects_file.is_open()) {
-        rejects_file
-            << RejectJson(tmpl, records[i], o).dump(-1, ' ', false, json::error_handler_t::replace)
-            << "\n";
-      } else {
-        progress.Clear();
-        std::cerr << "tarn-hl7: " << RejectLine(tmpl, records[i], o) << "\n";
-      }
-    }
-    progress.Show(i + 1);
-  }
-  out.flush();
-  progress.Clear();
-  std::cerr << written << " messages written, " << rejected << " rejected\n";
-  if (!out || (rejects_file.is_open() && !rejects_file.flush())) {
-    std::cerr << "tarn-hl7: writing failed\n";
+  hl7::FileSink output_file, rejects_file;
+  if (!output_path.empty() && !output_file.Open(output_path)) {
+    std::cerr << "tarn-hl7: " << output_file.error() << "\n";
     return 2;
   }
+  if (!rejects_path.empty() && !rejects_file.Open(rejects_path)) {
+    std::cerr << "tarn-hl7: " << rejects_file.error() << "\n";
+    return 2;
+  }
+  std::optional<hl7::BatchSink> batch_file;
+  if (batch_file_wanted)
+    batch_file.emplace(output_file, tmpl.delimiters, framing, per_batch, hl7::LocalStamp());
+  hl7::MessageSink& out = batch_file ? static_cast<hl7::MessageSink&>(*batch_file) : output_file;
+  hl7::MessageSink* rejects = rejects_path.empty() ? nullptr : &rejects_file;
+  std::optional<hl7::Outbound> outbound;
+  try {
+    outbound.emplace(outbound_options);
+  } catch (const std::exception& e) {
+    std::cerr << "tarn-hl7: " << e.what() << "\n";
+    return 2;
+  }
+  if (outbound->journal_repaired())
+    std::cerr << "tarn-hl7: " << journal_path << ": a torn last line was cut off\n";
+
+  // Records are cut from the input in order, built in batches (on --jobs
+  // threads), and written (or delivered, one at a time) in input order; the
+  // first failure stops the run.
+  const BuildSettings settings{
+      tmpl, reader, framing, rejects != nullptr, *outbound, hl7::HostFieldsNamedIn(tmpl)};
+  Builders builders(settings, jobs);
+  const std::size_t batch_size = jobs <= 1 ? 64 : 256 * jobs;
+  Progress progress(isatty(STDERR_FILENO));
+  std::size_t rejected_on_stderr = 0, done = 0, settled = 0, delivered = 0;
+  std::string stopped;
+  std::vector<hl7::RawRecord> batch;
+  std::vector<Built> built;
+  bool more = true, failed_write = false;
+  while (more && !failed_write) {
+    batch.clear();
+    try {
+      hl7::RawRecord raw;
+      while (batch.size() < batch_size && (more = reader.NextRaw(raw)))
+        batch.push_back(std::move(raw));
+    } catch (const std::exception& e) {
+      stopped = e.what();  // the records cannot be read on; what was read still counts
+      more = false;
+    }
+    builders.Run(batch, built);
+    for (Built& b : built) {
+      if (b.settled) {
+        ++settled;
+      } else if (b.ok && outbound->sending()) {
+        hl7::DeliveryResult sent;
+        const hl7::Disposition d = outbound->Deliver(b.number, b.text, sent);
+        if (d == hl7::Disposition::Delivered) {
+          ++delivered;
+        } else if (d == hl7::Disposition::Rejected) {
+          const std::string why = sent.ack_code == "AE" || sent.ack_code == "CE"
+                                      ? "the receiver answered " + sent.ack_code +
+                                            (sent.reason.empty() ? "" : ": ") + sent.reason
+                                      : sent.reason;
+          if (rejects) {
+            const json j{{"record", b.number},
+                         {"line", b.line},
+                         {"reason", why},
+                         {"control_id", sent.control_id},
+                         {"expressions", json::array()},
+                         {"input", b.source}};
+            failed_write =
+                !rejects->Put(j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
+          } else {
+            progress.Clear();
+            std::cerr << "tarn-hl7: " << RejectLine(b.number, b.line, why) << "\n";
+            ++rejected_on_stderr;
+          }
+        } else {
+          stopped = "record " + std::to_string(b.number) + ": " + sent.reason +
+                    "; stopped (the same command with the same --journal resumes)";
+          more = false;
+          break;
+        }
+      } else if (b.ok) {
+        failed_write = !out.Put(b.text);
+      } else {
+        outbound->NotBuilt(b.number, b.reason);
+        if (rejects) {
+          failed_write = !rejects->Put(b.text);
+        } else {
+          progress.Clear();
+          std::cerr << "tarn-hl7: " << b.text << "\n";
+          ++rejected_on_stderr;
+        }
+      }
+      if (failed_write) break;
+      progress.Show(++done);
+    }
+  }
+  if (settled)
+    std::cerr << "tarn-hl7: " << settled << " records settled by an earlier run ("
+              << outbound->earlier_delivered() << " delivered, " << outbound->earlier_rejected()
+              << " rejected)\n";
+  out.Finish();
+  if (rejects) rejects->Finish();
+  progress.Clear();
+
+  const std::size_t written = outbound->sending() ? delivered : out.delivered();
+  const std::size_t rejected = rejects ? rejects->delivered() : rejected_on_stderr;
+  bool failed = false;
+  for (const std::string& problem : {stopped, out.error(), rejects ? rejects->error() : ""})
+    if (!problem.empty()) {
+      std::cerr << "tarn-hl7: " << problem << "\n";
+      failed = true;
+    }
+  std::cerr << written << " messages written, " << rejected << " rejected\n";
+  if (failed) return 2;
   return rejected ? 1 : 0;
 }
 

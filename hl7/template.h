@@ -1,6 +1,8 @@
 // Message templates: one HL7 v2 segment per line in pipe notation, with
-// expressions between "{{" and "}}" and an optional "@each LIST:" prefix
-// that repeats a segment once per element of a record's list.
+// expressions between "{{" and "}}". "@each LIST:" repeats a segment (or, on
+// a line of its own, a group up to "@end") once per element of a list;
+// "@if {{...}}:" writes it only when the expression is True; "{{@each
+// LIST}}...{{@end}}" inside a field writes one repetition per element.
 #pragma once
 
 #include <stdexcept>
@@ -16,6 +18,7 @@ struct Delimiters {
   char repetition = '~';
   char escape = '\\';
   char subcomponent = '&';
+  char truncation = '\0';  // the fifth encoding character; none when not declared
 };
 
 struct Position {
@@ -28,17 +31,36 @@ struct Expression {
   Position at;          // of the opening "{{"
 };
 
-// Literal text, or the expression whose escaped value goes in its place.
+// Literal text, or the expression whose escaped value goes in its place,
+// or the start of a run of pieces repeated once per element of a list.
 struct Piece {
   std::string literal;
   int expression = -1;  // index into Template::expressions
+  std::string repeat;   // "{{@each LIST}}": the list
+  int repeat_end = -1;  // for a repeat: the index of its "{{@end}}" piece
 };
 
 struct SegmentLine {
-  std::string id;    // "PID"
-  std::string list;  // the @each list, empty for a plain segment
+  std::string id;      // "PID"
+  std::string list;    // the @each list, empty for a plain segment
+  int condition = -1;  // the @if expression (index into expressions), -1 for none
   Position at;
   std::vector<Piece> pieces;
+};
+
+// One entry of a group: a segment line or a group inside it.
+struct GroupItem {
+  int segment = -1;
+  int group = -1;
+};
+
+// Segments written together: once (the whole template, or an "@if"
+// group), or once per element of a list.
+struct Group {
+  std::string list;
+  int condition = -1;
+  Position at;
+  std::vector<GroupItem> items;
 };
 
 struct Template {
@@ -46,6 +68,7 @@ struct Template {
   Delimiters delimiters;
   std::vector<SegmentLine> segments;
   std::vector<Expression> expressions;
+  std::vector<Group> groups;  // groups[0] is the whole template
 };
 
 class TemplateError : public std::runtime_error {

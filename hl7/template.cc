@@ -1,9 +1,10 @@
-#include "template.h"
+// Reads a message template into segments of literal text and expressions,
+// refusing with the file, line and column anything that cannot be a segment.
+#include "hl7/template.h"
 
 #include <cctype>
-#include <fstream>
-#include <sstream>
 
+#include "hl7/io.h"
 #include "tarn/value.h"
 
 namespace tarn::hl7 {
@@ -35,11 +36,18 @@ class Parser {
   Template Run() {
     Template t;
     t.file = file_;
+    t.groups.push_back(Group{});
+    open_ = {0};
     while (i_ < s_.size()) {
       if (SkipBlankOrComment()) continue;
       Add(t, ReadLine());
     }
     if (t.segments.empty()) Fail({1, 1}, "the template holds no segments");
+    if (open_.size() > 1) {
+      const Group& g = t.groups[open_.back()];
+      Fail(g.at, std::string(g.list.empty() ? "'@if'" : "'@each " + g.list + "'") +
+                     " is never closed by '@end'");
+    }
     return t;
   }
 
@@ -149,29 +157,89 @@ class Parser {
     return at;
   }
 
+  static std::size_t SkipSpace(const std::string& text, std::size_t k) {
+    while (k < text.size() && (text[k] == ' ' || text[k] == '\t')) ++k;
+    return k;
+  }
+
+  // Reads the "@each LIST:", "@if {{...}}:" and "@end" directives at the
+  // front of a line, leaving the segment (if any) as the line's pieces.
   void Add(Template& t, RawLine raw) {
     if (raw.pieces.front().expression)
       Fail(raw.at, "a segment line starts with its segment id, not with an expression");
+    std::string list;
+    int condition = -1;
+    Position directive_at = raw.at;
+    std::size_t k = 0;
+    for (;;) {
+      RawPiece& head = raw.pieces.front();
+      std::string& lit = head.text;
+      if (k >= lit.size() || lit[k] != '@') break;
+      const auto word = [&](const char* w) {
+        const std::size_t n = std::char_traits<char>::length(w);
+        return lit.compare(k, n, w) == 0 && (k + n == lit.size() || lit[k + n] == ' ' ||
+                                             lit[k + n] == '\t' || lit[k + n] == ':');
+      };
+      if (word("@end")) {
+        if (raw.pieces.size() > 1 || SkipSpace(lit, k + 4) != lit.size())
+          Fail(Offset(head, k), "'@end' stands on a line of its own");
+        if (!list.empty() || condition >= 0) Fail(Offset(head, k), "'@end' after a directive");
+        if (open_.size() == 1) Fail(Offset(head, k), "'@end' without an open '@each' or '@if'");
+        open_.pop_back();
+        return;
+      }
+      if (word("@each")) {
+        if (!list.empty()) Fail(Offset(head, k), "one '@each' to a line");
+        k = SkipSpace(lit, k + 5);
+        const std::size_t name_start = k;
+        while (k < lit.size() &&
+               (std::isalnum(static_cast<unsigned char>(lit[k])) || lit[k] == '_'))
+          ++k;
+        if (k == name_start) Fail(Offset(head, k), "'@each' needs the name of a list");
+        list = lit.substr(name_start, k - name_start);
+        k = SkipSpace(lit, k);
+        if (k >= lit.size() || lit[k] != ':')
+          Fail(Offset(head, k), "expected ':' after the list name");
+        k = SkipSpace(lit, k + 1);
+        continue;
+      }
+      if (word("@if")) {
+        if (condition >= 0) Fail(Offset(head, k), "one '@if' to a line");
+        if (SkipSpace(lit, k + 3) != lit.size() || raw.pieces.size() < 2)
+          Fail(Offset(head, k), "'@if' is followed by its condition in '{{' and '}}'");
+        RawPiece expression = std::move(raw.pieces[1]);
+        condition = static_cast<int>(t.expressions.size());
+        t.expressions.push_back({FromUtf8(expression.text), expression.at});
+        raw.pieces.erase(raw.pieces.begin(), raw.pieces.begin() + 2);
+        if (raw.pieces.empty() || raw.pieces.front().expression ||
+            SkipSpace(raw.pieces.front().text, 0) >= raw.pieces.front().text.size() ||
+            raw.pieces.front().text[SkipSpace(raw.pieces.front().text, 0)] != ':')
+          Fail(expression.at, "expected ':' after the condition");
+        k = SkipSpace(raw.pieces.front().text, SkipSpace(raw.pieces.front().text, 0) + 1);
+        continue;
+      }
+      Fail(Offset(head, k), "unknown directive; expected '@each LIST:', '@if {{...}}:' or '@end'");
+    }
     RawPiece& head = raw.pieces.front();
     std::string& lit = head.text;
-    std::size_t k = 0;
-    SegmentLine seg;
-    if (lit[0] == '@') {
-      if (lit.compare(0, 5, "@each") != 0 || lit.size() < 6 || (lit[5] != ' ' && lit[5] != '\t'))
-        Fail(raw.at, "unknown directive; expected '@each LIST: SEGMENT'");
-      k = 5;
-      while (k < lit.size() && (lit[k] == ' ' || lit[k] == '\t')) ++k;
-      const std::size_t name_start = k;
-      while (k < lit.size() && (std::isalnum(static_cast<unsigned char>(lit[k])) || lit[k] == '_'))
-        ++k;
-      if (k == name_start) Fail(Offset(head, k), "'@each' needs the name of a list");
-      seg.list = lit.substr(name_start, k - name_start);
-      while (k < lit.size() && (lit[k] == ' ' || lit[k] == '\t')) ++k;
-      if (k >= lit.size() || lit[k] != ':')
-        Fail(Offset(head, k), "expected ':' after the list name");
-      ++k;
-      while (k < lit.size() && (lit[k] == ' ' || lit[k] == '\t')) ++k;
+    if (!list.empty() || condition >= 0) {
+      directive_at = raw.at;
+      if (k >= lit.size() && raw.pieces.size() == 1) {  // a group opens
+        if (t.segments.empty()) Fail(directive_at, "the first segment must be MSH");
+        Group g;
+        g.list = list;
+        g.condition = condition;
+        g.at = directive_at;
+        t.groups.push_back(std::move(g));
+        const int index = static_cast<int>(t.groups.size()) - 1;
+        t.groups[open_.back()].items.push_back({-1, index});
+        open_.push_back(index);
+        return;
+      }
     }
+    SegmentLine seg;
+    seg.list = list;
+    seg.condition = condition;
     const Position id_at = Offset(head, k);
     const bool id_ok =
         lit.size() >= k + 3 && IsIdChar(lit[k]) && IsIdChar(lit[k + 1]) && IsIdChar(lit[k + 2]);
@@ -187,6 +255,7 @@ class Parser {
     if (!first && seg.id == "MSH") Fail(id_at, "MSH may appear only once, as the first segment");
     if (seg.id == "MSH") {
       if (!seg.list.empty()) Fail(raw.at, "MSH cannot repeat");
+      if (seg.condition >= 0) Fail(raw.at, "MSH is always written");
       ReadDelimiters(t, head, after);
     } else if (after < lit.size() && lit[after] != t.delimiters.field) {
       Fail(Offset(head, after), std::string("expected the field separator '") + t.delimiters.field +
@@ -196,14 +265,43 @@ class Parser {
                                     "' after the segment id");
     }
     lit.erase(0, k);
+    int repeat_open = -1;
     for (RawPiece& p : raw.pieces) {
       if (!p.expression) {
-        seg.pieces.push_back({std::move(p.text), -1});
+        seg.pieces.push_back({std::move(p.text), -1, {}, -1});
+        continue;
+      }
+      // "{{@each LIST}}" and "{{@end}}" mark a run of repetitions.
+      const std::size_t a = SkipSpace(p.text, 0);
+      std::size_t z = p.text.size();
+      while (z > a && (p.text[z - 1] == ' ' || p.text[z - 1] == '\t')) --z;
+      const std::string inner = p.text.substr(a, z - a);
+      if (inner == "@end") {
+        if (repeat_open < 0) Fail(p.at, "'{{@end}}' without '{{@each LIST}}'");
+        seg.pieces[repeat_open].repeat_end = static_cast<int>(seg.pieces.size());
+        seg.pieces.push_back({});
+        repeat_open = -1;
+      } else if (inner.compare(0, 5, "@each") == 0) {
+        const std::size_t n = SkipSpace(inner, 5);
+        std::size_t e = n;
+        while (e < inner.size() &&
+               (std::isalnum(static_cast<unsigned char>(inner[e])) || inner[e] == '_'))
+          ++e;
+        if (n == 5 || e == n || e != inner.size()) Fail(p.at, "'{{@each LIST}}' names one list");
+        if (repeat_open >= 0) Fail(p.at, "repetitions do not nest");
+        repeat_open = static_cast<int>(seg.pieces.size());
+        seg.pieces.push_back({{}, -1, inner.substr(n), -1});
+      } else if (!inner.empty() && inner[0] == '@') {
+        Fail(p.at, "unknown directive; expected '{{@each LIST}}' or '{{@end}}'");
       } else {
-        seg.pieces.push_back({{}, static_cast<int>(t.expressions.size())});
+        seg.pieces.push_back({{}, static_cast<int>(t.expressions.size()), {}, -1});
         t.expressions.push_back({FromUtf8(p.text), p.at});
       }
     }
+    if (repeat_open >= 0)
+      Fail(raw.at, "'{{@each " + seg.pieces[repeat_open].repeat +
+                       "}}' is never closed by '{{@end}}' on its line");
+    t.groups[open_.back()].items.push_back({static_cast<int>(t.segments.size()), -1});
     t.segments.push_back(std::move(seg));
   }
 
@@ -227,12 +325,14 @@ class Parser {
       if (!usable(chars[a]) || chars[a] == fs || chars.find(chars[a], a + 1) != std::string::npos)
         Fail(Offset(head, enc + a), "MSH-2 holds an unusable or repeated encoding character");
     }
-    t.delimiters = {fs, chars[0], chars[1], chars[2], chars[3]};
+    t.delimiters = {fs,       chars[0], chars[1],
+                    chars[2], chars[3], chars.size() == 5 ? chars[4] : '\0'};
   }
 
   const std::string& s_;
   const std::string& file_;
   std::size_t i_ = 0;
+  std::vector<int> open_;  // the groups open at this line, innermost last
   int line_ = 1;
   int column_ = 1;
 };
@@ -247,11 +347,13 @@ Template ParseTemplate(const std::string& text, const std::string& file) {
 }
 
 Template LoadTemplate(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw TemplateError(path, {}, "cannot be read");
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ParseTemplate(ss.str(), path);
+  std::string text;
+  try {
+    text = ReadInput(path);
+  } catch (const FileError& e) {
+    throw TemplateError(path, {}, e.problem());
+  }
+  return ParseTemplate(text, path);
 }
 
 }  // namespace tarn::hl7

@@ -1,0 +1,312 @@
+// Builds one message per record: every expression evaluated by one
+// interpreter against the record's fields, its value escaped as data.
+#include "hl7/message.h"
+
+#include <algorithm>
+
+#include "hl7/names.h"
+
+namespace tarn::hl7 {
+
+namespace {
+
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char16_t x = a[i], y = b[i];
+    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
+    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string Escape(std::string_view value, const Delimiters& d) {
+  // Most values hold nothing to escape: they are copied as they are.
+  const auto special = [&](char c) {
+    return c == d.escape || c == d.field || c == d.component || c == d.repetition ||
+           c == d.subcomponent || (c == d.truncation && c != '\0') || c == '\r' || c == '\n' ||
+           c == '\x0b' || c == '\x1c' || c == '\0';
+  };
+  if (std::none_of(value.begin(), value.end(), special)) return std::string(value);
+  std::string out;
+  out.reserve(value.size() + 8);
+  auto seq = [&](const char* code) {
+    out += d.escape;
+    out += code;
+    out += d.escape;
+  };
+  for (const char c : value) {
+    if (c == d.escape)
+      seq("E");
+    else if (c == d.field)
+      seq("F");
+    else if (c == d.component)
+      seq("S");
+    else if (c == d.repetition)
+      seq("R");
+    else if (c == d.subcomponent)
+      seq("T");
+    else if (c == d.truncation && c != '\0')
+      seq("P");
+    else if (c == '\r')
+      seq("X0D");
+    else if (c == '\n')
+      seq("X0A");
+    else if (c == '\x0b')
+      seq("X0B");
+    else if (c == '\x1c')
+      seq("X1C");
+    else if (c == '\0')
+      seq("X00");
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::string Frame(std::string_view message, Framing framing) {
+  std::string out;
+  out.reserve(message.size() + 3);
+  if (framing == Framing::Mllp) out += '\x0b';
+  out.append(message);
+  if (framing == Framing::Mllp) out.append("\x1c\r");
+  if (framing == Framing::Lf) out += '\n';
+  return out;
+}
+
+MessageBuilder::MessageBuilder(const Template& t) : template_(t) {
+  interpreter_.Init(fields_, errors_, u"tarn-hl7", u"tarn-hl7");
+}
+
+void MessageBuilder::ClearFields() {
+  for (const auto& key : fields_->Keys()) fields_->Erase(key);
+  record_fields_.clear();
+}
+
+// A record with the same members, in the same order, as the one before
+// (the usual case) gets that record's fields with its own values.
+bool MessageBuilder::ReuseFields(const Record& record) {
+  if (record_fields_.empty() || record_fields_.size() != record.fields.size() ||
+      fields_->Count() != record_fields_.size())
+    return false;
+  for (std::size_t i = 0; i < record.fields.size(); ++i)
+    if (record_fields_[i].name != record.fields[i].name ||
+        !(fields_->Find(record_fields_[i].name) == record_fields_[i].field))
+      return false;
+  for (std::size_t i = 0; i < record.fields.size(); ++i) {
+    const Field& f = record.fields[i];
+    RecordField& held = record_fields_[i];
+    if (held.type != f.type) {
+      Let(held.field, u"DataType", Variant(f.type));
+      held.type = f.type;
+    }
+    Let(held.field, u"Data", f.value);
+  }
+  return true;
+}
+
+Outcome MessageBuilder::Build(const Record& record) {
+  Outcome out;
+  if (!record.error.empty()) {
+    out.reason = record.error;
+    return out;
+  }
+  if (!ReuseFields(record)) {
+    ClearFields();
+    for (const Field& f : record.fields) {
+      ObjectRef added = fields_->AddField(f.name, f.type, f.value);
+      if (!added) {
+        ClearFields();
+        out.reason = "member '" + ToUtf8(f.name) + "' is given twice (names ignore letter case)";
+        return out;
+      }
+      record_fields_.push_back({f.name, f.type, std::move(added)});
+    }
+  }
+  Scopes scopes{&record.lists};
+  if (template_.groups.empty()) {
+    for (const SegmentLine& seg : template_.segments) RenderLine(seg, scopes, out);
+  } else {
+    RenderGroup(template_.groups.front(), scopes, out);
+  }
+  if (!out.ok()) out.message.clear();
+  return out;
+}
+
+void MessageBuilder::RenderGroup(const Group& group, Scopes& scopes, Outcome& out) {
+  for (const GroupItem& item : group.items) {
+    if (item.segment >= 0) {
+      RenderLine(template_.segments[item.segment], scopes, out);
+      continue;
+    }
+    const Group& inner = template_.groups[item.group];
+    if (inner.list.empty()) {
+      if (Holds(inner.condition, out)) RenderGroup(inner, scopes, out);
+    } else {
+      ForEach(inner.list, scopes, out, [&] {
+        if (Holds(inner.condition, out)) RenderGroup(inner, scopes, out);
+      });
+    }
+  }
+}
+
+void MessageBuilder::RenderLine(const SegmentLine& seg, Scopes& scopes, Outcome& out) {
+  if (seg.list.empty()) {
+    if (Holds(seg.condition, out)) Render(seg, scopes, out);
+    return;
+  }
+  ForEach(seg.list, scopes, out, [&] {
+    if (Holds(seg.condition, out)) Render(seg, scopes, out);
+  });
+}
+
+template <class Body>
+void MessageBuilder::ForEach(const std::string& name, Scopes& scopes, Outcome& out, Body body) {
+  const std::u16string wanted = FromUtf8(name);
+  const List* list = nullptr;
+  for (auto scope = scopes.rbegin(); scope != scopes.rend() && !list; ++scope)
+    for (const List& l : **scope)
+      if (SameName(l.name, wanted)) list = &l;
+  if (!list) return;
+  for (std::size_t i = 0; i < list->elements.size(); ++i) {
+    // The element's members and SetId hide fields of the same name.
+    std::vector<Field> members;
+    for (const Field& m : list->elements[i])
+      if (!SameName(m.name, u"SetId")) members.push_back(m);
+    members.push_back({u"SetId", u"Long", Variant(static_cast<std::int32_t>(i + 1))});
+    // Two members of one name would hide each other, and the one hidden
+    // would come back as a record field afterwards.
+    for (std::size_t a = 0; a < members.size() && out.reason.empty(); ++a)
+      for (std::size_t b = a + 1; b < members.size(); ++b)
+        if (SameName(members[a].name, members[b].name)) {
+          out.reason = "list '" + name + "' element " + std::to_string(i + 1) + ": member '" +
+                       ToUtf8(members[b].name) + "' is given twice (names ignore letter case)";
+          break;
+        }
+    if (!out.reason.empty()) return;
+    Entered entered;
+    for (const Field& m : members) {
+      if (ObjectRef old = fields_->Find(m.name)) {
+        entered.hidden.push_back(old);
+        fields_->Erase(m.name);
+      }
+      if (fields_->AddField(m.name, m.type, m.value)) entered.added.push_back(m.name);
+    }
+    static const std::vector<List> kNone;
+    scopes.push_back(i < list->element_lists.size() ? &list->element_lists[i] : &kNone);
+    body();
+    scopes.pop_back();
+    for (const auto& added : entered.added) fields_->Erase(added);
+    for (const ObjectRef& old : entered.hidden) fields_->Add(old, CStr(Get(old, u"Name")));
+  }
+}
+
+bool MessageBuilder::Holds(int condition, Outcome& out) {
+  if (condition < 0) return true;
+  const Expression& e = template_.expressions[condition];
+  Variant data;
+  if (!Realize(e, out, data)) return false;
+  if (data.kind() == Kind::Boolean) return data.boolean();
+  out.failures.push_back(
+      {e.at,
+       ToUtf8(e.text),
+       "a condition must be True or False (it gave \"" +
+           (data.is_null() || data.is_empty() ? std::string() : ToUtf8(CStr(data))) + "\")",
+       {}});
+  return false;
+}
+
+void MessageBuilder::Render(const SegmentLine& segment, Scopes& scopes, Outcome& out) {
+  RenderPieces(segment, 0, segment.pieces.size(), scopes, out);
+  out.message += '\r';
+}
+
+void MessageBuilder::RenderPieces(const SegmentLine& segment, std::size_t from, std::size_t to,
+                                  Scopes& scopes, Outcome& out) {
+  for (std::size_t k = from; k < to; ++k) {
+    const Piece& p = segment.pieces[k];
+    if (!p.repeat.empty()) {
+      // One repetition per element, joined by the repetition separator.
+      bool first = true;
+      ForEach(p.repeat, scopes, out, [&] {
+        if (!first) out.message += template_.delimiters.repetition;
+        first = false;
+        RenderPieces(segment, k + 1, static_cast<std::size_t>(p.repeat_end), scopes, out);
+      });
+      // "A~{{@each L}}...{{@end}}" with no elements leaves no empty repetition.
+      if (first && k > 0 && !segment.pieces[k - 1].literal.empty() &&
+          segment.pieces[k - 1].literal.back() == template_.delimiters.repetition &&
+          !out.message.empty() && out.message.back() == template_.delimiters.repetition)
+        out.message.pop_back();
+      k = static_cast<std::size_t>(p.repeat_end);
+    } else if (p.expression >= 0) {
+      out.message += Evaluate(template_.expressions[p.expression], out);
+    } else {
+      out.message += p.literal;
+    }
+  }
+}
+
+bool MessageBuilder::Realize(const Expression& e, Outcome& out, Variant& data) {
+  errors_->Clear();
+  ObjectRef result = interpreter_.RealizeRegularExpression(std::u16string_view(e.text));
+  std::string reason;
+  if (result) {
+    try {
+      data = Get(result, u"Data");
+      const std::u16string name = CStr(Get(result, u"Name"));
+      const std::u16string type = CStr(Get(result, u"DataType"));
+      if (name == u"Error" && type == u"Boolean" && data == Variant(false) &&
+          !(fields_->Find(u"Error") == result)) {
+        reason = "the expression cannot be evaluated (it returned the Error field)";
+      } else if (type == u"Operator") {
+        reason = "the expression ends in an operator";
+      }
+    } catch (const RuntimeError& err) {
+      reason = "the result cannot be read as text (" + ToUtf8(err.description()) + ")";
+    }
+  }
+  // A name that is no field is the likeliest cause, and the one to name.
+  if (!reason.empty() || check_names_) {
+    const auto unknown =
+        UnknownNames(e.text, [&](std::u16string_view n) { return bool(fields_->Find(n)); });
+    if (!unknown.empty()) {
+      const std::vector<std::u16string> names = fields_->Keys();
+      reason.clear();
+      for (const auto& u : unknown)
+        reason += (reason.empty() ? "" : "; ") + NoFieldMessage(u, names);
+    }
+  }
+  const auto& reports = errors_->reports();
+  if (reason.empty() && !reports.empty())
+    reason = "the expression raised " + std::to_string(reports.size()) +
+             (reports.size() == 1 ? " report" : " reports");
+  if (reason.empty()) return true;
+  // Only a failure needs the text as the reject shows it.
+  const auto first = e.text.find_first_not_of(u" \t\r\n");
+  const auto last = e.text.find_last_not_of(u" \t\r\n");
+  const std::u16string_view text =
+      first == std::u16string::npos ? std::u16string_view()
+                                    : std::u16string_view(e.text).substr(first, last - first + 1);
+  out.failures.push_back({e.at, ToUtf8(text), std::move(reason), reports});
+  return false;
+}
+
+std::string MessageBuilder::Evaluate(const Expression& e, Outcome& out) {
+  Variant data;
+  if (!Realize(e, out, data) || data.is_null() || data.is_empty()) return {};
+  try {
+    return Escape(ToUtf8(CStr(data)), template_.delimiters);
+  } catch (const RuntimeError& err) {
+    out.failures.push_back({e.at,
+                            ToUtf8(e.text),
+                            "the result cannot be read as text (" + ToUtf8(err.description()) + ")",
+                            {}});
+    return {};
+  }
+}
+
+}  // namespace tarn::hl7

@@ -1,0 +1,89 @@
+// Message assembly: one interpreter evaluates a template's expressions
+// against each record's fields; values are escaped for the template's
+// delimiters and segments end in CR.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hl7/records.h"
+#include "hl7/template.h"
+#include "tarn/tarn.h"
+
+namespace tarn::hl7 {
+
+// Writes a value so that none of its characters reads as a delimiter: the
+// escape character and the four separators become the escape sequences E, F,
+// S, R and T between escape characters, a declared truncation character P;
+// CR, LF and the bytes that frame messages on the wire (0x0B, 0x1C, NUL)
+// become X0D, X0A, X0B, X1C and X00.
+std::string Escape(std::string_view value, const Delimiters& d);
+
+enum class Framing { None, Lf, Mllp };
+std::string Frame(std::string_view message, Framing framing);
+
+struct ExpressionFailure {
+  Position at;
+  std::string expression;
+  std::string reason;
+  std::vector<ErrorReport> reports;
+};
+
+struct Outcome {
+  std::string message;  // unframed; empty when rejected
+  std::string reason;   // a record-level reason
+  std::vector<ExpressionFailure> failures;
+  bool ok() const { return reason.empty() && failures.empty(); }
+};
+
+class MessageBuilder {
+ public:
+  explicit MessageBuilder(const Template& t);
+  MessageBuilder(const MessageBuilder&) = delete;
+  MessageBuilder& operator=(const MessageBuilder&) = delete;
+
+  Outcome Build(const Record& record);
+
+  // Also counts a name that is no field as a failure when the expression
+  // succeeds anyway (in a branch not taken, say): what --check wants.
+  void set_check_names(bool on) { check_names_ = on; }
+
+ private:
+  // The lists that "@each" may name here, innermost scope last.
+  using Scopes = std::vector<const std::vector<List>*>;
+  // A list element's members in place, and the record fields they hide.
+  struct Entered {
+    std::vector<ObjectRef> hidden;
+    std::vector<std::u16string> added;
+  };
+
+  void RenderGroup(const Group& group, Scopes& scopes, Outcome& out);
+  void RenderLine(const SegmentLine& segment, Scopes& scopes, Outcome& out);
+  // Calls `body` once per element of the list named `name`, with the
+  // element's members as fields and its own lists innermost in `scopes`.
+  template <class Body>
+  void ForEach(const std::string& name, Scopes& scopes, Outcome& out, Body body);
+  bool Holds(int condition, Outcome& out);
+  void Render(const SegmentLine& segment, Scopes& scopes, Outcome& out);
+  void RenderPieces(const SegmentLine& segment, std::size_t from, std::size_t to, Scopes& scopes,
+                    Outcome& out);
+  // Evaluates an expression; false (with the failure noted) when it fails.
+  bool Realize(const Expression& e, Outcome& out, Variant& data);
+  std::string Evaluate(const Expression& e, Outcome& out);
+  void ClearFields();
+  bool ReuseFields(const Record& record);
+
+  const Template& template_;
+  Ref<DataFields> fields_ = MakeRef<DataFields>();
+  struct RecordField {
+    std::u16string name, type;
+    ObjectRef field;
+  };
+  std::vector<RecordField> record_fields_;  // the current record's, in order
+  Ref<RecordingErrorManager> errors_ = MakeRef<RecordingErrorManager>();
+  Interpreter interpreter_;
+  bool check_names_ = false;
+};
+
+}  // namespace tarn::hl7

@@ -1,0 +1,27 @@
+// Names in an expression that are no field and no word of the language,
+// and the nearest field name to suggest in their place, so that a misspelt
+// field is named rather than left to fail without a word.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarn::hl7 {
+
+// The words of `expression` that read as names (not literals, numbers or
+// operators) and are neither a keyword nor known to `is_field`, each once,
+// in order.
+std::vector<std::u16string> UnknownNames(std::u16string_view expression,
+                                         const std::function<bool(std::u16string_view)>& is_field);
+
+// The candidate closest to `name` when it is close enough to be a likely
+// misspelling; empty otherwise. Letter case is ignored.
+std::u16string NearestName(std::u16string_view name, const std::vector<std::u16string>& candidates);
+
+// "no field 'LastNme'; did you mean 'LastName'?" (or without the question
+// when nothing is near).
+std::string NoFieldMessage(std::u16string_view name, const std::vector<std::u16string>& candidates);
+
+}  // namespace tarn::hl7

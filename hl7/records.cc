@@ -1,0 +1,495 @@
+// Turns JSON Lines, JSON arrays and CSV into records of typed fields and
+// lists, one record at a time; a record that cannot be used carries its
+// reason instead. Nothing here recurses as deep as the input nests.
+#include "hl7/records.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+
+#include "hl7/io.h"
+#include "tarn/convert.h"
+#include "tarn/object.h"
+
+namespace tarn::hl7 {
+
+namespace {
+
+using nlohmann::json;
+
+struct RecordError {
+  std::string reason;
+};
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+class Converter {
+ public:
+  explicit Converter(const RecordOptions& options) : options_(options) {}
+
+  bool IsDateMember(const std::string& name) const {
+    for (const auto& d : options_.dates)
+      if (SameName(d, name)) return true;
+    return false;
+  }
+
+  // A scalar as a field: the explicit type word if any, a --dates name, or
+  // the kind of the value itself.
+  Field Make(const std::string& name, const json& value, const std::string& type_word) const {
+    Field f{FromUtf8(name), u"String", Variant(std::u16string())};
+    if (value.is_boolean()) {
+      f = {f.name, u"Boolean", Variant(value.get<bool>())};
+    } else if (value.is_number()) {
+      const double d = value.get<double>();
+      if (std::trunc(d) == d && d >= INT32_MIN && d <= INT32_MAX)
+        f = {f.name, u"Long", Variant(static_cast<std::int32_t>(d))};
+      else
+        f = {f.name, u"Double", Variant(d)};
+    } else if (value.is_string()) {
+      f.value = FromUtf8(value.get_ref<const std::string&>());
+    } else if (!value.is_null()) {
+      throw RecordError{"member '" + name + "' holds " + std::string(value.type_name()) +
+                        ", which is no field value"};
+    }
+    return Typed(std::move(f), name, type_word,
+                 [&] { return value.is_string() ? value.get<std::string>() : value.dump(); });
+  }
+
+  // `shown` gives the value as written, for a message only.
+  template <class Shown>
+  Field Typed(Field f, const std::string& name, const std::string& type_word,
+              const Shown& shown) const {
+    if (!type_word.empty()) {
+      try {
+        f.value = type_word == "String" ? Variant(CStr(f.value))
+                                        : ConvertByTypeWord(FromUtf8(type_word), f.value);
+      } catch (const RuntimeError& e) {
+        throw RecordError{"member '" + name + "': \"" + shown() + "\" does not convert to " +
+                          type_word + " (" + ToUtf8(e.description()) + ")"};
+      }
+      f.type = FromUtf8(type_word);
+      return f;
+    }
+    if (f.value.is_string() && !f.value.string().empty() && IsDateMember(name)) {
+      const std::string text = shown();
+      const auto serial = ReadRecordDate(text, options_.date_order);
+      if (!serial) throw RecordError{"member '" + name + "': \"" + text + "\" is no date"};
+      f.value = Date{*serial};
+      f.type = u"Date";
+    }
+    return f;
+  }
+
+ private:
+  const RecordOptions& options_;
+};
+
+std::string TypeWord(const json& types, const std::string& name) {
+  if (!types.is_object()) return {};
+  for (const auto& [k, v] : types.items())
+    if (SameName(k, name)) {
+      if (!v.is_string()) throw RecordError{"\"types\" entry '" + k + "' is no type word"};
+      return v.get<std::string>();
+    }
+  return {};
+}
+
+// Two members of one list element whose names differ only in letter case
+// would hide one another; the record is refused as at its top level.
+void CheckElementNames(const std::string& list, std::size_t element,
+                       const std::vector<Field>& members) {
+  for (std::size_t a = 0; a < members.size(); ++a)
+    for (std::size_t b = a + 1; b < members.size(); ++b) {
+      const std::string x = ToUtf8(members[a].name), y = ToUtf8(members[b].name);
+      if (SameName(x, y))
+        throw RecordError{"list '" + list + "' element " + std::to_string(element) + ": members '" +
+                          x + "' and '" + y + "' differ only in letter case"};
+    }
+}
+
+// Nested objects flatten to "Outer_Inner"; arrays become lists, and arrays
+// inside a list's elements the lists that groups inside "@each" walk. The
+// depth is bounded by kMaxJsonDepth before parsing.
+void AddMembers(const Converter& conv, const json& obj, const std::string& prefix,
+                const json& types, std::vector<Field>& fields, std::vector<List>* lists) {
+  for (const auto& [key, value] : obj.items()) {
+    if (prefix.empty() && key == "types") continue;
+    const std::string name = prefix.empty() ? key : prefix + "_" + key;
+    if (value.is_array()) {
+      if (!lists) continue;
+      List list{FromUtf8(name), {}, {}};
+      for (const auto& element : value) {
+        std::vector<Field> members;
+        std::vector<List> inner;
+        if (element.is_object()) {
+          const json element_types = element.value("types", json());
+          AddMembers(conv, element, {}, element_types, members, &inner);
+          CheckElementNames(name, list.elements.size() + 1, members);
+        } else {
+          members.push_back(conv.Make("Value", element, {}));
+        }
+        list.elements.push_back(std::move(members));
+        list.element_lists.push_back(std::move(inner));
+      }
+      lists->push_back(std::move(list));
+    } else if (value.is_object()) {
+      AddMembers(conv, value, name, types, fields, lists);
+    } else {
+      fields.push_back(conv.Make(name, value, TypeWord(types, name)));
+    }
+  }
+}
+
+void FillFromJson(const Converter& conv, const json& obj, Record& r) {
+  if (!obj.is_object()) throw RecordError{"a record is a JSON object"};
+  const json types = obj.value("types", json());
+  if (!types.is_null() && !types.is_object()) throw RecordError{"\"types\" is no object"};
+  AddMembers(conv, obj, {}, types, r.fields, &r.lists);
+}
+
+// Runs `fill`; what it throws becomes the record's reason.
+template <class Fill>
+void Guarded(Record& r, Fill fill) {
+  try {
+    fill();
+  } catch (const RecordError& e) {
+    r.fields.clear();
+    r.lists.clear();
+    r.error = e.reason;
+  } catch (const json::exception& e) {
+    r.fields.clear();
+    r.lists.clear();
+    r.error = std::string("not a JSON object: ") + e.what();
+  }
+}
+
+std::string TooDeep() {
+  return "the record nests deeper than " + std::to_string(kMaxJsonDepth) + " levels";
+}
+
+void FillFromJsonText(const Converter& conv, std::string_view text, Record& r) {
+  if (JsonNestingDepth(text) > kMaxJsonDepth) {
+    r.error = TooDeep();
+    return;
+  }
+  Guarded(r, [&] { FillFromJson(conv, json::parse(text), r); });
+}
+
+bool Blank(std::string_view s) { return s.find_first_not_of(" \t\r") == std::string_view::npos; }
+
+std::string WithoutCr(std::string s) {
+  if (!s.empty() && s.back() == '\r') s.pop_back();
+  return s;
+}
+
+// RFC 4180 cells of one row; false while a quoted cell is still open at the
+// end of `text`. A CR before a line end outside quotes belongs to the end.
+bool SplitCells(const std::string& text, std::vector<std::string>& cells) {
+  cells.clear();
+  std::string cell;
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        cell += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        cell += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      cells.push_back(std::move(cell));
+      cell.clear();
+    } else if (c == '\r' && (i + 1 == text.size() || text[i + 1] == '\n')) {
+      // the line end's CR
+    } else {
+      cell += c;
+    }
+  }
+  cells.push_back(std::move(cell));
+  return !quoted;
+}
+
+bool EndsWith(const std::string& s, const std::string& suffix) {
+  if (s.size() < suffix.size()) return false;
+  return SameName(std::string_view(s).substr(s.size() - suffix.size()), suffix);
+}
+
+}  // namespace
+
+std::size_t JsonNestingDepth(std::string_view text) {
+  std::size_t depth = 0, deepest = 0;
+  bool in_string = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '{' || c == '[') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == '}' || c == ']') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+RecordFormat DetectFormat(const std::string& path, const std::string& text) {
+  if (EndsWith(path, ".jsonl") || EndsWith(path, ".json") || EndsWith(path, ".ndjson"))
+    return RecordFormat::JsonLines;
+  if (EndsWith(path, ".csv")) return RecordFormat::Csv;
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first != std::string::npos && (text[first] == '{' || text[first] == '['))
+    return RecordFormat::JsonLines;
+  return RecordFormat::Csv;
+}
+
+RecordReader::RecordReader(std::istream& in, const std::string& path, RecordOptions options)
+    : in_(in), path_(path), options_(std::move(options)) {}
+
+bool RecordReader::NextLine(std::string& line, std::size_t& number) {
+  if (!pushed_.empty()) {
+    line = std::move(pushed_.front().first);
+    number = pushed_.front().second;
+    pushed_.pop_front();
+    return true;
+  }
+  if (!std::getline(in_, line)) {
+    if (in_.bad()) throw FileError(path_, std::string("cannot be read: ") + std::strerror(errno));
+    return false;
+  }
+  number = ++line_no_;
+  return true;
+}
+
+void RecordReader::PushBack(std::string line, std::size_t number) {
+  pushed_.emplace_back(std::move(line), number);
+}
+
+// The format, and for JSON whether the input is one array, from the name
+// and the first text that is not blank.
+void RecordReader::Start() {
+  started_ = true;
+  std::string line, seen;
+  std::size_t number = 0;
+  std::vector<std::pair<std::string, std::size_t>> looked_at;  // read again as records
+  while (seen.empty() && NextLine(line, number)) {
+    const auto first = line.find_first_not_of(" \t\r");
+    if (first != std::string::npos) seen = line.substr(first, 1);
+    looked_at.emplace_back(std::move(line), number);
+  }
+  for (auto& [text, at] : looked_at) PushBack(std::move(text), at);
+  if (options_.format == RecordFormat::Auto) options_.format = DetectFormat(path_, seen);
+  array_ = options_.format == RecordFormat::JsonLines && seen == "[";
+}
+
+int RecordReader::GetChar() {
+  while (!cur_valid_ || cur_pos_ == cur_.size()) {
+    std::size_t number = 0;
+    if (!NextLine(cur_, number)) return -1;
+    cur_ += '\n';
+    cur_pos_ = 0;
+    cur_valid_ = true;
+  }
+  return static_cast<unsigned char>(cur_[cur_pos_++]);
+}
+
+bool RecordReader::Next(Record& r) {
+  RawRecord raw;
+  if (!NextRaw(raw)) return false;
+  Complete(std::move(raw), r);
+  return true;
+}
+
+bool RecordReader::NextRaw(RawRecord& r) {
+  if (!started_) Start();
+  r = RawRecord{};
+  if (options_.format == RecordFormat::Csv) return NextCsvRow(r);
+  return array_ ? NextArrayElement(r) : NextJsonLine(r);
+}
+
+void RecordReader::Complete(RawRecord raw, Record& r) const {
+  r = Record{};
+  r.number = raw.number;
+  r.line = raw.line;
+  r.source = std::move(raw.source);
+  r.error = std::move(raw.error);
+  if (!r.error.empty()) return;
+  const Converter conv(options_);
+  if (!raw.csv) {
+    FillFromJsonText(conv, r.source, r);
+    return;
+  }
+  const auto& cells = raw.cells;
+  Guarded(r, [&] {
+    if (cells.size() != columns_.size())
+      throw RecordError{"the row has " + std::to_string(cells.size()) + " cells, the header " +
+                        std::to_string(columns_.size())};
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      Field f{FromUtf8(columns_[c].first), u"String", Variant(FromUtf8(cells[c]))};
+      r.fields.push_back(conv.Typed(std::move(f), columns_[c].first, columns_[c].second,
+                                    [&] { return cells[c]; }));
+    }
+  });
+}
+
+bool RecordReader::NextJsonLine(RawRecord& r) {
+  std::string line;
+  std::size_t number = 0;
+  do {
+    if (!NextLine(line, number)) return false;
+  } while (Blank(line));
+  r.number = ++count_;
+  r.line = number;
+  r.source = WithoutCr(std::move(line));
+  return true;
+}
+
+// One element of the top-level array, cut out by its brackets and quotes
+// (so that its depth is known before it is parsed).
+bool RecordReader::NextArrayElement(RawRecord& r) {
+  if (array_done_) return false;
+  int c;
+  if (count_ == 0 && !cur_valid_) {
+    while ((c = GetChar()) != -1 && c != '[') {
+    }
+    while ((c = GetChar()) != -1 && std::isspace(c)) {
+    }
+    if (c == ']' || c == -1) {
+      array_done_ = true;
+      return false;
+    }
+    --cur_pos_;
+  }
+  std::string text;
+  std::size_t depth = 0, deepest = 0;
+  bool in_string = false, escaped = false;
+  for (;;) {
+    c = GetChar();
+    if (c == -1) {
+      array_done_ = true;
+      if (Blank(text)) return false;
+      r.number = ++count_;
+      r.source = text;
+      r.error = "the JSON array ends inside this record";
+      return true;
+    }
+    if (in_string) {
+      if (escaped)
+        escaped = false;
+      else if (c == '\\')
+        escaped = true;
+      else if (c == '"')
+        in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '{' || c == '[') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == '}' || c == ']') && depth > 0) {
+      --depth;
+    } else if (depth == 0 && (c == ',' || c == ']')) {
+      if (c == ']') array_done_ = true;
+      break;
+    }
+    text += static_cast<char>(c);
+  }
+  const auto first = text.find_first_not_of(" \t\r\n");
+  const auto last = text.find_last_not_of(" \t\r\n");
+  r.number = ++count_;
+  r.source = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+  if (deepest > kMaxJsonDepth) r.error = TooDeep();
+  return true;
+}
+
+bool RecordReader::NextCsvRow(RawRecord& r) {
+  // One row: a line, and the lines after it while a quoted cell is open. A
+  // quote that is never closed costs its own line only; the lines it took
+  // in are read again as rows of their own.
+  auto row = [&](std::vector<std::string>& cells, std::string& source, std::size_t& line) {
+    std::string first;
+    do {
+      if (!NextLine(first, line)) return false;
+    } while (Blank(first));
+    std::string text = first;
+    std::vector<std::pair<std::string, std::size_t>> taken;
+    while (!SplitCells(text, cells)) {
+      std::string more;
+      std::size_t number = 0;
+      if (!NextLine(more, number)) {
+        pushed_.insert(pushed_.begin(), taken.begin(), taken.end());
+        cells.clear();  // no cells at all: the row's quote is never closed
+        source = WithoutCr(std::move(first));
+        return true;
+      }
+      text += '\n';
+      text += more;
+      taken.emplace_back(std::move(more), number);
+    }
+    source = WithoutCr(std::move(text));
+    return true;
+  };
+  std::vector<std::string> cells;
+  std::string source;
+  std::size_t line = 0;
+  if (columns_.empty()) {
+    // A header cell "Name:Type" gives the column a type word.
+    if (!row(cells, source, line)) return false;
+    if (cells.empty())
+      throw std::runtime_error(path_ + ":" + std::to_string(line) +
+                               ": the header row's quoted cell is never closed");
+    for (const auto& h : cells) {
+      const auto colon = h.find(':');
+      columns_.emplace_back(h.substr(0, colon),
+                            colon == std::string::npos ? "" : h.substr(colon + 1));
+    }
+  }
+  if (!row(cells, source, line)) return false;
+  r.number = ++count_;
+  r.line = line;
+  r.source = std::move(source);
+  r.csv = true;
+  if (cells.empty()) r.error = "line " + std::to_string(line) + ": a quoted cell is never closed";
+  r.cells = std::move(cells);
+  return true;
+}
+
+std::vector<Record> ParseRecords(const std::string& text, const RecordOptions& options) {
+  std::istringstream in(text);
+  RecordReader reader(in, {}, options);
+  std::vector<Record> out;
+  Record r;
+  while (reader.Next(r)) out.push_back(std::move(r));
+  return out;
+}
+
+std::vector<Record> LoadRecords(const std::string& path, RecordOptions options) {
+  const auto in = OpenInput(path);
+  RecordReader reader(*in, path, std::move(options));
+  std::vector<Record> out;
+  Record r;
+  while (reader.Next(r)) out.push_back(std::move(r));
+  return out;
+}
+
+}  // namespace tarn::hl7

@@ -1,0 +1,116 @@
+// tarnhost.dll: the default host components as a COM server of their own,
+// for hosts without components of their own and for the tests. A host
+// product that registers its own classes under these programmatic
+// identifiers keeps them: registration leaves an identifier alone that
+// already names another class.
+#include <vector>
+
+#include "host/log_component.h"
+#include "platform/text.h"
+#include "registration/windows/com_server.h"
+#include "tarn/convert.h"
+#include "tarn/host.h"
+
+namespace {
+
+using tarn::Arg;
+using tarn::CallKind;
+using tarn::ObjectRef;
+using tarn::Variant;
+using tarn::detail::EqualsIgnoreCase;
+using tarn::detail::win::ServerClass;
+
+// The error manager: records every ReportError and lets the host read the
+// reports back by number (1 to Count).
+class ErrorManager final : public tarn::Object {
+ public:
+  Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override {
+    if (EqualsIgnoreCase(member, u"ReportError")) return recorder_->Invoke(member, kind, args);
+    if (EqualsIgnoreCase(member, u"Count")) {
+      tarn::RequireArgs(args, 0);
+      return static_cast<std::int32_t>(recorder_->reports().size());
+    }
+    if (EqualsIgnoreCase(member, u"Clear")) {
+      tarn::RequireArgs(args, 0);
+      recorder_->Clear();
+      return {};
+    }
+    if (EqualsIgnoreCase(member, u"Number")) return Report(args).number;
+    if (EqualsIgnoreCase(member, u"Message")) return Report(args).message;
+    if (EqualsIgnoreCase(member, u"Procedure")) return Report(args).procedure;
+    tarn::RaiseNoMember(member);
+  }
+  std::u16string_view ClassName() const noexcept override { return u"ErrorManager"; }
+
+ private:
+  const tarn::ErrorReport& Report(std::span<Arg> args) {
+    tarn::RequireArgs(args, 1);
+    const std::int32_t i = tarn::CLng(args[0].value());
+    const auto& reports = recorder_->reports();
+    if (i < 1 || static_cast<std::size_t>(i) > reports.size())
+      tarn::Raise(tarn::err::kSubscriptOutOfRange);
+    return reports[static_cast<std::size_t>(i) - 1];
+  }
+
+  tarn::Ref<tarn::RecordingErrorManager> recorder_ = tarn::MakeRef<tarn::RecordingErrorManager>();
+};
+
+ObjectRef NewDataFields() { return ObjectRef(tarn::MakeRef<tarn::DataFields>()); }
+ObjectRef NewDataField() { return ObjectRef(tarn::DataField::Create()); }
+ObjectRef NewLog() { return tarn::detail::NewLogComponent(); }
+ObjectRef NewErrorManager() { return ObjectRef(tarn::MakeRef<ErrorManager>()); }
+
+const ServerClass kClasses[] = {
+    {L"ZellDFld.DataFields",
+     L"{FD3DF161-6ABF-4E62-BDAB-C28D4111D791}",
+     {0xFD3DF161, 0x6ABF, 0x4E62, {0xBD, 0xAB, 0xC2, 0x8D, 0x41, 0x11, 0xD7, 0x91}},
+     L"Data field collection (tarnhost)",
+     &NewDataFields,
+     true},
+    {L"ZellDFld.DataField",
+     L"{CA7B2B42-6BF6-46B3-8D34-B4EA560FF60C}",
+     {0xCA7B2B42, 0x6BF6, 0x46B3, {0x8D, 0x34, 0xB4, 0xEA, 0x56, 0x0F, 0xF6, 0x0C}},
+     L"Data field (tarnhost)",
+     &NewDataField,
+     true},
+    {L"ZellLog.Log",
+     L"{5B11C955-760F-4E99-A51E-66867DE040F8}",
+     {0x5B11C955, 0x760F, 0x4E99, {0xA5, 0x1E, 0x66, 0x86, 0x7D, 0xE0, 0x40, 0xF8}},
+     L"Log (tarnhost)",
+     &NewLog,
+     true},
+    {L"ZellErr.ErrorManager",
+     L"{A30CC3D0-1270-45D0-86EF-B46E35F02DD4}",
+     {0xA30CC3D0, 0x1270, 0x45D0, {0x86, 0xEF, 0xB4, 0x6E, 0x35, 0xF0, 0x2D, 0xD4}},
+     L"Error manager (tarnhost)",
+     &NewErrorManager,
+     true},
+};
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) tarn::detail::win::SetServerModule(instance);
+  return TRUE;
+}
+
+__declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
+  return tarn::detail::win::RegisterServer(kClasses, nullptr);
+}
+
+__declspec(dllexport) HRESULT STDAPICALLTYPE DllUnregisterServer() {
+  return tarn::detail::win::UnregisterServer(kClasses, nullptr);
+}
+
+__declspec(dllexport) HRESULT STDAPICALLTYPE
+    DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  return tarn::detail::win::GetClassObject(kClasses, clsid, iid, out);
+}
+
+__declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+  return tarn::detail::win::CanUnloadNow();
+}
+
+}  // extern "C"

@@ -1,0 +1,80 @@
+"""tarnintr.hl7.build: messages and rejects through the HL7 library."""
+import datetime as dt
+import os
+
+import pytest
+
+import tarnintr
+
+TEMPLATE = "\n".join([
+    "MSH|^~\\&|TARN|{{Facility}}|RECV|HOSP|{{Format Sent, \"yyyymmddhhnnss\"}}||ADT^A01|{{Id}}|P|2.5.1",
+    "PID|1||{{Mrn}}||{{Last}}^{{First}}",
+    "@each Kin: NK1|{{SetId}}|{{Last}}",
+])
+
+
+def test_messages_from_dicts():
+    records = [
+        {"Facility": "GEN", "Sent": dt.datetime(2024, 1, 5, 13, 45, 10), "Id": 7,
+         "Mrn": "M1", "Last": "O^Brien", "First": "Pat",
+         "Kin": [{"Last": "Doe"}, {"Last": "Roe"}]},
+    ]
+    messages, rejects = tarnintr.hl7.build(TEMPLATE, records)
+    assert rejects == []
+    assert messages == [
+        "MSH|^~\\&|TARN|GEN|RECV|HOSP|20240105134510||ADT^A01|7|P|2.5.1\r"
+        "PID|1||M1||O\\S\\Brien^Pat\r"
+        "NK1|1|Doe\rNK1|2|Roe\r"]
+
+
+def test_a_failing_record_is_rejected_and_the_rest_go_on():
+    records = [
+        {"Facility": "A", "Sent": dt.datetime(2024, 1, 5), "Id": 1, "Mrn": "M1",
+         "Last": "L", "First": "F"},
+        {"Facility": "B", "Id": 2, "Mrn": "M2", "Last": "L", "First": "F"},  # no Sent
+    ]
+    result = tarnintr.hl7.build(TEMPLATE, records)
+    assert len(result.messages) == 1 and result.messages[0].startswith("MSH|^~\\&|TARN|A|")
+    assert [r["record"] for r in result.rejects] == [2]
+    failure = result.rejects[0]["expressions"][0]
+    assert failure["at"] == "1:38"
+    assert "Sent" in failure["expression"]
+
+
+def test_none_is_an_empty_text_and_nested_dicts_flatten():
+    template = "MSH|^~\\&|A\nPID|1||{{Mrn}}|{{Name_Last}}|{{Middle & \"x\"}}"
+    result = tarnintr.hl7.build(template, [{"Mrn": 5, "Name": {"Last": "Doe"}, "Middle": None}])
+    assert result.rejects == []
+    assert result.messages == ["MSH|^~\\&|A\rPID|1||5|Doe|x\r"]
+
+
+def test_json_lines_text_with_dates():
+    text = ('{"Facility": "F", "Sent": "2024-01-05T13:45:10", "Id": 1, "Mrn": "M",'
+            ' "Last": "L", "First": "F"}\n')
+    result = tarnintr.hl7.build(TEMPLATE, text, dates=["Sent"])
+    assert result.rejects == []
+    assert "|20240105134510|" in result.messages[0]
+
+
+def test_the_example_files():
+    root = os.environ.get("TARN_SOURCE_DIR",
+                          os.path.join(os.path.dirname(__file__), "..", ".."))
+    with open(os.path.join(root, "examples/hl7/adt_a01.tmpl"), encoding="utf-8") as f:
+        template = f.read()
+    with open(os.path.join(root, "examples/hl7/patients.jsonl"), encoding="utf-8") as f:
+        records = f.read()
+    result = tarnintr.hl7.build(
+        template, records, dates=["BirthDate", "MessageDateTime", "AdmitDateTime", "DiagnosedAt"])
+    assert len(result.messages) + len(result.rejects) == records.count("\n")
+    assert result.messages and all(m.startswith("MSH|") for m in result.messages)
+
+
+@pytest.mark.parametrize("template,records,error", [
+    ("PID|{{Mrn", [], ValueError),
+    ("MSH|^~\\&|A\nPID|{{Mrn", [], ValueError),
+    (TEMPLATE, [["not", "a", "dict"]], TypeError),
+    (TEMPLATE, [{"Mrn": object()}], TypeError),
+])
+def test_misuse_raises(template, records, error):
+    with pytest.raises(error):
+        tarnintr.hl7.build(template, records)

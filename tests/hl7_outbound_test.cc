@@ -1,0 +1,466 @@
+// tarn-hl7 as an outbound interface, end to end: --send delivers to a
+// receiver on 127.0.0.1 that accepts, rejects, asks for resends, hangs up and
+// answers late (the journal and the receiver's log must agree record by
+// record, and a run killed midway and started again must complete the set
+// exactly); the host's extra fields; batch files.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hl7/outbound.h"
+#include "hl7/template.h"
+#include "support/mllp_receiver.h"
+#include "support/temp_files.h"
+
+extern char** environ;
+
+namespace {
+
+using nlohmann::json;
+using tarn::testing::MllpReceiver;
+using tarn::testing::Reply;
+
+// A scratch folder emptied first: a process id seen before may name an
+// old one.
+std::filesystem::path FreshDir(const std::string& name) {
+  const auto dir = tarn::testing::TempDir(name);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::vector<json> JournalLines(const std::filesystem::path& path) {
+  std::vector<json> out;
+  std::istringstream in(ReadAll(path));
+  for (std::string line; std::getline(in, line);) out.push_back(json::parse(line));
+  return out;
+}
+
+std::string LastLine(const std::string& text) {
+  const std::size_t end = text.find_last_not_of('\n');
+  if (end == std::string::npos) return "";
+  const std::size_t start = text.rfind('\n', end);
+  return text.substr(start == std::string::npos ? 0 : start + 1,
+                     end - (start == std::string::npos ? 0 : start + 1) + 1);
+}
+
+struct ToolRun {
+  int status = -1;  // exit status; -1 when killed
+  std::string out, err;
+};
+
+// Runs tarn-hl7; `kill_when`, if given, is polled and the program is killed
+// with SIGKILL the first time it answers true.
+ToolRun RunTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                const std::function<bool()>& kill_when = nullptr) {
+  const std::string out = (dir / "stdout").string(), err = (dir / "stderr").string();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> all{TARN_HL7_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  ToolRun run;
+  if (posix_spawn(&pid, TARN_HL7_PATH, &actions, nullptr, argv.data(), environ) != 0) return run;
+  posix_spawn_file_actions_destroy(&actions);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  int status = 0;
+  for (;;) {
+    if (waitpid(pid, &status, WNOHANG) == pid) break;
+    if ((kill_when && kill_when()) || std::chrono::steady_clock::now() > give_up) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = ReadAll(out);
+  run.err = ReadAll(err);
+  return run;
+}
+
+const char* kTemplate =
+    "MSH|^~\\&|TARN|FAC|RECV|FAC|{{Format Now, "
+    "\"yyyymmddhhnnss\"}}||ADT^A01|{{ControlId}}|P|2.5.1\n"
+    "PID|{{RecordNumber}}||{{Mrn}}||{{Name}}\n";
+
+std::filesystem::path MakeInputs(const std::string& name, int records,
+                                 std::set<int> unbuildable = {}, const char* tmpl = kTemplate) {
+  const auto dir = FreshDir(name);
+  std::ofstream(dir / "adt.tmpl") << tmpl;
+  std::ofstream r(dir / "records.jsonl");
+  for (int i = 1; i <= records; ++i) {
+    r << "{\"Mrn\": \"M" << i << "\"";
+    if (!unbuildable.count(i)) r << ", \"Name\": \"N" << i << "\"";
+    r << "}\n";
+  }
+  return dir;
+}
+
+std::vector<std::string> Args(const std::filesystem::path& dir, const MllpReceiver& receiver,
+                              std::vector<std::string> more = {}) {
+  std::vector<std::string> a{"--template",    (dir / "adt.tmpl").string(),
+                             "--records",     (dir / "records.jsonl").string(),
+                             "--send",        receiver.address(),
+                             "--journal",     (dir / "journal.jsonl").string(),
+                             "--control-id",  "TX",
+                             "--ack-timeout", "1.5",
+                             "--retry-delay", "0.05"};
+  a.insert(a.end(), more.begin(), more.end());
+  return a;
+}
+
+TEST(Hl7Send, EveryRecordEndsDeliveredOrRejectedOnce) {
+  Reply close;
+  close.kind = Reply::Close;
+  Reply late;
+  late.delay_ms = 2500;
+  Reply wrong;
+  wrong.msa2 = "TX999";
+  Reply not_ack;
+  not_ack.kind = Reply::Raw;
+  not_ack.raw = "MSH|^~\\&|R|F|T|F|20240101||ADT^A01|Z1|P|2.5.1\rPID|1\r";
+  Reply reject;
+  reject.code = "AE";
+  reject.text = "Unknown patient \\T\\ ward";
+  reject.err = "ERR|^^^204&Unknown key";
+  Reply resend;
+  resend.code = "AR";
+  // The first answer to each control ID, by ID; later answers accept.
+  const std::map<std::string, Reply> first = {{"TX3", reject}, {"TX5", resend}, {"TX7", close},
+                                              {"TX9", late},   {"TX11", wrong}, {"TX12", not_ack}};
+  MllpReceiver receiver([&](const std::string& id, int seen) {
+    const auto it = first.find(id);
+    return seen == 1 && it != first.end() ? it->second : Reply{};
+  });
+  const auto dir = MakeInputs("send", 13, {4});
+  const ToolRun run = RunTool(dir, Args(dir, receiver));
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(LastLine(run.err), "11 messages written, 2 rejected") << run.err;
+  EXPECT_NE(run.err.find("record 3 (line 3) rejected: the receiver answered AE: Unknown patient"),
+            std::string::npos)
+      << run.err;
+
+  const auto lines = JournalLines(dir / "journal.jsonl");
+  ASSERT_EQ(lines.size(), 13u);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const json& l = lines[i];
+    const int record = l["record"].get<int>();
+    SCOPED_TRACE(l.dump());
+    EXPECT_EQ(record, static_cast<int>(i) + 1);  // in input order
+    const bool rejected = record == 3 || record == 4;
+    EXPECT_EQ(l["outcome"], rejected ? "rejected" : "delivered");
+    EXPECT_EQ(l["control_id"], record == 4 ? "" : "TX" + std::to_string(record));
+  }
+  EXPECT_EQ(lines[2]["reason"], "Unknown patient \\T\\ ward ERR|^^^204&Unknown key");
+  EXPECT_NE(lines[3]["reason"].get<std::string>().find("adt.tmpl:2:"), std::string::npos);
+
+  receiver.Stop();
+  std::map<std::string, int> expected;
+  for (int i : {1, 2, 5, 6, 7, 8, 9, 10, 11, 12, 13}) expected["TX" + std::to_string(i)] = 1;
+  EXPECT_EQ(receiver.accepted(), expected);
+  std::vector<std::string> order;  // first arrivals
+  int tx3 = 0;
+  for (const auto& a : receiver.log()) {
+    if (a.seen == 1) order.push_back(a.control_id);
+    tx3 += a.control_id == "TX3";
+  }
+  EXPECT_EQ(tx3, 1);  // a reject is final
+  std::vector<std::string> sorted = order;
+  std::sort(sorted.begin(), sorted.end(), [](const std::string& a, const std::string& b) {
+    return std::stoi(a.substr(2)) < std::stoi(b.substr(2));
+  });
+  EXPECT_EQ(order, sorted);
+
+  // The same command again finds everything settled and sends nothing.
+  MllpReceiver idle([](const std::string&, int) { return Reply{}; });
+  auto again_args = Args(dir, idle);
+  const ToolRun again = RunTool(dir, again_args);
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_NE(again.err.find("13 records settled by an earlier run (11 delivered, 2 rejected)"),
+            std::string::npos)
+      << again.err;
+  EXPECT_EQ(LastLine(again.err), "0 messages written, 0 rejected");
+  idle.Stop();
+  EXPECT_TRUE(idle.log().empty());
+  EXPECT_EQ(JournalLines(dir / "journal.jsonl").size(), 13u);
+}
+
+TEST(Hl7Send, AKilledRunResumesWithoutLossOrRepeat) {
+  constexpr int kRecords = 200;
+  MllpReceiver receiver([](const std::string&, int) { return Reply{}; });
+  const auto dir = MakeInputs("resume", kRecords);
+  const auto args = Args(dir, receiver);
+  const ToolRun killed = RunTool(dir, args, [&] { return receiver.log().size() >= 50; });
+  EXPECT_EQ(killed.status, -1);
+  const std::size_t before = JournalLines(dir / "journal.jsonl").size();
+  EXPECT_GE(before, 49u);
+  EXPECT_LT(before, static_cast<std::size_t>(kRecords));
+  // As if the kill had come in the middle of a line's write.
+  std::ofstream(dir / "journal.jsonl", std::ios::app)
+      << "{\"record\": " << before + 1 << ", \"outc";
+
+  // Building on two threads changes nothing about what is sent, or in what order.
+  auto resume_args = args;
+  resume_args.insert(resume_args.end(), {"--jobs", "2"});
+  const ToolRun resumed = RunTool(dir, resume_args);
+  EXPECT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_NE(resumed.err.find("a torn last line was cut off"), std::string::npos) << resumed.err;
+  EXPECT_EQ(LastLine(resumed.err),
+            std::to_string(kRecords - before) + " messages written, 0 rejected");
+  const auto lines = JournalLines(dir / "journal.jsonl");
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(kRecords));
+  for (int i = 0; i < kRecords; ++i) {
+    EXPECT_EQ(lines[i]["record"], i + 1);
+    EXPECT_EQ(lines[i]["outcome"], "delivered");
+    EXPECT_EQ(lines[i]["control_id"], "TX" + std::to_string(i + 1));
+  }
+  receiver.Stop();
+  // In input order, across the kill: each arrival is the next record or the
+  // one in flight again.
+  int last = 0;
+  for (const auto& a : receiver.log()) {
+    const int n = std::stoi(a.control_id.substr(2));
+    EXPECT_TRUE(n == last + 1 || n == last) << a.control_id << " after TX" << last;
+    last = n;
+  }
+  // Only the message in flight at the kill may have reached the receiver twice.
+  int twice = 0;
+  const auto accepted = receiver.accepted();
+  EXPECT_EQ(accepted.size(), static_cast<std::size_t>(kRecords));
+  for (const auto& [id, n] : accepted) {
+    EXPECT_LE(n, 2) << id;
+    twice += n == 2;
+  }
+  EXPECT_LE(twice, 1);
+}
+
+TEST(Hl7Send, UnreachableReceiverStopsWithNothingJournaled) {
+  unsigned short port;
+  {
+    MllpReceiver gone([](const std::string&, int) { return Reply{}; });
+    port = gone.port();
+  }
+  const auto dir = MakeInputs("unreachable", 3);
+  const ToolRun run = RunTool(
+      dir, {"--template", (dir / "adt.tmpl").string(), "--records",
+            (dir / "records.jsonl").string(), "--send", "127.0.0.1:" + std::to_string(port),
+            "--journal", (dir / "journal.jsonl").string(), "--retries", "1", "--retry-delay", "0"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("tarn-hl7: record 1: not acknowledged after 2 attempts: 127.0.0.1:"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(ReadAll(dir / "journal.jsonl"), "");
+}
+
+TEST(Hl7Send, UsageErrors) {
+  const auto dir = MakeInputs("usage", 1);
+  const std::string t = (dir / "adt.tmpl").string(), r = (dir / "records.jsonl").string(),
+                    j = (dir / "j.jsonl").string();
+  const std::vector<std::vector<std::string>> cases = {
+      {"--template", t, "--records", r, "--journal", j},
+      {"--template", t, "--records", r, "--send", "localhost"},
+      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--output", j},
+      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--retries", "-1"},
+      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--ack-timeout", "0"},
+      {"--template", t, "--records", r, "--tls"},
+      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--tls-ca", t},
+      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--tls", "--tls-ca",
+       (dir / "absent.pem").string()},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = RunTool(dir, c);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(j));
+  }
+}
+
+TEST(Hl7Send, HostFieldsWithoutSending) {
+  const auto dir = FreshDir("fields");
+  std::ofstream(dir / "t.tmpl")
+      << "MSH|^~\\&|A|||||||{{ControlId}}\n"
+         "ZZZ|{{RecordNumber + 1}}|{{Now > #1/1/2020#}}|{{Format Now, \"yyyy\"}}\n";
+  std::ofstream(dir / "r.jsonl") << "{}\n{\"RecordNumber\": 70}\n";
+  const ToolRun run =
+      RunTool(dir, {"--template", (dir / "t.tmpl").string(), "--records",
+                    (dir / "r.jsonl").string(), "--control-id", "Q-", "--framing", "lf"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::time_t now = std::time(nullptr);
+  std::tm t{};
+  localtime_r(&now, &t);
+  const std::string year = std::to_string(t.tm_year + 1900);
+  // --check sees the same fields.
+  const ToolRun check = RunTool(dir, {"--template", (dir / "t.tmpl").string(), "--records",
+                                      (dir / "r.jsonl").string(), "--check", "2"});
+  EXPECT_EQ(check.status, 0) << check.err;
+  EXPECT_EQ(run.out, "MSH|^~\\&|A|||||||Q-1\rZZZ|2|True|" + year +
+                         "\r\n"
+                         "MSH|^~\\&|A|||||||Q-2\rZZZ|71|True|" +
+                         year + "\r\n");
+}
+
+struct BatchCase {
+  int records;
+  std::set<int> unbuildable;
+  std::string batch_size;
+  std::vector<int> counts;  // BTS-1 of each batch
+};
+
+TEST(Hl7HostFields, OnlyThoseTheTemplateNames) {
+  struct Case {
+    std::string expressions;
+    bool now, control_id, record_number;
+  };
+  const std::vector<Case> cases = {
+      {"{{Mrn}}", false, false, false},
+      {"{{Format now, \"yyyy\"}}|{{CONTROLID}}", true, true, false},
+      {"{{Nowhere}}|{{MyControlId}}|{{RecordNumber2}}", false, false, false},
+      {"{{IF RecordNumber > 1 THEN \"a\" ELSE \"b\" END IF}}", false, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expressions);
+    const auto t = tarn::hl7::ParseTemplate("MSH|^~\\&|A\nPID|" + c.expressions + "\n", "t");
+    const auto use = tarn::hl7::HostFieldsNamedIn(t);
+    EXPECT_EQ(use.now, c.now);
+    EXPECT_EQ(use.control_id, c.control_id);
+    EXPECT_EQ(use.record_number, c.record_number);
+  }
+}
+
+TEST(Hl7Batch, EnvelopeCountsAndTheSameMessages) {
+  const std::vector<BatchCase> cases = {
+      {5, {}, "0", {5}},     {5, {}, "2", {2, 2, 1}}, {4, {}, "2", {2, 2}},
+      {5, {2}, "2", {2, 2}}, {2, {1, 2}, "0", {0}},   {3, {}, "5", {3}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.records) + " records, --batch-size " + c.batch_size);
+    // No Now in the messages: the two runs may fall in different seconds.
+    const auto dir =
+        MakeInputs("batch", c.records, c.unbuildable,
+                   "MSH|^~\\&|TARN|FAC|RECV|FAC|20240101||ADT^A01|{{ControlId}}|P|2.5.1\n"
+                   "PID|{{RecordNumber}}||{{Mrn}}||{{Name}}\n");
+    const std::vector<std::string> base{"--template",   (dir / "adt.tmpl").string(),
+                                        "--records",    (dir / "records.jsonl").string(),
+                                        "--control-id", "B"};
+    std::vector<std::string> args = base;
+    args.insert(args.end(), {"--batch", "--batch-size", c.batch_size});
+    const ToolRun batch = RunTool(dir, args);
+    const ToolRun plain = RunTool(dir, base);
+    EXPECT_EQ(batch.status, c.unbuildable.empty() ? 0 : 1) << batch.err;
+    EXPECT_EQ(LastLine(batch.err), LastLine(plain.err));
+
+    std::vector<std::string> segments;
+    std::istringstream in(batch.out);
+    for (std::string s; std::getline(in, s, '\r');) segments.push_back(s);
+    ASSERT_GE(segments.size(), 4u);
+    // The header names the first message's applications and facilities.
+    const bool none = c.records == static_cast<int>(c.unbuildable.size());
+    EXPECT_EQ(segments.front().rfind(none ? "FHS|^~\\&|||||" : "FHS|^~\\&|TARN|FAC|RECV|FAC|", 0),
+              0u)
+        << segments.front();
+    EXPECT_EQ(segments.back(), "FTS|" + std::to_string(c.counts.size()));
+    std::vector<int> counts;
+    std::string messages;  // the segments between the envelope's, as written
+    int in_batch = -1;
+    for (std::size_t i = 1; i + 1 < segments.size(); ++i) {
+      const std::string& s = segments[i];
+      if (s.rfind("BHS|", 0) == 0) {
+        EXPECT_EQ(in_batch, -1) << "a batch inside a batch";
+        in_batch = 0;
+      } else if (s.rfind("BTS|", 0) == 0) {
+        EXPECT_EQ(s, "BTS|" + std::to_string(in_batch));
+        counts.push_back(in_batch);
+        in_batch = -1;
+      } else {
+        ASSERT_GE(in_batch, 0) << "a segment outside a batch: " << s;
+        in_batch += s.rfind("MSH|", 0) == 0;
+        messages += s + "\r";
+      }
+    }
+    EXPECT_EQ(counts, c.counts);
+    EXPECT_EQ(messages, plain.out);
+  }
+}
+
+TEST(Hl7Examples, OruWithNestedOrdersInABatch) {
+  const auto dir = FreshDir("oru");
+  const std::string examples = std::string(TARN_SOURCE_DIR) + "/examples/hl7/";
+  const ToolRun run =
+      RunTool(dir, {"--template", examples + "oru_r01_orders.tmpl", "--records",
+                    examples + "lab_orders.jsonl", "--dates",
+                    "MessageDateTime,BirthDate,CollectedAt", "--control-id", "LAB", "--batch"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<std::vector<std::string>> messages;  // segments by message
+  std::vector<std::string> envelope;
+  std::istringstream in(run.out);
+  for (std::string s; std::getline(in, s, '\r');) {
+    const std::string id = s.substr(0, 3);
+    if (id == "FHS" || id == "BHS" || id == "BTS" || id == "FTS") {
+      envelope.push_back(s.substr(0, s.find('|', 4)));
+      continue;
+    }
+    if (id == "MSH") messages.emplace_back();
+    ASSERT_FALSE(messages.empty()) << s;
+    messages.back().push_back(s);
+  }
+  EXPECT_EQ(envelope, (std::vector<std::string>{"FHS|^~\\&", "BHS|^~\\&", "BTS|3", "FTS|1"}));
+  ASSERT_EQ(messages.size(), 3u);
+  // Per message: the results that follow each OBR, and whether the
+  // fasting note (a conditional segment) is there.
+  const std::vector<std::vector<int>> results = {{3, 3}, {1}, {3, 1}};
+  const std::vector<bool> fasting = {true, false, false};
+  for (std::size_t m = 0; m < messages.size(); ++m) {
+    SCOPED_TRACE("message " + std::to_string(m + 1));
+    std::vector<int> per_order;
+    bool note = false;
+    for (const auto& s : messages[m]) {
+      if (s.rfind("OBR|", 0) == 0) {
+        per_order.push_back(0);
+        EXPECT_EQ(s.substr(0, 6), "OBR|" + std::to_string(per_order.size()) + "|");
+      } else if (s.rfind("OBX|", 0) == 0) {
+        ASSERT_FALSE(per_order.empty()) << "an OBX before any OBR";
+        ++per_order.back();
+        EXPECT_EQ(s.substr(0, 6), "OBX|" + std::to_string(per_order.back()) + "|");
+      }
+      note |= s == "NTE|1|P|Fasting specimen";
+    }
+    EXPECT_EQ(per_order, results[m]);
+    EXPECT_EQ(note, fasting[m]);
+    EXPECT_NE(messages[m][0].find("|ORU^R01^ORU_R01|LAB" + std::to_string(m + 1) + "|"),
+              std::string::npos);
+  }
+  EXPECT_EQ(messages[1][1], "PID|1||10015838^^^GENHOSP^MR||Gonzalez^Charles||19960307|M");
+  // A time with an offset is moved to UTC: 07:30 at -05:00.
+  EXPECT_NE(messages[0][3].find("|20241107123000+0000"), std::string::npos) << messages[0][3];
+}
+
+}  // namespace

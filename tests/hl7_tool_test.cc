@@ -1,0 +1,437 @@
+// tarn-hl7 as a program: exit status, outputs, rejects and the example
+// templates' messages compared byte for byte with golden files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/run_tool.h"
+
+namespace {
+
+using nlohmann::json;
+
+const std::string kExamples = std::string(TARN_SOURCE_DIR) + "/examples/hl7/";
+const std::string kGolden = std::string(TARN_SOURCE_DIR) + "/tests/golden/";
+const std::string kDates = "BirthDate,MessageDateTime,AdmitDateTime,DiagnosedAt";
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t at; (at = s.find(sep, start)) != std::string::npos; start = at + 1)
+    out.push_back(s.substr(start, at - start));
+  out.push_back(s.substr(start));
+  return out;
+}
+
+// ---- the program ---------------------------------------------------------
+
+struct ToolRun {
+  int status;
+  std::string out, err;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::string TempPath(const std::string& name) {
+  return testing::TempDir() + "hl7_test_" + std::to_string(::getpid()) + "_" + name;
+}
+
+ToolRun Tool(const std::vector<std::string>& args) {
+  const std::string err_path = TempPath("stderr");
+  std::string cmd = TARN_HL7_PATH;
+  for (const auto& a : args) cmd += " " + Quote(a);
+  cmd += " 2>" + Quote(err_path);
+  FILE* p = popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  while (std::size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  const int status = pclose(p);
+  return {WEXITSTATUS(status), out, ReadAll(err_path)};
+}
+
+std::string WriteTemp(const std::string& name, const std::string& text) {
+  const std::string path = TempPath(name);
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+TEST(Hl7Tool, EveryRecordIsAMessageOrAReject) {
+  const std::string rejects = TempPath("rejects.jsonl");
+  const ToolRun r =
+      Tool({"--template", kExamples + "adt_a01.tmpl", "--records", kExamples + "patients.jsonl",
+            "--dates", kDates, "--rejects", rejects, "--framing", "mllp"});
+  EXPECT_EQ(r.status, 1);
+  std::size_t messages = 0;
+  for (std::size_t at = 0; (at = r.out.find('\x0b', at)) != std::string::npos; ++at) ++messages;
+  EXPECT_EQ(r.out.substr(r.out.size() - 2), "\x1c\r");
+  std::vector<json> lines;
+  for (const auto& l : Split(ReadAll(rejects), '\n'))
+    if (!l.empty()) lines.push_back(json::parse(l));
+  EXPECT_EQ(messages + lines.size(), 300u);
+  EXPECT_EQ(r.err, std::to_string(messages) + " messages written, " + std::to_string(lines.size()) +
+                       " rejected\n");
+  std::set<int> numbers;
+  for (const auto& l : lines) {
+    numbers.insert(l["record"].get<int>());
+    EXPECT_EQ(l["record"], l["line"]);
+    EXPECT_TRUE(l.contains("reason") || !l["expressions"].empty()) << l.dump();
+    for (const auto& e : l["expressions"]) {
+      EXPECT_NE(e["at"].get<std::string>().find("adt_a01.tmpl:16:"), std::string::npos);
+      EXPECT_FALSE(e["reports"].empty());
+    }
+  }
+  EXPECT_EQ(numbers.count(50), 1u);
+}
+
+TEST(Hl7Tool, ExitStatusAndOutputs) {
+  const std::string tmpl = WriteTemp("ok.tmpl", "MSH|^~\\&|A\nPID|{{Name}}\n");
+  const std::string good = WriteTemp("good.csv", "Name\nSmith\nJones\n");
+  const std::string mixed = WriteTemp("mixed.jsonl", "{\"Name\": \"x\"}\n\n{\"Nam\": 1}\n");
+  const std::string bad_tmpl = WriteTemp("bad.tmpl", "MSH|^~\\&|A\nPID|{{Name\n");
+  const std::string out_file = TempPath("out.hl7");
+
+  ToolRun r = Tool({"--template", tmpl, "--records", good, "--framing", "lf"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "MSH|^~\\&|A\rPID|Smith\r\nMSH|^~\\&|A\rPID|Jones\r\n");
+  EXPECT_EQ(r.err, "2 messages written, 0 rejected\n");
+
+  r = Tool({"--template", tmpl, "--records", mixed, "--output", out_file});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(ReadAll(out_file), "MSH|^~\\&|A\rPID|x\r");
+  EXPECT_NE(r.err.find("record 2 (line 3) rejected: " + tmpl + ":2:5:"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("1 messages written, 1 rejected\n"), std::string::npos);
+
+  r = Tool({"--template", bad_tmpl, "--records", good});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("tarn-hl7: " + bad_tmpl + ":2:5: ", 0), 0u) << r.err;
+
+  EXPECT_EQ(Tool({"--template", tmpl}).status, 2);
+  EXPECT_EQ(Tool({"--template", tmpl, "--records", good, "--framing", "x"}).status, 2);
+  EXPECT_EQ(Tool({"--template", tmpl, "--records", TempPath("absent")}).status, 2);
+}
+
+// The example templates over the example records, byte for byte. After a
+// deliberate change of the output, TARN_UPDATE_GOLDEN=1 rewrites the files.
+struct GoldenCase {
+  const char* template_name;
+  const char* dates;
+  const char* summary;
+};
+
+class Hl7Golden : public testing::TestWithParam<GoldenCase> {};
+
+TEST_P(Hl7Golden, MessagesMatchTheGoldenFile) {
+  const GoldenCase& c = GetParam();
+  const std::string name = c.template_name;
+  const std::string out_file = TempPath(name + ".hl7");
+  const ToolRun r = Tool({"--template", kExamples + name + ".tmpl", "--records",
+                          kExamples + "patients.jsonl", "--dates", c.dates, "--framing", "lf",
+                          "--output", out_file, "--rejects", TempPath(name + ".rejects")});
+  EXPECT_EQ(r.err, c.summary);
+  const std::string golden = kGolden + name + ".hl7";
+  const std::string got = ReadAll(out_file);
+  if (std::getenv("TARN_UPDATE_GOLDEN")) std::ofstream(golden, std::ios::binary) << got;
+  const std::string want = ReadAll(golden);
+  ASSERT_FALSE(want.empty()) << golden;
+  // On a difference, name the first message that differs rather than dump both.
+  if (got != want) {
+    const auto a = Split(got, '\n'), b = Split(want, '\n');
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+      ASSERT_EQ(a[i], b[i]) << "message " << i + 1 << " differs from " << golden;
+    ASSERT_EQ(a.size(), b.size()) << "message count differs from " << golden;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, Hl7Golden,
+    testing::Values(GoldenCase{"adt_a01", "BirthDate,MessageDateTime,AdmitDateTime,DiagnosedAt",
+                               "288 messages written, 12 rejected\n"},
+                    GoldenCase{"oru_r01", "BirthDate,MessageDateTime,CollectedAt",
+                               "294 messages written, 6 rejected\n"}),
+    [](const auto& info) { return std::string(info.param.template_name); });
+
+// ---- hardening ------------------------------------------------------------
+
+using tarn::testing::FileText;
+using tarn::testing::RunTool;
+using tarn::testing::ToolResult;
+
+ToolResult Hl7(const std::vector<std::string>& args, const std::string& input = {},
+               const std::string& redirect = {}) {
+  return RunTool(TARN_HL7_PATH, args, input, redirect);
+}
+
+const char* const kNameTemplate = "MSH|^~\\&|A\nPID|{{Name}}\n";
+
+std::string Nested(std::size_t depth) {
+  std::string s;
+  for (std::size_t i = 0; i < depth; ++i) s += "{\"x\":";
+  s += "1";
+  s += std::string(depth, '}');
+  return s;
+}
+
+std::string Contains(const std::string& haystack, const std::string& needle) {
+  return haystack.find(needle) == std::string::npos ? "'" + needle + "' not in:\n" + haystack : "";
+}
+
+// A value nested deeper than any record needs costs that record only.
+TEST(Hl7Hardening, DeeplyNestedRecordsAreRejectedAndTheRunGoesOn) {
+  const std::string tmpl = WriteTemp("deep.tmpl", kNameTemplate);
+  const std::string deep = "{\"Name\": " + Nested(20000) + "}";
+  const std::string lines =
+      WriteTemp("deep.jsonl", "{\"Name\":\"a\"}\n" + deep + "\n{\"Name\":\"c\"}\n");
+  const std::string array =
+      WriteTemp("deep.json", "[{\"Name\":\"a\"}, " + deep + ", {\"Name\":\"c\"}]");
+  for (const std::string& records : {lines, array}) {
+    const ToolResult r = Hl7({"--template", tmpl, "--records", records});
+    EXPECT_EQ(r.status, 1) << records << "\n" << r.err;
+    EXPECT_EQ(r.out, "MSH|^~\\&|A\rPID|a\rMSH|^~\\&|A\rPID|c\r");
+    EXPECT_EQ(Contains(r.err, "record 2"), "");
+    EXPECT_EQ(Contains(r.err, "nests deeper than"), "");
+    EXPECT_EQ(Contains(r.err, "2 messages written, 1 rejected\n"), "");
+  }
+}
+
+// Any two of the files the run reads and writes that are one file: refused
+// before anything is opened for writing.
+TEST(Hl7Hardening, OneFileNamedTwiceIsRefusedBeforeAnythingIsWritten) {
+  const std::string tmpl = WriteTemp("twice.tmpl", kNameTemplate);
+  const std::string records = WriteTemp("twice.csv", "Name\nSmith\n");
+  const std::string fresh = TempPath("twice_fresh.hl7");
+  const std::string dir = testing::TempDir();
+  const std::string link = TempPath("twice_link.csv");
+  std::remove(link.c_str());
+  ASSERT_EQ(::symlink(records.c_str(), link.c_str()), 0);
+  // The records file spelt another way: through "./" and through a link.
+  const std::string dotted = dir + "./" + records.substr(dir.size());
+  struct Case {
+    std::vector<std::string> extra;
+    const char* first;
+    const char* second;
+  };
+  const Case cases[] = {
+      {{"--output", records}, "--records", "--output"},
+      {{"--output", tmpl}, "--template", "--output"},
+      {{"--rejects", dotted}, "--records", "--rejects"},
+      {{"--output", link}, "--records", "--output"},
+      {{"--output", fresh, "--rejects", fresh}, "--output", "--rejects"},
+  };
+  for (const Case& c : cases) {
+    std::remove(fresh.c_str());
+    std::vector<std::string> args = {"--template", tmpl, "--records", records};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const ToolResult r = Hl7(args);
+    EXPECT_EQ(r.status, 2) << c.extra[1];
+    EXPECT_EQ(Contains(r.err, std::string(c.first) + " and " + c.second + " name the same file"),
+              "");
+    EXPECT_EQ(FileText(records), "Name\nSmith\n");
+    EXPECT_EQ(FileText(tmpl), kNameTemplate);
+    EXPECT_FALSE(std::ifstream(fresh).good()) << "created " << fresh;
+  }
+  // Standard output sent to the records file is the same mistake.
+  const std::string appended = WriteTemp("twice_out.csv", "Name\nSmith\n");
+  const ToolResult r = Hl7({"--template", tmpl, "--records", appended}, "", ">>" + appended);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(FileText(appended), "Name\nSmith\n");
+}
+
+TEST(Hl7Hardening, ADirectoryAsInputCannotBeRead) {
+  const std::string tmpl = WriteTemp("dir.tmpl", kNameTemplate);
+  const std::string records = WriteTemp("dir.csv", "Name\nSmith\n");
+  const std::string dir = testing::TempDir();
+  for (const auto& args : {std::vector<std::string>{"--template", tmpl, "--records", dir},
+                           std::vector<std::string>{"--template", dir, "--records", records}}) {
+    const ToolResult r = Hl7(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(Contains(r.err, "cannot be read: Is a directory"), "");
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+// A full disk: the first failed write ends the run, naming the file and the
+// system's reason, with the counts of what really reached it.
+TEST(Hl7Hardening, AFailedWriteStopsTheRunWithTheTrueCounts) {
+  const std::string tmpl = WriteTemp("full.tmpl", kNameTemplate);
+  std::string csv = "Name\n";
+  for (int i = 0; i < 5000; ++i) csv += "Name" + std::to_string(i) + "\n";
+  csv += "\"bad\n";
+  const std::string records = WriteTemp("full.csv", csv);
+  const std::string rejects = TempPath("full.rejects");
+  struct Case {
+    std::vector<std::string> args;
+    std::string redirect;
+    std::string names;
+  };
+  const Case cases[] = {
+      {{"--output", "/dev/full"}, "", "/dev/full: cannot be written: No space left on device"},
+      {{}, ">/dev/full", "standard output: cannot be written: No space left on device"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--template", tmpl, "--records", records};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ToolResult r = Hl7(args, "", c.redirect);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(Contains(r.err, c.names), "");
+    EXPECT_EQ(Contains(r.err, "0 messages written, 0 rejected\n"), "");
+    EXPECT_EQ(r.err.find("writing failed"), std::string::npos) << r.err;
+  }
+  const ToolResult r = Hl7({"--template", tmpl, "--records", records, "--rejects", "/dev/full",
+                            "--output", "/dev/null"});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(Contains(r.err, "/dev/full: cannot be written: No space left on device"), "");
+  EXPECT_EQ(Contains(r.err, "5000 messages written, 0 rejected\n"), "");
+}
+
+TEST(Hl7Hardening, AnUnclosedQuoteInCsvCostsThatRowOnly) {
+  const std::string tmpl = WriteTemp("quote.tmpl", kNameTemplate);
+  const std::string records = WriteTemp(
+      "quote.csv", "Name,Note\nSmith,ok\nJones,\"never closed\nBrown,ok\nGreen,\"a, b\"\n");
+  const ToolResult r = Hl7({"--template", tmpl, "--records", records});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "MSH|^~\\&|A\rPID|Smith\rMSH|^~\\&|A\rPID|Brown\rMSH|^~\\&|A\rPID|Green\r");
+  EXPECT_EQ(Contains(r.err, "record 2 (line 3) rejected: "), "");
+  EXPECT_EQ(Contains(r.err, "3 messages written, 1 rejected\n"), "");
+}
+
+TEST(Hl7Hardening, BytesThatBreakFramingAreEscaped) {
+  const std::string tmpl = WriteTemp("bytes.tmpl", kNameTemplate);
+  const std::string records =
+      WriteTemp("bytes.jsonl", "{\"Name\": \"a\\u000bb\\u001cc\\u0000d\"}\n");
+  const ToolResult r = Hl7({"--template", tmpl, "--records", records, "--framing", "mllp"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, std::string("\x0bMSH|^~\\&|A\rPID|a\\X0B\\b\\X1C\\c\\X00\\d\r\x1c\r"));
+}
+
+TEST(Hl7Hardening, MisspeltNamesAreNamedWithTheNearestField) {
+  const std::string tmpl =
+      WriteTemp("names.tmpl", "MSH|^~\\&|A\nPID|{{LastNme}}|{{Frist & Mrn}}\n");
+  const std::string records =
+      WriteTemp("names.jsonl", "{\"LastName\": \"Smith\", \"First\": \"Al\", \"Mrn\": 1}\n");
+  ToolResult r = Hl7({"--template", tmpl, "--records", records});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Contains(r.err, tmpl + ":2:5: no field 'LastNme'; did you mean 'LastName'?"), "");
+  EXPECT_EQ(Contains(r.err, tmpl + ":2:17: no field 'Frist'; did you mean 'First'?"), "");
+
+  // --check reports both at once, writes nothing, and fails.
+  const std::string out_file = TempPath("names.hl7");
+  std::remove(out_file.c_str());
+  r = Hl7({"--template", tmpl, "--records", records, "--check", "--output", out_file});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Contains(r.out + r.err, tmpl + ":2:5: no field 'LastNme'; did you mean 'LastName'?"),
+            "");
+  EXPECT_EQ(Contains(r.out + r.err, tmpl + ":2:17: no field 'Frist'; did you mean 'First'?"), "");
+  EXPECT_FALSE(std::ifstream(out_file).good());
+
+  // A template that is right passes the check, over the first N records.
+  const std::string good = WriteTemp("good_names.tmpl", "MSH|^~\\&|A\nPID|{{LastName}}\n");
+  const std::string two = WriteTemp("two.jsonl", "{\"LastName\": \"A\"}\n{\"Last\": \"B\"}\n");
+  EXPECT_EQ(Hl7({"--template", good, "--records", two, "--check"}).status, 0);
+  EXPECT_EQ(Hl7({"--template", good, "--records", two, "--check", "2"}).status, 1);
+}
+
+TEST(Hl7Hardening, VersionAndHelp) {
+  ToolResult r = Hl7({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("tarn-hl7 ", 0), 0u) << r.out;
+  r = Hl7({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(Contains(r.out, "Exit status"), "");
+  EXPECT_EQ(Contains(r.out, "Example"), "");
+}
+
+// ---- streaming and threads ------------------------------------------------
+
+// The example records as JSON Lines, as one JSON array and as CSV (no lists).
+std::vector<std::pair<std::string, std::string>> ExampleInputs() {
+  std::vector<std::string> lines;
+  for (const auto& l : Split(FileText(kExamples + "patients.jsonl"), '\n'))
+    if (!l.empty()) lines.push_back(l);
+  std::string array = "[\n", csv = "Facility,Mrn,LastName,Note\n";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    array += lines[i] + (i + 1 < lines.size() ? ",\n" : "\n]\n");
+    const json j = json::parse(lines[i]);
+    csv += j.value("Facility", "") + "," + j.value("Mrn", "") + ",\"" + j.value("LastName", "") +
+           "\"," + (i % 7 == 3 ? "\"a|b^c\"" : "x") + "\n";
+    if (i % 50 == 17) csv += "short\n";  // a reject now and then
+  }
+  return {{"jsonl", kExamples + "patients.jsonl"},
+          {"json", WriteTemp("array.json", array)},
+          {"csv", WriteTemp("rows.csv", csv)}};
+}
+
+TEST(Hl7Streaming, JobsWriteExactlyWhatOneThreadWrites) {
+  const std::string adt = kExamples + "adt_a01.tmpl";
+  const std::string flat =
+      WriteTemp("flat.tmpl", "MSH|^~\\&|{{Facility}}\nPID|{{Mrn}}|{{LastName}}|{{Note}}\n");
+  for (const auto& [format, records] : ExampleInputs()) {
+    const std::string tmpl = format == "csv" ? flat : adt;
+    for (const bool to_file : {true, false}) {
+      std::string first_out, first_err, first_rejects;
+      for (const char* jobs : {"1", "2", "3"}) {
+        const std::string rejects = TempPath(std::string("jobs_rejects_") + jobs);
+        std::vector<std::string> args = {"--template", tmpl,   "--records", records,
+                                         "--dates",    kDates, "--jobs",    jobs,
+                                         "--framing",  "lf"};
+        if (to_file) args.insert(args.end(), {"--rejects", rejects});
+        const ToolResult r = Hl7(args);
+        EXPECT_EQ(r.status, 1) << format << " --jobs " << jobs << "\n" << r.err.substr(0, 300);
+        if (std::string(jobs) == "1") {
+          first_out = r.out;
+          first_err = r.err;
+          first_rejects = to_file ? FileText(rejects) : "";
+          EXPECT_FALSE(first_out.empty());
+          continue;
+        }
+        EXPECT_TRUE(r.out == first_out) << format << " --jobs " << jobs;
+        EXPECT_EQ(r.err, first_err) << format << " --jobs " << jobs;
+        if (to_file) {
+          EXPECT_TRUE(FileText(rejects) == first_rejects) << format;
+        }
+      }
+    }
+  }
+}
+
+TEST(Hl7Streaming, RecordsFromStandardInputAndOutputToDevNull) {
+  const std::string tmpl = kExamples + "adt_a01.tmpl";
+  const std::string records = kExamples + "patients.jsonl";
+  const ToolResult from_file = Hl7({"--template", tmpl, "--records", records, "--dates", kDates});
+  const ToolResult from_stdin =
+      Hl7({"--template", tmpl, "--records", "-", "--format", "jsonl", "--dates", kDates},
+          FileText(records));
+  EXPECT_EQ(from_stdin.status, 1);
+  EXPECT_TRUE(from_stdin.out == from_file.out);
+  EXPECT_EQ(from_stdin.err, from_file.err);
+  const ToolResult to_null =
+      Hl7({"--template", tmpl, "--records", records, "--dates", kDates, "--output", "/dev/null"});
+  EXPECT_EQ(to_null.status, 1);
+  EXPECT_EQ(to_null.out, "");
+  EXPECT_EQ(to_null.err, from_file.err);
+}
+
+}  // namespace

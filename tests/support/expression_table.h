@@ -1,0 +1,137 @@
+// Reads tests/data/expressions.tsv, the table of expressions and results
+// that the Linux suite and the Windows test host both run. Plain standard
+// C++ on UTF-8 texts, so that a host without the library can use it too.
+#pragma once
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace tarn::table {
+
+struct Field {
+  std::string name, type_word, value;  // value as "<Kind> <text>"
+};
+
+struct Row {
+  int line = 0;
+  std::string text, result, reports;
+  bool check_reports = false;
+};
+
+struct Table {
+  std::vector<Field> fields;
+  std::vector<Row> rows;
+};
+
+inline std::string Unescape(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    switch (s[++i]) {
+      case 't': out += '\t'; break;
+      case 'r': out += '\r'; break;
+      case 'n': out += '\n'; break;
+      default: out += s[i]; break;
+    }
+  }
+  return out;
+}
+
+inline std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t tab = line.find('\t', start);
+    parts.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) return parts;
+    start = tab + 1;
+  }
+}
+
+// The table, or an empty one with `error` set.
+inline Table Read(const std::string& path, std::string& error) {
+  Table t;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot open " + path;
+    return t;
+  }
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == '#') continue;
+    const auto parts = SplitTabs(line);
+    if (parts.size() == 1 && parts[0].empty()) continue;
+    if (parts[0] == "@field") {
+      if (parts.size() != 4) {
+        error = path + ":" + std::to_string(number) + ": a field needs name, type word and value";
+        return {};
+      }
+      t.fields.push_back({parts[1], parts[2], Unescape(parts[3])});
+      continue;
+    }
+    if (parts.size() < 2 || parts.size() > 3) {
+      error = path + ":" + std::to_string(number) + ": a row is text, result[, reports]";
+      return {};
+    }
+    Row r;
+    r.line = number;
+    r.text = Unescape(parts[0]);
+    r.result = Unescape(parts[1]);
+    r.check_reports = parts.size() == 3;
+    if (r.check_reports) r.reports = parts[2];
+    t.rows.push_back(std::move(r));
+  }
+  return t;
+}
+
+// "<Kind> <text>" split at the first space.
+inline void SplitValue(const std::string& value, std::string& kind, std::string& text) {
+  const std::size_t space = value.find(' ');
+  kind = value.substr(0, space);
+  text = space == std::string::npos ? std::string() : value.substr(space + 1);
+}
+
+// The shortest text that reads back as the same double.
+inline std::string NumberText(double d) {
+  char buffer[64];
+  const auto r = std::to_chars(buffer, buffer + sizeof(buffer), d);
+  return std::string(buffer, r.ptr);
+}
+
+inline double ParseNumber(const std::string& text) {
+  double d = 0;
+  std::istringstream in(text);
+  in.imbue(std::locale::classic());
+  in >> d;
+  return d;
+}
+
+// Escapes a result text back into the table's form, for messages.
+inline std::string Escape(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\t')
+      out += "\\t";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\\')
+      out += "\\\\";
+    else
+      out += c;
+  }
+  return out;
+}
+
+}  // namespace tarn::table
