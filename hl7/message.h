@@ -48,6 +48,9 @@ class MessageBuilder {
   // Also counts a name that is no field as a failure when the expression
   // succeeds anyway (in a branch not taken, say): what --check wants.
   void set_check_names(bool on) { check_names_ = on; }
+  // The interpreter's strict mode: texts it would evaluate quietly to
+  // something unmeant are reported, so the record is rejected.
+  void set_strict(bool on) noexcept { interpreter_.set_strict(on); }
 
  private:
   // The lists that "@each" may name here, innermost scope last.

@@ -6,8 +6,10 @@
 // arguments ("-": one per line from standard input), then --file; one
 // Interpreter evaluates them all in that order against one host
 // collection. Exit status: 0, 1 when any expression returned the
-// interpreter's "Error" data field, 2 for a usage error.
+// interpreter's "Error" data field (with --strict also when it names a
+// field that does not exist), 2 for a usage error.
 #include <CLI/CLI.hpp>
+#include <array>
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -31,9 +33,16 @@ constexpr const char* kFooter = R"(
 Expressions are evaluated in this order: -e, the positional arguments (a
 lone - reads one expression per line from standard input), then --file.
 
+With --strict the interpreter refuses texts that evaluate quietly to
+something unmeant (a function reading the end of the text as an argument,
+an IF block inside a branch, a field hiding a function, a malformed time
+zone); each is reported and gives the Error data field. A name that is no
+field is then a report as well.
+
 Exit status:
   0  every expression was evaluated
-  1  an expression returned the interpreter's Error data field
+  1  an expression returned the interpreter's Error data field (--strict:
+     or named a field that does not exist)
   2  a usage error, or a fields or expression file that cannot be read
 
 Example:
@@ -46,6 +55,23 @@ std::string ReadFile(const std::string& option, const std::string& path) {
   } catch (const tarn::hl7::FileError& e) {
     throw UsageError{option + " '" + path + "': " + e.problem()};
   }
+}
+
+// A name that is no field, in strict mode: reported to the error manager as
+// the interpreter reports an argument it cannot use (5), under the tool's name.
+void ReportUnknownName(const tarn::Ref<tarn::RecordingErrorManager>& errors,
+                       const std::string& problem, const std::u16string& release) {
+  tarn::Variant number = std::int32_t{5};
+  tarn::Variant message = u"Error: 5 - " + tarn::ErrorDescription(5) + u": " + FromUtf8(problem);
+  tarn::Variant when = tarn::Now(), four = std::int16_t{4}, fifteen = std::int16_t{15};
+  tarn::Variant system = u"tarn-eval", application = u"tarn-eval", rel = release,
+                class_name = u"tarn-eval", procedure = u"UnknownNames";
+  std::array<tarn::Arg, 11> args{
+      tarn::Arg::ByVal(number),     tarn::Arg::ByVal(message),     tarn::Arg::ByVal(when),
+      tarn::Arg::ByVal(four),       tarn::Arg::ByVal(fifteen),     tarn::Arg::Omitted(),
+      tarn::Arg::ByRef(system),     tarn::Arg::ByRef(application), tarn::Arg::ByVal(rel),
+      tarn::Arg::ByRef(class_name), tarn::Arg::ByVal(procedure)};
+  tarn::Call(errors, u"ReportError", args);
 }
 
 std::string TextOf(const tarn::Variant& v) {
@@ -104,7 +130,7 @@ int Run(int argc, char** argv) {
   app.footer(kFooter);
   std::vector<std::string> exprs, positional, field_specs;
   std::string file, fields_file;
-  bool as_json = false, version = false;
+  bool as_json = false, version = false, strict = false;
   app.add_option("-e,--expr", exprs, "An expression to evaluate (repeatable)")
       ->allow_extra_args(false);
   app.add_option("--file", file, "A file holding one expression text (may span lines)");
@@ -113,6 +139,9 @@ int Run(int argc, char** argv) {
   app.add_option("--fields", fields_file, "Adds data fields from a JSON file");
   app.add_flag("--json", as_json, "One JSON object per expression");
   app.add_flag("--version", version, "Prints the library's release");
+  app.add_flag("--strict", strict,
+               "Reports texts that evaluate quietly to something unmeant, and names that are no "
+               "field; they fail");
   app.add_option("expressions", positional,
                  "Expressions to evaluate; - reads them from standard input, one per line");
   try {
@@ -157,6 +186,7 @@ int Run(int argc, char** argv) {
   for (const auto& w : warnings) std::cerr << "tarn-eval: warning: " << w << "\n";
 
   interpreter.Init(fields, errors, u"tarn-eval", u"tarn-eval");
+  interpreter.set_strict(strict);
   int status = 0;
   for (const auto& text : texts) {
     errors->Clear();
@@ -166,8 +196,14 @@ int Run(int argc, char** argv) {
     // A name that is no field is named, with the field it most likely meant.
     const auto unknown = tarn::hl7::UnknownNames(
         expression, [&](std::u16string_view n) { return bool(fields->Find(n)); });
-    for (const auto& name : unknown)
-      std::cerr << "tarn-eval: " << tarn::hl7::NoFieldMessage(name, fields->Keys()) << "\n";
+    for (const auto& name : unknown) {
+      const std::string message = tarn::hl7::NoFieldMessage(name, fields->Keys());
+      std::cerr << "tarn-eval: " << message << "\n";
+      if (strict) {
+        ReportUnknownName(errors, message, interpreter.Release());
+        status = 1;
+      }
+    }
     if (as_json) {
       json reports = json::array();
       for (const auto& r : errors->reports()) reports.push_back(ReportJson(r));

@@ -2,13 +2,15 @@
 //
 //   tarn-hl7 --template FILE --records FILE|- [--output FILE] [--rejects FILE]
 //            [--framing none|lf|mllp] [--dates NAME,NAME...] [--format auto|jsonl|csv]
-//            [--jobs N] [--check [N]] [--version] [--date-order mdy|dmy|ymd]
+//            [--jobs N] [--check [N]] [--lenient] [--version] [--date-order mdy|dmy|ymd]
 //            [--control-id PREFIX] [--batch [--batch-size N]]
 //            [--send HOST:PORT [--journal FILE] [--ack-timeout S] [--retries N]
 //                              [--retry-delay S] [--tls [--tls-ca FILE]
 //                              [--tls-cert FILE [--tls-key FILE]]]]
 //
-// Records are read, built and written (or delivered) one at a time. Exit
+// Expressions are evaluated in the interpreter's strict mode unless
+// --lenient is given. Records are read, built and written (or delivered)
+// one at a time. Exit
 // status: 0 when every record became a message (or was delivered), 1 when
 // some were rejected (or --check found problems), 2 for a usage, template or
 // file error or a receiver that cannot be reached.
@@ -135,6 +137,7 @@ struct BuildSettings {
   bool rejects_as_json;
   const hl7::Outbound& outbound;
   hl7::HostFieldUse host_fields;
+  bool strict;
 };
 
 void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawRecord& raw,
@@ -172,6 +175,7 @@ class Builders {
   Builders(const BuildSettings& settings, std::size_t jobs) : settings_(settings) {
     if (jobs <= 1) {
       inline_ = std::make_unique<hl7::MessageBuilder>(settings_.tmpl);
+      inline_->set_strict(settings_.strict);
       return;
     }
     for (std::size_t k = 0; k < jobs; ++k)
@@ -205,6 +209,7 @@ class Builders {
  private:
   void Work(std::size_t k, std::size_t jobs) {
     hl7::MessageBuilder builder(settings_.tmpl);  // made and used on this thread only
+    builder.set_strict(settings_.strict);
     std::size_t seen = 0;
     for (;;) {
       std::unique_lock lock(mutex_);
@@ -235,10 +240,11 @@ class Builders {
 // --check: the template against the first `count` records, every problem
 // once with its position; nothing is written.
 int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t count,
-          const std::string& control_prefix) {
+          const std::string& control_prefix, bool strict) {
   const hl7::HostFieldUse host_fields = hl7::HostFieldsNamedIn(tmpl);
   hl7::MessageBuilder builder(tmpl);
   builder.set_check_names(true);
+  builder.set_strict(strict);
   std::set<std::string> seen;
   std::size_t read = 0, problems = 0;
   hl7::Record r;
@@ -287,6 +293,11 @@ int Run(int argc, char** argv) {
   app.add_option("--jobs", jobs, "Builds messages on N threads; the output is the same as with one")
       ->check(CLI::Range(1, 256));
   app.add_flag("--version", version, "Prints the program's and the library's versions");
+  bool lenient = false;
+  app.add_flag("--lenient", lenient,
+               "Evaluates as the library does by default: texts that strict mode rejects (a "
+               "function reading the end of the text, an IF block inside a branch, a field hiding "
+               "a function, a malformed time zone) give what they give");
   std::string date_order_word = "mdy";
   app.add_option("--date-order", date_order_word,
                  "Order of numeric dates whose year is not first: mdy, dmy or ymd")
@@ -404,7 +415,7 @@ int Run(int argc, char** argv) {
   if (check) {
     try {
       const bool given = !check_values.empty() && !check_values[0].empty();
-      return Check(tmpl, reader, given ? std::stoul(check_values[0]) : 1, control_prefix);
+      return Check(tmpl, reader, given ? std::stoul(check_values[0]) : 1, control_prefix, !lenient);
     } catch (const std::exception& e) {
       std::cerr << "tarn-hl7: " << e.what() << "\n";
       return 2;
@@ -442,7 +453,7 @@ int Run(int argc, char** argv) {
   // threads), and written (or delivered, one at a time) in input order; the
   // first failure stops the run.
   const BuildSettings settings{
-      tmpl, reader, framing, rejects != nullptr, *outbound, hl7::HostFieldsNamedIn(tmpl)};
+      tmpl, reader, framing, rejects != nullptr, *outbound, hl7::HostFieldsNamedIn(tmpl), !lenient};
   Builders builders(settings, jobs);
   const std::size_t batch_size = jobs <= 1 ? 64 : 256 * jobs;
   Progress progress(isatty(STDERR_FILENO));
