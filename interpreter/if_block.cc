@@ -18,6 +18,8 @@ using namespace std::string_view_literals;
 
 namespace {
 constexpr std::u16string_view kEol = u"<EOL>"sv;
+constexpr std::u16string_view kNestedIf =
+    u"an IF block inside a branch cannot be evaluated; nest it through a field or use ELSEIF"sv;
 
 // The next word into `w`, without a carriage return at its end.
 void ReadWord(InterpreterCore& core, Frame& f, std::u16string& w) {
@@ -73,9 +75,7 @@ std::u16string InterpreterCore::GetStatements(Frame& f, std::int16_t& type) {
       }
       if (key_is(kEol)) RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
       if (strict_ && key_is(u"IF"sv)) [[unlikely]]
-        ReportStrict(u"GetStatements"sv,
-                     u"an IF block inside a branch cannot be evaluated; nest it through a "
-                     u"field or use ELSEIF"sv);
+        ReportStrict(u"GetStatements"sv, kNestedIf);
       branch += w;
     }
   });
@@ -85,13 +85,19 @@ bool InterpreterCore::RemoveEndIf(Frame& f) {
   return Guarded(u"RemoveEndIf"sv, false, [&] {
     std::u16string w, next;
     ReadWord(*this, f, w);
-    for (;;) {
+    for (bool after_end = true;;) {
       const std::u16string_view t = TrimSpaces(w);
       if (SameText(t, u"END IF"sv) || SameText(w, kEol) || SameText(w, u"ENDIF"sv)) break;
       if (SameText(t, u"END"sv)) {
         ReadWord(*this, f, next);
         if (!SameText(TrimSpaces(next), u"IF"sv)) RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
         break;  // "END IF"
+      }
+      // The first word may be the IF that an ELSEIF left behind, and an END
+      // in other letters than capitals is skipped here with its IF.
+      if (strict_) [[unlikely]] {
+        if (!after_end && EqualsIgnoreCase(t, u"IF"sv)) ReportStrict(u"RemoveEndIf"sv, kNestedIf);
+        after_end = EqualsIgnoreCase(t, u"END"sv);
       }
       ReadWord(*this, f, w);
     }

@@ -354,6 +354,60 @@ TEST(Hl7Hardening, MisspeltNamesAreNamedWithTheNearestField) {
   EXPECT_EQ(Hl7({"--template", good, "--records", two, "--check", "2"}).status, 1);
 }
 
+TEST(Hl7Strict, ACaseOfStrictModeRejectsTheRecordAndLenientWritesWhatTheDefaultGives) {
+  const std::string records =
+      WriteTemp("strict.jsonl", "{\"Phone\": \"555-1\", \"D\": \"1/5/2024\", \"Flag\": true}\n");
+  // A record with a member under a function's name.
+  const std::string shadowing = WriteTemp("shadow.jsonl", "{\"Format\": \"x\"}\n");
+  struct Case {
+    std::string expression;
+    std::string lenient;  // PID-1 as --lenient writes it; "" when that rejects too
+    std::string problem;  // in the strict reject's reason; "" when strict writes the same
+  } cases[] = {
+      {"Replace Phone, \"-\"", "555<EOL>1", "Replace needs a text to find and its replacement"},
+      {"Format D", "eol1/5/2024", "Format has no format argument"},
+      {"Format & \"!\"", "x!", "the host's field 'Format' hides the function Format"},
+      {"FormatHL7DateTime D, 0, , True, True, 99999999", "20240105000000+99999999",
+       "the time zone '99999999'"},
+      {"FormatHL7DateTime D, 0, , True, True, Flag", "20240105000000True", "the time zone 'True'"},
+      {"IF 1 = 1 THEN \"a\" ELSE IF 2 = 2 THEN \"b\" END IF END IF", "",
+       "an IF block inside a branch"},
+      {"IF 1 = 2 THEN \"a\" ELSE IF 2 = 2 THEN \"b\" END IF END IF", "",
+       "an IF block inside a branch"},
+      {"FormatHL7DateTime D, 0, , True, True, -400", "20240105000000-0400", ""},
+      {"Replace Phone, \"-\" , \"\"", "5551", ""},
+  };
+  for (const auto& c : cases) {
+    const std::string tmpl =
+        WriteTemp("strict.tmpl", "MSH|^~\\&|A\nPID|{{" + c.expression + "}}\n");
+    const bool shadow = c.expression.rfind("Format &", 0) == 0;
+    const std::vector<std::string> args = {
+        "--template", tmpl, "--records", shadow ? shadowing : records, "--dates", "D"};
+    const ToolResult strict = Hl7(args);
+    std::vector<std::string> lenient_args = args;
+    lenient_args.push_back("--lenient");
+    const ToolResult lenient = Hl7(lenient_args);
+    if (c.lenient.empty()) {
+      EXPECT_EQ(lenient.status, 1) << c.expression;
+      EXPECT_EQ(Contains(lenient.err, "0 messages written, 1 rejected\n"), "") << c.expression;
+      EXPECT_EQ(lenient.err.find(c.problem), std::string::npos) << c.expression;
+    } else {
+      EXPECT_EQ(lenient.status, 0) << c.expression << "\n" << lenient.err;
+      EXPECT_EQ(lenient.out, "MSH|^~\\&|A\rPID|" + c.lenient + "\r") << c.expression;
+    }
+    if (c.problem.empty()) {
+      EXPECT_EQ(strict.status, lenient.status) << c.expression;
+      EXPECT_EQ(strict.out, lenient.out) << c.expression;
+      continue;
+    }
+    EXPECT_EQ(strict.status, 1) << c.expression;
+    EXPECT_EQ(strict.out, "") << c.expression;
+    EXPECT_EQ(Contains(strict.err, "record 1 (line 1) rejected: " + tmpl + ":2:5: "), "");
+    EXPECT_EQ(Contains(strict.err, "Invalid procedure call or argument: " + c.problem), "");
+    EXPECT_EQ(Contains(strict.err, "0 messages written, 1 rejected\n"), "") << c.expression;
+  }
+}
+
 TEST(Hl7Hardening, VersionAndHelp) {
   ToolResult r = Hl7({"--version"});
   EXPECT_EQ(r.status, 0);
@@ -362,6 +416,7 @@ TEST(Hl7Hardening, VersionAndHelp) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(Contains(r.out, "Exit status"), "");
   EXPECT_EQ(Contains(r.out, "Example"), "");
+  EXPECT_EQ(Contains(r.out, "--lenient"), "");
 }
 
 // ---- streaming and threads ------------------------------------------------

@@ -51,6 +51,11 @@ const std::vector<Row>& Rows() {
       {u"If 1 = 2 Then 4 Else If 2 = 2 Then 3 End If End If", "Boolean False",
        u"GetStatements;GetStatements;GetStatements;", u"GetStatements",
        u"an IF block inside a branch"},
+      {u"If 1 = 1 Then 3 Else If 2 = 2 Then 4 End If End If",
+       "Long 3",
+       {},
+       u"RemoveEndIf",
+       u"an IF block inside a branch"},
       // A host field read under a function's name.
       {u"Format & \"!\"",
        "String shadow!",

@@ -305,11 +305,80 @@ TEST(TarnEval, UnknownNamesAreNamedWithTheNearestField) {
   }
 }
 
+TEST(TarnEval, StrictReportsWhatTheDefaultEvaluatesQuietly) {
+  const std::vector<std::string> fields = {
+      "-f", "Phone=String:555-123-4567", "-f", "D=Date:1/5/2024",
+      "-f", "Flag=Boolean:True",         "-f", "LastName=String:Smith"};
+  struct Case {
+    std::string text;
+    std::string lenient;    // the default's text, no report, exit 0; or "Error": exit 1
+    std::string procedure;  // the strict report's procedure ("" for none)
+    std::string problem;    // a part of its message
+  } cases[] = {
+      {"Replace Phone, \"-\"", "555<EOL>123<EOL>4567", "GetReplaceArguments",
+       "Replace needs a text to find and its replacement"},
+      {"Format D", "eol1/5/2024", "GetFormatArguments", "Format has no format argument"},
+      {"IF 1 = 1 THEN \"a\" ELSE IF 2 = 2 THEN \"b\" END IF END IF", "Error", "RemoveEndIf",
+       "an IF block inside a branch"},
+      {"IF 1 = 2 THEN \"a\" ELSE IF 2 = 2 THEN \"b\" END IF END IF", "Error", "GetStatements",
+       "an IF block inside a branch"},
+      {"Format & \"!\"", "x!", "RealizeRegularExpression",  // with a field Format
+       "the host's field 'Format' hides the function Format"},
+      {"FormatHL7DateTime D, 0, , True, True, 99999999", "20240105000000+99999999",
+       "PerformGetHL7DateTimeFormatArguments", "the time zone '99999999'"},
+      {"FormatHL7DateTime D, 0, , True, True, Flag", "20240105000000True",
+       "PerformGetHL7DateTimeFormatArguments", "the time zone 'True'"},
+      {"IF 1 = 2 THEN LastNme ELSE LastName END IF", "Smith", "UnknownNames",
+       "no field 'LastNme'; did you mean 'LastName'?"},
+      {"FormatHL7DateTime D, 0, , True, True, -500", "20240105000000-0500", "", ""},
+      {"Replace Phone, \"-\" , \"\"", "5551234567", "", ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = fields;
+    if (c.text.rfind("Format &", 0) == 0) args.insert(args.end(), {"-f", "Format=String:x"});
+    args.insert(args.end(), {"--json", c.text});
+    const ToolResult lenient = Eval(args);
+    const auto lines = Lines(lenient.out);
+    ASSERT_EQ(lines.size(), 1u) << c.text;
+    if (c.lenient == "Error") {
+      EXPECT_EQ(lenient.status, 1) << c.text;
+      EXPECT_EQ(lines[0]["result"]["Name"], "Error") << c.text;
+    } else {
+      EXPECT_EQ(lenient.status, 0) << c.text;
+      EXPECT_EQ(lines[0]["result"]["text"], c.lenient) << c.text;
+    }
+    EXPECT_EQ(lines[0]["reports"].size(), 0u) << c.text;
+
+    args.insert(args.begin(), "--strict");
+    const ToolResult strict = Eval(args);
+    const auto strict_lines = Lines(strict.out);
+    ASSERT_EQ(strict_lines.size(), 1u) << c.text;
+    const json& reports = strict_lines[0]["reports"];
+    if (c.procedure.empty()) {
+      EXPECT_EQ(strict.status, 0) << c.text;
+      EXPECT_EQ(strict_lines[0]["result"]["text"], c.lenient) << c.text;
+      EXPECT_EQ(reports.size(), 0u) << c.text;
+      continue;
+    }
+    EXPECT_EQ(strict.status, 1) << c.text;
+    ASSERT_GE(reports.size(), 1u) << c.text;
+    EXPECT_EQ(reports[0]["procedure"], c.procedure) << c.text;
+    const std::string message = reports[0]["message"];
+    EXPECT_EQ(message.rfind("Error: 5 - Invalid procedure call or argument: ", 0), 0u) << message;
+    EXPECT_TRUE(Has(message, c.problem)) << message;
+    // A name that is no field leaves the value alone; everything else is the Error field.
+    if (c.procedure != "UnknownNames") {
+      EXPECT_EQ(strict_lines[0]["result"]["Name"], "Error");
+    }
+  }
+}
+
 TEST(TarnEval, HelpListsExitCodesAndAnExample) {
   const ToolResult r = Eval({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(Has(r.out, "Exit status")) << r.out;
   EXPECT_TRUE(Has(r.out, "Example")) << r.out;
+  EXPECT_TRUE(Has(r.out, "--strict")) << r.out;
 }
 
 }  // namespace
