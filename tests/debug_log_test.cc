@@ -162,7 +162,9 @@ TEST_P(DebugLogSettings, ReachTheComponent) {
   EXPECT_EQ(Init(), c.status);
   if (c.status != 0) {
     EXPECT_TRUE(record.messages.empty());
-    if (c.status == -2) EXPECT_EQ(record.created, 0);
+    if (c.status == -2) {
+      EXPECT_EQ(record.created, 0);
+    }
     return;
   }
   ASSERT_EQ(record.init_args.size(), 8u);
@@ -331,24 +333,6 @@ TEST_F(DebugLogTest, DefaultComponentWritesTheFile) {
   EXPECT_EQ(text.rfind("\r\n", 0), 0u);
   EXPECT_NE(text.find("\r\nfirst|END|\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\r\nsecond \xc3\xa9|END|"), std::string::npos) << text;
-  tarn::detail::ResetDebugLogState();
-  fs::remove_all(dir);
-}
-
-TEST_F(DebugLogTest, InterpreterInitWritesTheBanner) {
-  RestoreDefaultLogComponent();
-  const fs::path dir = TempDir("banner");
-  Set(u"WriteDebugLog", u"1");
-  Set(u"DebugLogPath", dir.u16string());
-  tarn::Interpreter interpreter;
-  EXPECT_TRUE(interpreter.Init(tarn::MakeRef<tarn::DataFields>(),
-                               tarn::MakeRef<tarn::RecordingErrorManager>(), u"Sys", u"App"));
-  const std::string text = ReadAll(dir / "Log.log");
-  EXPECT_NE(text.find("------------------\r\n Interpreter - Init\r\n ------------------\r\n"
-                      "Interpreter Version: " +
-                      tarn::ToUtf8(interpreter.Release()) + "<END OF ENTRY>"),
-            std::string::npos)
-      << text;
   tarn::detail::ResetDebugLogState();
   fs::remove_all(dir);
 }
