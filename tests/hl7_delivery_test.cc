@@ -20,27 +20,13 @@ namespace {
 using namespace tarn::hl7;
 using nlohmann::json;
 using tarn::testing::MllpReceiver;
+using tarn::testing::ReadAll;
 using tarn::testing::Reply;
-
-// A scratch folder emptied first: a process id seen before may name an
-// old one.
-std::filesystem::path FreshDir(const std::string& name) {
-  const auto dir = tarn::testing::TempDir(name);
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
+using tarn::testing::TempDir;
 
 std::string Message(const std::string& control_id) {
   return "MSH|^~\\&|TARN|FAC|RECV|FAC|20240101000000||ADT^A01|" + control_id +
          "|P|2.5.1\rPID|1||123\r";
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 struct AckCase {
@@ -203,7 +189,7 @@ std::string MakeCertificate(const std::filesystem::path& dir, const std::string&
 }
 
 TEST(Sender, OverTls) {
-  const auto dir = FreshDir("tls");
+  const auto dir = TempDir("tls");
   const std::string server = MakeCertificate(dir, "server");
   const std::string other = MakeCertificate(dir, "other");
   if (server.empty() || other.empty()) GTEST_SKIP() << "no openssl program";
@@ -239,7 +225,7 @@ TEST(Sender, OverTls) {
 }
 
 TEST(Journal, LinesSurviveARestart) {
-  const auto dir = FreshDir("journal");
+  const auto dir = TempDir("journal");
   const std::string path = (dir / "j.jsonl").string();
   {
     Journal j(path, "TX");
@@ -292,7 +278,7 @@ TEST(Journal, ATornLastLineIsCutOff) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto dir = FreshDir("torn");
+    const auto dir = TempDir("torn");
     const std::string path = (dir / "j.jsonl").string();
     std::ofstream(path, std::ios::binary) << whole << c.tail;
     if (!c.opens) {
@@ -315,7 +301,7 @@ TEST(Journal, ATornLastLineIsCutOff) {
 }
 
 TEST(Journal, ControlIdsTellHowTheCounterRan) {
-  const auto dir = FreshDir("counter");
+  const auto dir = TempDir("counter");
   const std::string path = (dir / "j.jsonl").string();
   std::ofstream(path, std::ios::binary)
       << JournalLine({1, false, "", "cannot be built"}) << JournalLine({2, true, "OTHER99", ""})
