@@ -319,24 +319,6 @@ TEST_F(DebugLogTest, StateIsPerThread) {
 
 // ---- With the default log component ----
 
-TEST_F(DebugLogTest, DefaultComponentWritesTheFile) {
-  RestoreDefaultLogComponent();
-  const fs::path dir = TempDir("default");
-  Set(u"WriteDebugLog", u"1");
-  Set(u"DebugLogPath", (dir / "logs").u16string());
-  Set(u"Separator", u"|END|");
-  std::u16string message = u"first";
-  ASSERT_EQ(InitDebugLog(message), 0);
-  std::u16string second = u"second \u00e9";
-  EXPECT_EQ(tarn::detail::WriteDebugLogMsg(second), 0);
-  const std::string text = ReadAll(dir / "logs" / "Log.log");
-  EXPECT_EQ(text.rfind("\r\n", 0), 0u);
-  EXPECT_NE(text.find("\r\nfirst|END|\r\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\r\nsecond \xc3\xa9|END|"), std::string::npos) << text;
-  tarn::detail::ResetDebugLogState();
-  fs::remove_all(dir);
-}
-
 // ---- End to end: tarn-eval with a registry file ----
 #ifdef TARN_EVAL_PATH
 

@@ -2,7 +2,6 @@
 // whole messages, through the library's own interface.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -12,7 +11,6 @@
 
 namespace {
 
-using nlohmann::json;
 using namespace tarn::hl7;
 
 std::vector<std::string> Split(const std::string& s, char sep) {
@@ -21,22 +19,6 @@ std::vector<std::string> Split(const std::string& s, char sep) {
   for (std::size_t at; (at = s.find(sep, start)) != std::string::npos; start = at + 1)
     out.push_back(s.substr(start, at - start));
   out.push_back(s.substr(start));
-  return out;
-}
-
-// A message as segments of fields; field 0 is the segment id, so that
-// fields[n] is SEG-n (for MSH, fields[n] is MSH-(n+1)).
-std::vector<std::vector<std::string>> Segments(const std::string& message, char fs = '|') {
-  std::vector<std::vector<std::string>> out;
-  for (const auto& seg : Split(message, '\r'))
-    if (!seg.empty()) out.push_back(Split(seg, fs));
-  return out;
-}
-
-std::vector<std::vector<std::string>> Named(const std::string& message, const std::string& id) {
-  std::vector<std::vector<std::string>> out;
-  for (auto& s : Segments(message))
-    if (s[0] == id) out.push_back(s);
   return out;
 }
 
@@ -197,20 +179,6 @@ TEST(Hl7Escape, AFifthEncodingCharacterIsTheTruncationCharacter) {
   const Outcome o = builder.Build(OneRecord(R"({"Name": "No #1"})"));
   ASSERT_TRUE(o.ok());
   EXPECT_EQ(o.message, "MSH|^~\\&#|A\rPID|No \\P\\1\r");
-}
-
-TEST(Hl7Escape, ValuesComeBackFromTheMessage) {
-  const std::string nasty = "O'Brien | Co ^ \\x\\ ~ & sons";
-  const Outcome o =
-      BuildOne("MSH|^~\\&|A\nPID|1|{{Name}}|{{Name}}^lit&sub\n", json{{"Name", nasty}}.dump());
-  ASSERT_TRUE(o.ok());
-  const auto pid = Named(o.message, "PID").at(0);
-  ASSERT_EQ(pid.size(), 4u);
-  EXPECT_EQ(Unescape(pid[2], Delimiters{}), nasty);
-  const auto comps = Split(pid[3], '^');
-  ASSERT_EQ(comps.size(), 2u);
-  EXPECT_EQ(Unescape(comps[0], Delimiters{}), nasty);
-  EXPECT_EQ(comps[1], "lit&sub");  // literal text stays as written
 }
 
 // ---- records -------------------------------------------------------------

@@ -1,5 +1,4 @@
-// The platform's value rules: conversions (reference 2, 3), arithmetic and
-// comparison (6), as the system specifies them.
+// The platform's value rules: conversions, arithmetic and comparison.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -55,7 +54,7 @@ void ExpectSame(const Variant& got, const Variant& want, const std::string& what
   EXPECT_TRUE(got == want) << what << ": got " << Show(got) << ", want " << Show(want);
 }
 
-// --- IsNumeric and CDbl (reference 2.2) ---
+// --- IsNumeric and CDbl ---
 
 struct NumericRow {
   Variant value;
@@ -113,7 +112,7 @@ TEST(ValueRules, IsDate) {
   EXPECT_EQ(IsDate(u"1/5/2024"), ParseDateText(u"1/5/2024").has_value());
 }
 
-// --- CLng / CInt / CSng (reference 2.3) ---
+// --- CLng / CInt / CSng ---
 
 struct WholeRow {
   Variant value;
@@ -196,7 +195,7 @@ TEST(ValueRules, CSng) {
   EXPECT_EQ(CSng(1e-50), 0.0f);  // underflow is silent
 }
 
-// --- CBool (reference 2.4) ---
+// --- CBool ---
 
 struct BoolRow {
   Variant value;
@@ -247,7 +246,7 @@ TEST(ValueRules, CDateOfNumbersChecksTheRange) {
   EXPECT_EQ(ErrorOf([] { CDate(u"no date at all"); }), 13);
 }
 
-// --- CStr (reference 3) ---
+// --- CStr ---
 
 struct TextRow {
   Variant value;
@@ -292,7 +291,7 @@ TEST(ValueRules, ConvertByTypeWord) {
   EXPECT_EQ(ErrorOf([] { ConvertByTypeWord(u"Integer", u"x"); }), 13);
 }
 
-// --- Arithmetic (reference 6, system rules) ---
+// --- Arithmetic ---
 
 using BinaryOp = Variant (*)(const Variant&, const Variant&);
 
