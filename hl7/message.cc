@@ -8,21 +8,6 @@
 
 namespace tarn::hl7 {
 
-namespace {
-
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
-    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 std::string Escape(std::string_view value, const Delimiters& d) {
   // Most values hold nothing to escape: they are copied as they are.
   const auto special = [&](char c) {

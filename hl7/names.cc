@@ -13,12 +13,6 @@ namespace {
 
 char16_t Upper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
 
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char16_t x, char16_t y) { return Upper(x) == Upper(y); });
-}
-
 bool Ends(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'(' || c == u')' ||
          c == u',' || c == u'"' || c == u'#' ||
@@ -56,6 +50,12 @@ std::size_t Distance(std::u16string_view a, std::u16string_view b) {
 }
 
 }  // namespace
+
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char16_t x, char16_t y) { return Upper(x) == Upper(y); });
+}
 
 std::vector<std::u16string> UnknownNames(std::u16string_view expression,
                                          const std::function<bool(std::u16string_view)>& is_field) {

@@ -10,6 +10,10 @@
 
 namespace tarn::hl7 {
 
+// Whether two names are the same but for ASCII letter case, as record
+// members and field names compare.
+bool SameName(std::u16string_view a, std::u16string_view b);
+
 // The words of `expression` that read as names (not literals, numbers or
 // operators) and are neither a keyword nor known to `is_field`, each once,
 // in order.

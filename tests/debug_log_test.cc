@@ -162,7 +162,9 @@ TEST_P(DebugLogSettings, ReachTheComponent) {
   EXPECT_EQ(Init(), c.status);
   if (c.status != 0) {
     EXPECT_TRUE(record.messages.empty());
-    if (c.status == -2) EXPECT_EQ(record.created, 0);
+    if (c.status == -2) {
+      EXPECT_EQ(record.created, 0);
+    }
     return;
   }
   ASSERT_EQ(record.init_args.size(), 8u);
@@ -316,42 +318,6 @@ TEST_F(DebugLogTest, StateIsPerThread) {
 }
 
 // ---- With the default log component ----
-
-TEST_F(DebugLogTest, DefaultComponentWritesTheFile) {
-  RestoreDefaultLogComponent();
-  const fs::path dir = TempDir("default");
-  Set(u"WriteDebugLog", u"1");
-  Set(u"DebugLogPath", (dir / "logs").u16string());
-  Set(u"Separator", u"|END|");
-  std::u16string message = u"first";
-  ASSERT_EQ(InitDebugLog(message), 0);
-  std::u16string second = u"second \u00e9";
-  EXPECT_EQ(tarn::detail::WriteDebugLogMsg(second), 0);
-  const std::string text = ReadAll(dir / "logs" / "Log.log");
-  EXPECT_EQ(text.rfind("\r\n", 0), 0u);
-  EXPECT_NE(text.find("\r\nfirst|END|\r\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\r\nsecond \xc3\xa9|END|"), std::string::npos) << text;
-  tarn::detail::ResetDebugLogState();
-  fs::remove_all(dir);
-}
-
-TEST_F(DebugLogTest, InterpreterInitWritesTheBanner) {
-  RestoreDefaultLogComponent();
-  const fs::path dir = TempDir("banner");
-  Set(u"WriteDebugLog", u"1");
-  Set(u"DebugLogPath", dir.u16string());
-  tarn::Interpreter interpreter;
-  EXPECT_TRUE(interpreter.Init(tarn::MakeRef<tarn::DataFields>(),
-                               tarn::MakeRef<tarn::RecordingErrorManager>(), u"Sys", u"App"));
-  const std::string text = ReadAll(dir / "Log.log");
-  EXPECT_NE(text.find("------------------\r\n Interpreter - Init\r\n ------------------\r\n"
-                      "Interpreter Version: " +
-                      tarn::ToUtf8(interpreter.Release()) + "<END OF ENTRY>"),
-            std::string::npos)
-      << text;
-  tarn::detail::ResetDebugLogState();
-  fs::remove_all(dir);
-}
 
 // ---- End to end: tarn-eval with a registry file ----
 #ifdef TARN_EVAL_PATH

@@ -1,5 +1,5 @@
 // The format-expression formatter, one table row per example of the
-// platform reference (sections 5.1 to 5.6) plus the results the interpreter
+// platform reference plus the results the interpreter
 // depends on. Each failing row prints its value and format.
 #include <gtest/gtest.h>
 
@@ -84,8 +84,6 @@ TEST(Format, NoFormat) {
   });
 }
 
-// 5.1 -----------------------------------------------------------------------
-
 TEST(Format, NamedFormats) {
   CheckRows({
       {1234.5, u"General Number", u"1234.5"},
@@ -131,8 +129,6 @@ TEST(Format, NamedFormats) {
       {u"1234.5", u"Currency", u"$1,234.50"},
   });
 }
-
-// 5.2 -----------------------------------------------------------------------
 
 TEST(Format, NumericCharacters) {
   CheckRows({
@@ -266,8 +262,6 @@ TEST(Format, BooleanAndEmpty) {
   });
 }
 
-// 5.3 -----------------------------------------------------------------------
-
 TEST(Format, DateTokens) {
   CheckRows({
       {kFriday, u"c", u"1/5/2024 1:45:10 PM"},
@@ -336,8 +330,6 @@ TEST(Format, RecordedSubtleties) {
   });
 }
 
-// 5.4 -----------------------------------------------------------------------
-
 TEST(Format, TextFormats) {
   CheckRows({
       {u"testing", u"@", u"testing"},
@@ -366,8 +358,6 @@ TEST(Format, TextFormats) {
   });
 }
 
-// 5.5 -----------------------------------------------------------------------
-
 TEST(Format, TextValues) {
   CheckRows({
       {u"39697.11", u"hh:mm", u"02:38"},
@@ -380,8 +370,6 @@ TEST(Format, TextValues) {
       {u"1/5/2024", u"0", u"45296"},
   });
 }
-
-// 5.6 -----------------------------------------------------------------------
 
 TEST(Format, FirstDayOfWeek) {
   const Variant saturday = Date{0};

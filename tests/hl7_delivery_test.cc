@@ -20,27 +20,13 @@ namespace {
 using namespace tarn::hl7;
 using nlohmann::json;
 using tarn::testing::MllpReceiver;
+using tarn::testing::ReadAll;
 using tarn::testing::Reply;
-
-// A scratch folder emptied first: a process id seen before may name an
-// old one.
-std::filesystem::path FreshDir(const std::string& name) {
-  const auto dir = tarn::testing::TempDir(name);
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
+using tarn::testing::TempDir;
 
 std::string Message(const std::string& control_id) {
   return "MSH|^~\\&|TARN|FAC|RECV|FAC|20240101000000||ADT^A01|" + control_id +
          "|P|2.5.1\rPID|1||123\r";
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 struct AckCase {
@@ -130,30 +116,13 @@ TEST(Sender, OutcomesAndRetries) {
   auto once = [](Reply first) {
     return [first](const std::string&, int seen) { return seen == 1 ? first : Ack("AA"); };
   };
+  // Answers a run of tarn-hl7 --send never meets in the outbound tests.
   Reply close;
   close.kind = Reply::Close;
-  Reply late = Ack("AA");
-  late.delay_ms = 1500;
-  Reply wrong = Ack("AA");
-  wrong.msa2 = "OTHER";
-  Reply no_ack;
-  no_ack.kind = Reply::Raw;
-  no_ack.raw = "MSH|^~\\&|R|F|T|F|20240101||ADT^A01|9|P|2.5.1\rPID|1\r";
-  Reply reject = Ack("AE", "Unknown patient");
-  reject.err = "ERR|^^^204&Unknown key";
-
   const std::vector<SendCase> cases = {
-      {"accepted", once(Ack("AA")), DeliveryOutcome::Delivered, 1, ""},
       {"commit accept", once(Ack("CA")), DeliveryOutcome::Delivered, 1, ""},
-      {"rejected is final", once(reject), DeliveryOutcome::Rejected, 1,
-       "Unknown patient ERR|^^^204&Unknown key"},
       {"commit reject", once(Ack("CE", "no")), DeliveryOutcome::Rejected, 1, "no"},
-      {"AR then AA", once(Ack("AR")), DeliveryOutcome::Delivered, 2, ""},
       {"CR then AA", once(Ack("CR")), DeliveryOutcome::Delivered, 2, ""},
-      {"closed then AA", once(close), DeliveryOutcome::Delivered, 2, ""},
-      {"late then AA", once(late), DeliveryOutcome::Delivered, 2, ""},
-      {"wrong MSA-2 then AA", once(wrong), DeliveryOutcome::Delivered, 2, ""},
-      {"no acknowledgement then AA", once(no_ack), DeliveryOutcome::Delivered, 2, ""},
       {"AR every time", [](const std::string&, int) { return Ack("AR", "busy"); },
        DeliveryOutcome::Rejected, 3, "not acknowledged after 3 attempts: AR: busy"},
       {"closed every time", [close](const std::string&, int) { return close; },
@@ -208,26 +177,6 @@ TEST(Sender, ALateAcceptanceNeverCountsForTheNextMessage) {
   EXPECT_EQ(receiver.accepted(), (std::map<std::string, int>{{"C1", 1}, {"C2", 1}}));
 }
 
-TEST(Sender, NothingListeningIsUnreachable) {
-  unsigned short port;
-  {
-    MllpReceiver probe([](const std::string&, int) { return Ack("AA"); });
-    port = probe.port();
-  }
-  DeliveryOptions o;
-  o.host = "127.0.0.1";
-  o.port = std::to_string(port);
-  o.ack_timeout = 0.5;
-  o.retries = 1;
-  o.retry_delay = 0.01;
-  Sender sender(o);
-  const DeliveryResult r = sender.Deliver(Message("C1"));
-  EXPECT_EQ(r.outcome, DeliveryOutcome::Unreachable);
-  EXPECT_EQ(r.attempts, 2);
-  EXPECT_NE(r.reason.find("not acknowledged after 2 attempts: 127.0.0.1:"), std::string::npos)
-      << r.reason;
-}
-
 // A self-signed certificate for 127.0.0.1 (and a second one that the
 // receiver's is not), made with the openssl program.
 std::string MakeCertificate(const std::filesystem::path& dir, const std::string& name) {
@@ -240,7 +189,7 @@ std::string MakeCertificate(const std::filesystem::path& dir, const std::string&
 }
 
 TEST(Sender, OverTls) {
-  const auto dir = FreshDir("tls");
+  const auto dir = TempDir("tls");
   const std::string server = MakeCertificate(dir, "server");
   const std::string other = MakeCertificate(dir, "other");
   if (server.empty() || other.empty()) GTEST_SKIP() << "no openssl program";
@@ -276,7 +225,7 @@ TEST(Sender, OverTls) {
 }
 
 TEST(Journal, LinesSurviveARestart) {
-  const auto dir = FreshDir("journal");
+  const auto dir = TempDir("journal");
   const std::string path = (dir / "j.jsonl").string();
   {
     Journal j(path, "TX");
@@ -329,7 +278,7 @@ TEST(Journal, ATornLastLineIsCutOff) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto dir = FreshDir("torn");
+    const auto dir = TempDir("torn");
     const std::string path = (dir / "j.jsonl").string();
     std::ofstream(path, std::ios::binary) << whole << c.tail;
     if (!c.opens) {
@@ -352,7 +301,7 @@ TEST(Journal, ATornLastLineIsCutOff) {
 }
 
 TEST(Journal, ControlIdsTellHowTheCounterRan) {
-  const auto dir = FreshDir("counter");
+  const auto dir = TempDir("counter");
   const std::string path = (dir / "j.jsonl").string();
   std::ofstream(path, std::ios::binary)
       << JournalLine({1, false, "", "cannot be built"}) << JournalLine({2, true, "OTHER99", ""})

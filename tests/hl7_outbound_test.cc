@@ -35,23 +35,9 @@ namespace {
 
 using nlohmann::json;
 using tarn::testing::MllpReceiver;
+using tarn::testing::ReadAll;
 using tarn::testing::Reply;
-
-// A scratch folder emptied first: a process id seen before may name an
-// old one.
-std::filesystem::path FreshDir(const std::string& name) {
-  const auto dir = tarn::testing::TempDir(name);
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
-
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using tarn::testing::TempDir;
 
 std::vector<json> JournalLines(const std::filesystem::path& path) {
   std::vector<json> out;
@@ -115,7 +101,7 @@ const char* kTemplate =
 
 std::filesystem::path MakeInputs(const std::string& name, int records,
                                  std::set<int> unbuildable = {}, const char* tmpl = kTemplate) {
-  const auto dir = FreshDir(name);
+  const auto dir = TempDir(name);
   std::ofstream(dir / "adt.tmpl") << tmpl;
   std::ofstream r(dir / "records.jsonl");
   for (int i = 1; i <= records; ++i) {
@@ -305,7 +291,7 @@ TEST(Hl7Send, UsageErrors) {
 }
 
 TEST(Hl7Send, HostFieldsWithoutSending) {
-  const auto dir = FreshDir("fields");
+  const auto dir = TempDir("fields");
   std::ofstream(dir / "t.tmpl")
       << "MSH|^~\\&|A|||||||{{ControlId}}\n"
          "ZZZ|{{RecordNumber + 1}}|{{Now > #1/1/2020#}}|{{Format Now, \"yyyy\"}}\n";
@@ -412,7 +398,7 @@ TEST(Hl7Batch, EnvelopeCountsAndTheSameMessages) {
 }
 
 TEST(Hl7Examples, OruWithNestedOrdersInABatch) {
-  const auto dir = FreshDir("oru");
+  const auto dir = TempDir("oru");
   const std::string examples = std::string(TARN_SOURCE_DIR) + "/examples/hl7/";
   const ToolRun run =
       RunTool(dir, {"--template", examples + "oru_r01_orders.tmpl", "--records",

@@ -136,8 +136,7 @@ TEST_P(LogRotation, KeepsAtMostTheGivenNumberOfFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, LogRotation,
-                         ::testing::Values(RotationCase{"One", 1, 1}, RotationCase{"Two", 2, 2},
-                                           RotationCase{"Three", 3, 3}, RotationCase{"Five", 5, 5},
+                         ::testing::Values(RotationCase{"One", 1, 1}, RotationCase{"Three", 3, 3},
                                            RotationCase{"ZeroIsOne", 0, 1},
                                            RotationCase{"NegativeIsOne", -4, 1}),
                          [](const auto& info) { return std::string(info.param.label); });

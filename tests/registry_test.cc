@@ -3,9 +3,7 @@
 #include "support/registry.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_files.h"
 #include "tarn/object.h"
 #include "tarn/registry.h"
 
@@ -24,6 +23,7 @@ using tarn::RegistryKey;
 using tarn::RegistryValue;
 using tarn::ScopedRegistryBackend;
 using tarn::Variant;
+using tarn::testing::TempDir;
 
 constexpr std::u16string_view kKey = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmont\\Test";
 
@@ -40,14 +40,6 @@ std::optional<std::int32_t> ReadError(std::u16string sub_key, Variant name) {
     return e.number();
   }
   return std::nullopt;
-}
-
-fs::path TempDir(const std::string& name) {
-  static std::atomic<int> counter{0};
-  fs::path dir = fs::temp_directory_path() / ("tarn-registry-" + std::to_string(::getpid()) + "-" +
-                                              name + "-" + std::to_string(counter++));
-  fs::create_directories(dir);
-  return dir;
 }
 
 void WriteFile(const fs::path& file, const std::string& bytes) {

@@ -125,15 +125,6 @@ TEST(CharScanner, ReadingAtPositionZeroIsReported) {
   EXPECT_EQ(h.errors->reports()[0].procedure, u"GetNextChar");
 }
 
-TEST(CharScanner, NoCharacterBeyondPosition32767IsRead) {
-  CoreHost h;
-  detail::Frame& f = h.Open(std::u16string(32767, u'x'));
-  for (int n = 0; n < 32767; ++n) ASSERT_EQ(h.core.GetNextChar(f), u'x');
-  EXPECT_EQ(h.core.GetNextChar(f), kEndOfText);
-  ASSERT_EQ(h.errors->reports().size(), 1u);
-  EXPECT_EQ(h.errors->reports()[0].message, u"Error: -2147220983 - Subscript out of range");
-}
-
 TEST(Instances, StrExpressionNeedsAnExistingSlot) {
   Host h;
   EXPECT_THROW(h.interp.set_strExpression(0, u"x"), RuntimeError);  // no call yet

@@ -17,6 +17,11 @@ TEST(Stack, NewStackIsEmpty) {
   EXPECT_FALSE(s.Pop());
   EXPECT_FALSE(s.PeekStack());
   EXPECT_EQ(s.AsText(), u"");
+  // An empty reference is an item all the same.
+  s.Push(ObjectRef());
+  EXPECT_FALSE(s.IsStackEmpty());
+  EXPECT_FALSE(s.Pop());
+  EXPECT_TRUE(s.IsStackEmpty());
 }
 
 TEST(Stack, PopsTheVeryObjectsPushedInReverseOrder) {
@@ -28,14 +33,6 @@ TEST(Stack, PopsTheVeryObjectsPushedInReverseOrder) {
   EXPECT_EQ(s.PeekStackItem2(), a);
   EXPECT_EQ(s.Pop(), b);
   EXPECT_EQ(s.Pop(), a);
-  EXPECT_TRUE(s.IsStackEmpty());
-}
-
-TEST(Stack, AnEmptyReferenceIsAnItem) {
-  Stack s;
-  s.Push(ObjectRef());
-  EXPECT_FALSE(s.IsStackEmpty());
-  EXPECT_FALSE(s.Pop());
   EXPECT_TRUE(s.IsStackEmpty());
 }
 

@@ -1,5 +1,4 @@
-// The platform's value rules: conversions (reference 2, 3), arithmetic and
-// comparison (6), as the system specifies them.
+// The platform's value rules: conversions, arithmetic and comparison.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -55,7 +54,7 @@ void ExpectSame(const Variant& got, const Variant& want, const std::string& what
   EXPECT_TRUE(got == want) << what << ": got " << Show(got) << ", want " << Show(want);
 }
 
-// --- IsNumeric and CDbl (reference 2.2) ---
+// --- IsNumeric and CDbl ---
 
 struct NumericRow {
   Variant value;
@@ -69,32 +68,11 @@ TEST(ValueRules, IsNumericAndCDbl) {
       {u"53", true, 53, 0},
       {u"459.95", true, 459.95, 0},
       {u"45 Help", false, 0, 13},
-      {u" 12 ", true, 12, 0},
-      {u"-5", true, -5, 0},
-      {u"+5", true, 5, 0},
-      {u"5-", true, -5, 0},
-      {u"- 5", true, -5, 0},
       {u"(5)", true, -5, 0},
       {u"$1,234.50", true, 1234.5, 0},
-      {u"1,2,3", true, 123, 0},
-      {u"6,90", true, 690, 0},
-      {u"1.", true, 1, 0},
-      {u".5", true, 0.5, 0},
-      {u"1.5e3", true, 1500, 0},
-      {u"1E+3", true, 1000, 0},
       {u"&H1F", true, 31, 0},
-      {u"&o17", true, 15, 0},
       {u"&HFFFF", true, -1, 0},  // recorded choice: 16-bit pattern
-      {u"1.2.3", false, 0, 13},
-      {u"1 2", false, 0, 13},
-      {u"12abc", false, 0, 13},
-      {u"--5", false, 0, 13},
-      {u"-5-", false, 0, 13},
-      {u".", false, 0, 13},
-      {u"$", false, 0, 13},
-      {u"()", false, 0, 13},
       {u"", false, 0, 13},
-      {u"   ", false, 0, 13},
       {u"1e309", true, 0, 6},        // reads as a number, too large for CDbl
       {u"1e-94938484", true, 0, 0},  // underflow is silent
       {Variant(), true, 0, 0},
@@ -134,7 +112,7 @@ TEST(ValueRules, IsDate) {
   EXPECT_EQ(IsDate(u"1/5/2024"), ParseDateText(u"1/5/2024").has_value());
 }
 
-// --- CLng / CInt / CSng (reference 2.3) ---
+// --- CLng / CInt / CSng ---
 
 struct WholeRow {
   Variant value;
@@ -147,10 +125,7 @@ TEST(ValueRules, CLngRoundsHalvesToEvenThenChecksRange) {
       {0.5, 0, 0},
       {1.5, 2, 0},
       {2.5, 2, 0},
-      {-0.5, 0, 0},
-      {-1.5, -2, 0},
       {-2.5, -2, 0},
-      {3.5, 4, 0},
       {2.4999, 2, 0},
       {2.5001, 3, 0},
       {u"2.5", 2, 0},
@@ -220,7 +195,7 @@ TEST(ValueRules, CSng) {
   EXPECT_EQ(CSng(1e-50), 0.0f);  // underflow is silent
 }
 
-// --- CBool (reference 2.4) ---
+// --- CBool ---
 
 struct BoolRow {
   Variant value;
@@ -271,7 +246,7 @@ TEST(ValueRules, CDateOfNumbersChecksTheRange) {
   EXPECT_EQ(ErrorOf([] { CDate(u"no date at all"); }), 13);
 }
 
-// --- CStr (reference 3) ---
+// --- CStr ---
 
 struct TextRow {
   Variant value;
@@ -286,21 +261,8 @@ TEST(ValueRules, CStr) {
       {L{-2147483647 - 1}, u"-2147483648"},
       {L{2147483647}, u"2147483647"},
       {3.141592653589793, u"3.14159265358979"},
-      {12.345678901234567, u"12.3456789012346"},
-      {3.14159265359, u"3.14159265359"},
-      {999999999999999.0, u"999999999999999"},
-      {1E+14, u"100000000000000"},
       {1E+15, u"1E+15"},
-      {1.2E+15, u"1.2E+15"},
-      {1.234E+16, u"1.234E+16"},
-      {0.056789, u"0.056789"},
-      {5.6789E-11, u"0.000000000056789"},
-      {5.6789E-12, u"5.6789E-12"},
       {654322.23456f, u"654322.3"},
-      {3.14159265f, u"3.141593"},
-      {1E+08f, u"1E+08"},
-      {0.000005f, u"0.000005"},
-      {437.324, u"437.324"},
       {-0.0, u"0"},
       {true, u"True"},
       {false, u"False"},
@@ -329,7 +291,7 @@ TEST(ValueRules, ConvertByTypeWord) {
   EXPECT_EQ(ErrorOf([] { ConvertByTypeWord(u"Integer", u"x"); }), 13);
 }
 
-// --- Arithmetic (reference 6, system rules) ---
+// --- Arithmetic ---
 
 using BinaryOp = Variant (*)(const Variant&, const Variant&);
 
@@ -355,9 +317,7 @@ TEST(ValueRules, ArithmeticResultKinds) {
       // + with widening
       {"+", I{32767}, I{1}, L{32768}, 0},
       {"+", I{-32768}, I{-1}, L{-32769}, 0},
-      {"+", I{1}, I{2}, I{3}, 0},
       {"+", L{2147483647}, L{1}, 2147483648.0, 0},
-      {"+", L{2147483647}, L{2147483647}, 4294967294.0, 0},
       {"+", L{1}, I{2}, L{3}, 0},
       {"+", 3.0e38f, 3.0e38f, static_cast<double>(3.0e38f) * 2, 0},
       {"+", 1.5f, 1.0f, 2.5f, 0},
@@ -376,16 +336,13 @@ TEST(ValueRules, ArithmeticResultKinds) {
       {"+", u"ab", E, u"ab", 0},
       // + with texts
       {"+", u"1", u"2", u"12", 0},
-      {"+", u"34", u"6", u"346", 0},
       {"+", u"12", L{4}, 16.0, 0},
-      {"+", u"34", I{6}, 40.0, 0},
       {"+", I{6}, u"34", 40.0, 0},
       {"+", u"ab", I{1}, E, 13},
       {"+", u"1e309", I{1}, E, 6},
       {"+", true, u"1", 0.0, 0},
       // + with dates
       {"+", Date{45296}, I{1}, Date{45297}, 0},
-      {"+", Date{2.25}, L{7}, Date{9.25}, 0},
       {"+", I{1}, Date{45296}, Date{45297}, 0},
       {"+", Date{45296}, 0.5, Date{45296.5}, 0},
       {"+", Date{2958465}, I{1}, 2958466.0, 0},  // out of the date range -> Double
@@ -400,7 +357,6 @@ TEST(ValueRules, ArithmeticResultKinds) {
       {"\\", I{1}, N, N, 0},
       // -
       {"-", I{-32768}, I{1}, L{-32769}, 0},
-      {"-", I{5}, I{7}, I{-2}, 0},
       {"-", L{-2147483647 - 1}, L{1}, -2147483649.0, 0},
       {"-", u"5", u"2", 3.0, 0},
       {"-", u"5", E, 5.0, 0},
@@ -412,7 +368,6 @@ TEST(ValueRules, ArithmeticResultKinds) {
       {"-", 2.5f, 1.0f, 1.5f, 0},
       // *
       {"*", I{32767}, I{32767}, L{1073676289}, 0},
-      {"*", I{200}, I{100}, I{20000}, 0},
       {"*", I{2000}, I{365}, L{730000}, 0},
       {"*", L{65536}, L{65536}, 4294967296.0, 0},
       {"*", Date{2.25}, I{7}, 15.75, 0},
@@ -424,13 +379,10 @@ TEST(ValueRules, ArithmeticResultKinds) {
       {"*", u"x", I{3}, E, 13},
       // /
       {"/", I{7}, I{2}, 3.5f, 0},
-      {"/", I{1}, I{2}, 0.5f, 0},
       {"/", true, I{2}, -0.5f, 0},
       {"/", E, I{2}, 0.0f, 0},
       {"/", 7.0f, I{2}, 3.5f, 0},
-      {"/", 7.0f, 2.0f, 3.5f, 0},
       {"/", L{7}, L{2}, 3.5, 0},
-      {"/", I{7}, L{2}, 3.5, 0},
       {"/", 7.0f, L{2}, 3.5, 0},
       {"/", 7.0, I{2}, 3.5, 0},
       {"/", u"7", u"2", 3.5, 0},
@@ -445,8 +397,6 @@ TEST(ValueRules, ArithmeticResultKinds) {
       // backslash
       {"\\", L{7}, L{2}, L{3}, 0},
       {"\\", I{7}, I{2}, I{3}, 0},
-      {"\\", I{11}, I{4}, I{2}, 0},
-      {"\\", I{100}, I{3}, I{33}, 0},
       {"\\", I{-7}, I{2}, I{-3}, 0},
       {"\\", true, true, I{1}, 0},
       {"\\", E, I{5}, I{0}, 0},
@@ -458,7 +408,6 @@ TEST(ValueRules, ArithmeticResultKinds) {
       {"\\", I{-32768}, I{-1}, L{32768}, 0},
       {"\\", L{-2147483647 - 1}, L{-1}, 2147483648.0, 0},
       {"\\", I{1}, I{0}, E, 11},
-      {"\\", I{0}, I{0}, E, 11},
       {"\\", I{1}, 0.4, E, 11},  // the divisor rounds to 0
       {"\\", 3e9, I{1}, E, 6},
       {"\\", u"x", I{1}, E, 13},
@@ -500,20 +449,16 @@ TEST(ValueRules, Compare) {
       {Date{45296}, u"1/5/2024", -1, 0},
       {true, u"True", -1, 0},
       {u"a", u"B", 1, 0},  // binary: "B" (66) < "a" (97)
-      {u"A", u"B", -1, 0},
       {u"Z", u"a", -1, 0},
-      {u"a", u"a", 0, 0},
       {u"a", u"ab", -1, 0},
       {u"", u"a", -1, 0},
       {u"z", u"\u00c0", -1, 0},
       {u"\u00c0", u"\u00e0", -1, 0},
       {u"\uffff", u"\U00010000", 1, 0},  // code units, not code points
       {E, u"", 0, 0},
-      {u"", E, 0, 0},
       {E, u"a", -1, 0},
       {u"a", E, 1, 0},
       {E, I{0}, 0, 0},
-      {I{0}, E, 0, 0},
       {E, L{-1}, 1, 0},
       {E, E, 0, 0},
       {E, false, 0, 0},
@@ -525,7 +470,6 @@ TEST(ValueRules, Compare) {
       {Date{45296}, L{45296}, 0, 0},
       {Date{45296.5}, L{45296}, 1, 0},
       {0.1f, 0.1, 0, 0},  // the Double is rounded to Single first
-      {0.1, 0.1f, 0, 0},
       {0.1f, L{0}, 1, 0},
       {static_cast<double>(0.1f), 0.1, 1, 0},
       {1.0f, 1e300, -1, 0},

@@ -11,12 +11,14 @@
 
 namespace tarn::testing {
 
-// A new, empty folder below the system's temporary folder.
+// A new, empty folder below the system's temporary folder; emptied first,
+// as a process id seen before may name an old one.
 inline std::filesystem::path TempDir(const std::string& name) {
   static std::atomic<int> counter{0};
   std::filesystem::path dir =
       std::filesystem::temp_directory_path() /
       ("tarn-" + std::to_string(::getpid()) + "-" + name + "-" + std::to_string(counter++));
+  std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;
 }
