@@ -38,7 +38,7 @@ AWKWARD = {
 }
 
 
-def run_tool(records, *extra):
+def run_tool(records, *extra, status=0):
     """Runs tarn-hl7 on the ORU^R01 example; returns its output file's text."""
     with tempfile.TemporaryDirectory() as tmp:
         out = os.path.join(tmp, "out.hl7")
@@ -46,7 +46,7 @@ def run_tool(records, *extra):
                "--records", records, "--dates", DATES, "--control-id", "LAB",
                "--output", out, *extra]
         done = subprocess.run(cmd, cwd=tmp, capture_output=True, timeout=60)
-        if done.returncode != 0:
+        if done.returncode != status:
             raise AssertionError(f"{cmd} exited {done.returncode}: {done.stderr.decode()}")
         with open(out, "rb") as f:
             return f.read().decode("utf-8")
@@ -163,6 +163,19 @@ class OruParse(unittest.TestCase):
                     self.assertEqual(str(batch.trailer[0]), "BTS")
                     self.assertEqual(str(batch.trailer[1]), str(len(batch)))
                 self.assertEqual([str(m) for m in messages_of(parsed)], plain)
+
+    def test_rejected_records_stay_out_of_the_batch(self):
+        first = json.dumps(self.records[0])
+        for lines, count in [([first, "not a record", first], 2), (["not a record"], 0)]:
+            with self.subTest(lines=lines), tempfile.TemporaryDirectory() as tmp:
+                path = os.path.join(tmp, "some_bad.jsonl")
+                with open(path, "w", encoding="utf-8") as f:
+                    f.write("\n".join(lines) + "\n")
+                parsed = hl7.parse_file(run_tool(path, "--batch", status=1))
+                self.assertEqual(str(parsed.trailer[1]), "1")
+                self.assertEqual(len(parsed), 1)
+                self.assertEqual(str(parsed[0].trailer[1]), str(count))
+                self.assertEqual(len(parsed[0]), count)
 
 
 if __name__ == "__main__":
