@@ -181,5 +181,5 @@ class OruParse(unittest.TestCase):
 if __name__ == "__main__":
     if len(sys.argv) < 3:
         sys.exit("usage: hl7_parse_check.py TARN_HL7 SOURCE_DIR")
-    TOOL, SOURCE = sys.argv[1], sys.argv[2]
+    TOOL, SOURCE = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     unittest.main(argv=[sys.argv[0], "-v"])
