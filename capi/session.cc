@@ -1,6 +1,7 @@
 // The session behind the C interface and the Python package. An evaluation
-// clears the recorder, asks the interpreter, and copies out what the caller
-// may keep: the result's Data and DataType and the reports of this call.
+// asks the interpreter for its typed result and copies out what the caller
+// may keep: the value (objects read through their default member), the type
+// word, whether it is the Error field, and the reports of this call.
 #include "capi/session.h"
 
 #include <unicode/ustring.h>
@@ -40,35 +41,6 @@ FieldValue Read(const ObjectRef& field) {
   }
 }
 
-std::u16string NameOf(const ObjectRef& field) {
-  if (const DataField* f = Native(field)) return f->name();
-  try {
-    return CStr(Get(field, u"Name"));
-  } catch (const RuntimeError&) {
-    return {};
-  }
-}
-
-// The error manager receives the interpreter's own code; the error's number
-// is the one in its message, "Error: 13 - Type mismatch".
-Report FromErrorReport(const ErrorReport& e) {
-  Report r{e.number, e.procedure, e.message};
-  constexpr std::u16string_view kLead = u"Error: ";
-  std::u16string_view m = e.message;
-  if (m.substr(0, kLead.size()) != kLead) return r;
-  m.remove_prefix(kLead.size());
-  const bool negative = !m.empty() && m.front() == u'-';
-  if (negative) m.remove_prefix(1);
-  std::int64_t n = 0;
-  std::size_t digits = 0;
-  for (; digits < m.size() && digits < 11 && m[digits] >= u'0' && m[digits] <= u'9'; ++digits)
-    n = n * 10 + (m[digits] - u'0');
-  if (digits == 0 || m.substr(digits, 3) != u" - ") return r;
-  n = negative ? -n : n;
-  if (n >= INT32_MIN && n <= INT32_MAX) r.number = static_cast<std::int32_t>(n);
-  return r;
-}
-
 }  // namespace
 
 Session::Session(Ref<DataFields> fields, std::u16string_view application)
@@ -77,20 +49,17 @@ Session::Session(Ref<DataFields> fields, std::u16string_view application)
 }
 
 Outcome Session::Evaluate(std::u16string_view text) {
+  // The evaluation keeps its own reports; the recorder only has to stay small.
   errors_->Clear();
+  const Evaluation e = interpreter_.Evaluate(text);
   Outcome out;
-  ObjectRef field = interpreter_.RealizeRegularExpression(text);
-  out.reports.reserve(errors_->reports().size());
-  for (const ErrorReport& e : errors_->reports()) out.reports.push_back(FromErrorReport(e));
-  if (!field) return out;
-  out.has_field = true;
-  FieldValue v = Read(field);
-  out.value = std::move(v.value);
-  out.type = std::move(v.type);
-  // The interpreter's Error field, told apart from a host field of that name.
-  out.is_error = out.type == u"Boolean" && out.value.kind() == Kind::Boolean &&
-                 !out.value.boolean() && NameOf(field) == u"Error" &&
-                 fields_->Find(u"Error") != field;
+  out.has_field = static_cast<bool>(e.field());
+  out.is_error = e.is_error();
+  out.value = Plain(e.value());
+  out.type = e.type();
+  out.reports.reserve(e.reports().size());
+  for (const EvaluationReport& r : e.reports())
+    out.reports.push_back({r.number, r.procedure, r.message});
   return out;
 }
 

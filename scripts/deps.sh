@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev liblua5.4-dev libasio-dev libssl-dev openssl
   clang libclang-rt-14-dev
   python3 python3-dev python3-pip python3-venv python3-setuptools
-  python3-pybind11 pybind11-dev python3-pytest
+  python3-pybind11 pybind11-dev python3-pytest python3-hl7
 )
 # The Windows build and its tests under Wine (Debian x86_64 only).
 if [ "$(dpkg --print-architecture)" = amd64 ]; then

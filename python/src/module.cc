@@ -17,6 +17,7 @@
 
 #include "capi/session.h"
 #include "hl7/message.h"
+#include "hl7/names.h"
 #include "hl7/records.h"
 #include "hl7/template.h"
 #include "platform/date.h"
@@ -396,17 +397,6 @@ class PyInterpreter {
 
 // --- HL7 ----------------------------------------------------------------
 
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
-    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // A record's member as tarn-hl7 reads a JSON member: None is an empty text,
 // mappings flatten to Outer_Inner, sequences at the top become lists.
 void AddMember(const std::u16string& name, py::handle value,
@@ -441,7 +431,7 @@ void AddMember(const std::u16string& name, py::handle value,
   Typed t = ToField(value);
   if (t.value.is_string() && !t.value.string().empty()) {
     for (const auto& d : dates)
-      if (SameName(d, name)) {
+      if (tarn::hl7::SameName(d, name)) {
         auto serial = tarn::detail::ParseDateText(t.value.string());
         if (!serial) throw py::value_error("member '" + Utf8(name) + "' is no date");
         t = {tarn::Date{*serial}, u"Date"};
