@@ -64,8 +64,7 @@ Outcome Session::Evaluate(std::u16string_view text) {
 }
 
 bool Session::set_strict(bool strict) noexcept {
-  if (strict) return false;
-  strict_ = false;
+  interpreter_.set_strict(strict);
   return true;
 }
 

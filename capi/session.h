@@ -45,15 +45,14 @@ class Session {
   DataFields& fields() noexcept { return *fields_; }
   const Ref<DataFields>& fields_ref() const noexcept { return fields_; }
 
-  // The library has no strict mode yet: false when it is asked for.
+  // The interpreter's strict mode; true once set.
   bool set_strict(bool strict) noexcept;
-  bool strict() const noexcept { return strict_; }
+  bool strict() const noexcept { return interpreter_.strict(); }
 
  private:
   Ref<DataFields> fields_;
   Ref<RecordingErrorManager> errors_;
   Interpreter interpreter_;
-  bool strict_ = false;
 };
 
 // Adds a field or, when the name is taken (in any letter case), replaces

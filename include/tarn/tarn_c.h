@@ -99,7 +99,7 @@ TARN_C_API tarn_status tarn_fields_count(const tarn_fields* fields, size_t* out)
 /* Interpreters. */
 TARN_C_API tarn_status tarn_interpreter_create(tarn_fields* fields, tarn_interpreter** out);
 TARN_C_API void tarn_interpreter_free(tarn_interpreter* interpreter);
-/* Strict mode; TARN_ERR_UNSUPPORTED when this build has none. */
+/* The interpreter's strict mode (off by default). */
 TARN_C_API tarn_status tarn_interpreter_set_strict(tarn_interpreter* interpreter, int strict);
 
 /* Evaluates a text (NUL-terminated, or `length` bytes). A text that cannot

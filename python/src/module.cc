@@ -356,11 +356,7 @@ class PyInterpreter {
  public:
   PyInterpreter(py::object fields, bool strict)
       : s_(std::make_shared<State>()), types_(Types::Load()) {
-    if (strict && !s_->session.set_strict(true)) {
-      PyErr_SetString(PyExc_NotImplementedError,
-                      "strict mode is not available in this build of the library");
-      throw py::error_already_set();
-    }
+    s_->session.set_strict(strict);
     if (!fields.is_none()) FieldMap(s_).Update(fields);
   }
 
