@@ -38,15 +38,15 @@ cmake --build build-tsan -j"$jobs" --target threads_test
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure -R '^Threads\.'
 
-echo "== Fuzzing (${fuzz_seconds} s in all)"
+echo "== Fuzzing (${fuzz_seconds} s a target)"
 if command -v clang++ >/dev/null 2>&1; then
   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTARN_BUILD_FUZZ=ON -DTARN_SANITIZE=address,undefined \
     -DTARN_BUILD_TESTS=OFF -DTARN_BUILD_BENCH=OFF -DTARN_BUILD_TOOLS=OFF
   cmake --build build-fuzz -j"$jobs" --target fuzz_eval fuzz_records fuzz_fields
   # New inputs go to a scratch corpus; a crash is written to the target's
-  # regressions folder so that it is kept and replayed from then on. The
-  # interpreter gets half the time, the tools' two inputs a quarter each.
+  # regressions folder so that it is kept and replayed from then on. Each
+  # target gets the whole fuzzing time.
   scratch=$(mktemp -d)
   trap 'rm -rf "$scratch"' EXIT
   fuzz() {  # TARGET SECONDS REGRESSIONS CORPUS...
@@ -58,10 +58,9 @@ if command -v clang++ >/dev/null 2>&1; then
         -timeout=25 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$regressions/" "$scratch/$target" "$regressions" "$@"
   }
-  quarter=$(( fuzz_seconds / 4 > 0 ? fuzz_seconds / 4 : 1 ))
-  fuzz fuzz_eval $(( fuzz_seconds - 2 * quarter )) tests/fuzz/regressions tests/fuzz/corpus
-  fuzz fuzz_records "$quarter" tests/fuzz/records/regressions tests/fuzz/records/corpus
-  fuzz fuzz_fields "$quarter" tests/fuzz/fields/regressions tests/fuzz/fields/corpus
+  fuzz fuzz_eval "$fuzz_seconds" tests/fuzz/regressions tests/fuzz/corpus
+  fuzz fuzz_records "$fuzz_seconds" tests/fuzz/records/regressions tests/fuzz/records/corpus
+  fuzz fuzz_fields "$fuzz_seconds" tests/fuzz/fields/regressions tests/fuzz/fields/corpus
 else
   echo "clang++ not found: fuzzing skipped"
 fi
