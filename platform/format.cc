@@ -100,8 +100,7 @@ namespace {
 using detail::FormatKind;
 using detail::FormatSections;
 
-// Whether a serial's day lies in 1/1/100 .. 12/31/9999.
-// The format without a final "\\" that escapes nothing: the platform formats
+// The format without a final "\" that escapes nothing: the platform formats
 // with the rest.
 std::u16string_view WithoutDanglingBackslash(std::u16string_view f) {
   for (std::size_t i = 0; i < f.size(); ++i) {
@@ -116,6 +115,7 @@ std::u16string_view WithoutDanglingBackslash(std::u16string_view f) {
   return f;
 }
 
+// Whether a serial's day lies in 1/1/100 .. 12/31/9999.
 bool IsDateSerial(double serial) {
   return serial > detail::kMinDateSerial - 1 && serial < detail::kMaxDateSerial;
 }

@@ -8,8 +8,8 @@
 // the integer placeholders from the right; digits beyond the placeholders go
 // with the leftmost one; from the leftmost "0" on every placeholder shows a
 // digit. The exponent has as many digits as it needs, at least one per "0"
-// after the "E". Literals stay where they are written, so "#3.33" gives "173.33" for
-// 17 and "###, ###, ###" gives "123, 456, 789".
+// after the "E". Literals stay where they are written, so "#3.33" gives
+// "173.33" for 17 and "###, ###, ###" gives "123, 456, 789".
 #include <charconv>
 #include <cmath>
 #include <cstdio>

@@ -11,8 +11,8 @@
 //   exponent-> ("e" | "E") ["+" | "-"] digit {digit}
 //   suffix  -> ["$" ws] closing | closing [ws "$"] | "$"
 //   closing -> "+" | "-" (no prefix sign) | ")" (prefix "(", required)
-// The currency sign stands at most once in the whole text ("$-5", "5$-").
 //   or ws "&" ("H" | "h") hex {hex} ws | ws "&" ("O" | "o") oct {oct} ws
+// The currency sign stands at most once in the whole text ("$-5", "5$-").
 // &H/&O values keep their bit pattern: up to 16 bits read as a signed 16-bit
 // number ("&HFFFF" is -1), up to 32 bits as a signed 32-bit number, more is
 // an overflow (+infinity).
