@@ -8,19 +8,12 @@
 #include "hl7/message.h"
 #include "hl7/records.h"
 #include "hl7/template.h"
+#include "support/temp_files.h"
 
 namespace {
 
 using namespace tarn::hl7;
-
-std::vector<std::string> Split(const std::string& s, char sep) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  for (std::size_t at; (at = s.find(sep, start)) != std::string::npos; start = at + 1)
-    out.push_back(s.substr(start, at - start));
-  out.push_back(s.substr(start));
-  return out;
-}
+using tarn::testing::Split;
 
 // Reads HL7 escapes back, written independently of the tool's Escape.
 std::string Unescape(const std::string& s, const Delimiters& d) {

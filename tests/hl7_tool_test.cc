@@ -15,23 +15,16 @@
 #include <vector>
 
 #include "support/run_tool.h"
+#include "support/temp_files.h"
 
 namespace {
 
 using nlohmann::json;
+using tarn::testing::Split;
 
 const std::string kExamples = std::string(TARN_SOURCE_DIR) + "/examples/hl7/";
 const std::string kGolden = std::string(TARN_SOURCE_DIR) + "/tests/golden/";
 const std::string kDates = "BirthDate,MessageDateTime,AdmitDateTime,DiagnosedAt";
-
-std::vector<std::string> Split(const std::string& s, char sep) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  for (std::size_t at; (at = s.find(sep, start)) != std::string::npos; start = at + 1)
-    out.push_back(s.substr(start, at - start));
-  out.push_back(s.substr(start));
-  return out;
-}
 
 // ---- the program ---------------------------------------------------------
 

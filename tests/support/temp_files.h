@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace tarn::testing {
 
@@ -28,6 +29,16 @@ inline std::string ReadAll(const std::filesystem::path& file) {
   std::ostringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+// The pieces of a text between separators (a last empty piece included).
+inline std::vector<std::string> Split(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t at; (at = s.find(sep, start)) != std::string::npos; start = at + 1)
+    out.push_back(s.substr(start, at - start));
+  out.push_back(s.substr(start));
+  return out;
 }
 
 }  // namespace tarn::testing
