@@ -52,6 +52,21 @@ std::string Escape(std::string_view value, const Delimiters& d) {
   return out;
 }
 
+void AppendEscaped(std::string& out, std::u16string_view value, const Delimiters& d) {
+  const auto special = [&](char16_t c) {
+    return c >= 0x80 || c == char16_t(d.escape) || c == char16_t(d.field) ||
+           c == char16_t(d.component) || c == char16_t(d.repetition) ||
+           c == char16_t(d.subcomponent) || (c == char16_t(d.truncation) && c != 0) || c == u'\r' ||
+           c == u'\n' || c == u'\x0b' || c == u'\x1c' || c == 0;
+  };
+  // Plain ASCII, the usual value, is copied a character at a time.
+  if (std::none_of(value.begin(), value.end(), special)) {
+    out.append(value.begin(), value.end());
+    return;
+  }
+  out += Escape(ToUtf8(value), d);
+}
+
 std::string Frame(std::string_view message, Framing framing) {
   std::string out;
   out.reserve(message.size() + 3);
@@ -64,6 +79,7 @@ std::string Frame(std::string_view message, Framing framing) {
 
 MessageBuilder::MessageBuilder(const Template& t) : template_(t) {
   interpreter_.Init(fields_, errors_, u"tarn-hl7", u"tarn-hl7");
+  for (const Expression& e : t.expressions) name_alone_.push_back(IsNameAlone(e.text));
 }
 
 void MessageBuilder::ClearFields() {
@@ -85,10 +101,10 @@ bool MessageBuilder::ReuseFields(const Record& record) {
     const Field& f = record.fields[i];
     RecordField& held = record_fields_[i];
     if (held.type != f.type) {
-      Let(held.field, u"DataType", Variant(f.type));
+      held.field->set_data_type(f.type);
       held.type = f.type;
     }
-    Let(held.field, u"Data", f.value);
+    held.field->set_data(f.value);
   }
   return true;
 }
@@ -102,7 +118,7 @@ Outcome MessageBuilder::Build(const Record& record) {
   if (!ReuseFields(record)) {
     ClearFields();
     for (const Field& f : record.fields) {
-      ObjectRef added = fields_->AddField(f.name, f.type, f.value);
+      Ref<DataField> added = fields_->AddField(f.name, f.type, f.value);
       if (!added) {
         ClearFields();
         out.reason = "member '" + ToUtf8(f.name) + "' is given twice (names ignore letter case)";
@@ -156,50 +172,62 @@ void MessageBuilder::ForEach(const std::string& name, Scopes& scopes, Outcome& o
     for (const List& l : **scope)
       if (SameName(l.name, wanted)) list = &l;
   if (!list) return;
+  Entered entered;
   for (std::size_t i = 0; i < list->elements.size(); ++i) {
-    // The element's members and SetId hide fields of the same name.
-    std::vector<Field> members;
-    for (const Field& m : list->elements[i])
-      if (!SameName(m.name, u"SetId")) members.push_back(m);
-    members.push_back({u"SetId", u"Long", Variant(static_cast<std::int32_t>(i + 1))});
-    // Two members of one name would hide each other, and the one hidden
-    // would come back as a record field afterwards.
-    for (std::size_t a = 0; a < members.size() && out.reason.empty(); ++a)
-      for (std::size_t b = a + 1; b < members.size(); ++b)
-        if (SameName(members[a].name, members[b].name)) {
-          out.reason = "list '" + name + "' element " + std::to_string(i + 1) + ": member '" +
-                       ToUtf8(members[b].name) + "' is given twice (names ignore letter case)";
-          break;
-        }
-    if (!out.reason.empty()) return;
-    Entered entered;
-    for (const Field& m : members) {
+    // The element's members and SetId hide fields of the same name. Two
+    // members of one name would hide each other, and the one hidden would
+    // come back as a record field afterwards.
+    const std::vector<Field>& members = list->elements[i];
+    const auto named_twice = [&]() -> const Field* {
+      for (std::size_t a = 0; a < members.size(); ++a)
+        for (std::size_t b = a + 1; b < members.size(); ++b)
+          if (!SameName(members[a].name, u"SetId") && SameName(members[a].name, members[b].name))
+            return &members[b];
+      return nullptr;
+    };
+    if (const Field* twice = named_twice()) {
+      out.reason = "list '" + name + "' element " + std::to_string(i + 1) + ": member '" +
+                   ToUtf8(twice->name) + "' is given twice (names ignore letter case)";
+      return;
+    }
+    entered.hidden.clear();
+    entered.added.clear();
+    const Field set_id{u"SetId", u"Long", Variant(static_cast<std::int32_t>(i + 1))};
+    const auto enter = [&](const Field& m) {
       if (ObjectRef old = fields_->Find(m.name)) {
-        entered.hidden.push_back(old);
+        entered.hidden.push_back(std::move(old));
         fields_->Erase(m.name);
       }
       if (fields_->AddField(m.name, m.type, m.value)) entered.added.push_back(m.name);
-    }
+    };
+    for (const Field& m : members)
+      if (!SameName(m.name, u"SetId")) enter(m);
+    enter(set_id);
     static const std::vector<List> kNone;
     scopes.push_back(i < list->element_lists.size() ? &list->element_lists[i] : &kNone);
     body();
     scopes.pop_back();
     for (const auto& added : entered.added) fields_->Erase(added);
-    for (const ObjectRef& old : entered.hidden) fields_->Add(old, CStr(Get(old, u"Name")));
+    for (const ObjectRef& old : entered.hidden) {
+      if (const auto* field = dynamic_cast<const DataField*>(old.get()))
+        fields_->Add(old, field->name());
+      else
+        fields_->Add(old, CStr(Get(old, u"Name")));
+    }
   }
 }
 
 bool MessageBuilder::Holds(int condition, Outcome& out) {
   if (condition < 0) return true;
+  const Variant* data = nullptr;
+  if (!Realize(condition, out, data)) return false;
+  if (data->kind() == Kind::Boolean) return data->boolean();
   const Expression& e = template_.expressions[condition];
-  Variant data;
-  if (!Realize(e, out, data)) return false;
-  if (data.kind() == Kind::Boolean) return data.boolean();
   out.failures.push_back(
       {e.at,
        ToUtf8(e.text),
        "a condition must be True or False (it gave \"" +
-           (data.is_null() || data.is_empty() ? std::string() : ToUtf8(CStr(data))) + "\")",
+           (data->is_null() || data->is_empty() ? std::string() : ToUtf8(CStr(*data))) + "\")",
        {}});
   return false;
 }
@@ -228,26 +256,41 @@ void MessageBuilder::RenderPieces(const SegmentLine& segment, std::size_t from, 
         out.message.pop_back();
       k = static_cast<std::size_t>(p.repeat_end);
     } else if (p.expression >= 0) {
-      out.message += Evaluate(template_.expressions[p.expression], out);
+      AppendValue(p.expression, out);
     } else {
       out.message += p.literal;
     }
   }
 }
 
-bool MessageBuilder::Realize(const Expression& e, Outcome& out, Variant& data) {
+bool MessageBuilder::Realize(int index, Outcome& out, const Variant*& data) {
+  const Expression& e = template_.expressions[static_cast<std::size_t>(index)];
   errors_->Clear();
-  ObjectRef result = interpreter_.RealizeRegularExpression(std::u16string_view(e.text));
+  result_ = name_alone_[static_cast<std::size_t>(index)] ? fields_->Find(e.text) : ObjectRef();
+  if (!result_) result_ = interpreter_.RealizeRegularExpression(std::u16string_view(e.text));
+  result_data_ = Variant();
+  data = &result_data_;
   std::string reason;
-  if (result) {
+  if (result_) {
     try {
-      data = Get(result, u"Data");
-      const std::u16string name = CStr(Get(result, u"Name"));
-      const std::u16string type = CStr(Get(result, u"DataType"));
-      if (name == u"Error" && type == u"Boolean" && data == Variant(false) &&
-          !(fields_->Find(u"Error") == result)) {
+      const std::u16string* name = nullptr;
+      const std::u16string* type = nullptr;
+      std::u16string name_store, type_store;
+      if (const auto* field = dynamic_cast<const DataField*>(result_.get())) {
+        data = &field->data();
+        name = &field->name();
+        type = &field->data_type();
+      } else {
+        result_data_ = Get(result_, u"Data");
+        name_store = CStr(Get(result_, u"Name"));
+        type_store = CStr(Get(result_, u"DataType"));
+        name = &name_store;
+        type = &type_store;
+      }
+      if (*name == u"Error" && *type == u"Boolean" && *data == Variant(false) &&
+          !(fields_->Find(u"Error") == result_)) {
         reason = "the expression cannot be evaluated (it returned the Error field)";
-      } else if (type == u"Operator") {
+      } else if (*type == u"Operator") {
         reason = "the expression ends in an operator";
       }
     } catch (const RuntimeError& err) {
@@ -280,17 +323,21 @@ bool MessageBuilder::Realize(const Expression& e, Outcome& out, Variant& data) {
   return false;
 }
 
-std::string MessageBuilder::Evaluate(const Expression& e, Outcome& out) {
-  Variant data;
-  if (!Realize(e, out, data) || data.is_null() || data.is_empty()) return {};
+void MessageBuilder::AppendValue(int index, Outcome& out) {
+  const Variant* data = nullptr;
+  if (!Realize(index, out, data) || data->is_null() || data->is_empty()) return;
+  if (data->is_string()) {
+    AppendEscaped(out.message, data->string(), template_.delimiters);
+    return;
+  }
   try {
-    return Escape(ToUtf8(CStr(data)), template_.delimiters);
+    AppendEscaped(out.message, CStr(*data), template_.delimiters);
   } catch (const RuntimeError& err) {
+    const Expression& e = template_.expressions[static_cast<std::size_t>(index)];
     out.failures.push_back({e.at,
                             ToUtf8(e.text),
                             "the result cannot be read as text (" + ToUtf8(err.description()) + ")",
                             {}});
-    return {};
   }
 }
 

@@ -19,6 +19,8 @@ namespace tarn::hl7 {
 // CR, LF and the bytes that frame messages on the wire (0x0B, 0x1C, NUL)
 // become X0D, X0A, X0B, X1C and X00.
 std::string Escape(std::string_view value, const Delimiters& d);
+// The same for a value of 16-bit characters, appended to `out` as UTF-8.
+void AppendEscaped(std::string& out, std::u16string_view value, const Delimiters& d);
 
 enum class Framing { None, Lf, Mllp };
 std::string Frame(std::string_view message, Framing framing);
@@ -71,21 +73,28 @@ class MessageBuilder {
   void Render(const SegmentLine& segment, Scopes& scopes, Outcome& out);
   void RenderPieces(const SegmentLine& segment, std::size_t from, std::size_t to, Scopes& scopes,
                     Outcome& out);
-  // Evaluates an expression; false (with the failure noted) when it fails.
-  bool Realize(const Expression& e, Outcome& out, Variant& data);
-  std::string Evaluate(const Expression& e, Outcome& out);
+  // Evaluates expression `index`; false (with the failure noted) when it
+  // fails. `data` is the result's value, valid until the next evaluation.
+  bool Realize(int index, Outcome& out, const Variant*& data);
+  // Appends the escaped value of expression `index` to the message.
+  void AppendValue(int index, Outcome& out);
   void ClearFields();
   bool ReuseFields(const Record& record);
 
   const Template& template_;
+  // Per expression: a field's name alone, whose value is read from the
+  // field whenever it exists (the interpreter would give that field).
+  std::vector<bool> name_alone_;
   Ref<DataFields> fields_ = MakeRef<DataFields>();
   struct RecordField {
     std::u16string name, type;
-    ObjectRef field;
+    Ref<DataField> field;
   };
   std::vector<RecordField> record_fields_;  // the current record's, in order
   Ref<RecordingErrorManager> errors_ = MakeRef<RecordingErrorManager>();
   Interpreter interpreter_;
+  ObjectRef result_;     // the last evaluation's
+  Variant result_data_;  // its value when the result is no DataField of ours
   bool check_names_ = false;
 };
 

@@ -84,6 +84,15 @@ std::vector<std::u16string> UnknownNames(std::u16string_view expression,
   return out;
 }
 
+bool IsNameAlone(std::u16string_view expression) {
+  const auto letter = [](char16_t c) { return (c | 0x20) >= u'a' && (c | 0x20) <= u'z'; };
+  if (expression.empty() || !letter(expression[0])) return false;
+  for (const char16_t c : expression)
+    if (!letter(c) && !(c >= u'0' && c <= u'9') && c != u'_') return false;
+  // A field under a function's name is refused in strict mode.
+  return !IsKeyword(expression);
+}
+
 std::u16string NearestName(std::u16string_view name,
                            const std::vector<std::u16string>& candidates) {
   const std::size_t allowed = name.size() <= 4 ? 1 : name.size() <= 8 ? 2 : 3;

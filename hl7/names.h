@@ -20,6 +20,11 @@ bool SameName(std::u16string_view a, std::u16string_view b);
 std::vector<std::u16string> UnknownNames(std::u16string_view expression,
                                          const std::function<bool(std::u16string_view)>& is_field);
 
+// Whether an expression is a field's name and nothing else ("Mrn", not
+// " Mrn" or "If"): a name that the interpreter would read as that field
+// whenever it exists, so that its value may be taken from the field.
+bool IsNameAlone(std::u16string_view expression);
+
 // The candidate closest to `name` when it is close enough to be a likely
 // misspelling; empty otherwise. Letter case is ignored.
 std::u16string NearestName(std::u16string_view name, const std::vector<std::u16string>& candidates);

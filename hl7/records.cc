@@ -3,6 +3,8 @@
 // reason instead. Nothing here recurses as deep as the input nests.
 #include "hl7/records.h"
 
+#include <simdjson.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -10,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -21,6 +24,7 @@ namespace tarn::hl7 {
 
 namespace {
 
+namespace dom = simdjson::dom;
 using nlohmann::json;
 
 struct RecordError {
@@ -36,6 +40,44 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
+using Members = std::vector<std::pair<std::string_view, dom::element>>;
+
+// An object's members as records have always been read: in byte order of
+// their names, and of a name given twice only the last.
+Members Sorted(dom::object obj) {
+  Members all;
+  for (const dom::key_value_pair member : obj) all.emplace_back(member.key, member.value);
+  std::stable_sort(all.begin(), all.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  Members out;
+  out.reserve(all.size());
+  for (std::size_t i = 0; i < all.size(); ++i)
+    if (i + 1 == all.size() || all[i + 1].first != all[i].first) out.push_back(all[i]);
+  return out;
+}
+
+// The member `name` of an object (the last of that name), if any.
+std::optional<dom::element> Member(dom::element obj, std::string_view name) {
+  std::optional<dom::element> found;
+  if (obj.is_object())
+    for (const dom::key_value_pair member : dom::object(obj))
+      if (member.key == name) found = member.value;
+  return found;
+}
+
+// A scalar as JSON writes it, for messages.
+std::string Shown(dom::element value) {
+  switch (value.type()) {
+    case dom::element_type::STRING: return std::string(std::string_view(value));
+    case dom::element_type::INT64: return json(std::int64_t(value)).dump();
+    case dom::element_type::UINT64: return json(std::uint64_t(value)).dump();
+    case dom::element_type::DOUBLE: return json(double(value)).dump();
+    case dom::element_type::BOOL: return bool(value) ? "true" : "false";
+    case dom::element_type::NULL_VALUE: return "null";
+    default: return {};
+  }
+}
+
 class Converter {
  public:
   explicit Converter(const RecordOptions& options) : options_(options) {}
@@ -48,24 +90,35 @@ class Converter {
 
   // A scalar as a field: the explicit type word if any, a --dates name, or
   // the kind of the value itself.
-  Field Make(const std::string& name, const json& value, const std::string& type_word) const {
+  Field Make(const std::string& name, dom::element value, const std::string& type_word) const {
     Field f{FromUtf8(name), u"String", Variant(std::u16string())};
-    if (value.is_boolean()) {
-      f = {f.name, u"Boolean", Variant(value.get<bool>())};
-    } else if (value.is_number()) {
-      const double d = value.get<double>();
-      if (std::trunc(d) == d && d >= INT32_MIN && d <= INT32_MAX)
-        f = {f.name, u"Long", Variant(static_cast<std::int32_t>(d))};
-      else
-        f = {f.name, u"Double", Variant(d)};
-    } else if (value.is_string()) {
-      f.value = FromUtf8(value.get_ref<const std::string&>());
-    } else if (!value.is_null()) {
-      throw RecordError{"member '" + name + "' holds " + std::string(value.type_name()) +
-                        ", which is no field value"};
+    switch (value.type()) {
+      case dom::element_type::BOOL:
+        f.type = u"Boolean";
+        f.value = Variant(bool(value));
+        break;
+      case dom::element_type::INT64:
+      case dom::element_type::UINT64:
+      case dom::element_type::DOUBLE: {
+        const double d = value.type() == dom::element_type::INT64    ? double(std::int64_t(value))
+                         : value.type() == dom::element_type::UINT64 ? double(std::uint64_t(value))
+                                                                     : double(value);
+        if (std::trunc(d) == d && d >= INT32_MIN && d <= INT32_MAX) {
+          f.type = u"Long";
+          f.value = Variant(static_cast<std::int32_t>(d));
+        } else {
+          f.type = u"Double";
+          f.value = Variant(d);
+        }
+        break;
+      }
+      case dom::element_type::STRING: f.value = FromUtf8(std::string_view(value)); break;
+      case dom::element_type::NULL_VALUE: break;
+      default:
+        throw RecordError{"member '" + name + "' holds " + (value.is_array() ? "array" : "object") +
+                          ", which is no field value"};
     }
-    return Typed(std::move(f), name, type_word,
-                 [&] { return value.is_string() ? value.get<std::string>() : value.dump(); });
+    return Typed(std::move(f), name, type_word, [&] { return Shown(value); });
   }
 
   // `shown` gives the value as written, for a message only.
@@ -97,12 +150,15 @@ class Converter {
   const RecordOptions& options_;
 };
 
-std::string TypeWord(const json& types, const std::string& name) {
-  if (!types.is_object()) return {};
-  for (const auto& [k, v] : types.items())
+using Types = std::optional<dom::element>;
+
+std::string TypeWord(const Types& types, const std::string& name) {
+  if (!types || !types->is_object()) return {};
+  for (const auto& [k, v] : Sorted(dom::object(*types)))
     if (SameName(k, name)) {
-      if (!v.is_string()) throw RecordError{"\"types\" entry '" + k + "' is no type word"};
-      return v.get<std::string>();
+      if (!v.is_string())
+        throw RecordError{"\"types\" entry '" + std::string(k) + "' is no type word"};
+      return std::string(std::string_view(v));
     }
   return {};
 }
@@ -123,20 +179,18 @@ void CheckElementNames(const std::string& list, std::size_t element,
 // Nested objects flatten to "Outer_Inner"; arrays become lists, and arrays
 // inside a list's elements the lists that groups inside "@each" walk. The
 // depth is bounded by kMaxJsonDepth before parsing.
-void AddMembers(const Converter& conv, const json& obj, const std::string& prefix,
-                const json& types, std::vector<Field>& fields, std::vector<List>* lists) {
-  for (const auto& [key, value] : obj.items()) {
+void AddMembers(const Converter& conv, dom::object obj, const std::string& prefix,
+                const Types& types, std::vector<Field>& fields, std::vector<List>& lists) {
+  for (const auto& [key, value] : Sorted(obj)) {
     if (prefix.empty() && key == "types") continue;
-    const std::string name = prefix.empty() ? key : prefix + "_" + key;
+    const std::string name = prefix.empty() ? std::string(key) : prefix + "_" + std::string(key);
     if (value.is_array()) {
-      if (!lists) continue;
       List list{FromUtf8(name), {}, {}};
-      for (const auto& element : value) {
+      for (const dom::element element : dom::array(value)) {
         std::vector<Field> members;
         std::vector<List> inner;
         if (element.is_object()) {
-          const json element_types = element.value("types", json());
-          AddMembers(conv, element, {}, element_types, members, &inner);
+          AddMembers(conv, dom::object(element), {}, Member(element, "types"), members, inner);
           CheckElementNames(name, list.elements.size() + 1, members);
         } else {
           members.push_back(conv.Make("Value", element, {}));
@@ -144,20 +198,21 @@ void AddMembers(const Converter& conv, const json& obj, const std::string& prefi
         list.elements.push_back(std::move(members));
         list.element_lists.push_back(std::move(inner));
       }
-      lists->push_back(std::move(list));
+      lists.push_back(std::move(list));
     } else if (value.is_object()) {
-      AddMembers(conv, value, name, types, fields, lists);
+      AddMembers(conv, dom::object(value), name, types, fields, lists);
     } else {
       fields.push_back(conv.Make(name, value, TypeWord(types, name)));
     }
   }
 }
 
-void FillFromJson(const Converter& conv, const json& obj, Record& r) {
+void FillFromJson(const Converter& conv, dom::element obj, Record& r) {
   if (!obj.is_object()) throw RecordError{"a record is a JSON object"};
-  const json types = obj.value("types", json());
-  if (!types.is_null() && !types.is_object()) throw RecordError{"\"types\" is no object"};
-  AddMembers(conv, obj, {}, types, r.fields, &r.lists);
+  const Types types = Member(obj, "types");
+  if (types && !types->is_null() && !types->is_object())
+    throw RecordError{"\"types\" is no object"};
+  AddMembers(conv, dom::object(obj), {}, types, r.fields, r.lists);
 }
 
 // Runs `fill`; what it throws becomes the record's reason.
@@ -169,10 +224,6 @@ void Guarded(Record& r, Fill fill) {
     r.fields.clear();
     r.lists.clear();
     r.error = e.reason;
-  } catch (const json::exception& e) {
-    r.fields.clear();
-    r.lists.clear();
-    r.error = std::string("not a JSON object: ") + e.what();
   }
 }
 
@@ -180,12 +231,30 @@ std::string TooDeep() {
   return "the record nests deeper than " + std::to_string(kMaxJsonDepth) + " levels";
 }
 
-void FillFromJsonText(const Converter& conv, std::string_view text, Record& r) {
+void FillFromJsonText(const Converter& conv, const std::string& text, Record& r) {
   if (JsonNestingDepth(text) > kMaxJsonDepth) {
     r.error = TooDeep();
     return;
   }
-  Guarded(r, [&] { FillFromJson(conv, json::parse(text), r); });
+  thread_local dom::parser parser;
+  dom::element doc;
+  if (parser.parse(text).get(doc) != simdjson::SUCCESS) {
+    // The slow reader has the clearer messages, and takes what the fast one
+    // refuses although it is JSON (a byte order mark, integers beyond 64
+    // bits): its reading, written out again, is read once more.
+    std::string again;
+    try {
+      again = json::parse(text).dump();
+    } catch (const json::exception& e) {
+      r.error = std::string("not a JSON object: ") + e.what();
+      return;
+    }
+    if (const auto error = parser.parse(again).get(doc)) {
+      r.error = std::string("not a JSON object: ") + simdjson::error_message(error);
+      return;
+    }
+  }
+  Guarded(r, [&] { FillFromJson(conv, doc, r); });
 }
 
 bool Blank(std::string_view s) { return s.find_first_not_of(" \t\r") == std::string_view::npos; }

@@ -23,11 +23,7 @@ char16_t LowerCharSlow(char16_t c) noexcept {
   return u <= 0xFFFF ? char16_t(u) : c;
 }
 
-}  // namespace tarn::detail
-
-namespace tarn {
-
-std::u16string FromUtf8(std::string_view text) {
+std::u16string FromUtf8Slow(std::string_view text) {
   std::u16string out(text.size(), u'\0');
   int32_t len = 0;
   UErrorCode status = U_ZERO_ERROR;
@@ -38,7 +34,7 @@ std::u16string FromUtf8(std::string_view text) {
   return out;
 }
 
-std::string ToUtf8(std::u16string_view text) {
+std::string ToUtf8Slow(std::u16string_view text) {
   std::string out(text.size() * 3, '\0');
   int32_t len = 0;
   UErrorCode status = U_ZERO_ERROR;
@@ -49,4 +45,4 @@ std::string ToUtf8(std::u16string_view text) {
   return out;
 }
 
-}  // namespace tarn
+}  // namespace tarn::detail

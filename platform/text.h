@@ -103,4 +103,9 @@ std::size_t FindIgnoreCase(std::u16string_view hay, std::u16string_view needle,
 // ASCII text to 16-bit characters (for literals built at run time).
 std::u16string Widen(std::string_view ascii);
 
+// UTF-8 conversion by the platform's own converter; FromUtf8 and ToUtf8
+// call them only for texts beyond ASCII.
+std::u16string FromUtf8Slow(std::string_view text);
+std::string ToUtf8Slow(std::u16string_view text);
+
 }  // namespace tarn::detail

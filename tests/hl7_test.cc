@@ -197,6 +197,10 @@ TEST(Hl7Records, MembersBecomeTypedFields) {
       {R"({"X": "12", "types": {"x": "Integer"}})", "Integer", "12"},
       {R"({"X": 12, "types": {"X": "String"}})", "String", "12"},
       {R"({"X": "3/5/1980", "types": {"X": "Date"}})", "Date", "3/5/1980"},
+      // JSON that the fast reader refuses is read all the same.
+      {R"({"X": 18446744073709551616})", "Double", "1.84467440737096E+19"},
+      {"\xEF\xBB\xBF{\"X\": 7}", "Long", "7"},
+      {R"({"X": 1, "X": "last"})", "String", "last"},
   };
   for (const auto& c : cases) {
     const Record r = OneRecord(c.json, {"d"});
@@ -215,6 +219,8 @@ TEST(Hl7Records, UnusableRecordsCarryAReason) {
       {R"({"Y": 1, "types": {"Y": 5}})", "no type word"},
       {R"("text")", "a record is a JSON object"},
       {R"({"Y": )", "not a JSON object"},
+      {"{\"Y\": \"a\tb\"}", "control character U+0009 (HT) must be escaped"},
+      {R"({"Y": 1e400})", "number overflow"},
       {R"({"L": [{"Code": "X", "code": "Y"}]})", "differ only in letter case"},
   };
   for (const auto& [text, reason] : cases) {
@@ -240,6 +246,13 @@ TEST(Hl7Records, ListsAndNestedObjects) {
   ASSERT_EQ(r.lists[1].elements.size(), 2u);
   EXPECT_EQ(tarn::ToUtf8(r.lists[1].elements[1][0].name), "Value");
   EXPECT_EQ(tarn::ToUtf8(r.lists[1].elements[1][0].type), "Long");
+}
+
+TEST(Hl7Records, MembersComeInTheOrderOfTheirNames) {
+  const Record r = OneRecord(R"({"b": 1, "B_": 2, "a": {"z": 3, "c": 4}, "A": 5})");
+  std::vector<std::string> names;
+  for (const Field& f : r.fields) names.push_back(tarn::ToUtf8(f.name));
+  EXPECT_EQ(names, (std::vector<std::string>{"A", "B_", "a_c", "a_z", "b"}));
 }
 
 TEST(Hl7Records, CsvWithHeaderTypesQuotesAndBadRows) {

@@ -34,13 +34,9 @@ char16_t LowerCharSlow(char16_t c) noexcept {
   return MapChar(c, LCMAP_LOWERCASE);
 }
 
-}  // namespace tarn::detail
-
-namespace tarn {
-
 // Invalid sequences become U+FFFD in both directions (the flags are left
 // without MB_ERR_INVALID_CHARS on purpose).
-std::u16string FromUtf8(std::string_view text) {
+std::u16string FromUtf8Slow(std::string_view text) {
   if (text.empty()) return {};
   const int n = static_cast<int>(text.size());
   const int len = MultiByteToWideChar(CP_UTF8, 0, text.data(), n, nullptr, 0);
@@ -50,7 +46,7 @@ std::u16string FromUtf8(std::string_view text) {
   return out;
 }
 
-std::string ToUtf8(std::u16string_view text) {
+std::string ToUtf8Slow(std::u16string_view text) {
   if (text.empty()) return {};
   const auto* w = reinterpret_cast<const wchar_t*>(text.data());
   const int n = static_cast<int>(text.size());
@@ -61,4 +57,4 @@ std::string ToUtf8(std::u16string_view text) {
   return out;
 }
 
-}  // namespace tarn
+}  // namespace tarn::detail
