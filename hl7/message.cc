@@ -88,15 +88,15 @@ void MessageBuilder::ClearFields() {
 }
 
 // A record with the same members, in the same order, as the one before
-// (the usual case) gets that record's fields with its own values.
+// (the usual case) gets that record's fields with its own values. Nothing
+// but this builder changes the collection, and every build leaves it as it
+// found it: the fields are still the ones it added.
 bool MessageBuilder::ReuseFields(const Record& record) {
   if (record_fields_.empty() || record_fields_.size() != record.fields.size() ||
       fields_->Count() != record_fields_.size())
     return false;
   for (std::size_t i = 0; i < record.fields.size(); ++i)
-    if (record_fields_[i].name != record.fields[i].name ||
-        !(fields_->Find(record_fields_[i].name) == record_fields_[i].field))
-      return false;
+    if (record_fields_[i].name != record.fields[i].name) return false;
   for (std::size_t i = 0; i < record.fields.size(); ++i) {
     const Field& f = record.fields[i];
     RecordField& held = record_fields_[i];

@@ -17,6 +17,7 @@
 #include <stdexcept>
 
 #include "hl7/io.h"
+#include "hl7/names.h"
 #include "tarn/convert.h"
 #include "tarn/object.h"
 
@@ -31,12 +32,12 @@ struct RecordError {
   std::string reason;
 };
 
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; }
+
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
+    if (Lower(a[i]) != Lower(b[i])) return false;
   return true;
 }
 
@@ -46,14 +47,17 @@ using Members = std::vector<std::pair<std::string_view, dom::element>>;
 // their names, and of a name given twice only the last.
 Members Sorted(dom::object obj) {
   Members all;
+  all.reserve(obj.size());
   for (const dom::key_value_pair member : obj) all.emplace_back(member.key, member.value);
-  std::stable_sort(all.begin(), all.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  Members out;
-  out.reserve(all.size());
+  // Insertion sort: records have a few dozen members, often in order already.
+  for (std::size_t i = 1; i < all.size(); ++i)
+    for (std::size_t j = i; j > 0 && all[j].first < all[j - 1].first; --j)
+      std::swap(all[j], all[j - 1]);
+  std::size_t kept = 0;
   for (std::size_t i = 0; i < all.size(); ++i)
-    if (i + 1 == all.size() || all[i + 1].first != all[i].first) out.push_back(all[i]);
-  return out;
+    if (i + 1 == all.size() || all[i + 1].first != all[i].first) all[kept++] = all[i];
+  all.resize(kept);
+  return all;
 }
 
 // The member `name` of an object (the last of that name), if any.
@@ -168,12 +172,11 @@ std::string TypeWord(const Types& types, const std::string& name) {
 void CheckElementNames(const std::string& list, std::size_t element,
                        const std::vector<Field>& members) {
   for (std::size_t a = 0; a < members.size(); ++a)
-    for (std::size_t b = a + 1; b < members.size(); ++b) {
-      const std::string x = ToUtf8(members[a].name), y = ToUtf8(members[b].name);
-      if (SameName(x, y))
+    for (std::size_t b = a + 1; b < members.size(); ++b)
+      if (hl7::SameName(members[a].name, members[b].name))
         throw RecordError{"list '" + list + "' element " + std::to_string(element) + ": members '" +
-                          x + "' and '" + y + "' differ only in letter case"};
-    }
+                          ToUtf8(members[a].name) + "' and '" + ToUtf8(members[b].name) +
+                          "' differ only in letter case"};
 }
 
 // Nested objects flatten to "Outer_Inner"; arrays become lists, and arrays
@@ -232,13 +235,18 @@ std::string TooDeep() {
 }
 
 void FillFromJsonText(const Converter& conv, const std::string& text, Record& r) {
-  if (JsonNestingDepth(text) > kMaxJsonDepth) {
-    r.error = TooDeep();
-    return;
-  }
-  thread_local dom::parser parser;
+  thread_local dom::parser parser = [] {
+    dom::parser p;
+    // simdjson counts the document's own level twice.
+    if (p.allocate(simdjson::SIMDJSON_PADDING, kMaxJsonDepth + 1)) throw std::bad_alloc();
+    return p;
+  }();
   dom::element doc;
   if (parser.parse(text).get(doc) != simdjson::SUCCESS) {
+    if (JsonNestingDepth(text) > kMaxJsonDepth) {
+      r.error = TooDeep();
+      return;
+    }
     // The slow reader has the clearer messages, and takes what the fast one
     // refuses although it is JSON (a byte order mark, integers beyond 64
     // bits): its reading, written out again, is read once more.

@@ -30,10 +30,6 @@ bool IsZoneOffset(const Variant& zone) {
   const std::int32_t minutes = static_cast<std::int32_t>(v < 0 ? -v : v) % 100;
   return minutes < 60;
 }
-
-std::u16string GetTimeText(const std::u16string& date_time) {
-  return Format(Variant(date_time), u"Hh:Nn:Ss"sv);
-}
 }  // namespace
 
 // The formatted text; writes "/" into an empty separator. Errors go to the
@@ -42,31 +38,35 @@ std::u16string GetHL7DateTime(std::u16string date, std::u16string time, std::u16
                               bool& include_time, bool& include_time_zone,
                               std::u16string& time_zone) {
   if (separator.empty()) separator = u"/"sv;
+  // The date as written is parsed once: the time may come from it, and with
+  // the usual separator it is the date too.
+  const std::optional<double> as_written = ParseDateText(date);
   if (time == u"0"sv) {
-    if (date.find(u':') != std::u16string::npos)
-      time = GetTimeText(date);
-    else
+    // As Format writes the text's time: a text that is no date stays as it is.
+    if (date.find(u':') == std::u16string::npos)
       time.assign(u"00:00:00"sv);
+    else
+      time = as_written ? Format(Date{*as_written}, u"Hh:Nn:Ss"sv) : date;
   }
+  std::optional<double> serial = as_written;
   if (separator != u"/"sv) {
     // Only the first character of each occurrence becomes "/".
     for (std::size_t at = date.find(separator); at != std::u16string::npos;
          at = date.find(separator, at + 1))
       date[at] = u'/';
+    serial = ParseDateText(date);
   }
-  const Variant date_text(date);
-  if (!IsDate(date_text)) {
+  if (!serial) {
     if (!include_time) return std::u16string(u"00000000"sv);
     return std::u16string(include_time_zone ? u"00000000000000-0000"sv : u"00000000000000"sv);
   }
-  const double serial = CDate(date_text).serial;
-  std::u16string result = Format(Date{DateOnly(serial)}, u"yyyymmdd"sv);
+  std::u16string result = Format(Date{DateOnly(*serial)}, u"yyyymmdd"sv);
   if (!include_time) return result;
   Date time_of_day{0};
   if (time.empty())
-    time_of_day = Date{TimeOnly(serial)};
-  else if (IsDate(Variant(time)))
-    time_of_day = CDate(Variant(time));
+    time_of_day = Date{TimeOnly(*serial)};
+  else if (const std::optional<double> t = ParseDateText(time))
+    time_of_day = Date{*t};
   result += Format(time_of_day, u"HhNnSs"sv);
   if (!include_time_zone) return result;
   std::u16string zone = Format(Variant(time_zone), u"+0000; -0000"sv);

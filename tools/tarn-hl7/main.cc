@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <condition_variable>
 #include <iostream>
 #include <mutex>
@@ -119,11 +120,9 @@ class Progress {
 
 // What one record came to: its message (framed, or as built for --send),
 // or its reject (a JSON line for --rejects, else a line for standard error)
-// and the reason the journal keeps; or nothing, when an earlier run with
-// the journal settled it.
+// and the reason the journal keeps.
 struct Built {
   bool ok = false;
-  bool settled = false;
   std::string text;
   std::string reason;
   std::size_t number = 0, line = 0;
@@ -144,10 +143,6 @@ void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawReco
               Built& built) {
   built.number = raw.number;
   built.line = raw.line;
-  if (s.outbound.Settled(raw.number)) {
-    built.settled = true;
-    return;
-  }
   hl7::Record record;
   s.reader.Complete(std::move(raw), record);
   hl7::AddHostFields(record, s.host_fields,
@@ -168,8 +163,9 @@ void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawReco
 }
 
 // Builds a batch of records on N threads, each with its own interpreter and
-// host; record i of a batch goes to thread i mod N, and the results come
-// back in input order whatever the threads' pace. One thread builds inline.
+// host, while the caller reads the next batch and writes the one before;
+// the threads take the records in turn, and the results come back in input
+// order whatever the threads' pace. One thread builds inline.
 class Builders {
  public:
   Builders(const BuildSettings& settings, std::size_t jobs) : settings_(settings) {
@@ -178,10 +174,10 @@ class Builders {
       inline_->set_strict(settings_.strict);
       return;
     }
-    for (std::size_t k = 0; k < jobs; ++k)
-      threads_.emplace_back([this, k, jobs] { Work(k, jobs); });
+    for (std::size_t k = 0; k < jobs; ++k) threads_.emplace_back([this] { Work(); });
   }
   ~Builders() {
+    Wait();
     {
       std::lock_guard lock(mutex_);
       stop_ = true;
@@ -190,24 +186,30 @@ class Builders {
     for (auto& t : threads_) t.join();
   }
 
-  void Run(std::vector<hl7::RawRecord>& batch, std::vector<Built>& out) {
+  // Starts building `batch` into `out`; both stay untouched until Wait().
+  void Start(std::vector<hl7::RawRecord>& batch, std::vector<Built>& out) {
     out.assign(batch.size(), Built{});
     if (inline_) {
       for (std::size_t i = 0; i < batch.size(); ++i)
         BuildOne(settings_, *inline_, batch[i], out[i]);
       return;
     }
-    std::unique_lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     batch_ = &batch;
     out_ = &out;
+    next_ = 0;
     busy_ = threads_.size();
     ++generation_;
     wake_.notify_all();
+  }
+
+  void Wait() {
+    std::unique_lock lock(mutex_);
     done_.wait(lock, [this] { return busy_ == 0; });
   }
 
  private:
-  void Work(std::size_t k, std::size_t jobs) {
+  void Work() {
     hl7::MessageBuilder builder(settings_.tmpl);  // made and used on this thread only
     builder.set_strict(settings_.strict);
     std::size_t seen = 0;
@@ -219,10 +221,10 @@ class Builders {
       auto& batch = *batch_;
       auto& out = *out_;
       lock.unlock();
-      for (std::size_t i = k; i < batch.size(); i += jobs)
+      for (std::size_t i; (i = next_.fetch_add(1)) < batch.size();)
         BuildOne(settings_, builder, batch[i], out[i]);
       lock.lock();
-      if (--busy_ == 0) done_.notify_one();
+      if (--busy_ == 0) done_.notify_all();
     }
   }
 
@@ -233,6 +235,7 @@ class Builders {
   std::condition_variable wake_, done_;
   std::vector<hl7::RawRecord>* batch_ = nullptr;
   std::vector<Built>* out_ = nullptr;
+  std::atomic<std::size_t> next_ = 0;
   std::size_t busy_ = 0, generation_ = 0;
   bool stop_ = false;
 };
@@ -454,29 +457,47 @@ int Run(int argc, char** argv) {
   // first failure stops the run.
   const BuildSettings settings{
       tmpl, reader, framing, rejects != nullptr, *outbound, hl7::HostFieldsNamedIn(tmpl), !lenient};
-  Builders builders(settings, jobs);
   const std::size_t batch_size = jobs <= 1 ? 64 : 256 * jobs;
   Progress progress(isatty(STDERR_FILENO));
   std::size_t rejected_on_stderr = 0, done = 0, settled = 0, delivered = 0;
   std::string stopped;
-  std::vector<hl7::RawRecord> batch;
-  std::vector<Built> built;
-  bool more = true, failed_write = false;
-  while (more && !failed_write) {
+  // Two batches: one is built while the other is read, then written.
+  std::vector<hl7::RawRecord> batches[2];
+  std::vector<Built> built[2];
+  Builders builders(settings, jobs);
+  bool more = true, failed_write = false, halted = false;
+  // Cuts the next batch; records an earlier run settled are counted only.
+  const auto read = [&](std::vector<hl7::RawRecord>& batch) {
     batch.clear();
     try {
       hl7::RawRecord raw;
-      while (batch.size() < batch_size && (more = reader.NextRaw(raw)))
-        batch.push_back(std::move(raw));
+      while (batch.size() < batch_size && (more = reader.NextRaw(raw))) {
+        if (outbound->Settled(raw.number)) {
+          ++settled;
+          progress.Show(++done);
+        } else {
+          batch.push_back(std::move(raw));
+        }
+      }
     } catch (const std::exception& e) {
       stopped = e.what();  // the records cannot be read on; what was read still counts
       more = false;
     }
-    builders.Run(batch, built);
-    for (Built& b : built) {
-      if (b.settled) {
-        ++settled;
-      } else if (b.ok && outbound->sending()) {
+  };
+  std::size_t cur = 0;
+  read(batches[cur]);
+  builders.Start(batches[cur], built[cur]);
+  while (!failed_write && !halted) {
+    const std::size_t next = 1 - cur;
+    if (more)
+      read(batches[next]);
+    else
+      batches[next].clear();
+    builders.Wait();
+    const bool has_next = !batches[next].empty();
+    if (has_next) builders.Start(batches[next], built[next]);
+    for (Built& b : built[cur]) {
+      if (b.ok && outbound->sending()) {
         hl7::DeliveryResult sent;
         const hl7::Disposition d = outbound->Deliver(b.number, b.text, sent);
         if (d == hl7::Disposition::Delivered) {
@@ -503,7 +524,7 @@ int Run(int argc, char** argv) {
         } else {
           stopped = "record " + std::to_string(b.number) + ": " + sent.reason +
                     "; stopped (the same command with the same --journal resumes)";
-          more = false;
+          halted = true;
           break;
         }
       } else if (b.ok) {
@@ -521,7 +542,10 @@ int Run(int argc, char** argv) {
       if (failed_write) break;
       progress.Show(++done);
     }
+    if (!has_next) break;
+    cur = next;
   }
+  builders.Wait();  // a batch built after a failure is not written
   if (settled)
     std::cerr << "tarn-hl7: " << settled << " records settled by an earlier run ("
               << outbound->earlier_delivered() << " delivered, " << outbound->earlier_rejected()
