@@ -30,6 +30,41 @@ bool IsZoneOffset(const Variant& zone) {
   const std::int32_t minutes = static_cast<std::int32_t>(v < 0 ? -v : v) % 100;
   return minutes < 60;
 }
+void AppendDigits(std::u16string& out, int value, int width) {
+  char16_t digits[12];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char16_t>(u'0' + value % 10);
+    value /= 10;
+  } while (value > 0);
+  for (int k = n; k < width; ++k) out += u'0';
+  while (n > 0) out += digits[--n];
+}
+
+// "+hhmm" or "-hhmm" after the time.
+void AppendZone(std::u16string& out, const std::u16string& time_zone) {
+  std::u16string zone = Format(Variant(time_zone), u"+0000; -0000"sv);
+  if (!zone.empty() && zone.front() == u' ') zone.erase(0, 1);
+  out += zone;
+}
+
+// The HL7 form of a date field's value whose time comes from the date. Its
+// text (CStr) names the second the value rounds to and reads back as exactly
+// those parts, which "yyyymmdd" and "HhNnSs" write: so they are written
+// from the parts without the text.
+std::u16string HL7DateTimeOfParts(const DateParts& p, bool include_time, bool include_time_zone,
+                                  const std::u16string& time_zone) {
+  std::u16string out;
+  AppendDigits(out, p.year, 1);
+  AppendDigits(out, p.month, 2);
+  AppendDigits(out, p.day, 2);
+  if (!include_time) return out;
+  AppendDigits(out, p.hour, 2);
+  AppendDigits(out, p.minute, 2);
+  AppendDigits(out, p.second, 2);
+  if (include_time_zone) AppendZone(out, time_zone);
+  return out;
+}
 }  // namespace
 
 // The formatted text; writes "/" into an empty separator. Errors go to the
@@ -68,18 +103,23 @@ std::u16string GetHL7DateTime(std::u16string date, std::u16string time, std::u16
   else if (const std::optional<double> t = ParseDateText(time))
     time_of_day = Date{*t};
   result += Format(time_of_day, u"HhNnSs"sv);
-  if (!include_time_zone) return result;
-  std::u16string zone = Format(Variant(time_zone), u"+0000; -0000"sv);
-  if (!zone.empty() && zone.front() == u' ') zone.erase(0, 1);
-  return result + zone;
+  if (include_time_zone) AppendZone(result, time_zone);
+  return result;
 }
 
 bool InterpreterCore::PerformFormatHL7DateTime(Frame& f) {
   return Guarded(u"PerformFormatHL7DateTime"sv, false, [&] {
     std::u16string date, time, separator, time_zone;
+    std::optional<double> date_value;
     bool include_time = false, include_time_zone = false;
-    PerformGetHL7DateTimeFormatArguments(f, date, time, separator, include_time, include_time_zone,
-                                         time_zone);
+    PerformGetHL7DateTimeFormatArguments(f, date, date_value, time, separator, include_time,
+                                         include_time_zone, time_zone);
+    if (date_value && time == u"0"sv && (separator.empty() || separator == u"/"sv)) {
+      PushResult(f, Variant(HL7DateTimeOfParts(SplitSerial(*date_value), include_time,
+                                               include_time_zone, time_zone)));
+      return true;
+    }
+    if (date_value) date = CStr(Variant(Date{*date_value}));
     PushResult(f, Variant(GetHL7DateTime(date, time, separator, include_time, include_time_zone,
                                          time_zone)));
     return true;
@@ -88,8 +128,9 @@ bool InterpreterCore::PerformFormatHL7DateTime(Frame& f) {
 
 // Args -> date ["," time ["," separator ["," with_time ["," with_zone ["," offset]]]]]
 bool InterpreterCore::PerformGetHL7DateTimeFormatArguments(
-    Frame& f, std::u16string& date, std::u16string& time, std::u16string& separator,
-    bool& include_time, bool& include_time_zone, std::u16string& time_zone) {
+    Frame& f, std::u16string& date, std::optional<double>& date_value, std::u16string& time,
+    std::u16string& separator, bool& include_time, bool& include_time_zone,
+    std::u16string& time_zone) {
   return Guarded(u"PerformGetHL7DateTimeFormatArguments"sv, false, [&] {
     auto next = [&] {  // the first five arguments lose one trailing comma
       std::u16string w;
@@ -106,7 +147,11 @@ bool InterpreterCore::PerformGetHL7DateTimeFormatArguments(
     if (host.FindDataField(w, field, /*through_mcol=*/true)) {
       const Variant& data = host.Data(field, store);
       if (!IsDate(data)) Raise(err::kArgumentNotOptional);
-      date = CStr(data);
+      if (data.kind() == Kind::Date && data.date().serial >= kMinDateSerial &&
+          data.date().serial <= kMaxDateSerial)
+        date_value = data.date().serial;
+      else
+        date = CStr(data);
     } else {
       if (!IsDate(Variant(w))) Raise(err::kArgumentNotOptional);
       date = w;

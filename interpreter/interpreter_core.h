@@ -207,7 +207,10 @@ class InterpreterCore {
                            std::u16string& replacement, std::int32_t& start, std::int32_t& count,
                            std::int32_t& compare);
   bool PerformFormatHL7DateTime(Frame& f);
-  bool PerformGetHL7DateTimeFormatArguments(Frame& f, std::u16string& date, std::u16string& time,
+  // A date field's value in the date range comes back in `date_value`
+  // instead of as its text in `date`.
+  bool PerformGetHL7DateTimeFormatArguments(Frame& f, std::u16string& date,
+                                            std::optional<double>& date_value, std::u16string& time,
                                             std::u16string& separator, bool& include_time,
                                             bool& include_time_zone, std::u16string& time_zone);
   bool PerformIf(Frame& f);

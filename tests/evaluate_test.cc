@@ -3,6 +3,9 @@
 // often).
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+
 #include "support/host_fixture.h"
 
 namespace tarn::testing {
@@ -70,6 +73,38 @@ TEST(Evaluate, HL7TextOfAnInvalidDate) {
   with_time = with_zone = false;
   EXPECT_EQ(detail::GetHL7DateTime(u"2024-01-05", u"", dash, with_time, with_zone, zone),
             u"20240105");
+}
+
+// A date field formats as its text (CStr) does, whatever second it rounds
+// to, for dates before 1900, times alone and the ends of the range.
+TEST(Evaluate, HL7TextOfADateFieldIsThatOfItsText) {
+  std::vector<double> serials = {0,        -0.5,       -1.25,         0.99999999,  45296.5730324074,
+                                 -657434., 2958465.,   2958465.99999, -657433.999, 1.0 / 86400 / 2,
+                                 -1e-9,    -0.99999999};
+  std::mt19937_64 random(20261206);
+  std::uniform_real_distribution<double> any(-657434., 2958465.99999);
+  std::uniform_int_distribution<int> second(0, 86399);
+  for (int i = 0; i < 400; ++i) {
+    serials.push_back(any(random));
+    // Half a second either side of a whole second, where the rounding turns.
+    const double day = std::trunc(any(random));
+    const double at = (second(random) + 0.5) / 86400;
+    serials.push_back(day + at);
+    serials.push_back(day + std::nextafter(at, 0.0));
+  }
+  const std::u16string forms[] = {u", 0, , True, True, -500", u", 0, , True, False",
+                                  u", 0, , False", u", 0, /, True, True, Zone"};
+  for (const double serial : serials) {
+    Host h;
+    h.fields->AddField(u"D", u"Date", Date{serial});
+    h.fields->AddField(u"T", u"String", CStr(Date{serial}));
+    h.fields->AddField(u"Zone", u"Long", std::int32_t{130});
+    for (const auto& form : forms) {
+      const std::string by_date = Show(Get(h.Eval(u"FormatHL7DateTime D" + form), u"Data"));
+      const std::string by_text = Show(Get(h.Eval(u"FormatHL7DateTime T" + form), u"Data"));
+      EXPECT_EQ(by_date, by_text) << serial << ToUtf8(form);
+    }
+  }
 }
 
 }  // namespace
