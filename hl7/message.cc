@@ -85,13 +85,14 @@ MessageBuilder::MessageBuilder(const Template& t) : template_(t) {
 void MessageBuilder::ClearFields() {
   for (const auto& key : fields_->Keys()) fields_->Erase(key);
   record_fields_.clear();
+  alone_field_.clear();
 }
 
 // A record with the same members, in the same order, as the one before
 // (the usual case) gets that record's fields with its own values. Nothing
 // but this builder changes the collection, and every build leaves it as it
 // found it: the fields are still the ones it added.
-bool MessageBuilder::ReuseFields(const Record& record) {
+bool MessageBuilder::ReuseFields(const Record& record, std::vector<Field>* values) {
   if (record_fields_.empty() || record_fields_.size() != record.fields.size() ||
       fields_->Count() != record_fields_.size())
     return false;
@@ -104,18 +105,25 @@ bool MessageBuilder::ReuseFields(const Record& record) {
       held.field->set_data_type(f.type);
       held.type = f.type;
     }
-    held.field->set_data(f.value);
+    if (values)
+      held.field->set_data(std::move((*values)[i].value));
+    else
+      held.field->set_data(f.value);
   }
   return true;
 }
 
-Outcome MessageBuilder::Build(const Record& record) {
+Outcome MessageBuilder::Build(const Record& record) { return Build(record, nullptr); }
+
+Outcome MessageBuilder::Build(Record&& record) { return Build(record, &record.fields); }
+
+Outcome MessageBuilder::Build(const Record& record, std::vector<Field>* values) {
   Outcome out;
   if (!record.error.empty()) {
     out.reason = record.error;
     return out;
   }
-  if (!ReuseFields(record)) {
+  if (!ReuseFields(record, values)) {
     ClearFields();
     for (const Field& f : record.fields) {
       Ref<DataField> added = fields_->AddField(f.name, f.type, f.value);
@@ -126,6 +134,9 @@ Outcome MessageBuilder::Build(const Record& record) {
       }
       record_fields_.push_back({f.name, f.type, std::move(added)});
     }
+    for (std::size_t i = 0; i < name_alone_.size(); ++i)
+      alone_field_.push_back(name_alone_[i] ? fields_->Find(template_.expressions[i].text)
+                                            : ObjectRef());
   }
   Scopes scopes{&record.lists};
   if (template_.groups.empty()) {
@@ -205,7 +216,9 @@ void MessageBuilder::ForEach(const std::string& name, Scopes& scopes, Outcome& o
     enter(set_id);
     static const std::vector<List> kNone;
     scopes.push_back(i < list->element_lists.size() ? &list->element_lists[i] : &kNone);
+    ++entered_;
     body();
+    --entered_;
     scopes.pop_back();
     for (const auto& added : entered.added) fields_->Erase(added);
     for (const ObjectRef& old : entered.hidden) {
@@ -266,7 +279,10 @@ void MessageBuilder::RenderPieces(const SegmentLine& segment, std::size_t from, 
 bool MessageBuilder::Realize(int index, Outcome& out, const Variant*& data) {
   const Expression& e = template_.expressions[static_cast<std::size_t>(index)];
   errors_->Clear();
-  result_ = name_alone_[static_cast<std::size_t>(index)] ? fields_->Find(e.text) : ObjectRef();
+  const auto at = static_cast<std::size_t>(index);
+  result_ = !name_alone_[at] ? ObjectRef()
+            : entered_ == 0  ? alone_field_[at]
+                             : fields_->Find(e.text);
   if (!result_) result_ = interpreter_.RealizeRegularExpression(std::u16string_view(e.text));
   result_data_ = Variant();
   data = &result_data_;

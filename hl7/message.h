@@ -46,6 +46,8 @@ class MessageBuilder {
   MessageBuilder& operator=(const MessageBuilder&) = delete;
 
   Outcome Build(const Record& record);
+  // The same, taking the record's field values instead of copying them.
+  Outcome Build(Record&& record);
 
   // Also counts a name that is no field as a failure when the expression
   // succeeds anyway (in a branch not taken, say): what --check wants.
@@ -78,13 +80,19 @@ class MessageBuilder {
   bool Realize(int index, Outcome& out, const Variant*& data);
   // Appends the escaped value of expression `index` to the message.
   void AppendValue(int index, Outcome& out);
+  // `values` (the record's fields) may be moved from, when given.
+  Outcome Build(const Record& record, std::vector<Field>* values);
   void ClearFields();
-  bool ReuseFields(const Record& record);
+  bool ReuseFields(const Record& record, std::vector<Field>* values);
 
   const Template& template_;
   // Per expression: a field's name alone, whose value is read from the
   // field whenever it exists (the interpreter would give that field).
   std::vector<bool> name_alone_;
+  // Per expression: the record field such a name finds while no list
+  // element is entered (null for none), and how many elements are entered.
+  std::vector<ObjectRef> alone_field_;
+  int entered_ = 0;
   Ref<DataFields> fields_ = MakeRef<DataFields>();
   struct RecordField {
     std::u16string name, type;

@@ -92,13 +92,15 @@ class Converter {
     return false;
   }
 
-  // A scalar as a field: the explicit type word if any, a --dates name, or
-  // the kind of the value itself.
-  Field Make(const std::string& name, dom::element value, const std::string& type_word) const {
-    Field f{FromUtf8(name), u"String", Variant(std::u16string())};
+  // A scalar as the field `f`: the explicit type word if any, a --dates
+  // name, or the kind of the value itself.
+  void Make(Field& f, const std::string& name, dom::element value,
+            const std::string& type_word) const {
+    f.name = FromUtf8(name);
+    f.type.assign(u"String");
     switch (value.type()) {
       case dom::element_type::BOOL:
-        f.type = u"Boolean";
+        f.type.assign(u"Boolean");
         f.value = Variant(bool(value));
         break;
       case dom::element_type::INT64:
@@ -108,27 +110,40 @@ class Converter {
                          : value.type() == dom::element_type::UINT64 ? double(std::uint64_t(value))
                                                                      : double(value);
         if (std::trunc(d) == d && d >= INT32_MIN && d <= INT32_MAX) {
-          f.type = u"Long";
+          f.type.assign(u"Long");
           f.value = Variant(static_cast<std::int32_t>(d));
         } else {
-          f.type = u"Double";
+          f.type.assign(u"Double");
           f.value = Variant(d);
         }
         break;
       }
-      case dom::element_type::STRING: f.value = FromUtf8(std::string_view(value)); break;
-      case dom::element_type::NULL_VALUE: break;
+      case dom::element_type::STRING: {
+        const std::string_view text(value);
+        // A date is read from the text as written.
+        if (type_word.empty() && !text.empty() && IsDateMember(name)) {
+          const auto serial = ReadRecordDate(text, options_.date_order);
+          if (!serial)
+            throw RecordError{"member '" + name + "': \"" + std::string(text) + "\" is no date"};
+          f.value = Date{*serial};
+          f.type.assign(u"Date");
+          return;
+        }
+        f.value = FromUtf8(text);
+        break;
+      }
+      case dom::element_type::NULL_VALUE: f.value = Variant(std::u16string()); break;
       default:
         throw RecordError{"member '" + name + "' holds " + (value.is_array() ? "array" : "object") +
                           ", which is no field value"};
     }
-    return Typed(std::move(f), name, type_word, [&] { return Shown(value); });
+    Typed(f, name, type_word, [&] { return Shown(value); });
   }
 
   // `shown` gives the value as written, for a message only.
   template <class Shown>
-  Field Typed(Field f, const std::string& name, const std::string& type_word,
-              const Shown& shown) const {
+  void Typed(Field& f, const std::string& name, const std::string& type_word,
+             const Shown& shown) const {
     if (!type_word.empty()) {
       try {
         f.value = type_word == "String" ? Variant(CStr(f.value))
@@ -138,16 +153,15 @@ class Converter {
                           type_word + " (" + ToUtf8(e.description()) + ")"};
       }
       f.type = FromUtf8(type_word);
-      return f;
+      return;
     }
     if (f.value.is_string() && !f.value.string().empty() && IsDateMember(name)) {
       const std::string text = shown();
       const auto serial = ReadRecordDate(text, options_.date_order);
       if (!serial) throw RecordError{"member '" + name + "': \"" + text + "\" is no date"};
       f.value = Date{*serial};
-      f.type = u"Date";
+      f.type.assign(u"Date");
     }
-    return f;
   }
 
  private:
@@ -196,7 +210,7 @@ void AddMembers(const Converter& conv, dom::object obj, const std::string& prefi
           AddMembers(conv, dom::object(element), {}, Member(element, "types"), members, inner);
           CheckElementNames(name, list.elements.size() + 1, members);
         } else {
-          members.push_back(conv.Make("Value", element, {}));
+          conv.Make(members.emplace_back(), "Value", element, {});
         }
         list.elements.push_back(std::move(members));
         list.element_lists.push_back(std::move(inner));
@@ -205,13 +219,14 @@ void AddMembers(const Converter& conv, dom::object obj, const std::string& prefi
     } else if (value.is_object()) {
       AddMembers(conv, dom::object(value), name, types, fields, lists);
     } else {
-      fields.push_back(conv.Make(name, value, TypeWord(types, name)));
+      conv.Make(fields.emplace_back(), name, value, TypeWord(types, name));
     }
   }
 }
 
 void FillFromJson(const Converter& conv, dom::element obj, Record& r) {
   if (!obj.is_object()) throw RecordError{"a record is a JSON object"};
+  r.fields.reserve(dom::object(obj).size());
   const Types types = Member(obj, "types");
   if (types && !types->is_null() && !types->is_object())
     throw RecordError{"\"types\" is no object"};
@@ -424,9 +439,9 @@ void RecordReader::Complete(RawRecord raw, Record& r) const {
       throw RecordError{"the row has " + std::to_string(cells.size()) + " cells, the header " +
                         std::to_string(columns_.size())};
     for (std::size_t c = 0; c < columns_.size(); ++c) {
-      Field f{FromUtf8(columns_[c].first), u"String", Variant(FromUtf8(cells[c]))};
-      r.fields.push_back(conv.Typed(std::move(f), columns_[c].first, columns_[c].second,
-                                    [&] { return cells[c]; }));
+      Field& f = r.fields.emplace_back(
+          Field{FromUtf8(columns_[c].first), u"String", Variant(FromUtf8(cells[c]))});
+      conv.Typed(f, columns_[c].first, columns_[c].second, [&] { return cells[c]; });
     }
   });
 }

@@ -147,7 +147,7 @@ void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawReco
   s.reader.Complete(std::move(raw), record);
   hl7::AddHostFields(record, s.host_fields,
                      s.host_fields.control_id ? s.outbound.ControlIdFor(record.number) : "");
-  const hl7::Outcome o = builder.Build(record);
+  const hl7::Outcome o = builder.Build(std::move(record));  // takes its field values only
   built.ok = o.ok();
   if (built.ok) {
     built.text = s.outbound.sending() ? o.message : hl7::Frame(o.message, s.framing);
