@@ -183,7 +183,8 @@ void MessageBuilder::ForEach(const std::string& name, Scopes& scopes, Outcome& o
     for (const List& l : **scope)
       if (SameName(l.name, wanted)) list = &l;
   if (!list) return;
-  Entered entered;
+  // Each member's name, and the field it hides (null for none).
+  std::vector<std::pair<const std::u16string*, ObjectRef>> entered;
   for (std::size_t i = 0; i < list->elements.size(); ++i) {
     // The element's members and SetId hide fields of the same name. Two
     // members of one name would hide each other, and the one hidden would
@@ -201,15 +202,14 @@ void MessageBuilder::ForEach(const std::string& name, Scopes& scopes, Outcome& o
                    ToUtf8(twice->name) + "' is given twice (names ignore letter case)";
       return;
     }
-    entered.hidden.clear();
-    entered.added.clear();
+    entered.clear();
     const Field set_id{u"SetId", u"Long", Variant(static_cast<std::int32_t>(i + 1))};
     const auto enter = [&](const Field& m) {
-      if (ObjectRef old = fields_->Find(m.name)) {
-        entered.hidden.push_back(std::move(old));
-        fields_->Erase(m.name);
-      }
-      if (fields_->AddField(m.name, m.type, m.value)) entered.added.push_back(m.name);
+      Ref<DataField> field = DataField::Create();
+      field->set_name(m.name);
+      field->set_data_type(m.type);
+      field->set_data(m.value);
+      entered.push_back({&m.name, fields_->Put(m.name, field)});
     };
     for (const Field& m : members)
       if (!SameName(m.name, u"SetId")) enter(m);
@@ -220,12 +220,14 @@ void MessageBuilder::ForEach(const std::string& name, Scopes& scopes, Outcome& o
     body();
     --entered_;
     scopes.pop_back();
-    for (const auto& added : entered.added) fields_->Erase(added);
-    for (const ObjectRef& old : entered.hidden) {
-      if (const auto* field = dynamic_cast<const DataField*>(old.get()))
-        fields_->Add(old, field->name());
+    // The hidden fields come back under their own names, in order.
+    for (const auto& [name, hidden] : entered) {
+      if (!hidden)
+        fields_->Erase(*name);
+      else if (const auto* field = dynamic_cast<const DataField*>(hidden.get()))
+        fields_->Put(field->name(), hidden);
       else
-        fields_->Add(old, CStr(Get(old, u"Name")));
+        fields_->Put(CStr(Get(hidden, u"Name")), hidden);
     }
   }
 }

@@ -59,11 +59,6 @@ class MessageBuilder {
  private:
   // The lists that "@each" may name here, innermost scope last.
   using Scopes = std::vector<const std::vector<List>*>;
-  // A list element's members in place, and the record fields they hide.
-  struct Entered {
-    std::vector<ObjectRef> hidden;
-    std::vector<std::u16string> added;
-  };
 
   void RenderGroup(const Group& group, Scopes& scopes, Outcome& out);
   void RenderLine(const SegmentLine& segment, Scopes& scopes, Outcome& out);

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "host/data_fields_impl.h"
 #include "platform/text.h"
@@ -92,9 +93,35 @@ bool DataFields::Add(const ObjectRef& field, std::u16string_view key) {
 
 Ref<DataField> DataFields::AddField(std::u16string_view name, std::u16string_view data_type,
                                     Variant data) {
-  auto field = MakeRef<DataField>(std::u16string(name), std::u16string(data_type), std::move(data));
+  Ref<DataField> field = DataField::Create();
+  field->set_name(std::u16string(name));
+  field->set_data_type(std::u16string(data_type));
+  field->set_data(std::move(data));
   if (!Add(field, name)) return {};
   return field;
+}
+
+ObjectRef DataFields::Put(std::u16string_view key, const ObjectRef& field) {
+  Impl& m = *impl_;
+  if (Impl::SlotOf(key) >= 0) {
+    ObjectRef old = Find(key);
+    if (old) Erase(key);
+    Add(field, key);
+    return old;
+  }
+  auto it = m.map.find(key);
+  if (it == m.map.end()) {
+    Add(field, key);
+    return {};
+  }
+  // The key is spelt as given, in the same entry: it hashes alike.
+  auto node = m.map.extract(it);
+  node.key().assign(key);
+  ObjectRef old = std::exchange(node.mapped().field, field);
+  node.mapped().seq = m.next_seq++;
+  m.map.insert(std::move(node));
+  ++m.map_version;
+  return old;
 }
 
 ObjectRef DataFields::Find(std::u16string_view key) const {

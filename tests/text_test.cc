@@ -60,6 +60,25 @@ TEST(Text, GeneratedKeysMatchWithoutRegardToCaseAndOnlyAsWritten) {
   }
 }
 
+// Put is a removal and an addition: the key as given, last in order, and
+// the field that was there handed back.
+TEST(Text, PutReplacesAsRemoveAndAddWould) {
+  auto fields = MakeRef<DataFields>();
+  for (const char16_t* k : {u"Name", u"Code", u"Autodf2", u"Type"})
+    ASSERT_TRUE(fields->AddField(k, u"String", u"v"));
+  const ObjectRef name = fields->Find(u"Name"), slot = fields->Find(u"autodf2");
+  const ObjectRef other = MakeRef<DataField>(u"name", u"Long", std::int32_t{1});
+  EXPECT_EQ(fields->Put(u"NAME", other), name);
+  EXPECT_EQ(fields->Put(u"AUTODF2", other), slot);
+  EXPECT_EQ(fields->Put(u"New", other), ObjectRef());
+  EXPECT_EQ(fields->Find(u"name"), other);
+  EXPECT_EQ(fields->Keys(),
+            (std::vector<std::u16string>{u"Code", u"Type", u"NAME", u"AUTODF2", u"New"}));
+  EXPECT_EQ(fields->Count(), 5u);
+  EXPECT_EQ(fields->Put(u"Name", name), other);
+  EXPECT_EQ(fields->Keys().back(), u"Name");
+}
+
 TEST(Text, KeysKeepTheirSpellingAndOrderAcrossBothKindsOfKey) {
   auto fields = MakeRef<DataFields>();
   for (const char16_t* k : {u"Zeta", u"AUTODF3", u"Autodf1", u"alpha", u"autodf20"})

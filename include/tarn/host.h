@@ -70,6 +70,10 @@ class TARN_API DataFields final : public Object {
   bool Add(const ObjectRef& field, std::u16string_view key);
   // Convenience for hosts: a new default DataField added under `name`.
   Ref<DataField> AddField(std::u16string_view name, std::u16string_view data_type, Variant data);
+  // Puts `field` under `key` in place of the field there, which it returns
+  // (null when there was none): the same as removing that field and adding
+  // this one under `key`, without giving up the entry's room.
+  ObjectRef Put(std::u16string_view key, const ObjectRef& field);
   ObjectRef Find(std::u16string_view key) const;  // null when missing
   bool Exists(std::u16string_view key) const;
   bool Erase(std::u16string_view key);
