@@ -92,7 +92,7 @@ void MessageBuilder::ClearFields() {
 // (the usual case) gets that record's fields with its own values. Nothing
 // but this builder changes the collection, and every build leaves it as it
 // found it: the fields are still the ones it added.
-bool MessageBuilder::ReuseFields(const Record& record, std::vector<Field>* values) {
+bool MessageBuilder::ReuseFields(const Record& record) {
   if (record_fields_.empty() || record_fields_.size() != record.fields.size() ||
       fields_->Count() != record_fields_.size())
     return false;
@@ -105,25 +105,18 @@ bool MessageBuilder::ReuseFields(const Record& record, std::vector<Field>* value
       held.field->set_data_type(f.type);
       held.type = f.type;
     }
-    if (values)
-      held.field->set_data(std::move((*values)[i].value));
-    else
-      held.field->set_data(f.value);
+    held.field->set_data(f.value);
   }
   return true;
 }
 
-Outcome MessageBuilder::Build(const Record& record) { return Build(record, nullptr); }
-
-Outcome MessageBuilder::Build(Record&& record) { return Build(record, &record.fields); }
-
-Outcome MessageBuilder::Build(const Record& record, std::vector<Field>* values) {
+Outcome MessageBuilder::Build(const Record& record) {
   Outcome out;
   if (!record.error.empty()) {
     out.reason = record.error;
     return out;
   }
-  if (!ReuseFields(record, values)) {
+  if (!ReuseFields(record)) {
     ClearFields();
     for (const Field& f : record.fields) {
       Ref<DataField> added = fields_->AddField(f.name, f.type, f.value);

@@ -46,8 +46,6 @@ class MessageBuilder {
   MessageBuilder& operator=(const MessageBuilder&) = delete;
 
   Outcome Build(const Record& record);
-  // The same, taking the record's field values instead of copying them.
-  Outcome Build(Record&& record);
 
   // Also counts a name that is no field as a failure when the expression
   // succeeds anyway (in a branch not taken, say): what --check wants.
@@ -75,10 +73,8 @@ class MessageBuilder {
   bool Realize(int index, Outcome& out, const Variant*& data);
   // Appends the escaped value of expression `index` to the message.
   void AppendValue(int index, Outcome& out);
-  // `values` (the record's fields) may be moved from, when given.
-  Outcome Build(const Record& record, std::vector<Field>* values);
   void ClearFields();
-  bool ReuseFields(const Record& record, std::vector<Field>* values);
+  bool ReuseFields(const Record& record);
 
   const Template& template_;
   // Per expression: a field's name alone, whose value is read from the

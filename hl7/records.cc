@@ -41,6 +41,35 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
+// A text into `out`: an ASCII one, the usual name or value, keeps the room
+// the text had.
+void AssignText(std::u16string& out, std::string_view utf8) {
+  if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; }))
+    out.assign(utf8.begin(), utf8.end());
+  else
+    out = FromUtf8(utf8);
+}
+
+// Fills a vector from the front, reusing the elements there (and the room
+// of their texts), and drops the rest when done.
+template <class T>
+class Refill {
+ public:
+  explicit Refill(std::vector<T>& v) : v_(v) {}
+  Refill(const Refill&) = delete;
+  Refill& operator=(const Refill&) = delete;
+  ~Refill() { v_.resize(used_); }
+  T& Next() {
+    if (used_ == v_.size()) v_.emplace_back();
+    return v_[used_++];
+  }
+  std::size_t used() const { return used_; }
+
+ private:
+  std::vector<T>& v_;
+  std::size_t used_ = 0;
+};
+
 using Members = std::vector<std::pair<std::string_view, dom::element>>;
 
 // An object's members as records have always been read: in byte order of
@@ -96,7 +125,7 @@ class Converter {
   // name, or the kind of the value itself.
   void Make(Field& f, const std::string& name, dom::element value,
             const std::string& type_word) const {
-    f.name = FromUtf8(name);
+    AssignText(f.name, name);
     f.type.assign(u"String");
     switch (value.type()) {
       case dom::element_type::BOOL:
@@ -129,10 +158,11 @@ class Converter {
           f.type.assign(u"Date");
           return;
         }
-        f.value = FromUtf8(text);
+        if (!f.value.is_string()) f.value = Variant(std::u16string());
+        AssignText(f.value.string(), text);
         break;
       }
-      case dom::element_type::NULL_VALUE: f.value = Variant(std::u16string()); break;
+      case dom::element_type::NULL_VALUE: f.value.set_string({}); break;
       default:
         throw RecordError{"member '" + name + "' holds " + (value.is_array() ? "array" : "object") +
                           ", which is no field value"};
@@ -184,9 +214,9 @@ std::string TypeWord(const Types& types, const std::string& name) {
 // Two members of one list element whose names differ only in letter case
 // would hide one another; the record is refused as at its top level.
 void CheckElementNames(const std::string& list, std::size_t element,
-                       const std::vector<Field>& members) {
-  for (std::size_t a = 0; a < members.size(); ++a)
-    for (std::size_t b = a + 1; b < members.size(); ++b)
+                       const std::vector<Field>& members, std::size_t count) {
+  for (std::size_t a = 0; a < count; ++a)
+    for (std::size_t b = a + 1; b < count; ++b)
       if (hl7::SameName(members[a].name, members[b].name))
         throw RecordError{"list '" + list + "' element " + std::to_string(element) + ": members '" +
                           ToUtf8(members[a].name) + "' and '" + ToUtf8(members[b].name) +
@@ -197,40 +227,48 @@ void CheckElementNames(const std::string& list, std::size_t element,
 // inside a list's elements the lists that groups inside "@each" walk. The
 // depth is bounded by kMaxJsonDepth before parsing.
 void AddMembers(const Converter& conv, dom::object obj, const std::string& prefix,
-                const Types& types, std::vector<Field>& fields, std::vector<List>& lists) {
+                const Types& types, Refill<Field>& fields, Refill<List>& lists) {
   for (const auto& [key, value] : Sorted(obj)) {
     if (prefix.empty() && key == "types") continue;
     const std::string name = prefix.empty() ? std::string(key) : prefix + "_" + std::string(key);
     if (value.is_array()) {
-      List list{FromUtf8(name), {}, {}};
+      List& list = lists.Next();
+      AssignText(list.name, name);
+      Refill<std::vector<Field>> elements(list.elements);
+      Refill<std::vector<List>> element_lists(list.element_lists);
       for (const dom::element element : dom::array(value)) {
-        std::vector<Field> members;
-        std::vector<List> inner;
+        Refill<Field> members(elements.Next());
+        Refill<List> inner(element_lists.Next());
         if (element.is_object()) {
           AddMembers(conv, dom::object(element), {}, Member(element, "types"), members, inner);
-          CheckElementNames(name, list.elements.size() + 1, members);
+          CheckElementNames(name, elements.used(), list.elements[elements.used() - 1],
+                            members.used());
         } else {
-          conv.Make(members.emplace_back(), "Value", element, {});
+          conv.Make(members.Next(), "Value", element, {});
         }
-        list.elements.push_back(std::move(members));
-        list.element_lists.push_back(std::move(inner));
       }
-      lists.push_back(std::move(list));
     } else if (value.is_object()) {
       AddMembers(conv, dom::object(value), name, types, fields, lists);
     } else {
-      conv.Make(fields.emplace_back(), name, value, TypeWord(types, name));
+      conv.Make(fields.Next(), name, value, TypeWord(types, name));
     }
   }
 }
 
 void FillFromJson(const Converter& conv, dom::element obj, Record& r) {
   if (!obj.is_object()) throw RecordError{"a record is a JSON object"};
-  r.fields.reserve(dom::object(obj).size());
   const Types types = Member(obj, "types");
   if (types && !types->is_null() && !types->is_object())
     throw RecordError{"\"types\" is no object"};
-  AddMembers(conv, dom::object(obj), {}, types, r.fields, r.lists);
+  Refill<Field> fields(r.fields);
+  Refill<List> lists(r.lists);
+  AddMembers(conv, dom::object(obj), {}, types, fields, lists);
+}
+
+void Refuse(Record& r, std::string reason) {
+  r.fields.clear();
+  r.lists.clear();
+  r.error = std::move(reason);
 }
 
 // Runs `fill`; what it throws becomes the record's reason.
@@ -239,9 +277,7 @@ void Guarded(Record& r, Fill fill) {
   try {
     fill();
   } catch (const RecordError& e) {
-    r.fields.clear();
-    r.lists.clear();
-    r.error = e.reason;
+    Refuse(r, e.reason);
   }
 }
 
@@ -259,7 +295,7 @@ void FillFromJsonText(const Converter& conv, const std::string& text, Record& r)
   dom::element doc;
   if (parser.parse(text).get(doc) != simdjson::SUCCESS) {
     if (JsonNestingDepth(text) > kMaxJsonDepth) {
-      r.error = TooDeep();
+      Refuse(r, TooDeep());
       return;
     }
     // The slow reader has the clearer messages, and takes what the fast one
@@ -269,11 +305,11 @@ void FillFromJsonText(const Converter& conv, const std::string& text, Record& r)
     try {
       again = json::parse(text).dump();
     } catch (const json::exception& e) {
-      r.error = std::string("not a JSON object: ") + e.what();
+      Refuse(r, std::string("not a JSON object: ") + e.what());
       return;
     }
     if (const auto error = parser.parse(again).get(doc)) {
-      r.error = std::string("not a JSON object: ") + simdjson::error_message(error);
+      Refuse(r, std::string("not a JSON object: ") + simdjson::error_message(error));
       return;
     }
   }
@@ -422,12 +458,15 @@ bool RecordReader::NextRaw(RawRecord& r) {
 }
 
 void RecordReader::Complete(RawRecord raw, Record& r) const {
-  r = Record{};
+  // The fields and lists are filled in place of the last record's.
   r.number = raw.number;
   r.line = raw.line;
   r.source = std::move(raw.source);
-  r.error = std::move(raw.error);
-  if (!r.error.empty()) return;
+  r.error.clear();
+  if (!raw.error.empty()) {
+    Refuse(r, std::move(raw.error));
+    return;
+  }
   const Converter conv(options_);
   if (!raw.csv) {
     FillFromJsonText(conv, r.source, r);
@@ -438,9 +477,14 @@ void RecordReader::Complete(RawRecord raw, Record& r) const {
     if (cells.size() != columns_.size())
       throw RecordError{"the row has " + std::to_string(cells.size()) + " cells, the header " +
                         std::to_string(columns_.size())};
+    r.lists.clear();
+    Refill<Field> fields(r.fields);
     for (std::size_t c = 0; c < columns_.size(); ++c) {
-      Field& f = r.fields.emplace_back(
-          Field{FromUtf8(columns_[c].first), u"String", Variant(FromUtf8(cells[c]))});
+      Field& f = fields.Next();
+      AssignText(f.name, columns_[c].first);
+      f.type.assign(u"String");
+      if (!f.value.is_string()) f.value = Variant(std::u16string());
+      AssignText(f.value.string(), cells[c]);
       conv.Typed(f, columns_[c].first, columns_[c].second, [&] { return cells[c]; });
     }
   });

@@ -37,7 +37,9 @@ class TARN_API DataField final : public Object {
   const std::u16string& data_class() const noexcept { return data_class_; }
   void set_name(std::u16string v) { name_ = std::move(v); }
   void set_data_type(std::u16string v) { data_type_ = std::move(v); }
-  void set_data(Variant v) { data_ = std::move(v); }
+  // A copy reuses the room of the text there.
+  void set_data(const Variant& v) { data_ = v; }
+  void set_data(Variant&& v) { data_ = std::move(v); }
   void set_data_class(std::u16string v) { data_class_ = std::move(v); }
 
   struct Internal;  // the library's own access; defined inside it

@@ -143,11 +143,12 @@ void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawReco
               Built& built) {
   built.number = raw.number;
   built.line = raw.line;
-  hl7::Record record;
+  // Each thread's record keeps its room from one record to the next.
+  thread_local hl7::Record record;
   s.reader.Complete(std::move(raw), record);
   hl7::AddHostFields(record, s.host_fields,
                      s.host_fields.control_id ? s.outbound.ControlIdFor(record.number) : "");
-  const hl7::Outcome o = builder.Build(std::move(record));  // takes its field values only
+  const hl7::Outcome o = builder.Build(record);
   built.ok = o.ok();
   if (built.ok) {
     built.text = s.outbound.sending() ? o.message : hl7::Frame(o.message, s.framing);
