@@ -6,6 +6,7 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -44,10 +45,15 @@ bool SameName(std::string_view a, std::string_view b) {
 // A text into `out`: an ASCII one, the usual name or value, keeps the room
 // the text had.
 void AssignText(std::u16string& out, std::string_view utf8) {
-  if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; }))
-    out.assign(utf8.begin(), utf8.end());
-  else
-    out = FromUtf8(utf8);
+  out.resize(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c >= 0x80) {
+      out = FromUtf8(utf8);
+      return;
+    }
+    out[i] = c;
+  }
 }
 
 // Fills a vector from the front, reusing the elements there (and the room
@@ -74,19 +80,59 @@ using Members = std::vector<std::pair<std::string_view, dom::element>>;
 
 // An object's members as records have always been read: in byte order of
 // their names, and of a name given twice only the last.
+// The positions of an object's members in the order Sorted gives them, for
+// the last few orders of names seen: records of one source name their
+// members alike, and comparing the names costs less than sorting them.
+class SortedOrders {
+ public:
+  const std::vector<std::uint32_t>* Find(const Members& members) const {
+    for (const Entry& e : entries_)
+      if (e.names.size() == members.size() &&
+          std::equal(e.names.begin(), e.names.end(), members.begin(),
+                     [](const std::string& n, const auto& m) { return n == m.first; }))
+        return &e.order;
+    return nullptr;
+  }
+  void Remember(const Members& members, std::vector<std::uint32_t> order) {
+    Entry& e = entries_[next_++ % entries_.size()];
+    e.names.assign(members.size(), {});
+    for (std::size_t i = 0; i < members.size(); ++i) e.names[i].assign(members[i].first);
+    e.order = std::move(order);
+  }
+
+ private:
+  struct Entry {
+    std::vector<std::string> names;  // as the object gives them
+    std::vector<std::uint32_t> order;
+  };
+  std::array<Entry, 8> entries_;
+  std::size_t next_ = 0;
+};
+
 Members Sorted(dom::object obj) {
   Members all;
   all.reserve(obj.size());
   for (const dom::key_value_pair member : obj) all.emplace_back(member.key, member.value);
-  // Insertion sort: records have a few dozen members, often in order already.
-  for (std::size_t i = 1; i < all.size(); ++i)
-    for (std::size_t j = i; j > 0 && all[j].first < all[j - 1].first; --j)
-      std::swap(all[j], all[j - 1]);
+  thread_local SortedOrders orders;
+  Members out;
+  out.reserve(all.size());
+  if (const auto* order = orders.Find(all)) {
+    for (const std::uint32_t i : *order) out.push_back(all[i]);
+    return out;
+  }
+  std::vector<std::uint32_t> order(all.size());
+  for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  // Stable, so that of a name given twice the last comes last.
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::uint32_t a, std::uint32_t b) { return all[a].first < all[b].first; });
   std::size_t kept = 0;
-  for (std::size_t i = 0; i < all.size(); ++i)
-    if (i + 1 == all.size() || all[i + 1].first != all[i].first) all[kept++] = all[i];
-  all.resize(kept);
-  return all;
+  for (std::size_t i = 0; i < order.size(); ++i)
+    if (i + 1 == order.size() || all[order[i + 1]].first != all[order[i]].first)
+      order[kept++] = order[i];
+  order.resize(kept);
+  for (const std::uint32_t i : order) out.push_back(all[i]);
+  orders.Remember(all, std::move(order));
+  return out;
 }
 
 // The member `name` of an object (the last of that name), if any.

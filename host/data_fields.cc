@@ -114,13 +114,15 @@ ObjectRef DataFields::Put(std::u16string_view key, const ObjectRef& field) {
     Add(field, key);
     return {};
   }
-  // The key is spelt as given, in the same entry: it hashes alike.
-  auto node = m.map.extract(it);
-  node.key().assign(key);
-  ObjectRef old = std::exchange(node.mapped().field, field);
-  node.mapped().seq = m.next_seq++;
-  m.map.insert(std::move(node));
+  ObjectRef old = std::exchange(it->second.field, field);
+  it->second.seq = m.next_seq++;
   ++m.map_version;
+  if (it->first != key) {
+    // The key is spelt as given, in the same entry: it hashes alike.
+    auto node = m.map.extract(it);
+    node.key().assign(key);
+    m.map.insert(std::move(node));
+  }
   return old;
 }
 
