@@ -3,7 +3,6 @@
 // interpreter adds and removes its temporary fields here on every call, so
 // lookups avoid building upper-cased copies of the key.
 #include <algorithm>
-#include <array>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -84,10 +83,7 @@ bool DataFields::Add(const ObjectRef& field, std::u16string_view key) {
   if (int n = Impl::SlotOf(key, &exact); n >= 0)
     return exact ? m.AddGenerated(n, field) : m.PlaceGenerated(n, field, key);
   auto [it, inserted] = m.map.try_emplace(std::u16string(key), Entry{field, m.next_seq});
-  if (inserted) {
-    ++m.map_version;
-    ++m.next_seq;
-  }
+  if (inserted) ++m.next_seq;
   return inserted;
 }
 
@@ -116,7 +112,6 @@ ObjectRef DataFields::Put(std::u16string_view key, const ObjectRef& field) {
   }
   ObjectRef old = std::exchange(it->second.field, field);
   it->second.seq = m.next_seq++;
-  ++m.map_version;
   if (it->first != key) {
     // The key is spelt as given, in the same entry: it hashes alike.
     auto node = m.map.extract(it);
@@ -138,7 +133,6 @@ bool DataFields::Erase(std::u16string_view key) {
   if (int n = Impl::SlotOf(key); n >= 0) return m.EraseGenerated(n);
   auto it = m.map.find(key);
   if (it == m.map.end()) return false;
-  ++m.map_version;
   m.map.erase(it);
   return true;
 }

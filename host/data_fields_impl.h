@@ -3,7 +3,6 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -113,36 +112,11 @@ struct DataFields::Impl {
   // the key as written when that is not "Autodf<n>".
   bool PlaceGenerated(int n, const ObjectRef& field, std::u16string_view spelling);
 
-  // The keys asked for last, as they were written, and what was found: an
-  // expression names the same host fields (and function words, which are
-  // absent) on every call. Valid while `map_version` is unchanged.
-  struct Recent {
-    std::u16string key;
-    const detail::Entry* entry = nullptr;  // null: the key is absent
-    std::uint64_t version = 0;
-  };
-  mutable std::array<Recent, 8> recent;
-  mutable unsigned recent_next = 0;
-  std::uint64_t map_version = 1;  // bumped whenever the map changes
-
   const ObjectRef* Lookup(std::u16string_view key) const {
     if (int n = SlotOf(key); n >= 0)
       return ExistsGenerated(n) ? &generated[static_cast<std::size_t>(n)].field : nullptr;
-    for (const Recent& r : recent)
-      if (r.version == map_version && detail::SameText(r.key, key))
-        return r.entry ? &r.entry->field : nullptr;
     auto it = map.find(key);
-    const detail::Entry* entry = it == map.end() ? nullptr : &it->second;
-    Recent& r = recent[recent_next++ % recent.size()];
-    r.version = 0;
-    try {
-      r.key.assign(key);
-      r.entry = entry;
-      r.version = map_version;
-    } catch (...) {
-      // not remembered
-    }
-    return entry ? &entry->field : nullptr;
+    return it == map.end() ? nullptr : &it->second.field;
   }
 
   struct Ordered {
