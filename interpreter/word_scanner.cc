@@ -39,8 +39,8 @@ void TrimInPlace(std::u16string& s) {
 
 // Most words have one of a few shapes, read here at once: a run of
 // ordinary characters or a literal ended by a space or by the end of the
-// text, a lone operator character before a space, and the end of the text
-// itself. Anything else goes on in the general loop, from a run of ordinary
+// text, a run ended by a comma, a lone operator character before a space,
+// and the end of the text itself. Anything else goes on in the general loop, from a run of ordinary
 // characters already taken where there is one.
 void InterpreterCore::GetNextWord(Frame& f, std::u16string& word) {
   word.clear();
@@ -64,6 +64,11 @@ void InterpreterCore::GetNextWord(Frame& f, std::u16string& word) {
         if (at == n || text[at] == u' ') {
           Take(word, text, q, at);
           f.position = static_cast<std::int16_t>(at + 1);  // past the space, or the end read
+          return;
+        }
+        if (text[at] == u',') {  // an argument: the comma stays attached
+          Take(word, text, q, at + 1);
+          f.position = static_cast<std::int16_t>(at + 1);
           return;
         }
         if (q == p) {
