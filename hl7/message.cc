@@ -53,18 +53,32 @@ std::string Escape(std::string_view value, const Delimiters& d) {
 }
 
 void AppendEscaped(std::string& out, std::u16string_view value, const Delimiters& d) {
-  const auto special = [&](char16_t c) {
-    return c >= 0x80 || c == char16_t(d.escape) || c == char16_t(d.field) ||
-           c == char16_t(d.component) || c == char16_t(d.repetition) ||
-           c == char16_t(d.subcomponent) || (c == char16_t(d.truncation) && c != 0) || c == u'\r' ||
-           c == u'\n' || c == u'\x0b' || c == u'\x1c' || c == 0;
+  // The characters that need escaping, as bits of two words by code.
+  std::uint64_t low = 0, high = 0;
+  const auto mark = [&](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 64)
+      low |= std::uint64_t{1} << u;
+    else if (u < 128)
+      high |= std::uint64_t{1} << (u - 64);
   };
+  for (const char c : {d.escape, d.field, d.component, d.repetition, d.subcomponent, '\r', '\n',
+                       '\x0b', '\x1c', '\0'})
+    mark(c);
+  if (d.truncation != '\0') mark(d.truncation);
   // Plain ASCII, the usual value, is copied a character at a time.
-  if (std::none_of(value.begin(), value.end(), special)) {
-    out.append(value.begin(), value.end());
-    return;
+  const std::size_t start = out.size();
+  out.resize(start + value.size());
+  char* to = out.data() + start;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char16_t c = value[i];
+    if (c >= 128 || ((c < 64 ? low >> c : high >> (c - 64)) & 1)) {
+      out.resize(start);
+      out += Escape(ToUtf8(value), d);
+      return;
+    }
+    to[i] = static_cast<char>(c);
   }
-  out += Escape(ToUtf8(value), d);
 }
 
 std::string Frame(std::string_view message, Framing framing) {

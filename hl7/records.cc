@@ -161,7 +161,7 @@ class Converter {
  public:
   explicit Converter(const RecordOptions& options) : options_(options) {}
 
-  bool IsDateMember(const std::string& name) const {
+  bool IsDateMember(std::string_view name) const {
     for (const auto& d : options_.dates)
       if (SameName(d, name)) return true;
     return false;
@@ -169,7 +169,7 @@ class Converter {
 
   // A scalar as the field `f`: the explicit type word if any, a --dates
   // name, or the kind of the value itself.
-  void Make(Field& f, const std::string& name, dom::element value,
+  void Make(Field& f, std::string_view name, dom::element value,
             const std::string& type_word) const {
     AssignText(f.name, name);
     f.type.assign(u"String");
@@ -199,7 +199,8 @@ class Converter {
         if (type_word.empty() && !text.empty() && IsDateMember(name)) {
           const auto serial = ReadRecordDate(text, options_.date_order);
           if (!serial)
-            throw RecordError{"member '" + name + "': \"" + std::string(text) + "\" is no date"};
+            throw RecordError{"member '" + std::string(name) + "': \"" + std::string(text) +
+                              "\" is no date"};
           f.value = Date{*serial};
           f.type.assign(u"Date");
           return;
@@ -210,23 +211,24 @@ class Converter {
       }
       case dom::element_type::NULL_VALUE: f.value.set_string({}); break;
       default:
-        throw RecordError{"member '" + name + "' holds " + (value.is_array() ? "array" : "object") +
-                          ", which is no field value"};
+        throw RecordError{"member '" + std::string(name) + "' holds " +
+                          (value.is_array() ? "array" : "object") + ", which is no field value"};
     }
     Typed(f, name, type_word, [&] { return Shown(value); });
   }
 
   // `shown` gives the value as written, for a message only.
   template <class Shown>
-  void Typed(Field& f, const std::string& name, const std::string& type_word,
+  void Typed(Field& f, std::string_view name, const std::string& type_word,
              const Shown& shown) const {
     if (!type_word.empty()) {
       try {
         f.value = type_word == "String" ? Variant(CStr(f.value))
                                         : ConvertByTypeWord(FromUtf8(type_word), f.value);
       } catch (const RuntimeError& e) {
-        throw RecordError{"member '" + name + "': \"" + shown() + "\" does not convert to " +
-                          type_word + " (" + ToUtf8(e.description()) + ")"};
+        throw RecordError{"member '" + std::string(name) + "': \"" + shown() +
+                          "\" does not convert to " + type_word + " (" + ToUtf8(e.description()) +
+                          ")"};
       }
       f.type = FromUtf8(type_word);
       return;
@@ -234,7 +236,8 @@ class Converter {
     if (f.value.is_string() && !f.value.string().empty() && IsDateMember(name)) {
       const std::string text = shown();
       const auto serial = ReadRecordDate(text, options_.date_order);
-      if (!serial) throw RecordError{"member '" + name + "': \"" + text + "\" is no date"};
+      if (!serial)
+        throw RecordError{"member '" + std::string(name) + "': \"" + text + "\" is no date"};
       f.value = Date{*serial};
       f.type.assign(u"Date");
     }
@@ -246,7 +249,7 @@ class Converter {
 
 using Types = std::optional<dom::element>;
 
-std::string TypeWord(const Types& types, const std::string& name) {
+std::string TypeWord(const Types& types, std::string_view name) {
   if (!types || !types->is_object()) return {};
   for (const auto& [k, v] : Sorted(dom::object(*types)))
     if (SameName(k, name)) {
@@ -259,14 +262,14 @@ std::string TypeWord(const Types& types, const std::string& name) {
 
 // Two members of one list element whose names differ only in letter case
 // would hide one another; the record is refused as at its top level.
-void CheckElementNames(const std::string& list, std::size_t element,
+void CheckElementNames(std::string_view list, std::size_t element,
                        const std::vector<Field>& members, std::size_t count) {
   for (std::size_t a = 0; a < count; ++a)
     for (std::size_t b = a + 1; b < count; ++b)
       if (hl7::SameName(members[a].name, members[b].name))
-        throw RecordError{"list '" + list + "' element " + std::to_string(element) + ": members '" +
-                          ToUtf8(members[a].name) + "' and '" + ToUtf8(members[b].name) +
-                          "' differ only in letter case"};
+        throw RecordError{"list '" + std::string(list) + "' element " + std::to_string(element) +
+                          ": members '" + ToUtf8(members[a].name) + "' and '" +
+                          ToUtf8(members[b].name) + "' differ only in letter case"};
 }
 
 // Nested objects flatten to "Outer_Inner"; arrays become lists, and arrays
@@ -276,7 +279,9 @@ void AddMembers(const Converter& conv, dom::object obj, const std::string& prefi
                 const Types& types, Refill<Field>& fields, Refill<List>& lists) {
   for (const auto& [key, value] : Sorted(obj)) {
     if (prefix.empty() && key == "types") continue;
-    const std::string name = prefix.empty() ? std::string(key) : prefix + "_" + std::string(key);
+    std::string joined;
+    if (!prefix.empty()) joined = prefix + "_" + std::string(key);
+    const std::string_view name = prefix.empty() ? key : std::string_view(joined);
     if (value.is_array()) {
       List& list = lists.Next();
       AssignText(list.name, name);
@@ -294,7 +299,7 @@ void AddMembers(const Converter& conv, dom::object obj, const std::string& prefi
         }
       }
     } else if (value.is_object()) {
-      AddMembers(conv, dom::object(value), name, types, fields, lists);
+      AddMembers(conv, dom::object(value), std::string(name), types, fields, lists);
     } else {
       conv.Make(fields.Next(), name, value, TypeWord(types, name));
     }
