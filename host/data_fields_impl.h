@@ -18,7 +18,9 @@ namespace detail {
 
 struct KeyHash {
   using is_transparent = void;
-  std::size_t operator()(std::u16string_view s) const noexcept {
+  // Not noexcept on purpose: libstdc++ then keeps each entry's hash with it,
+  // so that a lookup never hashes the keys it walks past again.
+  std::size_t operator()(std::u16string_view s) const {
     std::uint64_t h = 1469598103934665603ull;  // 64-bit also where size_t is 32
     for (char16_t c : s) h = (h ^ detail::UpperChar(c)) * 1099511628211ull;
     return static_cast<std::size_t>(h);
