@@ -91,6 +91,14 @@ std::string Frame(std::string_view message, Framing framing) {
   return out;
 }
 
+namespace {
+// The library's own field, read in place; null for a host's own object.
+const DataField* AsDataField(const ObjectRef& o) {
+  return o && o->native_kind() == DataField::kNativeKind ? static_cast<const DataField*>(o.get())
+                                                         : nullptr;
+}
+}  // namespace
+
 MessageBuilder::MessageBuilder(const Template& t) : template_(t) {
   interpreter_.Init(fields_, errors_, u"tarn-hl7", u"tarn-hl7");
   for (const Expression& e : t.expressions) name_alone_.push_back(IsNameAlone(e.text));
@@ -231,7 +239,7 @@ void MessageBuilder::ForEach(const std::string& name, Scopes& scopes, Outcome& o
     for (const auto& [name, hidden] : entered) {
       if (!hidden)
         fields_->Erase(*name);
-      else if (const auto* field = dynamic_cast<const DataField*>(hidden.get()))
+      else if (const auto* field = AsDataField(hidden))
         fields_->Put(field->name(), hidden);
       else
         fields_->Put(CStr(Get(hidden, u"Name")), hidden);
@@ -301,7 +309,7 @@ bool MessageBuilder::Realize(int index, Outcome& out, const Variant*& data) {
       const std::u16string* name = nullptr;
       const std::u16string* type = nullptr;
       std::u16string name_store, type_store;
-      if (const auto* field = dynamic_cast<const DataField*>(result_.get())) {
+      if (const auto* field = AsDataField(result_)) {
         data = &field->data();
         name = &field->name();
         type = &field->data_type();

@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-rel}
 count=${2:-30000}
-rounds=${3:-3}
+rounds=${3:-5}
 tool=$build/tools/tarn-hl7
 if [ ! -x "$tool" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARN_BUILD_TESTS=OFF -DTARN_BUILD_BENCH=OFF

@@ -165,18 +165,16 @@ void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawReco
 }
 
 // Builds a batch of records on N threads, each with its own interpreter and
-// host, while the caller reads the next batch and writes the one before;
-// the threads take the records in turn, and the results come back in input
-// order whatever the threads' pace. One thread builds inline.
+// host: N - 1 threads of their own, and the caller's, which first reads the
+// next batch and writes the one before and then joins in (so that no more
+// threads run than build). The threads take the records in turn, and the
+// results come back in input order whatever the threads' pace.
 class Builders {
  public:
-  Builders(const BuildSettings& settings, std::size_t jobs) : settings_(settings) {
-    if (jobs <= 1) {
-      inline_ = std::make_unique<hl7::MessageBuilder>(settings_.tmpl);
-      inline_->set_strict(settings_.strict);
-      return;
-    }
-    for (std::size_t k = 0; k < jobs; ++k) threads_.emplace_back([this] { Work(); });
+  Builders(const BuildSettings& settings, std::size_t jobs)
+      : settings_(settings), own_(settings.tmpl) {
+    own_.set_strict(settings_.strict);
+    for (std::size_t k = 1; k < jobs; ++k) threads_.emplace_back([this] { Work(); });
   }
   ~Builders() {
     Wait();
@@ -191,11 +189,6 @@ class Builders {
   // Starts building `batch` into `out`; both stay untouched until Wait().
   void Start(std::vector<hl7::RawRecord>& batch, std::vector<Built>& out) {
     out.assign(batch.size(), Built{});
-    if (inline_) {
-      for (std::size_t i = 0; i < batch.size(); ++i)
-        BuildOne(settings_, *inline_, batch[i], out[i]);
-      return;
-    }
     std::lock_guard lock(mutex_);
     batch_ = &batch;
     out_ = &out;
@@ -205,12 +198,28 @@ class Builders {
     wake_.notify_all();
   }
 
+  // Builds along until the batch is done.
   void Wait() {
     std::unique_lock lock(mutex_);
+    if (!batch_) return;
+    lock.unlock();
+    Take(own_, *batch_, *out_);
+    lock.lock();
     done_.wait(lock, [this] { return busy_ == 0; });
+    batch_ = nullptr;
   }
 
  private:
+  // A few neighbours at a time, so that threads seldom write next to one
+  // another.
+  void Take(hl7::MessageBuilder& builder, std::vector<hl7::RawRecord>& batch,
+            std::vector<Built>& out) {
+    constexpr std::size_t kRun = 8;
+    for (std::size_t from; (from = next_.fetch_add(kRun)) < batch.size();)
+      for (std::size_t i = from; i < std::min(from + kRun, batch.size()); ++i)
+        BuildOne(settings_, builder, batch[i], out[i]);
+  }
+
   void Work() {
     hl7::MessageBuilder builder(settings_.tmpl);  // made and used on this thread only
     builder.set_strict(settings_.strict);
@@ -223,19 +232,14 @@ class Builders {
       auto& batch = *batch_;
       auto& out = *out_;
       lock.unlock();
-      // A few neighbours at a time, so that threads seldom write next to
-      // one another.
-      constexpr std::size_t kRun = 8;
-      for (std::size_t from; (from = next_.fetch_add(kRun)) < batch.size();)
-        for (std::size_t i = from; i < std::min(from + kRun, batch.size()); ++i)
-          BuildOne(settings_, builder, batch[i], out[i]);
+      Take(builder, batch, out);
       lock.lock();
       if (--busy_ == 0) done_.notify_all();
     }
   }
 
   const BuildSettings& settings_;
-  std::unique_ptr<hl7::MessageBuilder> inline_;
+  hl7::MessageBuilder own_;  // the caller's
   std::vector<std::thread> threads_;
   std::mutex mutex_;
   std::condition_variable wake_, done_;
