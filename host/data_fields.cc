@@ -83,7 +83,10 @@ bool DataFields::Add(const ObjectRef& field, std::u16string_view key) {
   if (int n = Impl::SlotOf(key, &exact); n >= 0)
     return exact ? m.AddGenerated(n, field) : m.PlaceGenerated(n, field, key);
   auto [it, inserted] = m.map.try_emplace(std::u16string(key), Entry{field, m.next_seq});
-  if (inserted) ++m.next_seq;
+  if (inserted) {
+    ++m.next_seq;
+    ++m.shapes[Impl::ShapeOf(key)];
+  }
   return inserted;
 }
 
@@ -133,6 +136,7 @@ bool DataFields::Erase(std::u16string_view key) {
   if (int n = Impl::SlotOf(key); n >= 0) return m.EraseGenerated(n);
   auto it = m.map.find(key);
   if (it == m.map.end()) return false;
+  --m.shapes[Impl::ShapeOf(key)];
   m.map.erase(it);
   return true;
 }

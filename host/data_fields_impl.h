@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -114,9 +115,19 @@ struct DataFields::Impl {
   // the key as written when that is not "Autodf<n>".
   bool PlaceGenerated(int n, const ObjectRef& field, std::u16string_view spelling);
 
+  // How many keys there are of each shape (capital first letter, length):
+  // most names asked for and absent, such as a function's, have a shape no
+  // key has, and are known absent without hashing them.
+  static constexpr std::size_t kShapes = 64 * 32;
+  static std::size_t ShapeOf(std::u16string_view k) noexcept {
+    return k.empty() ? 0 : (detail::UpperChar(k[0]) & 63u) * 32 + (k.size() & 31u);
+  }
+  std::array<std::uint32_t, kShapes> shapes{};
+
   const ObjectRef* Lookup(std::u16string_view key) const {
     if (int n = SlotOf(key); n >= 0)
       return ExistsGenerated(n) ? &generated[static_cast<std::size_t>(n)].field : nullptr;
+    if (shapes[ShapeOf(key)] == 0) return nullptr;
     auto it = map.find(key);
     return it == map.end() ? nullptr : &it->second.field;
   }

@@ -60,6 +60,28 @@ TEST(Text, GeneratedKeysMatchWithoutRegardToCaseAndOnlyAsWritten) {
   }
 }
 
+// Keys that differ only in case beyond ASCII, or are long, match as well;
+// those of another length or first letter do not.
+TEST(Text, KeysMatchBeyondAsciiAndAtAnyLength) {
+  const std::u16string long_key(40, u'q');
+  const KeyCase cases[] = {
+      {u"\u00c9lan", u"\u00e9LAN", true},
+      {u"\u017ftate", u"STATE", true},
+      {u"State", u"\u017fTATE", true},
+      {long_key.c_str(), u"QQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQ", true},
+      {long_key.c_str(), u"qqqqqqqq", false},
+      {u"Zip", u"Zap", false},
+      {u"Zip", u"Zips", false},
+  };
+  for (const KeyCase& c : cases) {
+    auto fields = MakeRef<DataFields>();
+    ASSERT_TRUE(fields->AddField(c.added, u"Long", std::int32_t{1}));
+    EXPECT_EQ(fields->Exists(c.asked), c.found) << ToUtf8(c.asked);
+    EXPECT_TRUE(fields->Erase(c.added));
+    EXPECT_FALSE(fields->Exists(c.asked)) << ToUtf8(c.asked);
+  }
+}
+
 // Put is a removal and an addition: the key as given, last in order, and
 // the field that was there handed back.
 TEST(Text, PutReplacesAsRemoveAndAddWould) {
