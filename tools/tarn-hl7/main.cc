@@ -214,7 +214,7 @@ class Builders {
   // another.
   void Take(hl7::MessageBuilder& builder, std::vector<hl7::RawRecord>& batch,
             std::vector<Built>& out) {
-    constexpr std::size_t kRun = 8;
+    constexpr std::size_t kRun = 4;
     for (std::size_t from; (from = next_.fetch_add(kRun)) < batch.size();)
       for (std::size_t i = from; i < std::min(from + kRun, batch.size()); ++i)
         BuildOne(settings_, builder, batch[i], out[i]);
@@ -467,7 +467,7 @@ int Run(int argc, char** argv) {
   // first failure stops the run.
   const BuildSettings settings{
       tmpl, reader, framing, rejects != nullptr, *outbound, hl7::HostFieldsNamedIn(tmpl), !lenient};
-  const std::size_t batch_size = jobs <= 1 ? 64 : 256 * jobs;
+  const std::size_t batch_size = jobs <= 1 ? 64 : 1024 * jobs;
   Progress progress(isatty(STDERR_FILENO));
   std::size_t rejected_on_stderr = 0, done = 0, settled = 0, delivered = 0;
   std::string stopped;
