@@ -52,9 +52,7 @@ std::string Escape(std::string_view value, const Delimiters& d) {
   return out;
 }
 
-void AppendEscaped(std::string& out, std::u16string_view value, const Delimiters& d) {
-  // The characters that need escaping, as bits of two words by code.
-  std::uint64_t low = 0, high = 0;
+EscapeSet::EscapeSet(const Delimiters& d) {
   const auto mark = [&](char c) {
     const auto u = static_cast<unsigned char>(c);
     if (u < 64)
@@ -66,19 +64,27 @@ void AppendEscaped(std::string& out, std::u16string_view value, const Delimiters
                        '\x0b', '\x1c', '\0'})
     mark(c);
   if (d.truncation != '\0') mark(d.truncation);
+}
+
+void AppendEscaped(std::string& out, std::u16string_view value, const Delimiters& d,
+                   const EscapeSet& set) {
   // Plain ASCII, the usual value, is copied a character at a time.
   const std::size_t start = out.size();
   out.resize(start + value.size());
   char* to = out.data() + start;
   for (std::size_t i = 0; i < value.size(); ++i) {
     const char16_t c = value[i];
-    if (c >= 128 || ((c < 64 ? low >> c : high >> (c - 64)) & 1)) {
+    if (c >= 128 || ((c < 64 ? set.low >> c : set.high >> (c - 64)) & 1)) {
       out.resize(start);
       out += Escape(ToUtf8(value), d);
       return;
     }
     to[i] = static_cast<char>(c);
   }
+}
+
+void AppendEscaped(std::string& out, std::u16string_view value, const Delimiters& d) {
+  AppendEscaped(out, value, d, EscapeSet(d));
 }
 
 std::string Frame(std::string_view message, Framing framing) {
@@ -99,7 +105,7 @@ const DataField* AsDataField(const ObjectRef& o) {
 }
 }  // namespace
 
-MessageBuilder::MessageBuilder(const Template& t) : template_(t) {
+MessageBuilder::MessageBuilder(const Template& t) : template_(t), escapes_(t.delimiters) {
   interpreter_.Init(fields_, errors_, u"tarn-hl7", u"tarn-hl7");
   for (const Expression& e : t.expressions) name_alone_.push_back(IsNameAlone(e.text));
 }
@@ -360,11 +366,11 @@ void MessageBuilder::AppendValue(int index, Outcome& out) {
   const Variant* data = nullptr;
   if (!Realize(index, out, data) || data->is_null() || data->is_empty()) return;
   if (data->is_string()) {
-    AppendEscaped(out.message, data->string(), template_.delimiters);
+    AppendEscaped(out.message, data->string(), template_.delimiters, escapes_);
     return;
   }
   try {
-    AppendEscaped(out.message, CStr(*data), template_.delimiters);
+    AppendEscaped(out.message, CStr(*data), template_.delimiters, escapes_);
   } catch (const RuntimeError& err) {
     const Expression& e = template_.expressions[static_cast<std::size_t>(index)];
     out.failures.push_back({e.at,

@@ -3,6 +3,7 @@
 // delimiters and segments end in CR.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,13 @@ namespace tarn::hl7 {
 std::string Escape(std::string_view value, const Delimiters& d);
 // The same for a value of 16-bit characters, appended to `out` as UTF-8.
 void AppendEscaped(std::string& out, std::u16string_view value, const Delimiters& d);
+// The characters below 128 that Escape rewrites, as bits by code.
+struct EscapeSet {
+  explicit EscapeSet(const Delimiters& d);
+  std::uint64_t low = 0, high = 0;
+};
+void AppendEscaped(std::string& out, std::u16string_view value, const Delimiters& d,
+                   const EscapeSet& set);
 
 enum class Framing { None, Lf, Mllp };
 std::string Frame(std::string_view message, Framing framing);
@@ -77,6 +85,7 @@ class MessageBuilder {
   bool ReuseFields(const Record& record);
 
   const Template& template_;
+  EscapeSet escapes_;
   // Per expression: a field's name alone, whose value is read from the
   // field whenever it exists (the interpreter would give that field).
   std::vector<bool> name_alone_;
