@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   cmake make g++ pkg-config git
-  libicu-dev nlohmann-json3-dev libsimdjson-dev libcli11-dev libspdlog-dev
+  libicu-dev nlohmann-json3-dev libsimdjson-dev libmimalloc-dev libcli11-dev libspdlog-dev
   libgtest-dev libgmock-dev libbenchmark-dev liblua5.4-dev libasio-dev libssl-dev openssl
   clang libclang-rt-14-dev
   python3 python3-dev python3-pip python3-venv python3-setuptools

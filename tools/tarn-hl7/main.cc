@@ -15,6 +15,9 @@
 // some were rejected (or --check found problems), 2 for a usage, template or
 // file error or a receiver that cannot be reached.
 #include <unistd.h>
+#ifdef TARN_WITH_MIMALLOC
+#include <mimalloc.h>
+#endif
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -351,6 +354,10 @@ int Run(int argc, char** argv) {
   if (version) {
     std::cout << "tarn-hl7 " << TARN_VERSION << " (tarnintr "
               << tarn::ToUtf8(tarn::Interpreter().Release()) << ")\n";
+#ifdef TARN_WITH_MIMALLOC
+    std::cout << "memory: mimalloc " << mi_version() / 100 << "." << mi_version() / 10 % 10 << "."
+              << mi_version() % 10 << "\n";
+#endif
     return 0;
   }
   for (const auto& [value, option] :
