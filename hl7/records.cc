@@ -512,7 +512,11 @@ void RecordReader::Complete(RawRecord raw, Record& r) const {
   // The fields and lists are filled in place of the last record's.
   r.number = raw.number;
   r.line = raw.line;
-  r.source = std::move(raw.source);
+  // Copied into the room the last record's text left, with the padding the
+  // JSON reader reads past the end in (else it copies the text itself).
+  if (r.source.capacity() < raw.source.size() + simdjson::SIMDJSON_PADDING)
+    r.source.reserve(raw.source.size() + simdjson::SIMDJSON_PADDING);
+  r.source.assign(raw.source);
   r.error.clear();
   if (!raw.error.empty()) {
     Refuse(r, std::move(raw.error));
