@@ -31,12 +31,12 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE soak -E "$sanitizer_skip"
 
-echo "== ThreadSanitizer (thread tests)"
+echo "== ThreadSanitizer (thread tests, tarn-hl7 --jobs)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_SANITIZE=thread \
   -DTARN_BUILD_BENCH=OFF
-cmake --build build-tsan -j"$jobs" --target threads_test
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build-tsan --output-on-failure -R '^Threads\.'
+cmake --build build-tsan -j"$jobs" --target threads_test hl7_tool_test tarn-hl7
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:exitcode=66 \
+  ctest --test-dir build-tsan --output-on-failure -R '^(Threads\.|Hl7Streaming\.Jobs)'
 
 echo "== Fuzzing (${fuzz_seconds} s a target)"
 if command -v clang++ >/dev/null 2>&1; then
