@@ -160,10 +160,18 @@ Outcome MessageBuilder::Build(const Record& record) {
                                             : ObjectRef());
   }
   Scopes scopes{&record.lists};
-  if (template_.groups.empty()) {
-    for (const SegmentLine& seg : template_.segments) RenderLine(seg, scopes, out);
-  } else {
-    RenderGroup(template_.groups.front(), scopes, out);
+  try {
+    if (template_.groups.empty()) {
+      for (const SegmentLine& seg : template_.segments) RenderLine(seg, scopes, out);
+    } else {
+      RenderGroup(template_.groups.front(), scopes, out);
+    }
+  } catch (...) {
+    // Out of memory inside a list element: its fields may still hide the
+    // record's, so the next record starts from an empty collection.
+    entered_ = 0;
+    ClearFields();
+    throw;
   }
   if (!out.ok()) out.message.clear();
   return out;
