@@ -1,7 +1,5 @@
-// The character scanner, the word scanner and the classifiers.
+// The word scanner: how texts are cut into words.
 #include <gtest/gtest.h>
-
-#include <vector>
 
 #include "support/host_fixture.h"
 #include "support/text_tools.h"
@@ -98,93 +96,6 @@ TEST(WordScanner, PutLastWordStepsBackOverTheWordAndItsEnd) {
   EXPECT_EQ(Next(h, f), u"ELSE");
   EXPECT_TRUE(h.core.PutLastWord(f, u""));
   EXPECT_EQ(Next(h, f), u"3");
-}
-
-TEST(CharScanner, ReadsPeeksAndStepsBack) {
-  CoreHost h;
-  detail::Frame& f = h.Open(u"  ab  ");
-  EXPECT_EQ(h.core.PeekNextChar(f), u'a');
-  EXPECT_EQ(h.core.GetNextChar(f), u'a');
-  EXPECT_EQ(h.core.GetNextChar(f), u'b');
-  EXPECT_EQ(h.core.PeekNextChar(f), kEndOfText);
-  EXPECT_EQ(h.core.GetNextChar(f), kEndOfText);
-  EXPECT_EQ(h.core.GetNextChar(f), kEndOfText);
-  EXPECT_TRUE(h.core.PutLastChar(f));
-  EXPECT_TRUE(h.core.PutLastChar(f));
-  EXPECT_TRUE(h.core.PutLastChar(f));
-  EXPECT_EQ(h.core.GetNextChar(f), u'b');
-  EXPECT_TRUE(h.errors->reports().empty());
-}
-
-TEST(CharScanner, ReadingAtPositionZeroIsReported) {
-  CoreHost h;
-  detail::Frame& f = h.Open(u"ab");
-  EXPECT_TRUE(h.core.PutLastChar(f));
-  EXPECT_EQ(h.core.GetNextChar(f), kEndOfText);
-  ASSERT_EQ(h.errors->reports().size(), 1u);
-  EXPECT_EQ(h.errors->reports()[0].procedure, u"GetNextChar");
-}
-
-TEST(Instances, StrExpressionNeedsAnExistingSlot) {
-  Host h;
-  EXPECT_THROW(h.interp.set_strExpression(0, u"x"), RuntimeError);  // no call yet
-  h.Eval(u"1");
-  h.interp.set_strExpression(5, u"x");  // a call makes six slots
-  try {
-    h.interp.set_strExpression(6, u"x");
-    FAIL();
-  } catch (const RuntimeError& e) {
-    EXPECT_EQ(e.number(), 9);
-  }
-}
-
-TEST(Classifiers, SearchTheirListsAsText) {
-  CoreHost h;
-  auto& c = h.core;
-  for (auto w : {u"replace", u"FORMATHL7DATETIME", u"e", u"Form", u"at"})
-    EXPECT_TRUE(c.IsFunction(w));
-  for (auto w : {u"Format(", u"", u"  "}) EXPECT_FALSE(c.IsFunction(w));
-  for (auto w : {u"<>", u"!", u",", u"= ==", u" + "}) EXPECT_TRUE(c.IsOperator(w));
-  for (auto w : {u"=<", u"&&", u""}) EXPECT_FALSE(c.IsOperator(w));
-  EXPECT_TRUE(c.IsDelimiter(u" "));
-  EXPECT_TRUE(c.IsDelimiter(u"("));
-  EXPECT_FALSE(c.IsDelimiter(u"\t"));
-  EXPECT_TRUE(c.IsStringLiteral(u"\""));
-  EXPECT_FALSE(c.IsStringLiteral(u""));
-  EXPECT_TRUE(c.IsDateLiteral(u"#1/2/2003#"));
-  EXPECT_TRUE(c.IsOpenParen(u"("));
-  EXPECT_FALSE(c.IsOpenParen(u" ("));
-}
-
-// Records the names that Exists is asked for.
-class AskingFields final : public Object {
- public:
-  std::vector<std::u16string> asked;
-  Variant Invoke(std::u16string_view member, CallKind, std::span<Arg> args) override {
-    if (member != u"Exists") RaiseNoMember(member);
-    asked.push_back(CStr(args[0].value()));
-    return Variant::Null();  // a Null answer counts as false
-  }
-};
-
-TEST(Classifiers, IsDataFieldAsksForTheProperCaseName) {
-  auto fields = MakeRef<AskingFields>();
-  detail::InterpreterCore core;
-  std::u16string s, a;
-  core.Init(fields, nullptr, s, a);
-  EXPECT_FALSE(core.IsDataField(u"PATIENT name"));
-  ASSERT_EQ(fields->asked.size(), 1u);
-  EXPECT_EQ(fields->asked[0], u"Patient Name");
-  detail::InterpreterCore without_fields;
-  EXPECT_FALSE(without_fields.IsDataField(u"x"));
-}
-
-TEST(ProperCase, UppersFirstLetterAndLettersAfterSpaces) {
-  EXPECT_EQ(detail::ProperCase(u"  patient NAME  "), u"Patient Name");
-  EXPECT_EQ(detail::ProperCase(u"a  b"), u"A  B");
-  EXPECT_EQ(detail::ProperCase(u""), u"");
-  EXPECT_EQ(detail::ProperCase(u"FormatHL7DateTime"), u"Formathl7datetime");
-  EXPECT_EQ(detail::ProperCase(u"ÉCOLE é"), u"École É");
 }
 
 }  // namespace
