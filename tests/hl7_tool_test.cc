@@ -270,14 +270,17 @@ TEST(Hl7Hardening, AFailedWriteStopsTheRunWithTheTrueCounts) {
   EXPECT_EQ(Contains(r.err, "5000 messages written, 0 rejected\n"), "");
 }
 
+// A quote never closed costs its row; the rows after it are read, their
+// lines counted across quoted line breaks.
 TEST(Hl7Hardening, AnUnclosedQuoteInCsvCostsThatRowOnly) {
   const std::string tmpl = WriteTemp("quote.tmpl", kNameTemplate);
   const std::string records = WriteTemp(
-      "quote.csv", "Name,Note\nSmith,ok\nJones,\"never closed\nBrown,ok\nGreen,\"a, b\"\n");
+      "quote.csv",
+      "Name,Note\nSmith,\"two\nlines\"\nJones,\"never closed\nBrown,ok\nGreen,\"a, b\"\n");
   const ToolResult r = Hl7({"--template", tmpl, "--records", records});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "MSH|^~\\&|A\rPID|Smith\rMSH|^~\\&|A\rPID|Brown\rMSH|^~\\&|A\rPID|Green\r");
-  EXPECT_EQ(Contains(r.err, "record 2 (line 3) rejected: "), "");
+  EXPECT_EQ(Contains(r.err, "record 2 (line 4) rejected: "), "");
   EXPECT_EQ(Contains(r.err, "3 messages written, 1 rejected\n"), "");
 }
 
@@ -329,17 +332,10 @@ TEST(Hl7Strict, ACaseOfStrictModeRejectsTheRecordAndLenientWritesWhatTheDefaultG
     std::string problem;  // in the strict reject's reason; "" when strict writes the same
   } cases[] = {
       {"Replace Phone, \"-\"", "555<EOL>1", "Replace needs a text to find and its replacement"},
-      {"Format D", "eol1/5/2024", "Format has no format argument"},
       {"Format & \"!\"", "x!", "the host's field 'Format' hides the function Format"},
-      {"FormatHL7DateTime D, 0, , True, True, 99999999", "20240105000000+99999999",
-       "the time zone '99999999'"},
-      {"FormatHL7DateTime D, 0, , True, True, Flag", "20240105000000True", "the time zone 'True'"},
       {"IF 1 = 1 THEN \"a\" ELSE IF 2 = 2 THEN \"b\" END IF END IF", "",
        "an IF block inside a branch"},
-      {"IF 1 = 2 THEN \"a\" ELSE IF 2 = 2 THEN \"b\" END IF END IF", "",
-       "an IF block inside a branch"},
       {"FormatHL7DateTime D, 0, , True, True, -400", "20240105000000-0400", ""},
-      {"Replace Phone, \"-\" , \"\"", "5551", ""},
   };
   for (const auto& c : cases) {
     const std::string tmpl =

@@ -280,20 +280,12 @@ TEST(TarnEval, StrictReportsWhatTheDefaultEvaluatesQuietly) {
   } cases[] = {
       {"Replace Phone, \"-\"", "555<EOL>123<EOL>4567", "GetReplaceArguments",
        "Replace needs a text to find and its replacement"},
-      {"Format D", "eol1/5/2024", "GetFormatArguments", "Format has no format argument"},
       {"IF 1 = 1 THEN \"a\" ELSE IF 2 = 2 THEN \"b\" END IF END IF", "Error", "RemoveEndIf",
-       "an IF block inside a branch"},
-      {"IF 1 = 2 THEN \"a\" ELSE IF 2 = 2 THEN \"b\" END IF END IF", "Error", "GetStatements",
        "an IF block inside a branch"},
       {"Format & \"!\"", "x!", "RealizeRegularExpression",  // with a field Format
        "the host's field 'Format' hides the function Format"},
-      {"FormatHL7DateTime D, 0, , True, True, 99999999", "20240105000000+99999999",
-       "PerformGetHL7DateTimeFormatArguments", "the time zone '99999999'"},
-      {"FormatHL7DateTime D, 0, , True, True, Flag", "20240105000000True",
-       "PerformGetHL7DateTimeFormatArguments", "the time zone 'True'"},
       {"IF 1 = 2 THEN LastNme ELSE LastName END IF", "Smith", "UnknownNames",
        "no field 'LastNme'; did you mean 'LastName'?"},
-      {"FormatHL7DateTime D, 0, , True, True, -500", "20240105000000-0500", "", ""},
       {"Replace Phone, \"-\" , \"\"", "5551234567", "", ""},
   };
   for (const auto& c : cases) {
