@@ -63,40 +63,5 @@ TEST(WordScanner, CutsTextsIntoWords) {
   }
 }
 
-TEST(WordScanner, KeepsAnsweringEolAfterTheEnd) {
-  CoreHost h;
-  detail::Frame& f = h.Open(u"a");
-  EXPECT_EQ(Next(h, f), u"a");
-  for (int n = 0; n < 3; ++n) EXPECT_EQ(Next(h, f), u"<EOL>");
-}
-
-TEST(WordScanner, PeekNextWordLeavesTheWordToBeRead) {
-  struct Row {
-    std::u16string text, peeked, next;
-  } rows[] = {
-      {u"abc def", u"abc", u"abc"}, {u"abc", u"abc", u"abc"}, {u"abc\rdef", u"abc", u"abc\r"},
-      {u"(x)", u"(", u"("},     // ended at its own character
-      {u"x(y)", u"x(", u"x("},  // ended at an attached "("
-      {u"a+b", u"a", u"a"},     // ended where an operator run begins
-      {u"", u"", u"<EOL>"},
-  };
-  for (const auto& row : rows) {
-    CoreHost h;
-    detail::Frame& f = h.Open(row.text);
-    EXPECT_EQ(h.core.PeekNextWord(f), row.peeked) << ToUtf8(row.text);
-    EXPECT_EQ(Next(h, f), row.next) << ToUtf8(row.text);
-  }
-}
-
-TEST(WordScanner, PutLastWordStepsBackOverTheWordAndItsEnd) {
-  CoreHost h;
-  detail::Frame& f = h.Open(u"ELSE 3");
-  const std::u16string w = Next(h, f);
-  EXPECT_TRUE(h.core.PutLastWord(f, w));
-  EXPECT_EQ(Next(h, f), u"ELSE");
-  EXPECT_TRUE(h.core.PutLastWord(f, u""));
-  EXPECT_EQ(Next(h, f), u"3");
-}
-
 }  // namespace
 }  // namespace tarn::testing
