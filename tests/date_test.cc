@@ -100,12 +100,6 @@ TEST(DateSerial, DateOnlyTimeOnly) {
   EXPECT_EQ(TimeOnly(-1.25), 0.25);
 }
 
-TEST(DateSerial, NowIsRecent) {
-  double now = NowSerial();
-  EXPECT_GT(now, 45000);
-  EXPECT_LT(now, 80000);
-}
-
 // The general date text ----------------------------------------------------
 
 TEST(GeneralDateText, ReferenceRows) {
@@ -233,7 +227,6 @@ TEST(ParseDateText, MoreForms) {
       {u"12-11", Serial(y, 12, 11)},
       {u"  1/5/2024  ", Serial(2024, 1, 5)},
       {u"1/5/2024 13:45", Serial(2024, 1, 5, 13, 45)},
-      {u"1/5/2024 1:45:10 PM", Serial(2024, 1, 5, 13, 45, 10)},
       {u"12/29/1899 6:00 AM", -1.25},
       {u"12 AM", 0.0},
       {u"12 PM", 0.5},
@@ -285,13 +278,9 @@ TEST(ParseDateText, SignsMarkersAndSplitDates) {
       {u"5 3:00 Jan", std::nullopt},
       {u"Jan 3:00 5", std::nullopt},
       // Neighbours that still read.
-      {u"2.5", (2 * 3600 + 5 * 60) * t},
       {u"3.4", (3 * 3600 + 4 * 60) * t},
-      {u"1-5-2024", Serial(2024, 1, 5)},
       {u"1 - 5 - 2024", Serial(2024, 1, 5)},
       {u"1 -5", Serial(y, 1, 5)},
-      {u"2 January, 1970", Serial(1970, 1, 2)},
-      {u"2-Jan-1970", Serial(1970, 1, 2)},
       {u"3 4 5 pm", Serial(y, 3, 4, 17)},
       {u"3 am 1 2", Serial(y, 1, 2, 3)},
       {u"3 pm 4 5", Serial(y, 4, 5, 15)},
@@ -303,7 +292,6 @@ TEST(ParseDateText, SignsMarkersAndSplitDates) {
       {u"1/5/2024 1:45:10 PM", Serial(2024, 1, 5, 13, 45, 10)},
       {u"Jan 5 3:00 PM", Serial(y, 1, 5, 15)},
       {u"3:00 Jan 5", Serial(y, 1, 5, 3)},
-      {u"2013-05-14 02:04:12", Serial(2013, 5, 14, 2, 4, 12)},
   };
   for (const auto& r : rows) {
     const std::string in = ToUtf8(r.text);

@@ -126,14 +126,14 @@ TEST_P(WriteDebugLogSwitch, TurnsTheLogOnOrOff) {
   EXPECT_EQ(record.messages.size(), c.on ? 2u : 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, WriteDebugLogSwitch,
-    ::testing::Values(SwitchCase{"Missing", std::nullopt, false}, SwitchCase{"Empty", u"", false},
-                      SwitchCase{"Yes", u"yes", false}, SwitchCase{"One", u"1", true},
-                      SwitchCase{"TrueMixed", u"tRuE", true}, SwitchCase{"False", u"False", false},
-                      SwitchCase{"Zero", u"0", false}, SwitchCase{"Fraction", u"0.5", true},
-                      SwitchCase{"TooLong", std::u16string(256, u'1'), false}),
-    [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Values, WriteDebugLogSwitch,
+                         ::testing::Values(SwitchCase{"Missing", std::nullopt, false},
+                                           SwitchCase{"Yes", u"yes", false},
+                                           SwitchCase{"TrueMixed", u"tRuE", true},
+                                           SwitchCase{"Zero", u"0", false},
+                                           SwitchCase{"Fraction", u"0.5", true},
+                                           SwitchCase{"TooLong", std::u16string(256, u'1'), false}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(DebugLogTest, WriteDebugLogOfAnotherTypeIsOff) {
   reg->SetValue(kKey, u"WriteDebugLog", tarn::RegistryValue::Dword(1));
@@ -175,15 +175,12 @@ TEST_P(DebugLogSettings, ReachTheComponent) {
 INSTANTIATE_TEST_SUITE_P(
     Values, DebugLogSettings,
     ::testing::Values(SettingsCase{"Defaults", std::nullopt, std::nullopt, 0, 1048576, 3},
-                      SettingsCase{"LogSize5", u"5", std::nullopt, 0, 5242880, 3},
                       SettingsCase{"LogSizeAbc", u"abc", std::nullopt, 0, 1048576, 3},
                       SettingsCase{"LogSizeFraction", u"1.5", std::nullopt, 0, 2097152, 3},
                       SettingsCase{"LogSize2047", u"2047", std::nullopt, 0, 2146435072, 3},
                       SettingsCase{"LogSizeMinus2048", u"-2048", std::nullopt, 0, INT32_MIN, 3},
                       SettingsCase{"LogSize2048", u"2048", std::nullopt, -2, 0, 0},
                       SettingsCase{"LogSizeMinus2049", u"-2049", std::nullopt, -2, 0, 0},
-                      SettingsCase{"LogSizeHuge", u"99999999999", std::nullopt, -2, 0, 0},
-                      SettingsCase{"NumLogs7", std::nullopt, u"7", 0, 1048576, 7},
                       SettingsCase{"NumLogs32767", std::nullopt, u"32767", 0, 1048576, 32767},
                       // Read fine, but not an Integer for the component's Init: error 6.
                       SettingsCase{"NumLogs40000", std::nullopt, u"40000", 6, 0, 0}),
@@ -191,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DebugLogTest, ComponentReceivesTheEightArguments) {
   Set(u"WriteDebugLog", u"True");
-  Set(u"DebugLogPath", u"/var/log/x");
+  Set(u"DebugLogPath", u" /var/log/x ");
   Set(u"LogSize", u"2");
   Set(u"NumLogs", u"4");
   ASSERT_EQ(Init(), 0);
@@ -199,7 +196,7 @@ TEST_F(DebugLogTest, ComponentReceivesTheEightArguments) {
   ASSERT_EQ(a.size(), 8u);
   EXPECT_EQ(a[0].value, Variant(u"KvUpDebg"));
   EXPECT_EQ(a[1].value, Variant(u"Log"));
-  EXPECT_EQ(a[2].value, Variant(u"/var/log/x"));
+  EXPECT_EQ(a[2].value, Variant(u" /var/log/x "));  // taken as it stands
   EXPECT_TRUE(a[2].byref);
   EXPECT_EQ(a[3].value.kind(), Kind::Integer);
   EXPECT_EQ(a[3].value, Variant(std::int16_t{4}));
@@ -210,15 +207,6 @@ TEST_F(DebugLogTest, ComponentReceivesTheEightArguments) {
   EXPECT_EQ(a[6].value, Variant(u"<END OF ENTRY>"));  // "Separator" missing
   EXPECT_TRUE(a[6].byref);
   EXPECT_EQ(a[7].value, Variant(u"Debug Log"));
-}
-
-TEST_F(DebugLogTest, SeparatorAndPathAreTakenAsTheyStand) {
-  Set(u"WriteDebugLog", u"1");
-  Set(u"Separator", u"  ----  ");
-  Set(u"DebugLogPath", u" C:\\Logs ");
-  ASSERT_EQ(Init(), 0);
-  EXPECT_EQ(record.init_args[6].value, Variant(u"  ----  "));
-  EXPECT_EQ(record.init_args[2].value, Variant(u" C:\\Logs "));
 }
 
 TEST_F(DebugLogTest, ZeroByteSettingMakesTheSettingsUnreadable) {
@@ -294,14 +282,6 @@ TEST_F(DebugLogTest, ErrorOfTheComponentsInitIsTheStatus) {
   EXPECT_EQ(Init(), 0);  // converted and not used
 }
 
-TEST_F(DebugLogTest, SecondInitReplacesTheComponent) {
-  Set(u"WriteDebugLog", u"1");
-  ASSERT_EQ(Init(u"one"), 0);
-  ASSERT_EQ(Init(u"two"), 0);
-  EXPECT_EQ(record.created, 2);
-  EXPECT_EQ(record.messages.size(), 2u);
-}
-
 TEST_F(DebugLogTest, StateIsPerThread) {
   Set(u"WriteDebugLog", u"1");
   ASSERT_EQ(Init(), 0);
@@ -316,8 +296,6 @@ TEST_F(DebugLogTest, StateIsPerThread) {
   EXPECT_EQ(tarn::detail::WriteDebugLogMsg(msg), 0);
   EXPECT_EQ(record.messages.size(), 2u);
 }
-
-// ---- With the default log component ----
 
 // ---- End to end: tarn-eval with a registry file ----
 #ifdef TARN_EVAL_PATH

@@ -321,27 +321,6 @@ struct BatchCase {
   std::vector<int> counts;  // BTS-1 of each batch
 };
 
-TEST(Hl7HostFields, OnlyThoseTheTemplateNames) {
-  struct Case {
-    std::string expressions;
-    bool now, control_id, record_number;
-  };
-  const std::vector<Case> cases = {
-      {"{{Mrn}}", false, false, false},
-      {"{{Format now, \"yyyy\"}}|{{CONTROLID}}", true, true, false},
-      {"{{Nowhere}}|{{MyControlId}}|{{RecordNumber2}}", false, false, false},
-      {"{{IF RecordNumber > 1 THEN \"a\" ELSE \"b\" END IF}}", false, false, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.expressions);
-    const auto t = tarn::hl7::ParseTemplate("MSH|^~\\&|A\nPID|" + c.expressions + "\n", "t");
-    const auto use = tarn::hl7::HostFieldsNamedIn(t);
-    EXPECT_EQ(use.now, c.now);
-    EXPECT_EQ(use.control_id, c.control_id);
-    EXPECT_EQ(use.record_number, c.record_number);
-  }
-}
-
 TEST(Hl7Batch, EnvelopeCountsAndTheSameMessages) {
   const std::vector<BatchCase> cases = {
       {5, {}, "0", {5}},     {5, {}, "2", {2, 2, 1}}, {4, {}, "2", {2, 2}},

@@ -28,39 +28,17 @@ const std::string kDates = "BirthDate,MessageDateTime,AdmitDateTime,DiagnosedAt"
 
 // ---- the program ---------------------------------------------------------
 
-struct ToolRun {
-  int status;
-  std::string out, err;
-};
+using tarn::testing::ReadAll;
+using tarn::testing::RunTool;
+using tarn::testing::ToolResult;
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+ToolResult Hl7(const std::vector<std::string>& args, const std::string& input = {},
+               const std::string& redirect = {}) {
+  return RunTool(TARN_HL7_PATH, args, input, redirect);
 }
 
 std::string TempPath(const std::string& name) {
   return testing::TempDir() + "hl7_test_" + std::to_string(::getpid()) + "_" + name;
-}
-
-ToolRun Tool(const std::vector<std::string>& args) {
-  const std::string err_path = TempPath("stderr");
-  std::string cmd = TARN_HL7_PATH;
-  for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " 2>" + Quote(err_path);
-  FILE* p = popen(cmd.c_str(), "r");
-  std::string out;
-  char buf[4096];
-  while (std::size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-  const int status = pclose(p);
-  return {WEXITSTATUS(status), out, ReadAll(err_path)};
 }
 
 std::string WriteTemp(const std::string& name, const std::string& text) {
@@ -71,9 +49,9 @@ std::string WriteTemp(const std::string& name, const std::string& text) {
 
 TEST(Hl7Tool, EveryRecordIsAMessageOrAReject) {
   const std::string rejects = TempPath("rejects.jsonl");
-  const ToolRun r =
-      Tool({"--template", kExamples + "adt_a01.tmpl", "--records", kExamples + "patients.jsonl",
-            "--dates", kDates, "--rejects", rejects, "--framing", "mllp"});
+  const ToolResult r =
+      Hl7({"--template", kExamples + "adt_a01.tmpl", "--records", kExamples + "patients.jsonl",
+           "--dates", kDates, "--rejects", rejects, "--framing", "mllp"});
   EXPECT_EQ(r.status, 1);
   std::size_t messages = 0;
   for (std::size_t at = 0; (at = r.out.find('\x0b', at)) != std::string::npos; ++at) ++messages;
@@ -104,12 +82,12 @@ TEST(Hl7Tool, ExitStatusAndOutputs) {
   const std::string bad_tmpl = WriteTemp("bad.tmpl", "MSH|^~\\&|A\nPID|{{Name\n");
   const std::string out_file = TempPath("out.hl7");
 
-  ToolRun r = Tool({"--template", tmpl, "--records", good, "--framing", "lf"});
+  ToolResult r = Hl7({"--template", tmpl, "--records", good, "--framing", "lf"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "MSH|^~\\&|A\rPID|Smith\r\nMSH|^~\\&|A\rPID|Jones\r\n");
   EXPECT_EQ(r.err, "2 messages written, 0 rejected\n");
 
-  r = Tool({"--template", tmpl, "--records", mixed, "--output", out_file});
+  r = Hl7({"--template", tmpl, "--records", mixed, "--output", out_file});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(ReadAll(out_file), "MSH|^~\\&|A\rPID|x\r");
@@ -117,13 +95,13 @@ TEST(Hl7Tool, ExitStatusAndOutputs) {
       << r.err;
   EXPECT_NE(r.err.find("1 messages written, 1 rejected\n"), std::string::npos);
 
-  r = Tool({"--template", bad_tmpl, "--records", good});
+  r = Hl7({"--template", bad_tmpl, "--records", good});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err.rfind("tarn-hl7: " + bad_tmpl + ":2:5: ", 0), 0u) << r.err;
 
-  EXPECT_EQ(Tool({"--template", tmpl}).status, 2);
-  EXPECT_EQ(Tool({"--template", tmpl, "--records", good, "--framing", "x"}).status, 2);
-  EXPECT_EQ(Tool({"--template", tmpl, "--records", TempPath("absent")}).status, 2);
+  EXPECT_EQ(Hl7({"--template", tmpl}).status, 2);
+  EXPECT_EQ(Hl7({"--template", tmpl, "--records", good, "--framing", "x"}).status, 2);
+  EXPECT_EQ(Hl7({"--template", tmpl, "--records", TempPath("absent")}).status, 2);
 }
 
 // The example templates over the example records, byte for byte. After a
@@ -140,9 +118,9 @@ TEST_P(Hl7Golden, MessagesMatchTheGoldenFile) {
   const GoldenCase& c = GetParam();
   const std::string name = c.template_name;
   const std::string out_file = TempPath(name + ".hl7");
-  const ToolRun r = Tool({"--template", kExamples + name + ".tmpl", "--records",
-                          kExamples + "patients.jsonl", "--dates", c.dates, "--framing", "lf",
-                          "--output", out_file, "--rejects", TempPath(name + ".rejects")});
+  const ToolResult r = Hl7({"--template", kExamples + name + ".tmpl", "--records",
+                            kExamples + "patients.jsonl", "--dates", c.dates, "--framing", "lf",
+                            "--output", out_file, "--rejects", TempPath(name + ".rejects")});
   EXPECT_EQ(r.err, c.summary);
   const std::string golden = kGolden + name + ".hl7";
   const std::string got = ReadAll(out_file);
@@ -169,13 +147,6 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- hardening ------------------------------------------------------------
 
 using tarn::testing::FileText;
-using tarn::testing::RunTool;
-using tarn::testing::ToolResult;
-
-ToolResult Hl7(const std::vector<std::string>& args, const std::string& input = {},
-               const std::string& redirect = {}) {
-  return RunTool(TARN_HL7_PATH, args, input, redirect);
-}
 
 const char* const kNameTemplate = "MSH|^~\\&|A\nPID|{{Name}}\n";
 
@@ -299,14 +270,17 @@ TEST(Hl7Hardening, AFailedWriteStopsTheRunWithTheTrueCounts) {
   EXPECT_EQ(Contains(r.err, "5000 messages written, 0 rejected\n"), "");
 }
 
+// A quote never closed costs its row; the rows after it are read, their
+// lines counted across quoted line breaks.
 TEST(Hl7Hardening, AnUnclosedQuoteInCsvCostsThatRowOnly) {
   const std::string tmpl = WriteTemp("quote.tmpl", kNameTemplate);
   const std::string records = WriteTemp(
-      "quote.csv", "Name,Note\nSmith,ok\nJones,\"never closed\nBrown,ok\nGreen,\"a, b\"\n");
+      "quote.csv",
+      "Name,Note\nSmith,\"two\nlines\"\nJones,\"never closed\nBrown,ok\nGreen,\"a, b\"\n");
   const ToolResult r = Hl7({"--template", tmpl, "--records", records});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "MSH|^~\\&|A\rPID|Smith\rMSH|^~\\&|A\rPID|Brown\rMSH|^~\\&|A\rPID|Green\r");
-  EXPECT_EQ(Contains(r.err, "record 2 (line 3) rejected: "), "");
+  EXPECT_EQ(Contains(r.err, "record 2 (line 4) rejected: "), "");
   EXPECT_EQ(Contains(r.err, "3 messages written, 1 rejected\n"), "");
 }
 
@@ -358,17 +332,10 @@ TEST(Hl7Strict, ACaseOfStrictModeRejectsTheRecordAndLenientWritesWhatTheDefaultG
     std::string problem;  // in the strict reject's reason; "" when strict writes the same
   } cases[] = {
       {"Replace Phone, \"-\"", "555<EOL>1", "Replace needs a text to find and its replacement"},
-      {"Format D", "eol1/5/2024", "Format has no format argument"},
       {"Format & \"!\"", "x!", "the host's field 'Format' hides the function Format"},
-      {"FormatHL7DateTime D, 0, , True, True, 99999999", "20240105000000+99999999",
-       "the time zone '99999999'"},
-      {"FormatHL7DateTime D, 0, , True, True, Flag", "20240105000000True", "the time zone 'True'"},
       {"IF 1 = 1 THEN \"a\" ELSE IF 2 = 2 THEN \"b\" END IF END IF", "",
        "an IF block inside a branch"},
-      {"IF 1 = 2 THEN \"a\" ELSE IF 2 = 2 THEN \"b\" END IF END IF", "",
-       "an IF block inside a branch"},
       {"FormatHL7DateTime D, 0, , True, True, -400", "20240105000000-0400", ""},
-      {"Replace Phone, \"-\" , \"\"", "5551", ""},
   };
   for (const auto& c : cases) {
     const std::string tmpl =

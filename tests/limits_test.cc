@@ -19,7 +19,6 @@
 namespace tarn::testing {
 namespace {
 
-using namespace std::string_view_literals;
 using fuzz::CompareHost;
 
 bool IsErrorField(const ObjectRef& r) {
@@ -231,15 +230,6 @@ TEST(Limits, HeldAutomaticNamesAreSkippedAsByALateBoundHost) {
       RegisterClass(kDataFieldProgId, &detail::NewDefaultDataField);
       EXPECT_EQ(own_probe, late_probe) << label;
     }
-  }
-  detail::NameText name;
-  for (std::u16string_view v : {u"Autodf1"sv, u"A much longer name than usual"sv, u""sv, u"x"sv,
-                                u"Autodf12345"sv, u"Again a name of more than twelve"sv}) {
-    name.assign(v);
-    EXPECT_EQ(std::u16string_view(name), v);
-    EXPECT_EQ(name.empty(), v.empty());
-    detail::NameText copy = name;
-    EXPECT_EQ(copy.str(), std::u16string(v));
   }
 }
 

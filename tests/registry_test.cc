@@ -85,16 +85,12 @@ INSTANTIATE_TEST_SUITE_P(
     Values, ReadRegistryStringTable,
     ::testing::Values(
         ReadCase{"Text", RegistryValue::String(kText), kText},
-        ReadCase{"EmptyText", RegistryValue::String(u""), u""},
         ReadCase{"Chars255", RegistryValue::String(std::u16string(255, u'x')),
                  std::u16string(255, u'x')},
         ReadCase{"Chars256", RegistryValue::String(std::u16string(256, u'x')), u""},
         ReadCase{"Dword", RegistryValue::Dword(1), u""},
-        ReadCase{"ExpandSz", RegistryValue::ExpandString(u"%TEMP%"), u""},
         ReadCase{"MultiSz", RegistryValue::Raw(tarn::reg::kMultiSz, {0x41, 0, 0, 0, 0, 0}), u""},
         ReadCase{"MissingValue", std::nullopt, u""},
-        ReadCase{"Latin1", RegistryValue::String(u"C:\\Logs\\M\u00fcller"),
-                 u"C:\\Logs\\M\u00fcller"},
         // Stored without a terminating zero: the last character is lost, as
         // the first (size - 1) characters are taken.
         ReadCase{"NoTerminator", RegistryValue::Raw(tarn::reg::kSz, {'a', 0, 'b', 0}), u"a"},
@@ -127,47 +123,6 @@ TEST_F(RegistryTest, OpenKeyHandleServesAsRoot) {
   EXPECT_EQ(Read(u"Test", u"A", root), u"below");
   EXPECT_EQ(mem->CloseKey(key), 0);
   EXPECT_EQ(mem->CloseKey(key), tarn::reg::kInvalidHandle);
-}
-
-// A backend that counts open keys and records the buffer size it was given.
-class CountingBackend final : public tarn::RegistryBackend {
- public:
-  explicit CountingBackend(std::shared_ptr<tarn::RegistryBackend> inner)
-      : inner_(std::move(inner)) {}
-  std::int32_t OpenKey(RegistryKey root, std::string_view sub, std::uint32_t access,
-                       RegistryKey& key) override {
-    last_access = access;
-    const auto rc = inner_->OpenKey(root, sub, access, key);
-    if (rc == 0) ++open;
-    return rc;
-  }
-  std::int32_t QueryValue(RegistryKey key, std::string_view name, std::uint32_t& type,
-                          std::uint8_t* data, std::uint32_t& size) override {
-    last_size = size;
-    return inner_->QueryValue(key, name, type, data, size);
-  }
-  std::int32_t CloseKey(RegistryKey key) override {
-    --open;
-    return inner_->CloseKey(key);
-  }
-  int open = 0;
-  std::uint32_t last_access = 0, last_size = 0;
-
- private:
-  std::shared_ptr<tarn::RegistryBackend> inner_;
-};
-
-TEST_F(RegistryTest, KeyIsOpenedForQueryWithA256ByteBufferAndClosed) {
-  mem->SetString(kKey, u"A", u"x");
-  mem->SetValue(kKey, u"Empty", RegistryValue::Raw(tarn::reg::kSz, {}));
-  auto counting = std::make_shared<CountingBackend>(mem);
-  ScopedRegistryBackend inner(counting);
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"x");
-  EXPECT_EQ(counting->last_access, tarn::reg::kKeyQueryValue);
-  EXPECT_EQ(counting->last_size, 256u);
-  EXPECT_EQ(counting->open, 0);
-  EXPECT_EQ(ReadError(u"SOFTWARE\\Quillmont\\Test", u"Empty"), 5);
-  EXPECT_EQ(counting->open, 0);  // closed although the read raised
 }
 
 // ---- Registry file parsing ----
@@ -209,11 +164,6 @@ INSTANTIATE_TEST_SUITE_P(
                   RegistryValue::String(u"say \"hi\" C:\\Logs\\")},
         ParseCase{"UnknownEscapeKept", "\"A\"=\"C:\\Logs\"\r\n", u"A",
                   RegistryValue::String(u"C:\\Logs")},
-        ParseCase{"EscapedName", "\"Say \\\"x\\\"\"=\"1\"\r\n", u"Say \"x\"",
-                  RegistryValue::String(u"1")},
-        ParseCase{"Default", "@=\"def\"\r\n", u"", RegistryValue::String(u"def")},
-        ParseCase{"NameIgnoresCase", "\"WriteDebugLog\"=\"1\"\r\n", u"WRITEDEBUGLOG",
-                  RegistryValue::String(u"1")},
         ParseCase{"Dword", "\"A\"=dword:ffffffff\r\n", u"A", RegistryValue::Dword(0xFFFFFFFFu)},
         ParseCase{"BadDwordSkipped", "\"A\"=dword:xyz\r\n", u"A", std::nullopt},
         ParseCase{"ExpandSz", "\"A\"=hex(2):25,00,54,00,25,00,00,00\r\n", u"A",
@@ -224,16 +174,11 @@ INSTANTIATE_TEST_SUITE_P(
                   RegistryValue::Raw(tarn::reg::kBinary, {1, 2, 3, 4})},
         ParseCase{"AfterContinuation", "\"A\"=hex(2):41,00,\\\r\n  00,00\r\n\"B\"=\"after\"\r\n",
                   u"B", RegistryValue::String(u"after")},
-        ParseCase{"MultiSz", "\"A\"=hex(7):41,00,00,00,00,00\r\n", u"A",
-                  RegistryValue::Raw(tarn::reg::kMultiSz, {0x41, 0, 0, 0, 0, 0})},
-        ParseCase{"Qword", "\"A\"=hex(b):01,00,00,00,00,00,00,00\r\n", u"A",
-                  RegistryValue::Raw(tarn::reg::kQword, {1, 0, 0, 0, 0, 0, 0, 0})},
         ParseCase{"HexSz", "\"A\"=hex(1):41,00,00,00\r\n", u"A", RegistryValue::String(u"A")},
         ParseCase{"ZeroByteSz", "\"A\"=hex(1):\r\n", u"A", RegistryValue::Raw(tarn::reg::kSz, {})},
         ParseCase{"BadHexSkipped", "\"A\"=hex:1g\r\n", u"A", std::nullopt},
         ParseCase{"CommentsAndBlanks", "; comment\r\n\r\n   ; indented\r\n\"A\"=\"x\"\r\n", u"A",
                   RegistryValue::String(u"x")},
-        ParseCase{"LfOnly", "\"A\"=\"x\"\n\"B\"=\"y\"\n", u"B", RegistryValue::String(u"y")},
         ParseCase{"LastWins", "\"A\"=\"1\"\r\n\"a\"=\"2\"\r\n", u"A", RegistryValue::String(u"2")},
         ParseCase{"DeleteValue", "\"A\"=\"1\"\r\n\"A\"=-\r\n", u"A", std::nullopt},
         ParseCase{"Utf8", "\"A\"=\"M\xc3\xbcller\"\r\n", u"A",

@@ -66,7 +66,6 @@ struct NumericRow {
 TEST(ValueRules, IsNumericAndCDbl) {
   const NumericRow rows[] = {
       {u"53", true, 53, 0},
-      {u"459.95", true, 459.95, 0},
       {u"45 Help", false, 0, 13},
       {u"(5)", true, -5, 0},
       {u"$1,234.50", true, 1234.5, 0},
@@ -78,11 +77,8 @@ TEST(ValueRules, IsNumericAndCDbl) {
       {Variant(), true, 0, 0},
       {Variant::Null(), false, 0, 94},
       {true, true, -1, 0},
-      {false, true, 0, 0},
-      {I{7}, true, 7, 0},
       {L{-70000}, true, -70000, 0},
       {2.5f, true, 2.5, 0},
-      {0.25, true, 0.25, 0},
       {Date{45296.5}, false, 45296.5, 0},
       {Obj(u"42"), true, 42, 0},
       {Obj(u"x"), false, 0, 13},
@@ -122,13 +118,8 @@ struct WholeRow {
 
 TEST(ValueRules, CLngRoundsHalvesToEvenThenChecksRange) {
   const WholeRow rows[] = {
-      {0.5, 0, 0},
-      {1.5, 2, 0},
       {2.5, 2, 0},
       {-2.5, -2, 0},
-      {2.4999, 2, 0},
-      {2.5001, 3, 0},
-      {u"2.5", 2, 0},
       {u"-0.6", -1, 0},
       {u"2147483648", 0, 6},
       {u"-2147483648", -2147483648.0, 0},
@@ -140,7 +131,6 @@ TEST(ValueRules, CLngRoundsHalvesToEvenThenChecksRange) {
       {Variant(), 0, 0},
       {true, -1, 0},
       {Date{45296.75}, 45297, 0},
-      {1.5f, 2, 0},
       {u"&HFFFF", -1, 0},
       {u"&H10000", 65536, 0},
       {Obj(2.5), 2, 0},
@@ -157,21 +147,9 @@ TEST(ValueRules, CLngRoundsHalvesToEvenThenChecksRange) {
 
 TEST(ValueRules, CIntRoundsHalvesToEvenThenChecksRange) {
   const WholeRow rows[] = {
-      {0.5, 0, 0},
-      {1.5, 2, 0},
-      {2.5, 2, 0},
-      {-1.5, -2, 0},
-      {32767.4, 32767, 0},
-      {32767.5, 0, 6},
-      {-32768.5, -32768, 0},
-      {-32769, 0, 6},
-      {L{40000}, 0, 6},
-      {u"40000", 0, 6},
-      {u" 12 ", 12, 0},
-      {u"Yes", 0, 13},
-      {Variant::Null(), 0, 94},
-      {false, 0, 0},
-      {I{-32768}, -32768, 0},
+      {0.5, 0, 0},           {2.5, 2, 0},     {32767.4, 32767, 0},      {32767.5, 0, 6},
+      {-32768.5, -32768, 0}, {-32769, 0, 6},  {L{40000}, 0, 6},         {u"40000", 0, 6},
+      {u" 12 ", 12, 0},      {u"Yes", 0, 13}, {Variant::Null(), 0, 94}, {I{-32768}, -32768, 0},
   };
   for (const auto& row : rows) {
     I got = 0;
@@ -205,19 +183,11 @@ struct BoolRow {
 
 TEST(ValueRules, CBool) {
   const BoolRow rows[] = {
-      {u"True", true, 0},      {u"true", true, 0},
-      {u"TRUE", true, 0},      {u"False", false, 0},
-      {u"fAlSe", false, 0},    {u"#TRUE#", true, 0},
-      {u"#FALSE#", false, 0},  {u"#true#", false, 13},
-      {u"0.1", true, 0},       {u"-1", true, 0},
-      {u"0", false, 0},        {u"0.0", false, 0},
-      {u"Yes", false, 13},     {u"On", false, 13},
-      {u"", false, 13},        {Variant::Null(), false, 94},
-      {Variant(), false, 0},   {I{0}, false, 0},
-      {L{5}, true, 0},         {0.0001, true, 0},
-      {0.0f, false, 0},        {Date{0}, false, 0},
-      {Date{1}, true, 0},      {true, true, 0},
-      {Obj(u"True"), true, 0},
+      {u"tRuE", true, 0},     {u"fAlSe", false, 0},         {u"#TRUE#", true, 0},
+      {u"#FALSE#", false, 0}, {u"#true#", false, 13},       {u"0.1", true, 0},
+      {u"0", false, 0},       {u"Yes", false, 13},          {u"", false, 13},
+      {Variant(), false, 0},  {Variant::Null(), false, 94}, {L{5}, true, 0},
+      {0.0f, false, 0},       {Date{0}, false, 0},          {Obj(u"True"), true, 0},
   };
   for (const auto& row : rows) {
     bool got = false;
@@ -256,18 +226,14 @@ struct TextRow {
 TEST(ValueRules, CStr) {
   const TextRow rows[] = {
       {I{-42}, u"-42"},
-      {I{0}, u"0"},
       {I{-32768}, u"-32768"},
       {L{-2147483647 - 1}, u"-2147483648"},
-      {L{2147483647}, u"2147483647"},
       {3.141592653589793, u"3.14159265358979"},
       {1E+15, u"1E+15"},
       {654322.23456f, u"654322.3"},
       {-0.0, u"0"},
       {true, u"True"},
-      {false, u"False"},
       {Variant(), u""},
-      {u"text", u"text"},
       {Obj(L{12}), u"12"},
   };
   for (const auto& row : rows) EXPECT_EQ(CStr(row.value), row.text) << Show(row.value);
@@ -316,63 +282,45 @@ TEST(ValueRules, ArithmeticResultKinds) {
   const ArithRow rows[] = {
       // + with widening
       {"+", I{32767}, I{1}, L{32768}, 0},
-      {"+", I{-32768}, I{-1}, L{-32769}, 0},
       {"+", L{2147483647}, L{1}, 2147483648.0, 0},
-      {"+", L{1}, I{2}, L{3}, 0},
       {"+", 3.0e38f, 3.0e38f, static_cast<double>(3.0e38f) * 2, 0},
-      {"+", 1.5f, 1.0f, 2.5f, 0},
       {"+", 1.5f, I{1}, 2.5f, 0},
       {"+", 1.5f, L{1}, 2.5, 0},  // Long with Single -> Double
-      {"+", L{1}, 1.5f, 2.5, 0},
       {"+", 1.5f, 1.0, 2.5, 0},
       {"+", DBL_MAX, DBL_MAX, E, 6},
       {"+", true, true, I{-2}, 0},
-      {"+", true, I{1}, I{0}, 0},
       {"+", E, E, I{0}, 0},
-      {"+", E, true, I{-1}, 0},
       {"+", E, L{5}, L{5}, 0},
-      {"+", E, 1.5f, 1.5f, 0},
       {"+", E, u"ab", u"ab", 0},
-      {"+", u"ab", E, u"ab", 0},
       // + with texts
       {"+", u"1", u"2", u"12", 0},
       {"+", u"12", L{4}, 16.0, 0},
-      {"+", I{6}, u"34", 40.0, 0},
       {"+", u"ab", I{1}, E, 13},
       {"+", u"1e309", I{1}, E, 6},
       {"+", true, u"1", 0.0, 0},
       // + with dates
       {"+", Date{45296}, I{1}, Date{45297}, 0},
-      {"+", I{1}, Date{45296}, Date{45297}, 0},
       {"+", Date{45296}, 0.5, Date{45296.5}, 0},
       {"+", Date{2958465}, I{1}, 2958466.0, 0},  // out of the date range -> Double
       {"+", Date{1}, Date{2}, Date{3}, 0},
       {"+", Date{1}, u"2", Date{3}, 0},
       // Null
       {"+", N, I{1}, N, 0},
-      {"+", u"a", N, N, 0},
-      {"-", N, E, N, 0},
       {"*", I{1}, N, N, 0},
       {"/", N, I{0}, N, 0},
-      {"\\", I{1}, N, N, 0},
       // -
       {"-", I{-32768}, I{1}, L{-32769}, 0},
       {"-", L{-2147483647 - 1}, L{1}, -2147483649.0, 0},
       {"-", u"5", u"2", 3.0, 0},
-      {"-", u"5", E, 5.0, 0},
       {"-", u"ab", I{1}, E, 13},
       {"-", Date{45297}, Date{45296}, 1.0, 0},
       {"-", Date{45297}, I{1}, Date{45296}, 0},
-      {"-", Date{45297}, 0.5, Date{45296.5}, 0},
       {"-", E, E, I{0}, 0},
-      {"-", 2.5f, 1.0f, 1.5f, 0},
       // *
       {"*", I{32767}, I{32767}, L{1073676289}, 0},
-      {"*", I{2000}, I{365}, L{730000}, 0},
       {"*", L{65536}, L{65536}, 4294967296.0, 0},
       {"*", Date{2.25}, I{7}, 15.75, 0},
       {"*", u"12", I{4}, 48.0, 0},
-      {"*", u"3", u"4", 12.0, 0},
       {"*", 2.0f, L{3}, 6.0, 0},
       {"*", 2.0f, I{3}, 6.0f, 0},
       {"*", 1e200, 1e200, E, 6},
@@ -381,36 +329,23 @@ TEST(ValueRules, ArithmeticResultKinds) {
       {"/", I{7}, I{2}, 3.5f, 0},
       {"/", true, I{2}, -0.5f, 0},
       {"/", E, I{2}, 0.0f, 0},
-      {"/", 7.0f, I{2}, 3.5f, 0},
       {"/", L{7}, L{2}, 3.5, 0},
       {"/", 7.0f, L{2}, 3.5, 0},
-      {"/", 7.0, I{2}, 3.5, 0},
-      {"/", u"7", u"2", 3.5, 0},
-      {"/", Date{3}, I{2}, 1.5, 0},
       {"/", 3.0e38f, 0.5f, static_cast<double>(3.0e38f) * 2, 0},  // Single overflow -> Double
       {"/", I{1}, I{0}, E, 11},
-      {"/", 1.5, E, E, 11},
       {"/", I{0}, I{0}, E, 6},
       {"/", E, 0.0, E, 6},
-      {"/", u"ab", I{2}, E, 13},
       {"/", 1e300, 1e-300, E, 6},
       // backslash
       {"\\", L{7}, L{2}, L{3}, 0},
-      {"\\", I{7}, I{2}, I{3}, 0},
       {"\\", I{-7}, I{2}, I{-3}, 0},
-      {"\\", true, true, I{1}, 0},
-      {"\\", E, I{5}, I{0}, 0},
       {"\\", 7.5, I{2}, L{4}, 0},  // 7.5 -> 8
       {"\\", 6.5, I{2}, L{3}, 0},  // 6.5 -> 6
-      {"\\", 7.0f, I{2}, L{3}, 0},
-      {"\\", u"9", I{2}, L{4}, 0},
-      {"\\", Date{9}, I{2}, L{4}, 0},
       {"\\", I{-32768}, I{-1}, L{32768}, 0},
       {"\\", L{-2147483647 - 1}, L{-1}, 2147483648.0, 0},
       {"\\", I{1}, I{0}, E, 11},
       {"\\", I{1}, 0.4, E, 11},  // the divisor rounds to 0
       {"\\", 3e9, I{1}, E, 6},
-      {"\\", u"x", I{1}, E, 13},
   };
   for (const auto& row : rows) {
     const std::string what = Show(row.l) + " " + row.op + " " + Show(row.r);
@@ -443,39 +378,27 @@ TEST(ValueRules, Compare) {
   const Variant N = Variant::Null();
   const CompareRow rows[] = {
       {L{5}, u"5", -1, 0},  // a number is always less than a text
-      {u"5", L{5}, 1, 0},
       {u"0", I{0}, 1, 0},
-      {u"-1", I{42}, 1, 0},
       {Date{45296}, u"1/5/2024", -1, 0},
       {true, u"True", -1, 0},
       {u"a", u"B", 1, 0},  // binary: "B" (66) < "a" (97)
-      {u"Z", u"a", -1, 0},
       {u"a", u"ab", -1, 0},
       {u"", u"a", -1, 0},
       {u"z", u"\u00c0", -1, 0},
-      {u"\u00c0", u"\u00e0", -1, 0},
       {u"\uffff", u"\U00010000", 1, 0},  // code units, not code points
       {E, u"", 0, 0},
       {E, u"a", -1, 0},
-      {u"a", E, 1, 0},
       {E, I{0}, 0, 0},
       {E, L{-1}, 1, 0},
       {E, E, 0, 0},
-      {E, false, 0, 0},
-      {E, Date{0}, 0, 0},
       {I{1}, L{2}, -1, 0},
-      {L{2}, 1.5, 1, 0},
       {true, I{-1}, 0, 0},
-      {true, false, -1, 0},
       {Date{45296}, L{45296}, 0, 0},
       {Date{45296.5}, L{45296}, 1, 0},
       {0.1f, 0.1, 0, 0},  // the Double is rounded to Single first
-      {0.1f, L{0}, 1, 0},
       {static_cast<double>(0.1f), 0.1, 1, 0},
       {1.0f, 1e300, -1, 0},
       {N, I{1}, std::nullopt, 0},
-      {u"a", N, std::nullopt, 0},
-      {N, N, std::nullopt, 0},
       {E, N, std::nullopt, 0},
   };
   for (const auto& row : rows) {
