@@ -15,7 +15,7 @@ bool InterpreterCore::AddFunction(std::u16string_view list) {
     function_list_ += u", "sv;
     function_list_ += ProperCase(list);
     function_list_upper_ = UpperCase(function_list_);
-    function_answer_ = -1;
+    for (FunctionAnswer& a : function_answers_) a.answer = -1;
     return true;
   } catch (...) {
     return false;
@@ -63,13 +63,15 @@ bool InterpreterCore::IsFunction(std::u16string_view word) {
     std::u16string_view w = TrimSpaces(word);
     if (w.empty()) return false;
     // The same words come on every call: the last answer is kept.
-    if (function_answer_ >= 0 && SameText(w, function_word_)) return function_answer_ == 1;
+    for (const FunctionAnswer& a : function_answers_)
+      if (a.answer >= 0 && SameText(w, a.word)) return a.answer == 1;
     upper_word_.assign(w);  // the buffer is kept: asked for every operand word
     for (char16_t& c : upper_word_) c = UpperChar(c);
     const bool found = function_list_upper_.find(upper_word_) != std::u16string::npos;
-    function_answer_ = -1;
-    function_word_.assign(w);
-    function_answer_ = found ? 1 : 0;
+    FunctionAnswer& kept = function_answers_[function_next_++ % function_answers_.size()];
+    kept.answer = -1;
+    kept.word.assign(w);
+    kept.answer = found ? 1 : 0;
     return found;
   });
 }

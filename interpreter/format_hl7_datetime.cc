@@ -2,6 +2,7 @@
 // into the HL7 forms "yyyymmdd", "yyyymmddHHNNSS" and "yyyymmddHHNNSS+ZZZZ".
 // Its arguments are the words after the name; parentheses are no part of
 // its syntax.
+#include <algorithm>
 #include <cmath>
 
 #include "interpreter/interpreter_core.h"
@@ -43,6 +44,21 @@ void AppendDigits(std::u16string& out, int value, int width) {
 
 // "+hhmm" or "-hhmm" after the time.
 void AppendZone(std::u16string& out, const std::u16string& time_zone) {
+  // The usual offset, a whole number of up to four digits, is what the
+  // format writes of it: its sign (plus for zero) and four digits.
+  const bool negative = !time_zone.empty() && time_zone.front() == u'-';
+  const std::u16string_view digits = std::u16string_view(time_zone).substr(negative ? 1 : 0);
+  if (!digits.empty() && digits.size() <= 4 &&
+      std::all_of(digits.begin(), digits.end(),
+                  [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+    int value = 0;
+    for (const char16_t c : digits) value = value * 10 + (c - u'0');
+    if (!(negative && value == 0)) {
+      out += negative ? u'-' : u'+';
+      AppendDigits(out, value, 4);
+      return;
+    }
+  }
   std::u16string zone = Format(Variant(time_zone), u"+0000; -0000"sv);
   if (!zone.empty() && zone.front() == u' ') zone.erase(0, 1);
   out += zone;

@@ -260,10 +260,16 @@ class InterpreterCore {
   bool strict_fault_ = false;  // a strict report was made during this call
   std::u16string if_word_;     // GetIfCondition's word
   bool special_chars_[128] = {};
-  bool operator_chars_[128] = {};   // characters of the operator list
-  std::u16string upper_word_;       // IsFunction's capitals
-  std::u16string function_word_;    // IsFunction's last word ...
-  int function_answer_ = -1;        // ... and its answer (-1: none)
+  bool operator_chars_[128] = {};  // characters of the operator list
+  std::u16string upper_word_;      // IsFunction's capitals
+  // IsFunction's last words and their answers (-1: none): a text names
+  // a few functions over and over.
+  struct FunctionAnswer {
+    std::u16string word;
+    int answer = -1;
+  };
+  std::array<FunctionAnswer, 4> function_answers_;
+  unsigned function_next_ = 0;
   bool delimiter_chars_[128] = {};  // characters of the delimiter list
 };
 

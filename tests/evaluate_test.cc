@@ -107,5 +107,35 @@ TEST(Evaluate, HL7TextOfADateFieldIsThatOfItsText) {
   }
 }
 
+// The zone after an HL7 time is what Format writes of the offset with
+// "+0000; -0000", without that format's space before a minus.
+TEST(Evaluate, HL7ZoneIsTheOffsetAsFormatWritesIt) {
+  std::vector<Variant> zones = {std::int32_t{0},
+                                std::int32_t{-500},
+                                std::int32_t{130},
+                                std::int32_t{-1},
+                                std::int32_t{9999},
+                                std::int32_t{-9999},
+                                std::int32_t{12345},
+                                5.5,
+                                -0.5,
+                                u"0500",
+                                u"-0",
+                                u"-0000",
+                                u"+500",
+                                u" 500",
+                                u"1e3"};
+  for (std::int32_t v = -1400; v <= 1400; v += 37) zones.push_back(v);
+  for (const Variant& zone : zones) {
+    Host h;
+    h.fields->AddField(u"D", u"Date", Date{45296.5});
+    h.fields->AddField(u"Z", zone.is_string() ? u"String" : u"Double", zone);
+    const std::string hl7 = Show(Get(h.Eval(u"FormatHL7DateTime D, 0, , True, True, Z"), u"Data"));
+    std::string format = Show(Get(h.Eval(u"Format Z, \"+0000; -0000\""), u"Data"));
+    if (format.size() > 7 && format[7] == ' ') format.erase(7, 1);  // "String " then the text
+    EXPECT_EQ(hl7, "String 20240105120000" + format.substr(7)) << format;
+  }
+}
+
 }  // namespace
 }  // namespace tarn::testing
