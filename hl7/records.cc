@@ -78,8 +78,6 @@ class Refill {
 
 using Members = std::vector<std::pair<std::string_view, dom::element>>;
 
-// An object's members as records have always been read: in byte order of
-// their names, and of a name given twice only the last.
 // The positions of an object's members in the order Sorted gives them, for
 // the last few orders of names seen: records of one source name their
 // members alike, and comparing the names costs less than sorting them.
@@ -109,6 +107,8 @@ class SortedOrders {
   std::size_t next_ = 0;
 };
 
+// An object's members as records have always been read: in byte order of
+// their names, and of a name given twice only the last.
 Members Sorted(dom::object obj) {
   Members all;
   all.reserve(obj.size());
@@ -497,7 +497,7 @@ int RecordReader::GetChar() {
 bool RecordReader::Next(Record& r) {
   RawRecord raw;
   if (!NextRaw(raw)) return false;
-  Complete(std::move(raw), r);
+  Complete(raw, r);
   return true;
 }
 
@@ -508,7 +508,7 @@ bool RecordReader::NextRaw(RawRecord& r) {
   return array_ ? NextArrayElement(r) : NextJsonLine(r);
 }
 
-void RecordReader::Complete(RawRecord raw, Record& r) const {
+void RecordReader::Complete(const RawRecord& raw, Record& r) const {
   // The fields and lists are filled in place of the last record's.
   r.number = raw.number;
   r.line = raw.line;
@@ -519,7 +519,7 @@ void RecordReader::Complete(RawRecord raw, Record& r) const {
   r.source.assign(raw.source);
   r.error.clear();
   if (!raw.error.empty()) {
-    Refuse(r, std::move(raw.error));
+    Refuse(r, raw.error);
     return;
   }
   const Converter conv(options_);

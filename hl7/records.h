@@ -80,7 +80,7 @@ class RecordReader {
   // order, one thread), and reading its values, which may run on any thread
   // at the same time as others.
   bool NextRaw(RawRecord& r);
-  void Complete(RawRecord raw, Record& r) const;
+  void Complete(const RawRecord& raw, Record& r) const;
 
  private:
   bool NextLine(std::string& line, std::size_t& number);

@@ -31,6 +31,8 @@ bool IsZoneOffset(const Variant& zone) {
   const std::int32_t minutes = static_cast<std::int32_t>(v < 0 ? -v : v) % 100;
   return minutes < 60;
 }
+
+// A value of zero or more, with zeros before it up to `width` digits.
 void AppendDigits(std::u16string& out, int value, int width) {
   char16_t digits[12];
   int n = 0;

@@ -149,7 +149,7 @@ void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawReco
   built.line = raw.line;
   // Each thread's record keeps its room from one record to the next.
   thread_local hl7::Record record;
-  s.reader.Complete(std::move(raw), record);
+  s.reader.Complete(raw, record);  // its text stays with the thread that read it
   hl7::AddHostFields(record, s.host_fields,
                      s.host_fields.control_id ? s.outbound.ControlIdFor(record.number) : "");
   const hl7::Outcome o = builder.Build(record);
@@ -474,7 +474,9 @@ int Run(int argc, char** argv) {
   // first failure stops the run.
   const BuildSettings settings{
       tmpl, reader, framing, rejects != nullptr, *outbound, hl7::HostFieldsNamedIn(tmpl), !lenient};
-  const std::size_t batch_size = jobs <= 1 ? 64 : 1024 * jobs;
+  // Batches start small, so that the threads start soon, and grow.
+  const std::size_t most_per_batch = jobs <= 1 ? 64 : 1024 * jobs;
+  std::size_t batch_size = 64;
   Progress progress(isatty(STDERR_FILENO));
   std::size_t rejected_on_stderr = 0, done = 0, settled = 0, delivered = 0;
   std::string stopped;
@@ -488,6 +490,7 @@ int Run(int argc, char** argv) {
     batch.clear();
     try {
       hl7::RawRecord raw;
+      batch_size = std::min(batch_size * 2, most_per_batch);
       while (batch.size() < batch_size && (more = reader.NextRaw(raw))) {
         if (outbound->Settled(raw.number)) {
           ++settled;
