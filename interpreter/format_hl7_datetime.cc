@@ -7,6 +7,7 @@
 
 #include "interpreter/interpreter_core.h"
 #include "platform/date.h"
+#include "platform/format.h"
 #include "platform/text.h"
 #include "tarn/convert.h"
 
@@ -32,18 +33,6 @@ bool IsZoneOffset(const Variant& zone) {
   return minutes < 60;
 }
 
-// A value of zero or more, with zeros before it up to `width` digits.
-void AppendDigits(std::u16string& out, int value, int width) {
-  char16_t digits[12];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char16_t>(u'0' + value % 10);
-    value /= 10;
-  } while (value > 0);
-  for (int k = n; k < width; ++k) out += u'0';
-  while (n > 0) out += digits[--n];
-}
-
 // "+hhmm" or "-hhmm" after the time.
 void AppendZone(std::u16string& out, const std::u16string& time_zone) {
   // The usual offset, a whole number of up to four digits, is what the
@@ -57,7 +46,7 @@ void AppendZone(std::u16string& out, const std::u16string& time_zone) {
     for (const char16_t c : digits) value = value * 10 + (c - u'0');
     if (!(negative && value == 0)) {
       out += negative ? u'-' : u'+';
-      AppendDigits(out, value, 4);
+      AppendNumber(out, value, 4);
       return;
     }
   }
@@ -73,13 +62,13 @@ void AppendZone(std::u16string& out, const std::u16string& time_zone) {
 std::u16string HL7DateTimeOfParts(const DateParts& p, bool include_time, bool include_time_zone,
                                   const std::u16string& time_zone) {
   std::u16string out;
-  AppendDigits(out, p.year, 1);
-  AppendDigits(out, p.month, 2);
-  AppendDigits(out, p.day, 2);
+  AppendNumber(out, p.year, 1);
+  AppendNumber(out, p.month, 2);
+  AppendNumber(out, p.day, 2);
   if (!include_time) return out;
-  AppendDigits(out, p.hour, 2);
-  AppendDigits(out, p.minute, 2);
-  AppendDigits(out, p.second, 2);
+  AppendNumber(out, p.hour, 2);
+  AppendNumber(out, p.minute, 2);
+  AppendNumber(out, p.second, 2);
   if (include_time_zone) AppendZone(out, time_zone);
   return out;
 }

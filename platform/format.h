@@ -30,6 +30,9 @@ std::u16string FormatNumber(double value, int significant, const FormatSections&
 // The Null section (the fourth), or "" without one.
 std::u16string FormatNullNumber(const FormatSections& sections);
 
+// `v` in decimal after as many zeros as bring it to `min_digits` digits.
+void AppendNumber(std::u16string& out, int v, int min_digits);
+
 // Appends a date/time section (or a locale pattern) rendered for `parts`.
 void AppendDatePattern(std::u16string& out, const DateParts& parts, std::u16string_view pattern,
                        int first_day_of_week, int first_week_of_year);

@@ -48,13 +48,6 @@ bool HasAmPmToken(std::u16string_view s) {
   return false;
 }
 
-void AppendNumber(std::u16string& out, int v, int min_digits) {
-  char digits[16];
-  const char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
-  for (auto k = end - digits; k < min_digits; ++k) out += u'0';
-  for (const char* c = digits; c != end; ++c) out += static_cast<char16_t>(*c);
-}
-
 bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 // Position of a weekday (1 = Sunday) in a week that starts on `first`.
@@ -151,6 +144,13 @@ std::size_t RunLength(std::u16string_view s, std::size_t i) {
 }
 
 }  // namespace
+
+void AppendNumber(std::u16string& out, int v, int min_digits) {
+  char digits[16];
+  const char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+  for (auto k = end - digits; k < min_digits; ++k) out += u'0';
+  for (const char* c = digits; c != end; ++c) out += static_cast<char16_t>(*c);
+}
 
 void AppendDatePattern(std::u16string& out, const DateParts& parts, std::u16string_view s,
                        int first_day_of_week, int first_week_of_year) {
