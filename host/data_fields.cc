@@ -84,6 +84,7 @@ bool DataFields::Add(const ObjectRef& field, std::u16string_view key) {
     return exact ? m.AddGenerated(n, field) : m.PlaceGenerated(n, field, key);
   auto [it, inserted] = m.map.try_emplace(std::u16string(key), Entry{field, m.next_seq});
   if (inserted) {
+    m.Forget();
     ++m.next_seq;
     ++m.shapes[Impl::ShapeOf(key)];
   }
@@ -117,6 +118,7 @@ ObjectRef DataFields::Put(std::u16string_view key, const ObjectRef& field) {
   it->second.seq = m.next_seq++;
   if (it->first != key) {
     // The key is spelt as given, in the same entry: it hashes alike.
+    m.Forget();
     auto node = m.map.extract(it);
     node.key().assign(key);
     m.map.insert(std::move(node));
@@ -137,6 +139,7 @@ bool DataFields::Erase(std::u16string_view key) {
   auto it = m.map.find(key);
   if (it == m.map.end()) return false;
   --m.shapes[Impl::ShapeOf(key)];
+  m.Forget();
   m.map.erase(it);
   return true;
 }

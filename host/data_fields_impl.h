@@ -124,12 +124,36 @@ struct DataFields::Impl {
   }
   std::array<std::uint32_t, kShapes> shapes{};
 
+  // The keys found last, as they were written, and their entries: an
+  // expression reads the same few host fields on every call. Forgotten when
+  // an entry comes or goes.
+  struct Found {
+    std::u16string key;
+    const detail::Entry* entry = nullptr;
+  };
+  mutable std::array<Found, 2> found;
+  mutable unsigned found_next = 0;
+  void Forget() noexcept {
+    for (Found& f : found) f.entry = nullptr;
+  }
+
   const ObjectRef* Lookup(std::u16string_view key) const {
     if (int n = SlotOf(key); n >= 0)
       return ExistsGenerated(n) ? &generated[static_cast<std::size_t>(n)].field : nullptr;
     if (shapes[ShapeOf(key)] == 0) return nullptr;
+    for (const Found& f : found)
+      if (f.entry && detail::SameText(f.key, key)) return &f.entry->field;
     auto it = map.find(key);
-    return it == map.end() ? nullptr : &it->second.field;
+    if (it == map.end()) return nullptr;
+    Found& f = found[found_next++ % found.size()];
+    f.entry = nullptr;
+    try {
+      f.key.assign(key);
+      f.entry = &it->second;
+    } catch (...) {
+      // not remembered
+    }
+    return &it->second.field;
   }
 
   struct Ordered {
