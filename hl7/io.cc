@@ -7,6 +7,7 @@
 #include <simdjson.h>
 #include <sys/stat.h>
 #include <unicode/ucnv.h>
+#include <unicode/ustring.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -113,14 +114,12 @@ class DecodingBuffer final : public std::streambuf {
   DecodingBuffer(std::unique_ptr<std::istream> in, const std::string& encoding, std::string name)
       : in_(std::move(in)),
         from_(encoding),
-        to_("UTF-8"),
         encoding_(encoding),
         name_(std::move(name)),
         source_(kBufferSize),
-        out_(kBufferSize) {
+        out_(kUnits * 3) {
     UErrorCode status = U_ZERO_ERROR;
     ucnv_setToUCallBack(from_.c, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    pivot_source_ = pivot_target_ = pivot_;
     setg(out_.data(), out_.data(), out_.data());
   }
 
@@ -140,15 +139,23 @@ class DecodingBuffer final : public std::streambuf {
         from_end_ = source_.data() + in_->gcount();
         in_end_ = in_->gcount() == 0;
       }
-      char* target = out_.data();
+      UChar* units_end = units_ + carried_;
       const char* from = from_at_;
       UErrorCode status = U_ZERO_ERROR;
-      ucnv_convertEx(to_.c, from_.c, &target, out_.data() + out_.size(), &from, from_end_, pivot_,
-                     &pivot_source_, &pivot_target_, pivot_ + kPivot, first_, in_end_, &status);
-      first_ = false;
+      ucnv_toUnicode(from_.c, &units_end, units_ + kUnits, &from, from_end_, nullptr, in_end_,
+                     &status);
       from_at_ = from;
-      setg(out_.data(), out_.data(), target);
-      Count(out_.data(), target);
+      // A pair's first half waits for its second.
+      auto count = static_cast<std::int32_t>(units_end - units_);
+      carried_ = count > 0 && U16_IS_LEAD(units_[count - 1]) && !in_end_ ? 1 : 0;
+      count -= static_cast<std::int32_t>(carried_);
+      std::int32_t size = 0;
+      UErrorCode to_utf8 = U_ZERO_ERROR;
+      u_strToUTF8WithSub(out_.data(), static_cast<std::int32_t>(out_.size()), &size, units_, count,
+                         0xFFFD, nullptr, &to_utf8);
+      if (carried_) units_[0] = units_[count];
+      setg(out_.data(), out_.data(), out_.data() + size);
+      Count(out_.data(), out_.data() + size);
       if (status == U_BUFFER_OVERFLOW_ERROR) continue;
       if (U_FAILURE(status))
         failure_ = name_ + ":" + std::to_string(line_) + ":" + std::to_string(column_) +
@@ -171,17 +178,16 @@ class DecodingBuffer final : public std::streambuf {
       }
   }
 
-  static constexpr std::size_t kPivot = 1024;
+  static constexpr std::size_t kUnits = 16 * 1024;
   std::unique_ptr<std::istream> in_;
-  Converter from_, to_;
+  Converter from_;
   std::string encoding_, name_;
   std::vector<char> source_, out_;
   const char* from_at_ = nullptr;
   const char* from_end_ = nullptr;
-  UChar pivot_[kPivot];
-  UChar* pivot_source_;
-  UChar* pivot_target_;
-  bool first_ = true, in_end_ = false, done_ = false;
+  UChar units_[kUnits];
+  std::size_t carried_ = 0;
+  bool in_end_ = false, done_ = false;
   std::size_t line_ = 1, column_ = 1;
   std::string failure_;
 };

@@ -203,6 +203,17 @@ TEST(Hl7Hardening, OneFileNamedTwiceIsRefusedBeforeAnythingIsWritten) {
       {{"--rejects", dotted}, "--records", "--rejects"},
       {{"--output", link}, "--records", "--output"},
       {{"--output", fresh, "--rejects", fresh}, "--output", "--rejects"},
+      // A file not made yet, spelt two ways.
+      {{"--output", fresh, "--rejects", dir + "./" + fresh.substr(dir.size())},
+       "--output",
+       "--rejects"},
+      {{"--output", fresh, "--rejects", dir + "absent/../" + fresh.substr(dir.size())},
+       "--output",
+       "--rejects"},
+      {{"--send", "127.0.0.1:1", "--journal", fresh, "--rejects",
+        dir + "./" + fresh.substr(dir.size())},
+       "--rejects",
+       "--journal"},
   };
   for (const Case& c : cases) {
     std::remove(fresh.c_str());
@@ -221,6 +232,50 @@ TEST(Hl7Hardening, OneFileNamedTwiceIsRefusedBeforeAnythingIsWritten) {
   const ToolResult r = Hl7({"--template", tmpl, "--records", appended}, "", ">>" + appended);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(FileText(appended), "Name\nSmith\n");
+}
+
+// "\n", "\r", "\t", "\\" and "\xHH" in a table's cell.
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    const char c = s[++i];
+    if (c == 'x') {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
+    }
+  }
+  return out;
+}
+
+// Records as they come: byte-order marks, encodings, text after a JSON
+// document, empty cells of typed columns.
+TEST(Hl7Inputs, ReadAsWrittenOrRefused) {
+  std::ifstream table(std::string(TARN_SOURCE_DIR) + "/tests/data/hl7_inputs.tsv");
+  int cases = 0;
+  for (std::string row; std::getline(table, row);) {
+    if (row.empty() || row[0] == '#') continue;
+    const auto cells = Split(row, '\t');
+    ASSERT_EQ(cells.size(), 8u) << row;
+    SCOPED_TRACE(cells[0]);
+    ++cases;
+    const std::string tmpl = WriteTemp("in.tmpl", Unescape(cells[1]));
+    const bool from_stdin = cells[2] == "-";
+    const std::string records = from_stdin ? "-" : WriteTemp(cells[2], Unescape(cells[3]));
+    std::vector<std::string> args = {"--template", tmpl, "--records", records, "--framing", "lf"};
+    for (const auto& a : Split(cells[4], ' '))
+      if (!a.empty()) args.push_back(a);
+    const ToolResult r = Hl7(args, from_stdin ? Unescape(cells[3]) : "");
+    EXPECT_EQ(r.status, std::stoi(cells[5])) << r.err;
+    EXPECT_EQ(r.out, Unescape(cells[6]));
+    EXPECT_EQ(Contains(r.err, Unescape(cells[7])), "");
+  }
+  EXPECT_GE(cases, 20);
 }
 
 TEST(Hl7Hardening, ADirectoryAsInputCannotBeRead) {
