@@ -134,10 +134,15 @@ class DecodingBuffer final : public std::streambuf {
       if (!failure_.empty()) throw std::runtime_error(failure_);
       if (done_) return traits_type::eof();
       if (from_at_ == from_end_ && !in_end_) {
-        in_->read(source_.data(), static_cast<std::streamsize>(source_.size()));
+        // What the input holds now, without waiting for a block to fill.
+        std::streambuf& in = *in_->rdbuf();
+        std::streamsize n = 0;
+        if (in.sgetc() != traits_type::eof())
+          n = in.sgetn(source_.data(), std::min<std::streamsize>(
+                                           in.in_avail(), static_cast<std::streamsize>(source_.size())));
         from_at_ = source_.data();
-        from_end_ = source_.data() + in_->gcount();
-        in_end_ = in_->gcount() == 0;
+        from_end_ = source_.data() + n;
+        in_end_ = n == 0;
       }
       UChar* units_end = units_ + carried_;
       const char* from = from_at_;

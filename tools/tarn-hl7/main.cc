@@ -194,12 +194,14 @@ class Builders {
   }
 
   // Starts building `batch` into `out`; both stay untouched until Wait().
-  void Start(std::vector<hl7::RawRecord>& batch, std::vector<Built>& out) {
+  // `alone`: on the caller's thread only.
+  void Start(std::vector<hl7::RawRecord>& batch, std::vector<Built>& out, bool alone = false) {
     out.assign(batch.size(), Built{});
     std::lock_guard lock(mutex_);
     batch_ = &batch;
     out_ = &out;
     next_ = 0;
+    if (alone) return;
     busy_ = threads_.size();
     ++generation_;
     wake_.notify_all();
@@ -519,6 +521,12 @@ int Run(int argc, char** argv) {
   // memory with more threads.
   const std::size_t most_per_batch = jobs <= 1 ? 64 : 1024 * jobs;
   constexpr std::size_t kBatchBytes = 2 << 20;
+  // A record larger than this is a batch of its own, built on the caller's
+  // thread: every thread's memory keeps some twenty times the size of the
+  // largest record it built, and the threads together must not keep much.
+  const std::size_t large_record = (1 << 20) / jobs;
+  std::optional<hl7::RawRecord> held;  // a large record, for the next batch
+  bool alone[2] = {false, false};
   std::size_t batch_size = 64;
   Progress progress(isatty(STDERR_FILENO));
   std::size_t rejected_on_stderr = 0, done = 0, settled_seen = 0, delivered = 0;
@@ -532,6 +540,13 @@ int Run(int argc, char** argv) {
   // what has not. Records an earlier run settled are checked and counted.
   const auto read = [&](std::vector<hl7::RawRecord>& batch, bool may_wait) {
     batch.clear();
+    bool& by_one = alone[&batch - batches];
+    by_one = held.has_value();
+    if (held) {
+      batch.push_back(std::move(*held));
+      held.reset();
+      return;
+    }
     try {
       hl7::RawRecord raw;
       batch_size = std::min(batch_size * 2, most_per_batch);
@@ -550,6 +565,13 @@ int Run(int argc, char** argv) {
           }
           ++settled_seen;
           progress.Show(++done);
+        } else if (raw.source.size() > large_record) {
+          by_one = batch.empty();
+          if (by_one)
+            batch.push_back(std::move(raw));
+          else
+            held = std::move(raw);
+          break;
         } else {
           bytes += raw.source.size();
           batch.push_back(std::move(raw));
@@ -633,13 +655,13 @@ int Run(int argc, char** argv) {
     try {
       std::size_t cur = 0;
       read(batches[cur], true);
-      builders.Start(batches[cur], built[cur]);
+      builders.Start(batches[cur], built[cur], alone[cur]);
       for (;;) {
         const std::size_t next = 1 - cur;
         batches[next].clear();
         if (!halted) read(batches[next], false);
         builders.Wait();
-        if (!batches[next].empty()) builders.Start(batches[next], built[next]);
+        if (!batches[next].empty()) builders.Start(batches[next], built[next], alone[next]);
         write(built[cur]);
         built[cur].clear();
         if (failed_write || halted) break;
@@ -650,7 +672,7 @@ int Run(int argc, char** argv) {
           if (failed_write) break;
           read(batches[next], true);
           if (batches[next].empty()) break;
-          builders.Start(batches[next], built[next]);
+          builders.Start(batches[next], built[next], alone[next]);
         }
         cur = next;
       }
