@@ -193,11 +193,16 @@ Journal::~Journal() {
 }
 
 void Journal::Write(const std::string& line) {
-  const ssize_t n = ::write(fd_, line.data(), line.size());
-  if (n != static_cast<ssize_t>(line.size())) {
-    // Whatever part reached the file is cut off again by the next run.
-    const std::string why = n < 0 ? std::strerror(errno) : std::strerror(ENOSPC);
-    throw JournalWriteError(path_ + ": cannot be written: " + why);
+  // One write(2) puts a whole line; a short one is followed by another to
+  // learn the reason. Whatever part reached the file is cut off again by
+  // the next run.
+  for (std::size_t done = 0; done < line.size();) {
+    const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      throw JournalWriteError(path_ + ": cannot be written: " +
+                              std::strerror(n < 0 ? errno : ENOSPC));
+    done += static_cast<std::size_t>(n);
   }
   if (::fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS)
     throw JournalWriteError(path_ + ": cannot be written: " + std::strerror(errno));

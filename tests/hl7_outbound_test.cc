@@ -375,6 +375,31 @@ TEST(Hl7Send, AJournalServesOnlyTheRunItWasWrittenFor) {
             "0 messages written, 0 rejected\n");
 }
 
+// A journal that fills up in the middle of the run (here through a limit on
+// file sizes) stops it at once, with the system's reason and the counts.
+TEST(Hl7Send, AJournalThatCannotBeWrittenStopsTheRun) {
+  MllpReceiver receiver([](const std::string&, int) { return Reply{}; });
+  const auto dir = MakeInputs("full", 20);
+  std::string command = "trap '' XFSZ; ulimit -f 1; exec";
+  for (const auto& a : std::vector<std::string>{TARN_HL7_PATH}) command += " '" + a + "'";
+  for (const auto& a : Args(dir, receiver)) command += " '" + a + "'";
+  command += " 2>" + (dir / "stderr").string();
+  const int status = std::system(command.c_str());
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2);
+  const std::string err = ReadAll(dir / "stderr");
+  EXPECT_NE(err.find("journal.jsonl: cannot be written: File too large; stopped: record "),
+            std::string::npos)
+      << err;
+  const std::string journal = ReadAll(dir / "journal.jsonl");
+  const auto settled = static_cast<std::size_t>(std::count(journal.begin(), journal.end(), '\n')) -
+                       1;  // less the header
+  EXPECT_LT(settled, 20u);
+  // The record whose line failed was delivered; the next run sends it again.
+  EXPECT_EQ(LastLine(err), std::to_string(settled + 1) + " messages written, 0 rejected");
+  receiver.Stop();
+  EXPECT_EQ(receiver.log().size(), settled + 1);
+}
+
 TEST(Hl7Send, AResumedRecordKeepsItsControlId) {
   // Record 1 brings its own ControlId; the receiver hangs up on record 3
   // the first time, which stops the run with record 3 unsettled.
