@@ -3,7 +3,7 @@
 //   tarn-hl7 --template FILE --records FILE|- [--output FILE] [--rejects FILE]
 //            [--framing none|lf|mllp] [--dates NAME,NAME...] [--format auto|jsonl|csv]
 //            [--jobs N] [--check [N]] [--lenient] [--version] [--date-order mdy|dmy|ymd]
-//            [--control-id PREFIX] [--batch [--batch-size N]]
+//            [--encoding NAME] [--control-id PREFIX] [--batch [--batch-size N]]
 //            [--send HOST:PORT [--journal FILE] [--ack-timeout S] [--retries N]
 //                              [--retry-delay S] [--tls [--tls-ca FILE]
 //                              [--tls-cert FILE [--tls-key FILE]]]]
