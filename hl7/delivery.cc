@@ -54,9 +54,24 @@ DeliveryResult Sender::Deliver(std::string_view message) {
   for (int attempt = 0; attempt <= options_.retries; ++attempt) {
     if (attempt > 0) {
       if (on_retry) on_retry(attempt, why);
-      const double delay = std::min(options_.retry_delay * std::pow(2.0, attempt - 1),
-                                    std::max(60.0, options_.retry_delay));
-      std::this_thread::sleep_for(Millis(delay));
+      const double delay = std::min(options_.retry_delay * std::pow(2.0, std::min(attempt - 1, 60)),
+                                    std::max(options_.most_delay, options_.retry_delay));
+      if (options_.on_wait) options_.on_wait(attempt, why, delay);
+      if (options_.stopped) {
+        // In steps, so that a stop is seen within a fraction of a second.
+        const auto until = std::chrono::steady_clock::now() + Millis(delay);
+        while (!options_.stopped() && std::chrono::steady_clock::now() < until)
+          std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+              until - std::chrono::steady_clock::now(), std::chrono::milliseconds(20)));
+        if (options_.stopped()) {
+          result.ack_code.clear();
+          result.outcome = reached ? DeliveryOutcome::Pending : DeliveryOutcome::Unreachable;
+          result.reason = "stopped before attempt " + std::to_string(attempt + 1) + ": " + why;
+          return result;
+        }
+      } else {
+        std::this_thread::sleep_for(Millis(delay));
+      }
     }
     result.attempts = attempt + 1;
     if (!client_.connected()) {
@@ -90,14 +105,19 @@ DeliveryResult Sender::Deliver(std::string_view message) {
       result.reason = ack.text;
       return result;
     }
-    if (ack.verdict == AckVerdict::Rejected) {
+    const bool ae = ack.matches && (ack.code == "AE" || ack.code == "CE");
+    const bool ar = ack.matches && (ack.code == "AR" || ack.code == "CR");
+    if ((ack.verdict == AckVerdict::Rejected && !(ae && options_.retry_ae)) ||
+        (ar && options_.reject_ar)) {
       result.outcome = DeliveryOutcome::Rejected;
       result.reason = ack.reason;
       return result;
     }
-    why = ack.reason;
+    why = ack.verdict == AckVerdict::Rejected
+              ? "the receiver answered " + ack.code + (ack.reason.empty() ? "" : ": " + ack.reason)
+              : ack.reason;
     // An answer to something else means the stream is out of step: start afresh.
-    if (!ack.matches || (ack.code != "AR" && ack.code != "CR")) client_.Close();
+    if (!ack.matches || (!ar && !ae)) client_.Close();
   }
   result.ack_code.clear();  // no answer settled it
   // Without an answer to the last attempt the receiver may or may not have

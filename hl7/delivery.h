@@ -17,6 +17,14 @@ struct DeliveryOptions {
   double ack_timeout = 30;  // seconds, for the connection and for each answer
   int retries = 3;          // after the first attempt
   double retry_delay = 1;   // seconds before the first retry; doubles, up to a minute
+  double most_delay = 60;   // the longest wait between attempts (at least retry_delay)
+  bool retry_ae = false;    // an AE answer is tried again (else it is final)
+  bool reject_ar = false;   // an AR answer is final (else it is tried again)
+  // Asked before each wait: true ends the delivery, leaving the message
+  // unsettled (Pending, or Unreachable when it never reached the receiver).
+  std::function<bool()> stopped;
+  // Told of each attempt that failed, before the wait that follows it.
+  std::function<void(int attempt, const std::string& why, double delay)> on_wait;
   TlsOptions tls;
 };
 

@@ -18,6 +18,8 @@
 #include <sstream>
 #include <vector>
 
+#include "hl7/feed.h"
+
 namespace tarn::hl7 {
 
 namespace {
@@ -138,8 +140,9 @@ class DecodingBuffer final : public std::streambuf {
         std::streambuf& in = *in_->rdbuf();
         std::streamsize n = 0;
         if (in.sgetc() != traits_type::eof())
-          n = in.sgetn(source_.data(), std::min<std::streamsize>(
-                                           in.in_avail(), static_cast<std::streamsize>(source_.size())));
+          n = in.sgetn(source_.data(),
+                       std::min<std::streamsize>(in.in_avail(),
+                                                 static_cast<std::streamsize>(source_.size())));
         from_at_ = source_.data();
         from_end_ = source_.data() + n;
         in_end_ = n == 0;
@@ -226,6 +229,7 @@ std::string ReadInput(const std::string& path) {
 bool LineReady(std::istream& in) {
   if (auto* fd = dynamic_cast<FdBuffer*>(in.rdbuf())) return fd->LineReady();
   if (auto* decoding = dynamic_cast<DecodingBuffer*>(in.rdbuf())) return decoding->LineReady();
+  if (auto* feed = dynamic_cast<LineFeed*>(in.rdbuf())) return feed->LineReady();
   return true;
 }
 

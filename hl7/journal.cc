@@ -52,6 +52,10 @@ std::string ReadEntry(const std::string& text, std::size_t expected, JournalEntr
   entry.delivered = *outcome == "delivered";
   entry.control_id = id->get<std::string>();
   entry.digest = input->get<std::string>();
+  if (const auto key = j.find("key"); key != j.end()) {
+    if (!key->is_number() && !key->is_string()) return "a key that is no number or text";
+    entry.key = key->dump();
+  }
   return {};
 }
 
@@ -105,6 +109,7 @@ std::string JournalLine(const JournalEntry& entry) {
   j["control_id"] = entry.control_id;
   j["reason"] = entry.reason;
   j["input"] = entry.digest;
+  if (!entry.key.empty()) j["key"] = json::parse(entry.key, nullptr, false);
   return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
@@ -163,12 +168,25 @@ Journal::Journal(const std::string& path, const RunIdentity& run) : path_(path) 
       header = true;
       continue;
     }
+    if (line.compare(0, 10, "{\"marked\":") == 0) {
+      const auto j = json::parse(line, nullptr, false);
+      const auto n = j.is_object() ? j.find("marked") : j.end();
+      if (n == j.end() || !n->is_number_unsigned() || n->get<std::uint64_t>() == 0 ||
+          n->get<std::uint64_t>() >= next_)
+        fail(JournalRefused(path + ":" + std::to_string(number) +
+                            ": the line is damaged (marks a record not settled before it); the "
+                            "journal cannot be trusted past it"));
+      marked_[n->get<std::size_t>() - 1] = true;
+      continue;
+    }
     JournalEntry entry;
     const std::string why = ReadEntry(line, next_, entry);
     if (!why.empty())
       fail(JournalRefused(path + ":" + std::to_string(number) + ": the line is damaged (" + why +
                           "); the journal cannot be trusted past it"));
     ++(entry.delivered ? delivered_ : rejected_);
+    if (!entry.key.empty()) highest_key_ = entry.key;
+    marked_.push_back(false);
     earlier_.push_back(std::move(entry));
     ++next_;
   }
@@ -200,12 +218,31 @@ void Journal::Write(const std::string& line) {
     const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0)
-      throw JournalWriteError(path_ + ": cannot be written: " +
-                              std::strerror(n < 0 ? errno : ENOSPC));
+      throw JournalWriteError(path_ +
+                              ": cannot be written: " + std::strerror(n < 0 ? errno : ENOSPC));
     done += static_cast<std::size_t>(n);
   }
   if (::fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS)
     throw JournalWriteError(path_ + ": cannot be written: " + std::strerror(errno));
+}
+
+std::vector<std::size_t> Journal::Unmarked() const {
+  std::vector<std::size_t> out;
+  for (std::size_t i = 0; i < earlier_.size(); ++i)
+    if (!marked_[i] && !earlier_[i].key.empty()) out.push_back(i + 1);
+  return out;
+}
+
+void Journal::Mark(std::size_t record) {
+  const std::string line = "{\"marked\": " + std::to_string(record) + "}\n";
+  for (std::size_t done = 0; done < line.size();) {
+    const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      throw JournalWriteError(path_ +
+                              ": cannot be written: " + std::strerror(n < 0 ? errno : ENOSPC));
+    done += static_cast<std::size_t>(n);
+  }
 }
 
 void Journal::Append(const JournalEntry& entry) {

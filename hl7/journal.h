@@ -26,10 +26,11 @@ struct JournalEntry {
   std::string control_id;  // MSH-10 as sent; empty when the record never became a message
   std::string reason;
   std::string digest;  // of the record as read (RecordDigest)
+  std::string key;     // JSON text of the record's --key value; empty when none
 };
 
 // {"record": N, "outcome": "delivered"|"rejected", "control_id": "...",
-//  "reason": "...", "input": "<digest>"}
+//  "reason": "...", "input": "<digest>"[, "key": K]}
 std::string JournalLine(const JournalEntry& entry);
 // {"journal": 1, "template": "<digest>", "options": {...}}
 std::string JournalHeader(const RunIdentity& run);
@@ -72,6 +73,15 @@ class Journal {
   std::size_t rejected() const { return rejected_; }
   // Whether a torn last line was cut when the file was opened.
   bool repaired() const { return repaired_; }
+  // The key of the last record settled that has one (JSON text), or empty:
+  // keys grow with the records, so it is the highest.
+  const std::string& highest_key() const { return highest_key_; }
+  // Records with a key settled by earlier runs whose --on-settled
+  // statement was not recorded as done.
+  std::vector<std::size_t> Unmarked() const;
+  // Records that --on-settled ran for `record` ({"marked": N}). Not synced:
+  // a line lost costs only the statement run again.
+  void Mark(std::size_t record);
 
   // Writes the line in one write and waits until it is on disk. Throws
   // JournalWriteError when it cannot be written.
@@ -86,6 +96,8 @@ class Journal {
   std::size_t next_ = 1;  // the record the next line must be for
   std::size_t delivered_ = 0, rejected_ = 0;
   bool repaired_ = false;
+  std::string highest_key_;
+  std::vector<bool> marked_;  // by record - 1
 };
 
 }  // namespace tarn::hl7

@@ -372,19 +372,31 @@ bool MessageBuilder::Realize(int index, Outcome& out, const Variant*& data) {
 
 void MessageBuilder::AppendValue(int index, Outcome& out) {
   const Variant* data = nullptr;
-  if (!Realize(index, out, data) || data->is_null() || data->is_empty()) return;
-  if (data->is_string()) {
+  const Expression& e = template_.expressions[static_cast<std::size_t>(index)];
+  const std::size_t before = out.message.size();
+  if (!Realize(index, out, data)) return;
+  if (data->is_null() || data->is_empty()) {
+  } else if (data->is_string()) {
     AppendEscaped(out.message, data->string(), template_.delimiters, escapes_);
-    return;
+  } else {
+    try {
+      AppendEscaped(out.message, CStr(*data), template_.delimiters, escapes_);
+    } catch (const RuntimeError& err) {
+      out.failures.push_back(
+          {e.at,
+           ToUtf8(e.text),
+           "the result cannot be read as text (" + ToUtf8(err.description()) + ")",
+           {}});
+      return;
+    }
   }
-  try {
-    AppendEscaped(out.message, CStr(*data), template_.delimiters, escapes_);
-  } catch (const RuntimeError& err) {
-    const Expression& e = template_.expressions[static_cast<std::size_t>(index)];
-    out.failures.push_back({e.at,
-                            ToUtf8(e.text),
-                            "the result cannot be read as text (" + ToUtf8(err.description()) + ")",
-                            {}});
+  if (e.required && out.message.size() == before) [[unlikely]] {
+    const auto first = e.text.find_first_not_of(u" \t\r\n");
+    const auto last = e.text.find_last_not_of(u" \t\r\n");
+    const std::string text =
+        first == std::u16string::npos ? "" : ToUtf8(e.text.substr(first, last - first + 1));
+    out.failures.push_back(
+        {e.at, text, e.position + " is required and '" + text + "' is empty", {}});
   }
 }
 

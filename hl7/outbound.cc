@@ -93,14 +93,16 @@ void Outbound::Settle(const JournalEntry& entry) {
 }
 
 Disposition Outbound::Deliver(std::size_t record, std::string_view message,
-                              const std::string& digest, DeliveryResult& result) {
+                              const std::string& digest, DeliveryResult& result,
+                              const std::string& key) {
   result = DeliveryResult{};
   result.control_id = ControlIdOf(message);
   std::string unsendable;
   if (result.control_id.empty()) {
     unsendable =
         "the message has no control ID (MSH-10): no acknowledgement could be matched to it";
-  } else if (const auto [it, added] = sent_ids_.emplace(result.control_id, record); !added) {
+  } else if (const auto [it, added] = sent_ids_.emplace(result.control_id, record);
+             !added && it->second != record) {
     unsendable = "control ID (MSH-10) '" + result.control_id + "' is also record " +
                  std::to_string(it->second) +
                  "'s: an acknowledgement for one could not be told from one for the other";
@@ -108,19 +110,20 @@ Disposition Outbound::Deliver(std::size_t record, std::string_view message,
   if (!unsendable.empty()) {
     result.outcome = DeliveryOutcome::Rejected;
     result.reason = unsendable;
-    Settle({record, false, result.control_id, unsendable, digest});
+    Settle({record, false, result.control_id, unsendable, digest, key});
     return Disposition::Rejected;
   }
   const DeliveryResult& r = result = sender_->Deliver(message);
   if (r.outcome == DeliveryOutcome::Unreachable) return Disposition::Unreachable;
   if (r.outcome == DeliveryOutcome::Pending) return Disposition::Pending;
   const bool delivered = r.outcome == DeliveryOutcome::Delivered;
-  Settle({record, delivered, r.control_id, r.reason, digest});
+  Settle({record, delivered, r.control_id, r.reason, digest, key});
   return delivered ? Disposition::Delivered : Disposition::Rejected;
 }
 
-void Outbound::NotBuilt(std::size_t record, const std::string& reason, const std::string& digest) {
-  Settle({record, false, "", reason, digest});
+void Outbound::NotBuilt(std::size_t record, const std::string& reason, const std::string& digest,
+                        const std::string& key) {
+  Settle({record, false, "", reason, digest, key});
 }
 
 }  // namespace tarn::hl7

@@ -74,10 +74,15 @@ class Outbound {
   // acknowledgement could be told from one for the other. `digest` is the
   // record's (RecordDigest). When the outcome cannot be journaled, failure()
   // says why and the run must stop.
+  // `key` is the record's --key value as JSON text (empty: none). Sending a
+  // record again after it stayed pending keeps its control ID.
   Disposition Deliver(std::size_t record, std::string_view message, const std::string& digest,
-                      DeliveryResult& result);
+                      DeliveryResult& result, const std::string& key = {});
   // A record that did not become a message is final as rejected.
-  void NotBuilt(std::size_t record, const std::string& reason, const std::string& digest);
+  void NotBuilt(std::size_t record, const std::string& reason, const std::string& digest,
+                const std::string& key = {});
+  // The journal, when there is one.
+  Journal* journal() { return journal_.get(); }
   const std::string& failure() const { return failure_; }
 
   // Outcomes that earlier runs journaled.

@@ -580,7 +580,7 @@ bool RecordReader::NextJsonLine(RawRecord& r) {
   do {
     if (!NextLine(line, number)) return false;
   } while (Blank(line));
-  r.number = ++count_;
+  r.number = ++count_ + options_.first_number - 1;
   r.line = number;
   r.source = WithoutCr(std::move(line));
   return true;
@@ -614,7 +614,7 @@ bool RecordReader::NextArrayElement(RawRecord& r) {
     if (c == -1) {
       array_done_ = true;
       if (Blank(text)) return false;
-      r.number = ++count_;
+      r.number = ++count_ + options_.first_number - 1;
       r.source = text;
       r.error = "the JSON array ends inside this record";
       return true;
@@ -640,7 +640,7 @@ bool RecordReader::NextArrayElement(RawRecord& r) {
   }
   const auto first = text.find_first_not_of(" \t\r\n");
   const auto last = text.find_last_not_of(" \t\r\n");
-  r.number = ++count_;
+  r.number = ++count_ + options_.first_number - 1;
   r.source = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
   if (deepest > kMaxJsonDepth) r.error = TooDeep();
   return true;
@@ -689,7 +689,7 @@ bool RecordReader::NextCsvRow(RawRecord& r) {
     }
   }
   if (!row(cells, source, line)) return false;
-  r.number = ++count_;
+  r.number = ++count_ + options_.first_number - 1;
   r.line = line;
   r.source = std::move(source);
   r.csv = true;

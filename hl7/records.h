@@ -43,6 +43,7 @@ struct RecordOptions {
   RecordFormat format = RecordFormat::Auto;
   std::vector<std::string> dates;         // member names whose texts become Date fields
   DateOrder date_order = DateOrder::Mdy;  // of numeric dates whose year is not first
+  std::size_t first_number = 1;           // the first record's number
 };
 
 // How deep a record's JSON may nest (the record itself is level 1).
@@ -58,6 +59,7 @@ RecordFormat DetectFormat(const std::string& path, const std::string& text);
 // A record as cut from the input, before its values are read.
 struct RawRecord {
   std::size_t number = 0;
+  double read_at = 0;  // when it was read (seconds, a steady clock), for --log
   std::size_t line = 0;
   std::string source;
   std::string error;  // unusable already (too deep, a quote never closed)

@@ -2,7 +2,9 @@
 // refusing with the file, line and column anything that cannot be a segment.
 #include "hl7/template.h"
 
+#include <algorithm>
 #include <cctype>
+#include <map>
 
 #include "hl7/io.h"
 #include "tarn/value.h"
@@ -209,7 +211,7 @@ class Parser {
           Fail(Offset(head, k), "'@if' is followed by its condition in '{{' and '}}'");
         RawPiece expression = std::move(raw.pieces[1]);
         condition = static_cast<int>(t.expressions.size());
-        t.expressions.push_back({FromUtf8(expression.text), expression.at});
+        t.expressions.push_back({FromUtf8(expression.text), expression.at, false, {}});
         raw.pieces.erase(raw.pieces.begin(), raw.pieces.begin() + 2);
         if (raw.pieces.empty() || raw.pieces.front().expression ||
             SkipSpace(raw.pieces.front().text, 0) >= raw.pieces.front().text.size() ||
@@ -294,15 +296,69 @@ class Parser {
       } else if (!inner.empty() && inner[0] == '@') {
         Fail(p.at, "unknown directive; expected '{{@each LIST}}' or '{{@end}}'");
       } else {
+        const bool required = !inner.empty() && inner[0] == '!';
+        if (required && SkipSpace(inner, 1) >= inner.size())
+          Fail(p.at, "'{{!}}' needs an expression");
         seg.pieces.push_back({{}, static_cast<int>(t.expressions.size()), {}, -1});
-        t.expressions.push_back({FromUtf8(p.text), p.at});
+        t.expressions.push_back(
+            {FromUtf8(required ? p.text.substr(a + 1) : p.text), p.at, required, {}});
       }
     }
+    Place(t, seg);
     if (repeat_open >= 0)
       Fail(raw.at, "'{{@each " + seg.pieces[repeat_open].repeat +
                        "}}' is never closed by '{{@end}}' on its line");
     t.groups[open_.back()].items.push_back({static_cast<int>(t.segments.size()), -1});
     t.segments.push_back(std::move(seg));
+  }
+
+  // Names the HL7 position each expression of the line fills. In MSH the
+  // first field separator is MSH-1 itself, and MSH-2 holds the encoding
+  // characters, not separators.
+  static void Place(Template& t, const SegmentLine& seg) {
+    const Delimiters& d = t.delimiters;
+    const bool msh = seg.id == "MSH";
+    struct At {
+      int expression, field, repetition, component, subcomponent;
+    };
+    std::vector<At> found;
+    std::map<int, int> components;                     // by field: the most seen
+    std::map<std::pair<int, int>, int> subcomponents;  // by field and component
+    int field = 0, repetition = 1, component = 1, subcomponent = 1;
+    for (const Piece& p : seg.pieces) {
+      if (p.expression >= 0) {
+        found.push_back({p.expression, field, repetition, component, subcomponent});
+        continue;
+      }
+      for (std::size_t i = seg.id.size() * (&p == &seg.pieces.front()); i < p.literal.size(); ++i) {
+        const char c = p.literal[i];
+        if (c == d.field) {
+          ++field;
+          repetition = component = subcomponent = 1;
+        } else if (msh && field < 2) {
+          continue;
+        } else if (c == d.repetition) {
+          ++repetition;
+          component = subcomponent = 1;
+        } else if (c == d.component) {
+          ++component;
+          subcomponent = 1;
+        } else if (c == d.subcomponent) {
+          ++subcomponent;
+        }
+        components[field] = std::max(components[field], component);
+        subcomponents[{field, component}] =
+            std::max(subcomponents[{field, component}], subcomponent);
+      }
+    }
+    for (const At& a : found) {
+      std::string pos = seg.id + "-" + std::to_string(a.field + (msh ? 1 : 0));
+      if (a.repetition > 1) pos += "(" + std::to_string(a.repetition) + ")";
+      if (components[a.field] > 1 || subcomponents[{a.field, a.component}] > 1)
+        pos += "." + std::to_string(a.component);
+      if (subcomponents[{a.field, a.component}] > 1) pos += "." + std::to_string(a.subcomponent);
+      t.expressions[static_cast<std::size_t>(a.expression)].position = std::move(pos);
+    }
   }
 
   // "MSH|^~\&|": the field separator, then four (or five) encoding characters.

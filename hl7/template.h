@@ -2,7 +2,8 @@
 // expressions between "{{" and "}}". "@each LIST:" repeats a segment (or, on
 // a line of its own, a group up to "@end") once per element of a list;
 // "@if {{...}}:" writes it only when the expression is True; "{{@each
-// LIST}}...{{@end}}" inside a field writes one repetition per element.
+// LIST}}...{{@end}}" inside a field writes one repetition per element;
+// "{{!...}}" rejects the record when the value it gives is empty.
 #pragma once
 
 #include <stdexcept>
@@ -29,6 +30,11 @@ struct Position {
 struct Expression {
   std::u16string text;  // line breaks inside are CR LF
   Position at;          // of the opening "{{"
+  // "{{!...}}": a record whose value here is empty is rejected.
+  bool required = false;
+  // The HL7 position the value fills ("PID-5.1", "OBX-5(2)"); empty for an
+  // "@if" condition.
+  std::string position;
 };
 
 // Literal text, or the expression whose escaped value goes in its place,

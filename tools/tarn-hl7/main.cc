@@ -6,7 +6,12 @@
 //            [--encoding NAME] [--control-id PREFIX] [--batch [--batch-size N]]
 //            [--send HOST:PORT [--journal FILE] [--ack-timeout S] [--retries N]
 //                              [--retry-delay S] [--tls [--tls-ca FILE]
-//                              [--tls-cert FILE [--tls-key FILE]]]]
+//                              [--tls-cert FILE [--tls-key FILE]]]
+//                              [--on-ae retry|reject] [--on-ar retry|reject]
+//                              [--max-retry-delay S]]
+//            [--records odbc:CONNECTION --query SELECT [--key COLUMN]
+//                                       [--on-settled STATEMENT]]
+//            [--follow [--poll S]] [--log FILE]
 //
 // Expressions are evaluated in the interpreter's strict mode unless
 // --lenient is given. Records are read, built and written (or delivered)
@@ -19,11 +24,19 @@
 #include <mimalloc.h>
 #endif
 
+#include <fcntl.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <climits>
 #include <condition_variable>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <deque>
 #include <iostream>
 #include <mutex>
 #include <new>
@@ -35,9 +48,12 @@
 #include <vector>
 
 #include "hl7/batch.h"
+#include "hl7/feed.h"
+#include "hl7/follow.h"
 #include "hl7/io.h"
 #include "hl7/journal.h"
 #include "hl7/message.h"
+#include "hl7/odbc.h"
 #include "hl7/outbound.h"
 #include "hl7/records.h"
 #include "hl7/template.h"
@@ -136,6 +152,51 @@ struct Built {
   std::string reason;
   std::size_t number = 0, line = 0;
   std::string source;  // for a receiver's reject (--send)
+  std::string key;     // the --key value as JSON text
+  double read_at = 0;
+};
+
+double SteadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// --log: one JSON line per outcome, appended in one write.
+class OutcomeLog {
+ public:
+  bool Open(const std::string& path) {
+    if (path.empty()) return true;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd_ < 0) error_ = path + ": cannot be written: " + std::strerror(errno);
+    return fd_ >= 0;
+  }
+  ~OutcomeLog() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  const std::string& error() const { return error_; }
+  void Write(nlohmann::ordered_json line) {
+    if (fd_ < 0) return;
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t t = std::chrono::system_clock::to_time_t(now);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char stamp[40];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    char frac[8];
+    std::snprintf(frac, sizeof frac, ".%03dZ", static_cast<int>(ms));
+    nlohmann::ordered_json j;
+    j["time"] = std::string(stamp) + frac;
+    for (auto& [k, v] : line.items()) j[k] = v;
+    const std::string text = j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+    // A log that cannot be written does not stop the interface.
+    if (::write(fd_, text.data(), text.size()) < 0) error_ = std::strerror(errno);
+  }
+
+ private:
+  int fd_ = -1;
+  std::string error_;
 };
 
 struct BuildSettings {
@@ -146,12 +207,18 @@ struct BuildSettings {
   const hl7::Outbound& outbound;
   hl7::HostFieldUse host_fields;
   bool strict;
+  std::string key_member;  // records from a database: the --key column
 };
 
 void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawRecord& raw,
               Built& built) {
   built.number = raw.number;
   built.line = raw.line;
+  built.read_at = raw.read_at;
+  if (!s.key_member.empty()) {
+    const auto row = json::parse(raw.source, nullptr, false);
+    if (row.is_object() && row.contains(s.key_member)) built.key = row[s.key_member].dump();
+  }
   if (s.outbound.journaling()) built.digest = hl7::RecordDigest(raw.source);
   // Each thread's record keeps its room from one record to the next.
   thread_local hl7::Record record;
@@ -275,6 +342,13 @@ int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t coun
   hl7::MessageBuilder builder(tmpl);
   builder.set_check_names(true);
   builder.set_strict(strict);
+  // Where each expression's value goes, so that a field one separator too
+  // far shows at a glance.
+  for (const hl7::Expression& e : tmpl.expressions)
+    std::cout << Where(tmpl, e.at) << ": "
+              << (e.position.empty() ? "condition" : e.position + (e.required ? " (required)" : ""))
+              << " \u2190 " << tarn::ToUtf8(e.text) << "\n";
+  std::cout << std::flush;
   std::set<std::string> seen;
   std::size_t read = 0, problems = 0;
   hl7::Record r;
@@ -361,6 +435,35 @@ int Run(int argc, char** argv) {
                  "Authorities (PEM) for the receiver's certificate, instead of the system's");
   app.add_option("--tls-cert", tls.cert_file, "A client certificate chain (PEM) to offer");
   app.add_option("--tls-key", tls.key_file, "The client certificate's key (PEM)");
+  bool follow = false;
+  double poll = 5, most_delay = 60;
+  std::string query, key_column, on_settled, log_path, on_ae = "reject", on_ar = "retry";
+  app.add_flag("--follow", follow,
+               "Keeps running: follows the records file as it grows (and is rotated), reads "
+               "standard input as records arrive, or runs --query every --poll seconds; waits "
+               "for a receiver that cannot be reached; SIGTERM or SIGINT end the run cleanly");
+  app.add_option("--poll", poll,
+                 "With --follow and odbc: records: seconds between runs of the query (default 5)")
+      ->check(CLI::Range(0.01, 86400.0));
+  app.add_option("--query", query,
+                 "With --records odbc:CONNECTION: the SELECT whose rows are the records");
+  app.add_option("--key", key_column,
+                 "A column of the query that grows with every new row: rows are read in its "
+                 "order, and a journal keeps the highest settled, so that a restart reads only "
+                 "newer rows");
+  app.add_option("--on-settled", on_settled,
+                 "A statement run after each outcome is journaled, with the record's key as its "
+                 "parameter (and the outcome, delivered or rejected, as a second one)");
+  app.add_option("--log", log_path,
+                 "Appends one JSON line per outcome here: time, record, key, control ID, "
+                 "outcome, ACK code, latency");
+  app.add_option("--on-ae", on_ae, "An AE answer: reject (final, the default) or retry")
+      ->check(CLI::IsMember({"retry", "reject"}));
+  app.add_option("--on-ar", on_ar, "An AR answer: retry (the default) or reject (final)")
+      ->check(CLI::IsMember({"retry", "reject"}));
+  app.add_option("--max-retry-delay", most_delay,
+                 "The longest wait between attempts (default 60 seconds; 10 with --follow)")
+      ->check(CLI::Range(0.0, 86400.0));
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -385,6 +488,35 @@ int Run(int argc, char** argv) {
       return 2;
     }
   const bool check = app.count("--check") > 0;
+  const bool from_database = records_path.rfind("odbc:", 0) == 0;
+  {
+    std::string misuse;
+    if (from_database && query.empty())
+      misuse = "--records odbc:... needs --query";
+    else if (!from_database && !(query.empty() && key_column.empty() && on_settled.empty()))
+      misuse = "--query, --key and --on-settled need --records odbc:CONNECTION";
+    else if (!on_settled.empty() && key_column.empty())
+      misuse = "--on-settled needs --key";
+    else if (follow && from_database && key_column.empty())
+      misuse =
+          "--follow with a query needs --key (else every run of the query gives the same rows)";
+    else if (app.count("--poll") && !(follow && from_database))
+      misuse = "--poll needs --follow and --records odbc:CONNECTION";
+    else if (follow && (check || batch_file_wanted))
+      misuse = "--follow goes with neither --check nor --batch";
+    else if ((app.count("--on-ae") || app.count("--on-ar") || app.count("--max-retry-delay")) &&
+             send_address.empty())
+      misuse = "--on-ae, --on-ar and --max-retry-delay need --send";
+    else if (from_database && !encoding.empty())
+      misuse = "--encoding is for files: a database's driver gives text";
+    if (!misuse.empty()) {
+      std::cerr << "tarn-hl7: " << misuse << "\n";
+      return 2;
+    }
+  }
+  if (follow) hl7::StopOnSignals();
+  OutcomeLog log;
+  std::size_t current = 0;  // the record being delivered, for the waits' messages
   hl7::OutboundOptions outbound_options;
   outbound_options.control_prefix = control_prefix;
   outbound_options.journal = journal_path;
@@ -395,8 +527,22 @@ int Run(int argc, char** argv) {
       return 2;
     }
     d.ack_timeout = ack_timeout;
-    d.retries = retries;
+    // A running interface waits for its receiver as long as it takes.
+    d.retries = follow && !app.count("--retries") ? INT_MAX : retries;
     d.retry_delay = retry_delay;
+    d.most_delay = app.count("--max-retry-delay") ? most_delay : follow ? 10 : 60;
+    d.retry_ae = on_ae == "retry";
+    d.reject_ar = on_ar == "reject";
+    if (follow) d.stopped = [] { return hl7::StopRequested(); };
+    // Without a wait's message an operator cannot tell a receiver that is
+    // down from a quiet interface.
+    d.on_wait = [&](int attempt, const std::string& why, double delay) {
+      if ((attempt & (attempt - 1)) == 0)
+        std::cerr << "tarn-hl7: record " << current << ": attempt " << attempt << " failed: " << why
+                  << "; trying again in " << delay << " s\n";
+      log.Write(
+          {{"record", current}, {"outcome", "retrying"}, {"attempt", attempt}, {"reason", why}});
+    };
     d.tls = tls;
     outbound_options.delivery = d;
     if (!output_path.empty()) {
@@ -422,7 +568,8 @@ int Run(int argc, char** argv) {
 
   // Before anything is opened for writing: no file may be two of these.
   const std::string twice = hl7::SameFileTwice({{"--template", template_path},
-                                                {"--records", records_path},
+                                                {"--records", from_database ? "" : records_path},
+                                                {"--log", check ? "" : log_path},
                                                 {"--output", check ? "" : output_path},
                                                 {"--rejects", check ? "" : rejects_path},
                                                 {"--journal", check ? "" : journal_path}},
@@ -437,7 +584,8 @@ int Run(int argc, char** argv) {
   try {
     if (!encoding.empty()) encoding = hl7::EncodingName(encoding);
     tmpl = hl7::LoadTemplate(template_path);
-    input = hl7::OpenInput(records_path);
+    if (!from_database)
+      input = follow ? hl7::FollowInput(records_path) : hl7::OpenInput(records_path);
     if (!encoding.empty())
       input = hl7::DecodeInput(std::move(input), encoding,
                                records_path == "-" ? "standard input" : records_path);
@@ -454,12 +602,38 @@ int Run(int argc, char** argv) {
                                                   : hl7::DateOrder::Mdy;
   if (format_word == "jsonl") options.format = hl7::RecordFormat::JsonLines;
   if (format_word == "csv") options.format = hl7::RecordFormat::Csv;
-  hl7::RecordReader reader(*input, records_path == "-" ? "" : records_path, options);
+  std::optional<hl7::RecordReader> reader_place;
+  if (!from_database)
+    reader_place.emplace(*input, records_path == "-" ? "" : records_path, options);
+  // Rows from a database: the query runs once its columns' types and the
+  // journal's highest key are known.
+  std::unique_ptr<hl7::OdbcInput> database;
+  const auto open_database = [&](const std::string& after, std::size_t first_number) {
+    hl7::OdbcSource source;
+    source.connection = records_path.substr(5);
+    source.query = query;
+    source.key = key_column;
+    source.after = after;
+    source.poll = follow ? poll : 0;
+    source.most_delay = app.count("--max-retry-delay") ? most_delay : 10;
+    source.on_problem = [&](const std::string& why) {
+      std::cerr << "tarn-hl7: " << why << "; the query is run again after a pause\n";
+      log.Write({{"outcome", "database"}, {"reason", why}});
+    };
+    database = std::make_unique<hl7::OdbcInput>(source);
+    database->Describe();
+    options.format = hl7::RecordFormat::JsonLines;
+    for (const std::string& column : database->date_columns()) options.dates.push_back(column);
+    options.first_number = first_number;
+    reader_place.emplace(database->stream(), "", options);
+  };
 
   if (check) {
     try {
+      if (from_database) open_database("", 1);
       const bool given = !check_values.empty() && !check_values[0].empty();
-      return Check(tmpl, reader, given ? std::stoul(check_values[0]) : 1, control_prefix, !lenient);
+      return Check(tmpl, *reader_place, given ? std::stoul(check_values[0]) : 1, control_prefix,
+                   !lenient);
     } catch (const std::exception& e) {
       std::cerr << "tarn-hl7: " << e.what() << "\n";
       return 2;
@@ -472,9 +646,14 @@ int Run(int argc, char** argv) {
   date_names.erase(std::unique(date_names.begin(), date_names.end()), date_names.end());
   std::string dates_word;
   for (const auto& d : date_names) dates_word += (dates_word.empty() ? "" : ",") + d;
-  outbound_options.run.options = {{"--control-id", control_prefix},      {"--dates", dates_word},
-                                  {"--date-order", date_order_word},     {"--format", format_word},
-                                  {"--lenient", lenient ? "yes" : "no"}, {"--encoding", encoding}};
+  outbound_options.run.options = {{"--control-id", control_prefix},
+                                  {"--dates", dates_word},
+                                  {"--date-order", date_order_word},
+                                  {"--format", format_word},
+                                  {"--lenient", lenient ? "yes" : "no"},
+                                  {"--encoding", encoding},
+                                  {"--query", query},
+                                  {"--key", key_column}};
   std::optional<hl7::Outbound> outbound;
   try {
     outbound.emplace(outbound_options);
@@ -483,6 +662,58 @@ int Run(int argc, char** argv) {
     if (!journal_path.empty()) std::cerr << "0 messages written, 0 rejected\n";
     return 2;
   }
+  if (!log.Open(log_path)) {
+    std::cerr << "tarn-hl7: " << log.error() << "\n";
+    return 2;
+  }
+  if (from_database) try {
+      hl7::Journal* journal = outbound->journal();
+      open_database(journal ? journal->highest_key() : "", outbound->earlier_settled() + 1);
+    } catch (const std::exception& e) {
+      std::cerr << "tarn-hl7: " << e.what() << "\n0 messages written, 0 rejected\n";
+      return 2;
+    }
+  hl7::RecordReader& reader = *reader_place;
+  // --on-settled: the outcomes whose statement has not run yet, oldest
+  // first; the journal records each one that did.
+  struct Unmarked {
+    std::size_t record;
+    std::string key, outcome;
+  };
+  std::deque<Unmarked> unmarked;
+  std::optional<hl7::SettledStatement> settled_statement;
+  bool settled_failing = false;
+  if (!on_settled.empty()) {
+    settled_statement.emplace(records_path.substr(5), on_settled);
+    if (hl7::Journal* journal = outbound->journal())
+      for (const std::size_t n : journal->Unmarked())
+        unmarked.push_back({n, outbound->Settled(n)->key,
+                            outbound->Settled(n)->delivered ? "delivered" : "rejected"});
+  }
+  const auto mark_settled = [&] {
+    while (!unmarked.empty()) {
+      try {
+        settled_statement->Run(unmarked.front().key, unmarked.front().outcome);
+      } catch (const std::exception& e) {
+        if (!settled_failing)
+          std::cerr << "tarn-hl7: --on-settled, record " << unmarked.front().record << ": "
+                    << e.what() << "; run again after the next outcome (the journal holds it)\n";
+        settled_failing = true;
+        return;
+      }
+      if (settled_failing)
+        std::cerr << "tarn-hl7: --on-settled runs again from record " << unmarked.front().record
+                  << "\n";
+      settled_failing = false;
+      try {
+        if (hl7::Journal* journal = outbound->journal()) journal->Mark(unmarked.front().record);
+      } catch (const std::exception&) {
+        // The statement simply runs again on resume.
+      }
+      unmarked.pop_front();
+    }
+  };
+  if (settled_statement) mark_settled();
   if (outbound->journal_repaired())
     std::cerr << "tarn-hl7: " << journal_path << ": a torn last line was cut off\n";
   if (const std::size_t n = outbound->earlier_settled())
@@ -516,8 +747,10 @@ int Run(int argc, char** argv) {
   // Records are cut from the input in order, built in batches (on --jobs
   // threads), and written (or delivered, one at a time) in input order; the
   // first failure stops the run.
-  const BuildSettings settings{
-      tmpl, reader, framing, rejects != nullptr, *outbound, hl7::HostFieldsNamedIn(tmpl), !lenient};
+  const BuildSettings settings{tmpl,      reader,
+                               framing,   rejects != nullptr,
+                               *outbound, hl7::HostFieldsNamedIn(tmpl),
+                               !lenient,  database ? database->key_member() : ""};
   // Batches start small, so that the threads start soon, and grow; bytes
   // bound them as well as records, so that large records cost no more
   // memory with more threads.
@@ -556,6 +789,7 @@ int Run(int argc, char** argv) {
       while (more && batch.size() < batch_size && bytes < kBatchBytes) {
         if (!(may_wait && batch.empty()) && !reader.Ready()) break;
         if (!(more = reader.NextRaw(raw))) break;
+        raw.read_at = SteadySeconds();
         if (const hl7::JournalEntry* settled = outbound->Settled(raw.number)) {
           if (hl7::RecordDigest(raw.source) != settled->digest) {
             stopped = journal_path + ": record " + std::to_string(raw.number) +
@@ -588,9 +822,34 @@ int Run(int argc, char** argv) {
       more = false;
     }
   };
+  // What each outcome is told to --log and --on-settled.
+  const auto settled = [&](const Built& b, const char* outcome, const hl7::DeliveryResult* sent,
+                           const std::string& reason) {
+    nlohmann::ordered_json line;
+    line["record"] = b.number;
+    if (!b.key.empty()) line["key"] = json::parse(b.key, nullptr, false);
+    line["control_id"] = sent ? sent->control_id : "";
+    line["outcome"] = outcome;
+    line["ack"] = sent ? sent->ack_code : "";
+    if (!reason.empty()) line["reason"] = reason;
+    line["latency_ms"] = static_cast<long long>((SteadySeconds() - b.read_at) * 1000);
+    log.Write(std::move(line));
+    if (settled_statement && !b.key.empty() && std::string(outcome) != "written") {
+      unmarked.push_back({b.number, b.key, outcome});
+      mark_settled();
+    }
+  };
+  bool stopped_by_signal = false;
   const auto write = [&](std::vector<Built>& batch) {
     if (halted) return;
     for (Built& b : batch) {
+      // A stop is taken between records; those read from a pipe were taken
+      // from it and go out first, since nothing could read them again.
+      if (follow && hl7::StopRequested() && records_path != "-") {
+        stopped_by_signal = true;
+        halted = true;
+        return;
+      }
       if (b.out_of_memory) {
         reserve.reset();
         stopped = out_of_memory + " building record " + std::to_string(b.number) +
@@ -600,14 +859,20 @@ int Run(int argc, char** argv) {
       }
       if (b.ok && outbound->sending()) {
         hl7::DeliveryResult sent;
-        const hl7::Disposition d = outbound->Deliver(b.number, b.text, b.digest, sent);
+        current = b.number;
+        hl7::Disposition d;
+        do d = outbound->Deliver(b.number, b.text, b.digest, sent, b.key);
+        while (follow && !hl7::StopRequested() &&
+               (d == hl7::Disposition::Unreachable || d == hl7::Disposition::Pending));
         if (d == hl7::Disposition::Delivered) {
           ++delivered;
+          settled(b, "delivered", &sent, "");
         } else if (d == hl7::Disposition::Rejected) {
           const std::string why = sent.ack_code == "AE" || sent.ack_code == "CE"
                                       ? "the receiver answered " + sent.ack_code +
                                             (sent.reason.empty() ? "" : ": ") + sent.reason
                                       : sent.reason;
+          settled(b, "rejected", &sent, why);
           if (rejects) {
             const json j{{"record", b.number},
                          {"line", b.line},
@@ -622,6 +887,12 @@ int Run(int argc, char** argv) {
             std::cerr << "tarn-hl7: " << RejectLine(b.number, b.line, why) << "\n";
             ++rejected_on_stderr;
           }
+        } else if (follow && hl7::StopRequested()) {
+          stopped_by_signal = true;
+          stopped = "record " + std::to_string(b.number) + " is not acknowledged (" + sent.reason +
+                    "): the same command sends it again";
+          halted = true;
+          return;
         } else {
           stopped =
               "record " + std::to_string(b.number) + ": " + sent.reason + "; stopped" +
@@ -632,8 +903,11 @@ int Run(int argc, char** argv) {
         }
       } else if (b.ok) {
         failed_write = !out.Put(b.text);
+        if (follow) failed_write = failed_write || !out.Flush();
+        settled(b, "written", nullptr, "");
       } else {
-        outbound->NotBuilt(b.number, b.reason, b.digest);
+        outbound->NotBuilt(b.number, b.reason, b.digest, b.key);
+        settled(b, "rejected", nullptr, b.reason);
         if (rejects) {
           failed_write = !rejects->Put(b.text);
         } else {
@@ -684,7 +958,8 @@ int Run(int argc, char** argv) {
     }
     builders.Wait();  // a batch built after a failure is not written
   }
-  if (!halted && !failed_write && stopped.empty() && settled_seen < outbound->earlier_settled())
+  if (!from_database && !halted && !failed_write && stopped.empty() &&
+      settled_seen < outbound->earlier_settled())
     stopped = journal_path + ": the journal settled " +
               std::to_string(outbound->earlier_settled()) + " records, and the records hold " +
               std::to_string(settled_seen) + ": they are not those of the run it belongs to";
@@ -692,14 +967,24 @@ int Run(int argc, char** argv) {
   if (rejects) rejects->Finish();
   progress.Clear();
 
+  if (settled_statement) mark_settled();
   const std::size_t written = outbound->sending() ? delivered : out.delivered();
   const std::size_t rejected = rejects ? rejects->delivered() : rejected_on_stderr;
   bool failed = false;
-  for (const std::string& problem : {stopped, out.error(), rejects ? rejects->error() : ""})
+  stopped_by_signal = stopped_by_signal || (follow && hl7::StopRequested());
+  for (const std::string& problem :
+       {stopped_by_signal ? std::string() : stopped, out.error(), rejects ? rejects->error() : ""})
     if (!problem.empty()) {
       std::cerr << "tarn-hl7: " << problem << "\n";
       failed = true;
     }
+  if (stopped_by_signal) {
+    // Not a failure: what the journal has not settled is sent by the next run.
+    if (!stopped.empty()) std::cerr << "tarn-hl7: " << stopped << "\n";
+    std::cerr << "tarn-hl7: stopped by " << strsignal(hl7::StopSignal()) << "\n";
+    std::cerr << written << " messages written, " << rejected << " rejected\n";
+    return failed ? 2 : rejected ? 1 : 0;
+  }
   std::cerr << written << " messages written, " << rejected << " rejected\n";
   if (failed) return 2;
   return rejected ? 1 : 0;
