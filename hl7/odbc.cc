@@ -406,25 +406,28 @@ void SettledStatement::Run(const std::string& key_json, const std::string& outco
     SQLLEN text_size = static_cast<SQLLEN>(text.size());
     std::string said = outcome;
     SQLLEN said_size = static_cast<SQLLEN>(said.size());
+    // One parameter is the key; two are the outcome and the key, in the
+    // order an UPDATE ... SET ... WHERE names them.
+    const SQLUSMALLINT key_at = state_->parameters >= 2 ? 2 : 1;
     if (state_->parameters >= 1) {
       SQLRETURN rc;
       if (key.is_number_integer()) {
         whole = key.get<std::int64_t>();
-        rc = SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &whole, 0,
-                              nullptr);
+        rc = SQLBindParameter(st, key_at, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &whole,
+                              0, nullptr);
       } else if (key.is_number()) {
         real = key.get<double>();
-        rc = SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &real, 0,
+        rc = SQLBindParameter(st, key_at, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &real, 0,
                               nullptr);
       } else {
-        rc = SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+        rc = SQLBindParameter(st, key_at, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
                               std::max<SQLULEN>(text.size(), 1), 0, text.data(), text_size,
                               &text_size);
       }
       st.Check(rc, "--on-settled: the key cannot be passed");
     }
     if (state_->parameters >= 2)
-      st.Check(SQLBindParameter(st, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, said.size(), 0,
+      st.Check(SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, said.size(), 0,
                                 said.data(), said_size, &said_size),
                "--on-settled: the outcome cannot be passed");
     st.Check(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(state_->text.data()), SQL_NTS),

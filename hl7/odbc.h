@@ -55,8 +55,9 @@ class OdbcInput {
   std::unique_ptr<State> state_;
 };
 
-// --on-settled: a statement run with the record's key (and, when it takes a
-// second parameter, the outcome: "delivered" or "rejected").
+// --on-settled: a statement run with the record's key as its parameter; one
+// with two parameters gets the outcome ("delivered" or "rejected") first and
+// the key second, as in "UPDATE t SET status = ? WHERE id = ?".
 class SettledStatement {
  public:
   SettledStatement(std::string connection, std::string statement);

@@ -8,6 +8,8 @@ packages=(
   clang libclang-rt-14-dev
   python3 python3-dev python3-pip python3-venv python3-setuptools
   python3-pybind11 pybind11-dev python3-pytest python3-hl7
+  # tarn-hl7's records from a database, and the servers its tests start
+  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql sqlite3
 )
 # The Windows build and its tests under Wine (Debian x86_64 only).
 if [ "$(dpkg --print-architecture)" = amd64 ]; then

@@ -453,7 +453,7 @@ int Run(int argc, char** argv) {
                  "newer rows");
   app.add_option("--on-settled", on_settled,
                  "A statement run after each outcome is journaled, with the record's key as its "
-                 "parameter (and the outcome, delivered or rejected, as a second one)");
+                 "parameter; with two, the outcome (delivered or rejected) and the key");
   app.add_option("--log", log_path,
                  "Appends one JSON line per outcome here: time, record, key, control ID, "
                  "outcome, ACK code, latency");
