@@ -243,7 +243,7 @@ RunIdentity RunOf(const std::string& prefix = "TX") {
 }
 
 JournalEntry Entry(std::size_t record, bool delivered, const std::string& id) {
-  return {record, delivered, id, delivered ? "" : "no", RecordDigest("r" + std::to_string(record))};
+  return {record, delivered, id, delivered ? "" : "no", RecordDigest("r" + std::to_string(record)), {}};
 }
 
 TEST(Journal, LinesSurviveARestart) {
@@ -332,3 +332,24 @@ TEST(Journal, AJournalThatCannotBeWrittenSaysWhy) {
 }
 
 }  // namespace
+
+// What a restart of a database feed reads after, and the --on-settled
+// statements still owed.
+TEST(Journal, KeepsTheHighestKeyAndTheOutcomesNotMarked) {
+  const auto dir = TempDir("keys");
+  const std::string path = (dir / "j.jsonl").string();
+  {
+    Journal j(path, RunOf());
+    for (std::size_t n = 1; n <= 3; ++n) {
+      JournalEntry e = Entry(n, true, "TX" + std::to_string(n));
+      e.key = n == 3 ? "\"c'3\"" : std::to_string(n * 10);
+      j.Append(e);
+    }
+    j.Mark(1);
+    j.Mark(3);
+  }
+  Journal j(path, RunOf());
+  EXPECT_EQ(j.highest_key(), "\"c'3\"");
+  EXPECT_EQ(j.Unmarked(), std::vector<std::size_t>{2});
+  EXPECT_EQ(j.Settled(2)->key, "20");
+}

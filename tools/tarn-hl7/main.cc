@@ -670,7 +670,13 @@ int Run(int argc, char** argv) {
       hl7::Journal* journal = outbound->journal();
       open_database(journal ? journal->highest_key() : "", outbound->earlier_settled() + 1);
     } catch (const std::exception& e) {
-      std::cerr << "tarn-hl7: " << e.what() << "\n0 messages written, 0 rejected\n";
+      std::cerr << "tarn-hl7: " << e.what() << "\n";
+      if (follow && hl7::StopRequested()) {
+        std::cerr << "tarn-hl7: stopped by " << strsignal(hl7::StopSignal())
+                  << "\n0 messages written, 0 rejected\n";
+        return 0;
+      }
+      std::cerr << "0 messages written, 0 rejected\n";
       return 2;
     }
   hl7::RecordReader& reader = *reader_place;
