@@ -30,7 +30,7 @@ import threading
 import time
 
 HL7 = sys.argv[1]
-CASES = sys.argv[2:] or ["sqlite", "postgres", "file", "pipe"]
+CASES = sys.argv[2:] or ["sqlite", "postgres", "file", "pipe", "policy"]
 POLL = 0.2
 TEMPLATE = ("MSH|^~\\&|TARN|HOSP|RECV|HOSP|||ADT^A08^ADT_A01|{{ControlId}}|P|2.5.1\n"
             "PID|1||{{!Mrn}}^^^HOSP^MR||{{Name}}\n")
@@ -69,6 +69,7 @@ class Receiver:
         self.lock = threading.Lock()
         self.server = None
         self.conns = []
+        self.script = {}  # MRN -> the answers it gets before AA
 
     def start(self):
         self.server = socket.create_server(("127.0.0.1", self.port))
@@ -122,9 +123,12 @@ class Receiver:
                     pid = next(s for s in segments if s.startswith("PID|"))
                     mrn = pid.split("|")[3].split("^")[0]
                     with self.lock:
-                        self.got.append((mrn, control, time.monotonic()))
+                        answers = self.script.get(mrn, [])
+                        code = answers.pop(0) if answers else "AA"
+                        if code == "AA":
+                            self.got.append((mrn, control, time.monotonic()))
                     ack = (f"MSH|^~\\&|RECV|HOSP|TARN|HOSP|||ACK|A{control}|P|2.5.1\r"
-                           f"MSA|AA|{control}\r")
+                           f"MSA|{code}|{control}\r")
                     conn.sendall(b"\x0b" + ack.encode() + b"\x1c\r")
         except OSError:
             return
@@ -379,6 +383,33 @@ def pipe_case(work):
     receiver.stop()
 
 
+def policy_case(work):
+    """--on-ae and --on-ar: which answers are final and which are tried again."""
+    print("-- policy", flush=True)
+    tmpl = os.path.join(work, "adt.tmpl")
+    with open(tmpl, "w") as f:
+        f.write(TEMPLATE)
+    records = os.path.join(work, "adt.jsonl")
+    with open(records, "w") as f:
+        for mrn in ("E1", "R1", "OK"):
+            f.write(json.dumps({"Mrn": mrn, "Name": "N"}) + "\n")
+    receiver = Receiver()
+    receiver.start()
+    for run, policy, outcomes in (
+            ("default", [], ["rejected", "delivered", "delivered"]),
+            ("turned", ["--on-ae", "retry", "--on-ar", "reject"],
+             ["delivered", "rejected", "delivered"])):
+        receiver.script = {"E1": ["AE"], "R1": ["AR"]}
+        journal = os.path.join(work, run + ".journal")
+        status = subprocess.run([HL7, "--template", tmpl, "--records", records, "--send",
+                                 f"127.0.0.1:{receiver.port}", "--journal", journal] + DELIVERY +
+                                policy, capture_output=True, timeout=30).returncode
+        check(status == 1, f"policy {run}: status {status}")
+        got = [r["outcome"] for r in journal_records(journal)[0]]
+        check(got == outcomes, f"policy {run}: {got}")
+    receiver.stop()
+
+
 def main():
     drivers = subprocess.run(["odbcinst", "-q", "-d"], capture_output=True, text=True).stdout \
         if shutil.which("odbcinst") else ""
@@ -395,7 +426,7 @@ def main():
                 continue
             try:
                 {"sqlite": sqlite_case, "postgres": postgres_case, "file": file_case,
-                 "pipe": pipe_case}[case](work)
+                 "pipe": pipe_case, "policy": policy_case}[case](work)
             except Exception as e:  # a step that failed outright fails the check
                 check(False, f"{case}: {e!r}")
             if failures:
