@@ -138,8 +138,9 @@ class DecodingBuffer final : public std::streambuf {
         std::streambuf& in = *in_->rdbuf();
         std::streamsize n = 0;
         if (in.sgetc() != traits_type::eof())
-          n = in.sgetn(source_.data(), std::min<std::streamsize>(
-                                           in.in_avail(), static_cast<std::streamsize>(source_.size())));
+          n = in.sgetn(source_.data(),
+                       std::min<std::streamsize>(in.in_avail(),
+                                                 static_cast<std::streamsize>(source_.size())));
         from_at_ = source_.data();
         from_end_ = source_.data() + n;
         in_end_ = n == 0;
@@ -240,6 +241,22 @@ std::unique_ptr<std::istream> DecodeInput(std::unique_ptr<std::istream> in,
                                           const std::string& encoding, const std::string& name) {
   return std::make_unique<OwningInput>(
       std::make_unique<DecodingBuffer>(std::move(in), encoding, name));
+}
+
+void RequireUtf8(std::string_view text, const std::string& name) {
+  const std::size_t bad = FirstNonUtf8(text);
+  if (bad == std::string_view::npos) return;
+  std::size_t line = 1, column = 1;
+  for (std::size_t i = 0; i < bad; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      ++column;
+    }
+  }
+  throw std::runtime_error(name + ":" + std::to_string(line) + ":" + std::to_string(column) +
+                           ": bytes that are not UTF-8");
 }
 
 std::size_t FirstNonUtf8(std::string_view text) {
