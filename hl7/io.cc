@@ -246,6 +246,22 @@ std::unique_ptr<std::istream> DecodeInput(std::unique_ptr<std::istream> in,
       std::make_unique<DecodingBuffer>(std::move(in), encoding, name));
 }
 
+void RequireUtf8(std::string_view text, const std::string& name) {
+  const std::size_t bad = FirstNonUtf8(text);
+  if (bad == std::string_view::npos) return;
+  std::size_t line = 1, column = 1;
+  for (std::size_t i = 0; i < bad; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      ++column;
+    }
+  }
+  throw std::runtime_error(name + ":" + std::to_string(line) + ":" + std::to_string(column) +
+                           ": bytes that are not UTF-8");
+}
+
 std::size_t FirstNonUtf8(std::string_view text) {
   if (simdjson::validate_utf8(text.data(), text.size())) return std::string_view::npos;
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };

@@ -46,6 +46,9 @@ std::unique_ptr<std::istream> DecodeInput(std::unique_ptr<std::istream> in,
 
 // The first byte that is not UTF-8 in `text`, or npos.
 std::size_t FirstNonUtf8(std::string_view text);
+// Throws std::runtime_error "NAME:LINE:COLUMN: bytes that are not UTF-8"
+// when `text` has such bytes.
+void RequireUtf8(std::string_view text, const std::string& name);
 
 // Where a run's messages go. Delivery over the network implements the same
 // face, so that the run loop does not change with the destination.

@@ -584,13 +584,15 @@ int Run(int argc, char** argv) {
   try {
     if (!encoding.empty()) encoding = hl7::EncodingName(encoding);
     tmpl = hl7::LoadTemplate(template_path);
+    const std::string template_text = hl7::ReadInput(template_path);
+    hl7::RequireUtf8(template_text, template_path);
     if (!from_database)
       input = follow ? hl7::FollowInput(records_path) : hl7::OpenInput(records_path);
     if (!encoding.empty())
       input = hl7::DecodeInput(std::move(input), encoding,
                                records_path == "-" ? "standard input" : records_path);
     if (!journal_path.empty())
-      outbound_options.run.template_digest = hl7::TextDigest(hl7::ReadInput(template_path));
+      outbound_options.run.template_digest = hl7::TextDigest(template_text);
   } catch (const std::exception& e) {
     std::cerr << "tarn-hl7: " << e.what() << "\n";
     return 2;
