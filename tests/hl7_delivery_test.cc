@@ -243,7 +243,8 @@ RunIdentity RunOf(const std::string& prefix = "TX") {
 }
 
 JournalEntry Entry(std::size_t record, bool delivered, const std::string& id) {
-  return {record, delivered, id, delivered ? "" : "no", RecordDigest("r" + std::to_string(record)), {}};
+  return {record, delivered, id, delivered ? "" : "no", RecordDigest("r" + std::to_string(record)),
+          {}};
 }
 
 TEST(Journal, LinesSurviveARestart) {

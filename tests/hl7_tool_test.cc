@@ -359,12 +359,14 @@ TEST(Hl7Hardening, MisspeltNamesAreNamedWithTheNearestField) {
   EXPECT_EQ(Contains(r.err, tmpl + ":2:5: no field 'LastNme'; did you mean 'LastName'?"), "");
   EXPECT_EQ(Contains(r.err, tmpl + ":2:17: no field 'Frist'; did you mean 'First'?"), "");
 
-  // --check reports both at once, writes nothing, and fails.
+  // --check reports both at once, writes no message, and fails; standard
+  // output lists the HL7 position each expression fills.
   const std::string out_file = TempPath("names.hl7");
   std::remove(out_file.c_str());
   r = Hl7({"--template", tmpl, "--records", records, "--check", "--output", out_file});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.out,
+            tmpl + ":2:5: PID-1 \u2190 LastNme\n" + tmpl + ":2:17: PID-2 \u2190 Frist & Mrn\n");
   EXPECT_EQ(Contains(r.out + r.err, tmpl + ":2:5: no field 'LastNme'; did you mean 'LastName'?"),
             "");
   EXPECT_EQ(Contains(r.out + r.err, tmpl + ":2:17: no field 'Frist'; did you mean 'First'?"), "");
