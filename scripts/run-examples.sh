@@ -46,3 +46,9 @@ if command -v python3 >/dev/null; then
   echo "Journal in build/adt_a01.journal; its first line:"
   head -n 1 build/adt_a01.journal
 fi
+
+echo
+echo "tarn-hl7 --follow: an ADT feed from a SQLite table (examples/hl7/adt_feed.sh)"
+if command -v python3 >/dev/null && odbcinst -q -d 2>/dev/null | grep -q '^\[SQLite3\]'; then
+  examples/hl7/adt_feed.sh "$PWD/build/tools/tarn-hl7" "$PWD/build/adt_feed"
+fi
