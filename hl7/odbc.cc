@@ -29,7 +29,15 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     const SQLRETURN rc = SQLGetDiagRec(type, handle, i, state, &native, text, sizeof text, &size);
     if (!SQL_SUCCEEDED(rc)) break;
     if (!out.empty()) out += "; ";
-    out += reinterpret_cast<const char*>(text);
+    // Drivers break their messages over lines; the tool's are one line each.
+    bool space = false;
+    for (const char* c = reinterpret_cast<const char*>(text); *c; ++c) {
+      const bool blank = *c == '\n' || *c == '\r' || *c == '\t' || *c == ' ';
+      if (blank && !space && !out.empty() && out.back() != ' ') out += ' ';
+      if (!blank) out += *c;
+      space = blank;
+    }
+    while (!out.empty() && (out.back() == ' ' || out.back() == ';')) out.pop_back();
     out += std::string(" (") + reinterpret_cast<const char*>(state) + ")";
   }
   return out.empty() ? "no message from the driver" : out;

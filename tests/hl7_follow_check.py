@@ -162,7 +162,7 @@ def journal_records(path):
     return records, marked
 
 
-def database_case(name, work, connection, execute, sent_rows):
+def database_case(name, work, connection, execute, sent_rows, restart=None):
     """Follows a table through kills and receiver outages."""
     print(f"-- {name}", flush=True)
     tmpl = os.path.join(work, "adt.tmpl")
@@ -216,6 +216,11 @@ def database_case(name, work, connection, execute, sent_rows):
     check(not (set(receiver.mrns()) >= {m for m, _ in inserted}), f"{name}: receiver was down")
     receiver.start()
     check(wait_until(all_arrived, 10), f"{name}: rows waited for the receiver")
+    if restart:
+        # The database goes away under the interface and comes back.
+        restart()
+        insert(3, 0.05)
+        check(wait_until(all_arrived, 15), f"{name}: rows after the database restarted")
     time.sleep(2 * POLL)
     status = sender.end()
     check(status == 0, f"{name}: SIGTERM ends the run cleanly (status {status})")
@@ -298,7 +303,9 @@ def postgres_case(work):
         execute("CREATE TABLE events(id integer PRIMARY KEY, mrn text, name text, sent text)")
         database_case("postgres", work,
                       f"Driver=PostgreSQL Unicode;Servername=127.0.0.1;Port={port};"
-                      "Database=postgres;Username=tarn", execute, sent_rows)
+                      "Database=postgres;Username=tarn", execute, sent_rows,
+                      lambda: run([f"{bindir}/pg_ctl", "-D", data, "-m", "fast", "-w", "-t", "30",
+                                   "restart"]))
     finally:
         subprocess.run(as_user + [f"{bindir}/pg_ctl", "-D", data, "-m", "immediate", "-w",
                                   "stop"], timeout=60, stdout=subprocess.DEVNULL)
@@ -429,7 +436,7 @@ def main():
                  "pipe": pipe_case, "policy": policy_case}[case](work)
             except Exception as e:  # a step that failed outright fails the check
                 check(False, f"{case}: {e!r}")
-            if failures:
+            if failures or os.environ.get("TARN_FOLLOW_VERBOSE"):
                 with open(os.path.join(work, "stderr.txt"), errors="replace") as f:
                     print(f"tarn-hl7's standard error ({case}):\n" + f.read()[-4000:])
     finally:

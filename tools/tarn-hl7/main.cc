@@ -69,7 +69,10 @@ Exit status:
   1  some records were rejected (--check: problems found)
   2  a usage error, a template or records file that cannot be read, one file
      named twice, output that cannot be written, or (--send) a receiver that
-     cannot be reached or a journal that cannot be used
+     cannot be reached or a journal that cannot be used, a database that
+     cannot be read (without --follow)
+  With --follow, SIGTERM or SIGINT end the run cleanly with 0 (1 when
+  records were rejected).
 
 Example:
   tarn-hl7 --template examples/hl7/adt_a01.tmpl --records examples/hl7/patients.jsonl \
@@ -77,7 +80,10 @@ Example:
            --output adt.hl7 --rejects adt.rejects.jsonl
   tarn-hl7 --template examples/hl7/adt_a01.tmpl --records examples/hl7/patients.jsonl \
            --dates BirthDate,MessageDateTime,AdmitDateTime,DiagnosedAt \
-           --send 127.0.0.1:2575 --journal adt.journal)";
+           --send 127.0.0.1:2575 --journal adt.journal
+  tarn-hl7 --template examples/hl7/adt_a08.tmpl --records "odbc:Driver=SQLite3;Database=adt.db" \
+           --query "SELECT id, mrn AS Mrn, last_name AS LastName FROM adt_events" --key id \
+           --follow --poll 2 --send 127.0.0.1:2575 --journal adt.journal --log adt.log)";
 
 std::string Where(const hl7::Template& t, hl7::Position at) {
   return t.file + ":" + std::to_string(at.line) + ":" + std::to_string(at.column);
@@ -798,6 +804,7 @@ int Run(int argc, char** argv) {
         if (!(may_wait && batch.empty()) && !reader.Ready()) break;
         if (!(more = reader.NextRaw(raw))) break;
         raw.read_at = SteadySeconds();
+        if (database) raw.line = 0;  // rows have no lines; --log names their keys
         if (const hl7::JournalEntry* settled = outbound->Settled(raw.number)) {
           if (hl7::RecordDigest(raw.source) != settled->digest) {
             stopped = journal_path + ": record " + std::to_string(raw.number) +
