@@ -199,7 +199,8 @@ struct OdbcInput::State final : LineFeed {
   }
 
   bool LineReady() override {
-    return gptr() < egptr() || !rows.empty() || (ran && source.poll <= 0) || StopRequested();
+    return gptr() < egptr() || !rows.empty() || (ran && !open && !again && source.poll <= 0) ||
+           StopRequested();
   }
 
   int_type underflow() override {
@@ -210,8 +211,12 @@ struct OdbcInput::State final : LineFeed {
         setg(out.data(), out.data(), out.data() + out.size());
         break;
       }
-      if ((ran && source.poll <= 0) || StopRequested()) return traits_type::eof();
-      if (ran) {
+      if (open) {  // the rest of a query without a key
+        Chunk();
+        continue;
+      }
+      if (StopRequested() || (ran && !again && source.poll <= 0)) return traits_type::eof();
+      if (ran && !again) {
         const double since =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - last_run).count();
         if (!WaitUnlessStopped(source.poll - since)) return traits_type::eof();
@@ -229,6 +234,7 @@ struct OdbcInput::State final : LineFeed {
         Query();
         return;
       } catch (const DatabaseError& e) {
+        open.reset();
         connection.Close();
         if (source.poll <= 0) throw;
         if (source.on_problem) source.on_problem(e.what());
@@ -248,14 +254,16 @@ struct OdbcInput::State final : LineFeed {
       sql = "SELECT * FROM (" + sql + ") tarn_rows" +
             (last.empty() ? "" : " WHERE " + source.key + " > " + Literal(last)) + " ORDER BY " +
             source.key;
-    Statement st(connection.Get());
+    open.reset();
+    open = std::make_unique<Statement>(connection.Get());
+    const Statement& st = *open;
     st.Check(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS),
              "the query failed");
     SQLSMALLINT count = 0;
     st.Check(SQLNumResultCols(st, &count), "the query failed");
     if (count <= 0) throw DatabaseError("the query returns no columns");
-    std::vector<Column> cols;
-    int key_at = -1;
+    cols.clear();
+    key_at = -1;
     for (SQLSMALLINT i = 1; i <= count; ++i) {
       SQLCHAR name[256] = {};
       SQLSMALLINT name_size = 0, type = 0, digits = 0, nullable = 0;
@@ -275,11 +283,26 @@ struct OdbcInput::State final : LineFeed {
           dates.push_back(c.name);
       if (key_at >= 0) key_member = cols[static_cast<std::size_t>(key_at)].name;
     }
+    ran = true;
+    Chunk();
+  }
+
+  // Up to kChunk rows of the open query, so that memory does not grow with
+  // the rows waiting. With a key the query is then closed (a reader left
+  // open would keep some databases from writing) and run again after the
+  // last row read; without one it stays open for the next chunk.
+  void Chunk() {
+    constexpr std::size_t kChunk = 500;
+    const Statement& st = *open;
     std::deque<std::string> fetched;
     std::string fetched_last = last;
-    for (;;) {
+    bool done = false;
+    while (fetched.size() < kChunk) {
       const SQLRETURN rc = SQLFetch(st);
-      if (rc == SQL_NO_DATA) break;
+      if (rc == SQL_NO_DATA) {
+        done = true;
+        break;
+      }
       st.Check(rc, "a row cannot be read");
       nlohmann::ordered_json row = nlohmann::ordered_json::object();
       nlohmann::ordered_json types = nlohmann::ordered_json::object();
@@ -291,7 +314,8 @@ struct OdbcInput::State final : LineFeed {
     }
     for (auto& line : fetched) rows.push_back(std::move(line));
     last = fetched_last;
-    ran = true;
+    again = !done && key_at >= 0;
+    if (done || again) open.reset();
   }
 
   nlohmann::ordered_json Value(const Statement& st, SQLUSMALLINT at, const Column& col,
@@ -361,6 +385,10 @@ struct OdbcInput::State final : LineFeed {
 
   OdbcSource source;
   Connection connection;
+  std::unique_ptr<Statement> open;  // a query whose rows are not all read
+  std::vector<Column> cols;
+  int key_at = -1;
+  bool again = false;  // the last chunk was full: more rows wait
   std::deque<std::string> rows;
   std::string out;
   std::string last;  // the key of the last row read, as JSON
