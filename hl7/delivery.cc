@@ -76,7 +76,10 @@ DeliveryResult Sender::Deliver(std::string_view message) {
     result.attempts = attempt + 1;
     if (!client_.connected()) {
       why = client_.Connect(limit);
-      if (!why.empty()) continue;
+      if (!why.empty()) {
+        answered = false;
+        continue;
+      }
     }
     reached = true;
     const Exchange ex = client_.Send(message, limit);

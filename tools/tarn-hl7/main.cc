@@ -428,7 +428,8 @@ int Run(int argc, char** argv) {
   int retries = 3;
   app.add_option("--send", send_address, "Delivers each message over MLLP to HOST:PORT");
   app.add_option("--journal", journal_path,
-                 "Records each record's final outcome here; the same command resumes a run");
+                 "Records the run and each record's final outcome here; the same command "
+                 "resumes the run, and another run is refused");
   app.add_option("--ack-timeout", ack_timeout, "Seconds to wait for an acknowledgement")
       ->check(CLI::Range(0.001, 86400.0));
   app.add_option("--retries", retries, "Retries after the first attempt")
