@@ -3,6 +3,7 @@
 #include <dispex.h>
 
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/text.h"
@@ -81,8 +82,21 @@ class DispatchObject final : public Object {
     WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
     if (kind == CallKind::Let) flags = DISPATCH_PROPERTYPUT;
     if (kind == CallKind::Set) flags = DISPATCH_PROPERTYPUTREF;
+    // A JScript object's plain property refuses a call that may also be a
+    // method call (E_FAIL under Wine, "Function expected" on Windows): such
+    // a member is read with DISPATCH_PROPERTYGET alone from then on.
+    const bool plain_read = !put && n == 0;
+    const std::u16string key = plain_read ? UpperCase(member) : std::u16string();
+    if (plain_read && properties_.contains(key)) flags = DISPATCH_PROPERTYGET;
     HRESULT hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                                    put ? nullptr : &result, &info, &arg_error);
+    if (plain_read && flags != DISPATCH_PROPERTYGET && ex_ != nullptr && RefusedAsCall(hr, info)) {
+      VariantClear(&result);
+      ClearExcepInfo(info);
+      hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &params,
+                             &result, &info, &arg_error);
+      if (SUCCEEDED(hr)) properties_.insert(key);
+    }
     // An object without a separate reference assignment takes the value.
     if (hr == DISP_E_MEMBERNOTFOUND && kind == CallKind::Set) {
       info = EXCEPINFO{};
@@ -151,8 +165,21 @@ class DispatchObject final : public Object {
     return id;
   }
 
+  static bool RefusedAsCall(HRESULT hr, const EXCEPINFO& info) {
+    constexpr HRESULT kFunctionExpected = static_cast<HRESULT>(0x800A138A);
+    return hr == E_FAIL || hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_TYPEMISMATCH ||
+           hr == kFunctionExpected || (hr == DISP_E_EXCEPTION && info.scode == kFunctionExpected);
+  }
+  static void ClearExcepInfo(EXCEPINFO& info) {
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+    info = EXCEPINFO{};
+  }
+
   IDispatch* dispatch_;
   IUnknown* identity_;
+  std::unordered_set<std::u16string> properties_;  // read with DISPATCH_PROPERTYGET alone
   IDispatchEx* ex_ = nullptr;
   bool ex_checked_ = false;
   std::unordered_map<std::u16string, DISPID> ids_;

@@ -189,6 +189,20 @@ text = "  Field1 + 1  "
 Set r = interp.RealizeRegularExpression(text)
 Check text = "Field1 + 1", "the text comes back trimmed: [" & text & "]"
 
+' Strict by name: off by default; on, a function that runs out of
+' arguments is reported and gives the Error field.
+Dim before
+before = errors.Procedures
+Check interp.Strict = False, "Strict is off by default"
+Check Value("Format Field1") <> "Boolean False", "Format without its pattern gives a value"
+interp.Strict = True
+Check interp.Strict = True, "Strict reads back True"
+Check Value("Format Field1") = "Boolean False", "strict: Format without its pattern gives the Error field"
+Check errors.Procedures = before & "GetFormatArguments;", "strict reports it: " & errors.Procedures
+Check fields.Names = names, "strict left the collection at " & fields.Names
+interp.Strict = False
+Check Value("Format Field1") <> "Boolean False", "Strict assigned False"
+
 On Error Resume Next
 interp.strExpression(99) = "x"
 Check Err.Number = 9, "strExpression(99) raises 9: " & Err.Number & " " & Err.Description
