@@ -120,7 +120,7 @@ if(TARN_WIN_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
   set(TARN_WIN_TESTS
     date_test format_test number_text_test value_rules_test text_test stack_test
     scanner_test evaluate_test interpreter_test limits_test threads_test
-    expression_table_test language_doc_test fuzz_replay_test)
+    expression_table_test language_doc_test fuzz_replay_test debug_log_test registry_test)
   foreach(name IN LISTS TARN_WIN_TESTS)
     if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tests/${name}.cc)
       continue()
@@ -130,6 +130,11 @@ if(TARN_WIN_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
     target_compile_definitions(${name} PRIVATE TARN_SOURCE_DIR="Z:${CMAKE_CURRENT_SOURCE_DIR}")
     target_link_libraries(${name} PRIVATE tarn_win_objs gtest gmock ${TARN_WIN_SYSTEM_LIBS}
       ${TARN_WIN_STATIC_RUNTIME})
+    # The in-memory and .reg-file registries these suites set up in place
+    # of the system's.
+    if(name STREQUAL "debug_log_test" OR name STREQUAL "registry_test")
+      target_sources(${name} PRIVATE support/registry_memory.cc support/registry_file.cc)
+    endif()
   endforeach()
 endif()
 
