@@ -24,6 +24,7 @@ list(APPEND TARN_WIN_SOURCES
   platform/windows/dispatch_object.cc
   platform/windows/com_object.cc
   platform/windows/com_classes.cc
+  platform/windows/thread_exit_order.cc
   registration/windows/com_server.cc)
 
 # spdlog and fmt header-only: Debian has no Windows builds of them. Only
