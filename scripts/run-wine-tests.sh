@@ -390,6 +390,10 @@ step_registry_view() {
   [ "$banners" = 1 ] || fail "without a 32-bit view key, the 64-bit view's switches did not hold ($banners)"
   reg delete "$debug_key" /f /reg:64 >/dev/null
   msi_uninstall "$x64"
+  loader=$wine32
+  local left
+  left=$(left_keys)
+  [ -z "$left" ] || fail "both widths removed, the 32-bit view keeps $left"
 }
 
 run_width() {
