@@ -340,6 +340,8 @@ step_msi_upgrade() {
   list=$(products)
   [ "$list" = 1.1.65535 ] ||
     fail "$arch: after the upgrade the products are: $list"
+  query "HKCR\\CLSID\\$clsid\\InprocServer32"
+  grep -qiF "$(install_dir)\\tarnintr.dll" <<<"$out" || fail "$arch: InprocServer32 after the upgrade: $out"
   run_script host.vbs
   msi_uninstall "$winbin\\$(basename "$newer")"
   [ -z "$(products)" ] || fail "$arch: a product is left: $(products)"
