@@ -273,8 +273,8 @@ step_msi_keys() {
   regsvr32 /s "$dir\\tarnintr.dll" || fail "$arch: regsvr32 in $dir"
   regsvr32 /s "$dir\\tarnhost.dll" || fail "$arch: regsvr32 in $dir"
   dump_keys >"$scratch/$arch-regsvr32.txt"
-  regsvr32 /u /s "$dir\\tarnintr.dll"
-  regsvr32 /u /s "$dir\\tarnhost.dll"
+  regsvr32 /u /s "$dir\\tarnintr.dll" || fail "$arch: regsvr32 /u in $dir"
+  regsvr32 /u /s "$dir\\tarnhost.dll" || fail "$arch: regsvr32 /u in $dir"
   rm -rf "$unix"
   msiexec /i "$winbin\\$(basename "$msi")" /qn || fail "$arch: msiexec /i"
   [ -f "$unix/tarnintr.dll" ] && [ -f "$unix/tarnhost.dll" ] || fail "$arch: the MSI installed no DLLs in $dir"
@@ -323,7 +323,7 @@ products() {
       /^HKEY/ { if (found) print version; found = 0; version = "" }
       /DisplayName/ && index($0, name) { found = 1 }
       /DisplayVersion/ { version = $NF }
-      END { if (found) print version }'
+      END { if (found) print version }' || true
 }
 
 # A newer version replaces the older one: one product, one registration.
