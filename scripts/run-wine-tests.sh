@@ -112,7 +112,7 @@ new_prefix() {
   WINEARCH=$winearch timeout 180 wineboot -i >/dev/null 2>&1 || fail "wineboot $name"
   bin=$WINEPREFIX/drive_c/tarn
   mkdir -p "$bin"
-  cp tests/windows/*.vbs tests/windows/*.js tests/data/expressions.tsv "$bin/"
+  cp tests/windows/*.vbs tests/windows/*.js tests/data/expressions.tsv tests/data/script_hosts.tsv "$bin/"
   winbin='C:\tarn'
 }
 stop_prefix() { timeout 30 wineserver -k >/dev/null 2>&1 || true; }
