@@ -856,6 +856,7 @@ int Run(int argc, char** argv) {
     }
   };
   bool stopped_by_signal = false;
+  const double follow_cap = app.count("--max-retry-delay") ? most_delay : 10;
   const auto write = [&](std::vector<Built>& batch) {
     if (halted) return;
     for (Built& b : batch) {
@@ -877,9 +878,15 @@ int Run(int argc, char** argv) {
         hl7::DeliveryResult sent;
         current = b.number;
         hl7::Disposition d;
-        do d = outbound->Deliver(b.number, b.text, b.digest, sent, b.key);
-        while (follow && !hl7::StopRequested() &&
-               (d == hl7::Disposition::Unreachable || d == hl7::Disposition::Pending));
+        // Only a --retries limit ends the sender's own waits; a running
+        // interface then waits on, as long again each time, up to the cap.
+        for (double pause = retry_delay;; pause = std::min(pause * 2, follow_cap)) {
+          d = outbound->Deliver(b.number, b.text, b.digest, sent, b.key);
+          if (!follow || hl7::StopRequested() ||
+              (d != hl7::Disposition::Unreachable && d != hl7::Disposition::Pending) ||
+              !hl7::WaitUnlessStopped(std::max(pause, 0.05)))
+            break;
+        }
         if (d == hl7::Disposition::Delivered) {
           ++delivered;
           settled(b, "delivered", &sent, "");
