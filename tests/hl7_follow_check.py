@@ -30,7 +30,7 @@ import threading
 import time
 
 HL7 = sys.argv[1]
-CASES = sys.argv[2:] or ["sqlite", "chunks", "postgres", "file", "pipe", "policy"]
+CASES = sys.argv[2:] or ["sqlite", "chunks", "marks", "postgres", "file", "pipe", "policy"]
 POLL = 0.2
 TEMPLATE = ("MSH|^~\\&|TARN|HOSP|RECV|HOSP|||ADT^A08^ADT_A01|{{ControlId}}|P|2.5.1\n"
             "PID|1||{{!Mrn}}^^^HOSP^MR||{{Name}}\n")
@@ -288,6 +288,39 @@ def chunks_case(work):
         check(bool(pids) and pids[0].endswith("|19800305"), f"chunks: a DATE column is a Date")
 
 
+def marks_case(work):
+    """--on-settled statements that failed run again when the run is resumed."""
+    print("-- marks", flush=True)
+    path = os.path.join(work, "marks.db")
+    with sqlite3.connect(path) as db:
+        db.execute("CREATE TABLE events(id INTEGER PRIMARY KEY, mrn TEXT, name TEXT)")
+        db.executemany("INSERT INTO events VALUES (?, ?, 'N')", [(i, f"K{i}") for i in (1, 2, 3)])
+    tmpl = os.path.join(work, "adt.tmpl")
+    with open(tmpl, "w") as f:
+        f.write(TEMPLATE)
+    journal = os.path.join(work, "marks.journal")
+    receiver = Receiver()
+    receiver.start()
+    args = [HL7, "--template", tmpl, "--records", f"odbc:Driver=SQLite3;Database={path}",
+            "--query", "SELECT id, mrn AS Mrn, name AS Name FROM events", "--key", "id",
+            "--send", f"127.0.0.1:{receiver.port}", "--journal", journal,
+            "--on-settled", "UPDATE events SET sent = ? WHERE id = ?"] + DELIVERY
+    first = subprocess.run(args, capture_output=True, timeout=30)
+    check(first.returncode == 0 and b"no such column: sent" in first.stderr,
+          f"marks: a failing statement is reported and the run goes on: {first.stderr[-300:]}")
+    check(journal_records(journal)[1] == set(), "marks: nothing marked yet")
+    with sqlite3.connect(path) as db:
+        db.execute("ALTER TABLE events ADD COLUMN sent TEXT")
+    second = subprocess.run(args, capture_output=True, timeout=30)
+    check(second.returncode == 0, f"marks: resumed: {second.stderr[-300:]}")
+    with sqlite3.connect(path) as db:
+        sent = dict(db.execute("SELECT id, sent FROM events"))
+    check(sent == {1: "delivered", 2: "delivered", 3: "delivered"}, f"marks: {sent}")
+    check(journal_records(journal)[1] == {1, 2, 3}, "marks: the journal marks all three")
+    check(receiver.mrns() == ["K1", "K2", "K3"], f"marks: sent once each: {receiver.mrns()}")
+    receiver.stop()
+
+
 def postgres_case(work):
     bins = sorted(glob.glob("/usr/lib/postgresql/*/bin/pg_ctl"))
     if not bins:
@@ -448,7 +481,7 @@ def main():
         for case in CASES:
             work = os.path.join(work_root, case)
             os.mkdir(work)
-            if case in ("sqlite", "chunks") and "SQLite3" not in drivers:
+            if case in ("sqlite", "chunks", "marks") and "SQLite3" not in drivers:
                 print("sqlite: no SQLite3 ODBC driver; skipped")
                 continue
             if case == "postgres" and "PostgreSQL Unicode" not in drivers:
@@ -456,6 +489,7 @@ def main():
                 continue
             try:
                 {"sqlite": sqlite_case, "postgres": postgres_case, "chunks": chunks_case,
+                 "marks": marks_case,
                  "file": file_case,
                  "pipe": pipe_case, "policy": policy_case}[case](work)
             except Exception as e:  # a step that failed outright fails the check
