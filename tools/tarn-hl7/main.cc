@@ -535,7 +535,7 @@ int Run(int argc, char** argv) {
     }
     d.ack_timeout = ack_timeout;
     // A running interface waits for its receiver as long as it takes.
-    d.retries = follow && !app.count("--retries") ? INT_MAX : retries;
+    d.retries = follow && !app.count("--retries") ? INT_MAX - 1 : retries;
     d.retry_delay = retry_delay;
     d.most_delay = app.count("--max-retry-delay") ? most_delay : follow ? 10 : 60;
     d.retry_ae = on_ae == "retry";
