@@ -320,6 +320,13 @@ def marks_case(work):
     check(sent == {1: "delivered", 2: "delivered", 3: "delivered"}, f"marks: {sent}")
     check(journal_records(journal)[1] == {1, 2, 3}, "marks: the journal marks all three")
     check(receiver.mrns() == ["K1", "K2", "K3"], f"marks: sent once each: {receiver.mrns()}")
+    # Without a key a run started again skips the rows its journal settled.
+    plain = [x for x in args[:args.index("--key")]] + ["--send", f"127.0.0.1:{receiver.port}",
+                                                      "--journal", journal + ".plain"] + DELIVERY
+    for _ in range(2):
+        again = subprocess.run(plain, capture_output=True, timeout=30)
+        check(again.returncode == 0, f"marks: without a key: {again.stderr[-300:]}")
+    check(receiver.mrns() == ["K1", "K2", "K3"] * 2, f"marks: no key, resumed: {receiver.mrns()}")
     receiver.stop()
 
 

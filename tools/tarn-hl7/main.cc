@@ -677,7 +677,12 @@ int Run(int argc, char** argv) {
   }
   if (from_database) try {
       hl7::Journal* journal = outbound->journal();
-      open_database(journal ? journal->highest_key() : "", outbound->earlier_settled() + 1);
+      // With a key the query asks only for rows after those settled; without
+      // one its rows are checked against the journal as a file's are.
+      if (key_column.empty())
+        open_database("", 1);
+      else
+        open_database(journal ? journal->highest_key() : "", outbound->earlier_settled() + 1);
     } catch (const std::exception& e) {
       std::cerr << "tarn-hl7: " << e.what() << "\n";
       if (follow && hl7::StopRequested()) {
@@ -981,7 +986,7 @@ int Run(int argc, char** argv) {
     }
     builders.Wait();  // a batch built after a failure is not written
   }
-  if (!from_database && !halted && !failed_write && stopped.empty() &&
+  if (!(from_database && !key_column.empty()) && !halted && !failed_write && stopped.empty() &&
       settled_seen < outbound->earlier_settled())
     stopped = journal_path + ": the journal settled " +
               std::to_string(outbound->earlier_settled()) + " records, and the records hold " +
