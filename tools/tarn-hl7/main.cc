@@ -130,8 +130,6 @@ class Progress {
 // and the reason the journal keeps.
 struct Built {
   bool ok = false;
-  bool out_of_memory = false;
-  std::string digest;  // of the record as read, for the journal
   std::string text;
   std::string reason;
   std::size_t number = 0, line = 0;
@@ -152,7 +150,6 @@ void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawReco
               Built& built) {
   built.number = raw.number;
   built.line = raw.line;
-  if (s.outbound.journaling()) built.digest = hl7::RecordDigest(raw.source);
   // Each thread's record keeps its room from one record to the next.
   thread_local hl7::Record record;
   s.reader.Complete(raw, record);  // its text stays with the thread that read it
@@ -230,10 +227,9 @@ class Builders {
       for (std::size_t i = from; i < std::min(from + kRun, batch.size()); ++i) try {
           BuildOne(settings_, builder, batch[i], out[i]);
         } catch (const std::bad_alloc&) {
-          // The run stops at this record; the ones before it are written.
+          // Number 0: not built for want of memory. The run stops at this
+          // record; the ones before it are written.
           out[i] = Built{};
-          out[i].number = batch[i].number;
-          out[i].out_of_memory = true;
         }
   }
 
@@ -591,19 +587,24 @@ int Run(int argc, char** argv) {
       more = false;
     }
   };
-  const auto write = [&](std::vector<Built>& batch) {
+  // Writes (or delivers) the records of `raws` as built into `batch`.
+  const auto write = [&](const std::vector<hl7::RawRecord>& raws, std::vector<Built>& batch) {
     if (halted) return;
-    for (Built& b : batch) {
-      if (b.out_of_memory) {
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      Built& b = batch[i];
+      if (b.number == 0) {
         reserve.reset();
-        stopped = out_of_memory + " building record " + std::to_string(b.number) +
+        stopped = out_of_memory + " building record " + std::to_string(raws[i].number) +
                   "; stopped there (the records before it are written)";
         halted = true;
         return;
       }
+      // The journal keeps a digest of each record as read.
+      const std::string digest =
+          outbound->journaling() ? hl7::RecordDigest(raws[i].source) : std::string();
       if (b.ok && outbound->sending()) {
         hl7::DeliveryResult sent;
-        const hl7::Disposition d = outbound->Deliver(b.number, b.text, b.digest, sent);
+        const hl7::Disposition d = outbound->Deliver(b.number, b.text, digest, sent);
         if (d == hl7::Disposition::Delivered) {
           ++delivered;
         } else if (d == hl7::Disposition::Rejected) {
@@ -636,7 +637,7 @@ int Run(int argc, char** argv) {
       } else if (b.ok) {
         failed_write = !out.Put(b.text);
       } else {
-        outbound->NotBuilt(b.number, b.reason, b.digest);
+        outbound->NotBuilt(b.number, b.reason, digest);
         if (rejects) {
           failed_write = !rejects->Put(b.text);
         } else {
@@ -667,7 +668,7 @@ int Run(int argc, char** argv) {
         if (!halted) read(batches[next], false);
         builders.Wait();
         if (!batches[next].empty()) builders.Start(batches[next], built[next], alone[next]);
-        write(built[cur]);
+        write(batches[cur], built[cur]);
         built[cur].clear();
         if (failed_write || halted) break;
         if (batches[next].empty()) {
