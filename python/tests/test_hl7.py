@@ -37,7 +37,7 @@ def test_a_failing_record_is_rejected_and_the_rest_go_on():
     assert len(result.messages) == 1 and result.messages[0].startswith("MSH|^~\\&|TARN|A|")
     assert [r["record"] for r in result.rejects] == [2]
     failure = result.rejects[0]["expressions"][0]
-    assert failure["at"] == "1:38"
+    assert failure["at"] == "template:1:38"
     assert "Sent" in failure["expression"]
 
 
@@ -78,3 +78,41 @@ def test_the_example_files():
 def test_misuse_raises(template, records, error):
     with pytest.raises(error):
         tarnintr.hl7.build(template, records)
+
+
+NESTED = "\n".join([
+    "MSH|^~\\&|A|{{ControlId}}|{{RecordNumber}}",
+    "@each Orders:",
+    "OBR|{{SetId}}|{{Code}}",
+    "@each Notes: NTE|{{SetId}}|{{Value}}",
+    "@end",
+    "PID|{{FormatHL7DateTime Born}}",
+])
+RECORDS = [
+    {"Born": dt.date(1980, 5, 3), "Orders": [{"Code": "A", "Notes": ["x", "y"]},
+                                             {"Code": "B", "Notes": ["z"]}]},
+    {"Born": "1980-05-03", "Orders": []},
+    {"Born": "no date", "Orders": []},
+]
+
+
+def test_objects_and_json_text_give_the_same_messages_and_rejects():
+    import json
+    text = "\n".join(json.dumps(r, default=str) for r in RECORDS) + "\n"
+    by_objects = tarnintr.hl7.build(NESTED, RECORDS, dates=["Born"], control_id="C")
+    by_text = tarnintr.hl7.build(NESTED, text, dates=["Born"], control_id="C")
+    assert by_objects.messages == by_text.messages
+    assert by_objects.messages[0] == ("MSH|^~\\&|A|C1|1\rOBR|1|A\rNTE|1|x\rNTE|2|y\r"
+                                      "OBR|2|B\rNTE|1|z\rPID|19800503\r")
+    assert len(by_objects.messages) == 2
+    assert [r["record"] for r in by_objects.rejects] == [3]
+    assert by_objects.rejects == by_text.rejects
+    assert "is no date" in by_objects.rejects[0]["reason"]
+
+
+def test_a_record_that_contains_itself_is_a_value_error():
+    record = {"A": 1}
+    record["Self"] = [record]
+    with pytest.raises(ValueError):
+        tarnintr.hl7.build(TEMPLATE, [record])
+
