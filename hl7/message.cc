@@ -370,7 +370,25 @@ bool MessageBuilder::Realize(int index, Outcome& out, const Variant*& data) {
   return false;
 }
 
+bool MessageBuilder::Absent(const Expression& e) {
+  const auto present = [&](std::u16string_view name) {
+    const ObjectRef f = fields_->Find(name);
+    if (!f) return false;
+    const DataField* field = AsDataField(f);
+    const Variant v = field ? field->data() : Get(f, u"Data");
+    return !(v.is_empty() || v.is_null() || (v.is_string() && v.string().empty()));
+  };
+  try {
+    return !UnknownNames(e.text, present).empty();
+  } catch (const RuntimeError&) {
+    return true;
+  }
+}
+
 void MessageBuilder::AppendValue(int index, Outcome& out) {
+  if (template_.expressions[static_cast<std::size_t>(index)].optional &&
+      Absent(template_.expressions[static_cast<std::size_t>(index)])) [[unlikely]]
+    return;
   const Variant* data = nullptr;
   if (!Realize(index, out, data) || data->is_null() || data->is_empty()) return;
   if (data->is_string()) {
@@ -378,7 +396,20 @@ void MessageBuilder::AppendValue(int index, Outcome& out) {
     return;
   }
   try {
-    AppendEscaped(out.message, CStr(*data), template_.delimiters, escapes_);
+    const std::u16string text = CStr(*data);
+    // HL7's numbers have no exponent: 1E+20 would reach the receiver as text.
+    if (interpreter_.strict() && (data->kind() == Kind::Double || data->kind() == Kind::Single) &&
+        text.find(u'E') != std::u16string::npos) [[unlikely]] {
+      const Expression& e = template_.expressions[static_cast<std::size_t>(index)];
+      out.failures.push_back({e.at,
+                              ToUtf8(e.text),
+                              "the number " + ToUtf8(text) +
+                                  " would be written in exponent form, which HL7 numbers do not "
+                                  "have; format it with Format",
+                              {}});
+      return;
+    }
+    AppendEscaped(out.message, text, template_.delimiters, escapes_);
   } catch (const RuntimeError& err) {
     const Expression& e = template_.expressions[static_cast<std::size_t>(index)];
     out.failures.push_back({e.at,

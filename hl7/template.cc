@@ -226,6 +226,9 @@ class Parser {
       directive_at = raw.at;
       if (k >= lit.size() && raw.pieces.size() == 1) {  // a group opens
         if (t.segments.empty()) Fail(directive_at, "the first segment must be MSH");
+        if (open_.size() > kMaxGroupNesting)
+          Fail(directive_at,
+               "groups nest deeper than " + std::to_string(kMaxGroupNesting) + " levels");
         Group g;
         g.list = list;
         g.condition = condition;
@@ -295,7 +298,10 @@ class Parser {
         Fail(p.at, "unknown directive; expected '{{@each LIST}}' or '{{@end}}'");
       } else {
         seg.pieces.push_back({{}, static_cast<int>(t.expressions.size()), {}, -1});
-        t.expressions.push_back({FromUtf8(p.text), p.at});
+        const bool optional = !inner.empty() && inner[0] == '?';
+        t.expressions.push_back(
+            {FromUtf8(optional ? std::string_view(p.text).substr(a + 1) : p.text), p.at, optional});
+        if (optional && inner.size() == 1) Fail(p.at, "'{{?}}' needs an expression");
       }
     }
     if (repeat_open >= 0)

@@ -120,6 +120,17 @@ Variant ApplyOperator(std::u16string_view op, const Variant& l, const Variant& r
 
 }  // namespace
 
+void InterpreterCore::CheckExponent(const Variant& l, const Variant& r) {
+  for (const Variant* v : {&l, &r}) {
+    if (v->kind() != Kind::Double && v->kind() != Kind::Single) continue;
+    const std::u16string text = CStr(*v);
+    if (text.find(u'E') != std::u16string::npos)
+      ReportStrict(kProc,
+                   u"the number " + text +
+                       u" is joined to a text in exponent form; format it with Format first");
+  }
+}
+
 bool InterpreterCore::EvaluateExpression(Frame& f) {
   bool result = false;
   try {
@@ -153,6 +164,8 @@ bool InterpreterCore::EvaluateExpression(Frame& f) {
             h.Read(left, l);
             h.Read(right, r);
           });
+          if (strict_ && op_word == u"&"sv) [[unlikely]]
+            CheckExponent(*l.data, *r.data);
           const Conversion c = ChooseConversion(
               l.type, r.type, [&] { return IsNumberKind(host.Value(left)); },
               [&] { return IsNumberKind(host.Value(right)); });

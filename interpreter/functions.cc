@@ -11,6 +11,7 @@
 namespace tarn::detail {
 
 using namespace std::string_view_literals;
+using namespace std::string_literals;
 
 namespace {
 constexpr std::u16string_view kWrongArguments =
@@ -42,6 +43,14 @@ Variant InterpreterCore::ValueArgument(std::u16string& word) {
   if (!host_->FindDataField(word, field, false)) return Variant(word);
   Variant store;
   return host_->Data(field, store);
+}
+
+void InterpreterCore::CheckArgumentComma(std::u16string_view procedure, std::u16string_view word) {
+  if (word.size() < 2 || word.back() != u',') return;
+  const std::u16string w(word);
+  ReportStrict(procedure, u"the argument " + w +
+                              u" keeps the comma written against it, so the "
+                              u"comma becomes part of its value; write a space before the comma"s);
 }
 
 bool InterpreterCore::PerformFunction(std::u16string_view function, Frame& f) {
@@ -81,9 +90,12 @@ bool InterpreterCore::GetFormatArguments(Frame& f, ObjectRef& field, std::u16str
 
     GetNextWord(f, word);
     if (word == u","sv) GetNextWord(f, word);
-    if (strict_ && word == u"<EOL>"sv) [[unlikely]]
-      ReportStrict(u"GetFormatArguments"sv,
-                   u"Format has no format argument: the end of the text was read in its place"sv);
+    if (strict_) [[unlikely]] {
+      if (word == u"<EOL>"sv)
+        ReportStrict(u"GetFormatArguments"sv,
+                     u"Format has no format argument: the end of the text was read in its place"sv);
+      CheckArgumentComma(u"GetFormatArguments"sv, word);
+    }
     format = TextArgument(word);
     DropLast(format, u')');
     format = WithoutQuotes(format);
@@ -126,6 +138,8 @@ bool InterpreterCore::GetReplaceArguments(Frame& f, ObjectRef& field, std::u16st
       GetNextWord(f, w);
       if (w == u","sv) GetNextWord(f, w);
       if (w == u"<EOL>"sv) ran_out = true;
+      if (strict_) [[unlikely]]
+        CheckArgumentComma(u"GetReplaceArguments"sv, w);
       return TextArgument(w);
     };
     find = WithoutQuotes(read_text());

@@ -110,9 +110,22 @@ def test_objects_and_json_text_give_the_same_messages_and_rejects():
     assert "is no date" in by_objects.rejects[0]["reason"]
 
 
+def test_strict_by_default_lenient_on_request():
+    template = 'MSH|^~\\&|A\nPID|{{Replace Last, "\u00fc", "ue"}}'
+    strict = tarnintr.hl7.build(template, [{"Last": "M\u00fcller"}])
+    assert strict.messages == [] and "keeps the comma" in str(strict.rejects)
+    lenient = tarnintr.hl7.build(template, [{"Last": "M\u00fcller"}], lenient=True)
+    assert lenient.messages == ["MSH|^~\\&|A\rPID|M\u00fcller\r"]
+
+
 def test_a_record_that_contains_itself_is_a_value_error():
     record = {"A": 1}
     record["Self"] = [record]
     with pytest.raises(ValueError):
         tarnintr.hl7.build(TEMPLATE, [record])
 
+
+def test_groups_nest_to_a_limit():
+    deep = "MSH|^~\\&|A\n" + "@each L:\n" * 60000 + "PID|1\n" + "@end\n" * 60000
+    with pytest.raises(ValueError, match=r"template:\d+:\d+: .*nest"):
+        tarnintr.hl7.build(deep, [])
