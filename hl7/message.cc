@@ -345,7 +345,7 @@ bool MessageBuilder::Realize(int index, Outcome& out, const Variant*& data) {
     }
   }
   // A name that is no field is the likeliest cause, and the one to name.
-  if (!reason.empty() || check_names_) {
+  if (!reason.empty() || check_names_ || !errors_->reports().empty()) {
     const auto unknown =
         UnknownNames(e.text, [&](std::u16string_view n) { return bool(fields_->Find(n)); });
     if (!unknown.empty()) {

@@ -129,3 +129,16 @@ def test_groups_nest_to_a_limit():
     deep = "MSH|^~\\&|A\n" + "@each L:\n" * 60000 + "PID|1\n" + "@end\n" * 60000
     with pytest.raises(ValueError, match=r"template:\d+:\d+: .*nest"):
         tarnintr.hl7.build(deep, [])
+
+
+def test_a_zoned_datetime_keeps_its_time_and_offset_and_optional_fields_may_be_empty():
+    template = ("MSH|^~\\&|A\nPID|{{FormatHL7DateTime Seen, 0, , True, True, SeenOffset}}|"
+                "{{?FormatHL7DateTime Tx}}")
+    zone = dt.timezone(dt.timedelta(hours=-4))
+    result = tarnintr.hl7.build(template, [
+        {"Seen": dt.datetime(2024, 7, 1, 10, 0, tzinfo=zone), "Tx": ""},
+        {"Seen": dt.datetime(2024, 7, 1, 10, 0, tzinfo=zone), "Tx": dt.date(2024, 7, 2)},
+    ])
+    assert result.rejects == []
+    assert result.messages == ["MSH|^~\\&|A\rPID|20240701100000-0400|\r",
+                               "MSH|^~\\&|A\rPID|20240701100000-0400|20240702\r"]

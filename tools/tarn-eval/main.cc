@@ -110,11 +110,11 @@ bool IsErrorField(const tarn::ObjectRef& r, const tarn::DataFields& fields) {
 // when it would not.
 std::string Rejected(const tarn::ObjectRef& r, const tarn::DataFields& fields,
                      const tarn::RecordingErrorManager& errors) {
-  if (!r || IsErrorField(r, fields)) return {};
+  if (r && IsErrorField(r, fields)) return {};
   try {
-    if (tarn::CStr(tarn::Get(r, u"DataType")) == u"Operator")
+    if (r && tarn::CStr(tarn::Get(r, u"DataType")) == u"Operator")
       return "the expression ends in an operator";
-    const tarn::Variant data = tarn::Get(r, u"Data");
+    const tarn::Variant data = r ? tarn::Get(r, u"Data") : tarn::Variant();
     if (data.kind() == tarn::Kind::Double || data.kind() == tarn::Kind::Single) {
       const std::u16string text = tarn::CStr(data);
       if (text.find(u'E') != std::u16string::npos)
@@ -173,7 +173,8 @@ int Run(int argc, char** argv) {
   app.add_option("--record", record_file,
                  "Adds the fields of one record: a JSON object read as tarn-hl7 reads a record");
   app.add_option("--dates", dates, "--record's members whose texts are dates (NAME,NAME...)")
-      ->delimiter(',');
+      ->delimiter(',')
+      ->allow_extra_args(false);
   app.add_option("--date-order", date_order,
                  "Order of numeric dates whose year is not first (--record, -f NAME=Date:...): "
                  "mdy, dmy or ymd")
