@@ -244,8 +244,9 @@ int Run(int argc, char** argv) {
   bool lenient = false;
   app.add_flag("--lenient", lenient,
                "Evaluates as the library does by default: texts that strict mode rejects (a "
-               "function reading the end of the text, an IF block inside a branch, a field hiding "
-               "a function, a malformed time zone) give what they give");
+               "function reading the end of the text, an IF block inside a branch, branch words "
+               "that run together, an argument keeping a comma, a number in exponent form, a "
+               "field hiding a function, a malformed time zone) give what they give");
   std::string date_order_word = "mdy";
   app.add_option("--date-order", date_order_word,
                  "Order of numeric dates whose year is not first: mdy, dmy or ymd")
