@@ -263,6 +263,9 @@ void MessageBuilder::ForEach(const std::string& name, Scopes& scopes, Outcome& o
 
 bool MessageBuilder::Holds(int condition, Outcome& out) {
   if (condition < 0) return true;
+  const Expression& optional = template_.expressions[static_cast<std::size_t>(condition)];
+  if (optional.optional && Absent(optional)) [[unlikely]]
+    return false;
   const Variant* data = nullptr;
   if (!Realize(condition, out, data)) return false;
   if (data->kind() == Kind::Boolean) return data->boolean();

@@ -209,7 +209,11 @@ class Parser {
           Fail(Offset(head, k), "'@if' is followed by its condition in '{{' and '}}'");
         RawPiece expression = std::move(raw.pieces[1]);
         condition = static_cast<int>(t.expressions.size());
-        t.expressions.push_back({FromUtf8(expression.text), expression.at});
+        const std::size_t q = SkipSpace(expression.text, 0);
+        const bool optional = q < expression.text.size() && expression.text[q] == '?';
+        t.expressions.push_back(
+            {FromUtf8(optional ? expression.text.substr(q + 1) : expression.text), expression.at,
+             optional});
         raw.pieces.erase(raw.pieces.begin(), raw.pieces.begin() + 2);
         if (raw.pieces.empty() || raw.pieces.front().expression ||
             SkipSpace(raw.pieces.front().text, 0) >= raw.pieces.front().text.size() ||

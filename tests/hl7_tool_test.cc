@@ -460,17 +460,18 @@ TEST(Hl7Tool, OptionalFieldsZonedTimesAndNumbers) {
       "optional.jsonl",
       "{\"Tx\": \"\", \"Seen\": \"2024-07-01T10:00:00-04:00\", \"Big\": 1.5}\n"
       "{\"Tx\": \"2024-07-02T08:00:00\", \"Seen\": \"2024-07-01T14:00:00Z\", \"Middle\": \"Q\", "
-      "\"Big\": 1.5}\n"
+      "\"Big\": 1.5, \"Vip\": true}\n"
       "{\"Tx\": \"\", \"Seen\": \"2024-07-01\", \"Big\": 1e20}\n");
   const std::string tmpl =
       WriteTemp("optional.tmpl",
                 "MSH|^~\\&|A\nPID|{{?FormatHL7DateTime Tx, 0, , True}}|{{?Middle & \"!\"}}|"
-                "{{FormatHL7DateTime Seen, 0, , True, True, SeenOffset}}|{{Big}}\n");
+                "{{FormatHL7DateTime Seen, 0, , True, True, SeenOffset}}|{{Big}}\n"
+                "@if {{?Vip}}: ZVP|1\n");
   const ToolResult r = Hl7({"--template", tmpl, "--records", records, "--dates", "Tx,Seen"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out,
             "MSH|^~\\&|A\rPID|||20240701100000-0400|1.5\r"
-            "MSH|^~\\&|A\rPID|20240702080000|Q!|20240701140000+0000|1.5\r");
+            "MSH|^~\\&|A\rPID|20240702080000|Q!|20240701140000+0000|1.5\rZVP|1\r");
   // The third record has no zone (no SeenOffset) and a number HL7 cannot take.
   EXPECT_EQ(Contains(r.err, "record 3 (line 3) rejected: " + tmpl + ":2:"), "");
   EXPECT_EQ(Contains(r.err, "no field 'SeenOffset'"), "");
