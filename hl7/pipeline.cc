@@ -277,9 +277,9 @@ std::vector<std::string> TemplateCheck::Finish() {
   return found;
 }
 
-std::vector<Built> BuildText(const Pipeline& p, const std::string& text) {
+std::vector<Built> BuildText(const Pipeline& p, const std::string& text, const std::string& path) {
   std::istringstream in(text);
-  const auto reader = p.Reader(in, {});
+  const auto reader = p.Reader(in, path);
   RecordBuilder builder(p);
   std::vector<Built> out;
   RawRecord raw;

@@ -133,9 +133,11 @@ class TemplateCheck {
   std::size_t records_ = 0;
 };
 
-// Every record of a text (JSON Lines, a JSON array or CSV), in order. Throws
+// Every record of a text (JSON Lines, a JSON array or CSV), in order; `path`
+// names its file, whose extension gives the format. Throws
 // std::runtime_error when the text is no records at all.
-std::vector<Built> BuildText(const Pipeline& p, const std::string& text);
+std::vector<Built> BuildText(const Pipeline& p, const std::string& text,
+                             const std::string& path = {});
 
 // "FILE:LINE:COLUMN" of a template position.
 std::string TemplateWhere(const Template& t, int line, int column);

@@ -559,8 +559,9 @@ py::tuple Result(const tarn::hl7::Built& b) {
 // reject record's JSON text).
 class PyPipeline {
  public:
-  PyPipeline(py::handle template_text, py::handle dates, const std::string& date_order,
-             const std::string& control_prefix, bool lenient, const std::string& format) {
+  PyPipeline(py::handle template_text, const std::string& file, py::handle dates,
+             const std::string& date_order, const std::string& control_prefix, bool lenient,
+             const std::string& format) {
     tarn::hl7::PipelineOptions o;
     o.dates = Names(dates);
     o.date_order = date_order;
@@ -569,19 +570,19 @@ class PyPipeline {
     o.strict = !lenient;
     const std::string text = Utf8Of(template_text);
     try {
-      pipeline_.emplace(tarn::hl7::Pipeline::FromText(text, "template", std::move(o)));
+      pipeline_.emplace(tarn::hl7::Pipeline::FromText(text, file, std::move(o)));
     } catch (const std::exception& e) {
       throw py::value_error(e.what());
     }
   }
 
-  py::list BuildText(py::handle records) {
+  py::list BuildText(py::handle records, const std::string& path) {
     const std::string text = Utf8Of(records);
     std::vector<tarn::hl7::Built> built;
     {
       py::gil_scoped_release release;
       try {
-        built = tarn::hl7::BuildText(*pipeline_, text);
+        built = tarn::hl7::BuildText(*pipeline_, text, path);
       } catch (const std::runtime_error& e) {
         py::gil_scoped_acquire acquire;
         throw py::value_error(e.what());
@@ -666,11 +667,11 @@ PYBIND11_MODULE(_tarnintr, m) {
       .def_property_readonly("strict", &PyInterpreter::strict);
 
   py::class_<PyPipeline>(m, "_Pipeline")
-      .def(py::init<py::handle, py::handle, const std::string&, const std::string&, bool,
-                    const std::string&>(),
-           py::arg("template_text"), py::arg("dates"), py::arg("date_order"),
+      .def(py::init<py::handle, const std::string&, py::handle, const std::string&,
+                    const std::string&, bool, const std::string&>(),
+           py::arg("template_text"), py::arg("file"), py::arg("dates"), py::arg("date_order"),
            py::arg("control_prefix"), py::arg("lenient"), py::arg("format"))
-      .def("build_text", &PyPipeline::BuildText, py::arg("records"))
+      .def("build_text", &PyPipeline::BuildText, py::arg("records"), py::arg("path"))
       .def("build_json", &PyPipeline::BuildJson, py::arg("text"), py::arg("number"),
            py::arg("line"), py::arg("dates"), py::arg("error"));
 }

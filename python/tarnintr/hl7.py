@@ -2,6 +2,7 @@
 pipeline: the same records give the same messages and rejects."""
 import datetime as _dt
 import json as _json
+import os as _os
 from typing import List, NamedTuple
 
 from ._tarnintr import Field, _Pipeline
@@ -84,6 +85,10 @@ def build(template_text, records, dates=None, *, date_order="mdy", control_id=""
           lenient=False, format="auto"):
     """Builds one message per record, as tarn-hl7 does with the same options.
 
+    `template_text` is a template's text, or a path (os.PathLike) to read it
+    from, which the rejects then name as tarn-hl7 does; `records` may be a
+    path too.
+
     `records` is the text of JSON Lines, a JSON array or CSV records, or a
     list of dicts (nested dicts flatten to Outer_Inner, lists feed @each
     segments, datetime and date values are dates). `dates` names members
@@ -95,10 +100,19 @@ def build(template_text, records, dates=None, *, date_order="mdy", control_id=""
     contains itself raises ValueError; a value that cannot be a field
     raises TypeError.
     """
-    pipeline = _Pipeline(template_text, list(dates or []), date_order, control_id,
-                         bool(lenient), format)
-    if isinstance(records, str):
-        results = pipeline.build_text(records)
+    template_file = "template"
+    if isinstance(template_text, _os.PathLike):
+        template_file = _os.fspath(template_text)
+        with open(template_file, encoding="utf-8") as f:
+            template_text = f.read()
+    pipeline = _Pipeline(template_text, template_file, list(dates or []), date_order,
+                         control_id, bool(lenient), format)
+    if isinstance(records, _os.PathLike):
+        path = _os.fspath(records)
+        with open(path, encoding="utf-8", newline="") as f:
+            results = pipeline.build_text(f.read(), path)
+    elif isinstance(records, str):
+        results = pipeline.build_text(records, "")
     else:
         results = []
         for number, record in enumerate(records, 1):

@@ -142,3 +142,36 @@ def test_a_zoned_datetime_keeps_its_time_and_offset_and_optional_fields_may_be_e
     assert result.rejects == []
     assert result.messages == ["MSH|^~\\&|A\rPID|20240701100000-0400|\r",
                                "MSH|^~\\&|A\rPID|20240701100000-0400|20240702\r"]
+
+
+def _tool():
+    path = os.path.join(os.path.dirname(tarnintr.__file__), "..", "..", "tools", "tarn-hl7")
+    return path if os.path.exists(path) else None
+
+
+@pytest.mark.skipif(_tool() is None, reason="tarn-hl7 is not built beside the package")
+def test_the_same_messages_and_rejects_as_tarn_hl7(tmp_path):
+    import json
+    import pathlib
+    import subprocess
+    template = tmp_path / "t.tmpl"
+    template.write_text(NESTED + '\nZSE|{{FormatHL7DateTime Seen, 0, , True, True, SeenOffset}}|'
+                        '{{Replace Name, "a" , "b"}}|{{?Big}}\n', encoding="utf-8")
+    records = tmp_path / "r.jsonl"
+    rows = [dict(r, Seen="2024-07-01T10:00:00-04:00", Name="a") for r in RECORDS]
+    rows.append(dict(rows[1], Big=1e20))
+    records.write_text("".join(json.dumps(r, default=str) + "\n" for r in rows), encoding="utf-8")
+    rejects = tmp_path / "rejects.jsonl"
+    run = subprocess.run([_tool(), "--template", str(template), "--records", str(records),
+                          "--dates", "Born,Seen", "--date-order", "dmy", "--control-id", "C",
+                          "--framing", "lf", "--rejects", str(rejects)],
+                         capture_output=True, check=False)
+    tool_messages = [m + "\r" for m in run.stdout.decode().split("\r\n") if m]
+    tool_rejects = [json.loads(line) for line in rejects.read_text(encoding="utf-8").splitlines()]
+    for given in (pathlib.Path(records), rows):
+        result = tarnintr.hl7.build(pathlib.Path(template), given, dates=["Born", "Seen"],
+                                    date_order="dmy", control_id="C")
+        assert result.messages == tool_messages
+        assert result.rejects == tool_rejects
+    assert len(tool_messages) == 2 and "ZSE|20240701100000-0400|b|\r" in tool_messages[0]
+    assert [r["record"] for r in tool_rejects] == [3, 4]  # no date; a number HL7 cannot take
