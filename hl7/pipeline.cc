@@ -177,12 +177,11 @@ void RecordBuilder::Build(Record& record, Built& out) {
   out.message.clear();
   out.reason.clear();
   out.reject.clear();
+  if (keep_source_) out.source = record.source;
   if (out.ok) {
-    out.message = o.message;
-    out.source = record.source;
+    out.message = std::move(last_->message);
     return;
   }
-  out.source = record.source;
   if (!o.reason.empty()) {
     out.reason = o.reason;
   } else {

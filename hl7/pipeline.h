@@ -58,7 +58,7 @@ struct Built {
   std::string message;  // unframed; empty for a reject
   std::string reason;   // a reject's reason as one line
   std::string reject;   // a reject as a JSON object (one line, no line end)
-  std::string source;   // the record as written
+  std::string source;   // the record as written, when asked for
 };
 
 // A template and the options every record is built with; shared, read-only,
@@ -105,12 +105,15 @@ class RecordBuilder {
   const Outcome& last() const { return *last_; }
   const Record& record() const { return *record_; }
   void set_check_names(bool on);
+  // Keeps each record's text in Built::source (a receiver's reject needs it).
+  void set_keep_source(bool on) { keep_source_ = on; }
 
  private:
   const Pipeline& pipeline_;
   std::unique_ptr<MessageBuilder> builder_;
   std::unique_ptr<Record> record_;
   std::unique_ptr<Outcome> last_;
+  bool keep_source_ = false;
 };
 
 // --check: the template against records. Each problem is reported once,

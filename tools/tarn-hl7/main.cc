@@ -117,6 +117,7 @@ class Builders {
  public:
   Builders(const BuildSettings& settings, std::size_t jobs)
       : settings_(settings), own_(settings.pipeline) {
+    own_.set_keep_source(settings_.sending);
     for (std::size_t k = 1; k < jobs; ++k) threads_.emplace_back([this] { Work(); });
   }
   ~Builders() {
@@ -165,6 +166,7 @@ class Builders {
 
   void Work() {
     hl7::RecordBuilder builder(settings_.pipeline);  // made and used on this thread only
+    builder.set_keep_source(settings_.sending);
     std::size_t seen = 0;
     for (;;) {
       std::unique_lock lock(mutex_);
