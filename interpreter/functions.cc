@@ -74,7 +74,13 @@ bool InterpreterCore::PerformFormat(Frame& f) {
     std::u16string format;
     GetFormatArguments(f, field, format);
     Variant store;
-    PushResult(f, Variant(Format(host_->Data(field, store), format, 1, 1)));
+    const Variant& data = host_->Data(field, store);
+    std::u16string text = Format(data, format, 1, 1);
+    // A format may ask for an exponent; one that does not only falls back to it.
+    if (strict_ && text.find(u'E') != std::u16string::npos &&
+        format.find_first_of(u"Ee") == std::u16string::npos) [[unlikely]]
+      CheckExponent(u"PerformFormat"sv, data);
+    PushResult(f, Variant(std::move(text)));
     return true;
   });
 }
@@ -111,6 +117,8 @@ bool InterpreterCore::PerformReplace(Frame& f) {
     std::int32_t start = 1, count = -1, compare = -1;
     GetReplaceArguments(f, field, find, replacement_text, start, count, compare);
     Variant store;
+    if (strict_) [[unlikely]]
+      CheckExponent(u"PerformReplace"sv, host_->Data(field, store));
     const std::u16string text = CStr(host_->Data(field, store));
     PushResult(f, Variant(Replace(text, find, replacement_text, start, count, compare)));
     return true;

@@ -101,8 +101,8 @@ class InterpreterCore {
   void CheckBranch(std::u16string_view branch) noexcept;
   // A text argument that keeps the comma after it.
   void CheckArgumentComma(std::u16string_view procedure, std::u16string_view word);
-  // A number joined to a text in exponent form.
-  void CheckExponent(const Variant& l, const Variant& r);
+  // A number that becomes text in exponent form.
+  void CheckExponent(std::u16string_view procedure, const Variant& v);
 
   // ---- Reporting (errors.cc)
   // Reports an error through ReportError under `procedure`; never throws.

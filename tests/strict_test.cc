@@ -136,10 +136,13 @@ const std::vector<Row>& Rows() {
        u"keeps the comma"},
       // A number joined to a text in exponent form.
       {u"\"n\" & Big", "String n1E+20", {}, u"EvaluateExpression", u"exponent form"},
+      {u"Format Big, \"\"", "String 1E+20", {}, u"PerformFormat", u"exponent form"},
+      {u"Replace Big, \"x\" , \"y\"", "String 1E+20", {}, u"PerformReplace", u"exponent form"},
       // Sound texts: no report either way.
       {u"If Flag Then Zone * 2 Else \"\" END IF", "Long -1000", {}, {}, {}, false},
       {u"If Flag Then (Zone) END IF", "Long -500", {}, {}, {}, false},
       {u"\"n\" & Zone", "String n-500", {}, {}, {}, false},
+      {u"Format Big, \"0\"", "String 100000000000000000000", {}, {}, {}, false},
       {u"Replace Phone, \"-\" , \"\"", "String 5551234567", {}, {}, {}, false},
       {u"If 1 = 1 Then 3 ElseIf 2 = 2 Then 4 End If", "Long 3", {}, {}, {}, false},
       {u"FormatHL7DateTime D, 0, , True, True, Zone",
