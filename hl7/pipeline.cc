@@ -228,15 +228,21 @@ std::vector<std::string> TemplateCheck::Add(const RecordReader& reader, const Ra
   };
   if (!o.reason.empty()) say("record " + std::to_string(raw.number) + ": " + o.reason);
   for (const auto& f : o.failures) say(Failure(pipeline_.tmpl(), f));
-  // The record's lists, those inside list elements too.
+  // The record's lists and member names, those inside list elements too.
+  const auto remember = [](std::vector<std::u16string>& names, const std::u16string& name) {
+    for (const auto& n : names)
+      if (SameName(n, name)) return;
+    names.push_back(name);
+  };
+  for (const Field& f : builder_.record().fields) remember(names_, f.name);
   std::vector<const std::vector<List>*> open{&builder_.record().lists};
   while (!open.empty()) {
     const auto* lists = open.back();
     open.pop_back();
     for (const List& l : *lists) {
-      bool known = false;
-      for (const auto& n : lists_) known = known || SameName(n, l.name);
-      if (!known) lists_.push_back(l.name);
+      remember(lists_, l.name);
+      for (const auto& element : l.elements)
+        for (const Field& m : element) remember(names_, m.name);
       for (const auto& inner : l.element_lists) open.push_back(&inner);
     }
   }
@@ -269,6 +275,28 @@ std::vector<std::string> TemplateCheck::Finish() {
   };
   for (std::size_t g = 1; g < t.groups.size(); ++g)
     walked(t.groups[g].list, t.groups[g].at, "@each");
+  // An optional value whose name no record has is empty in every message:
+  // a misspelling, most likely.
+  names_.push_back(u"SetId");
+  for (const Expression& e : t.expressions) {
+    if (!e.optional) continue;
+    const auto known = [&](std::u16string_view n) {
+      for (const auto& name : names_)
+        if (SameName(name, n)) return true;
+      return false;
+    };
+    for (const auto& name : UnknownNames(e.text, known)) {
+      std::string what = TemplateWhere(t, e.at.line, e.at.column) + ": the optional value reads '" +
+                         ToUtf8(name) + "', which no checked record has";
+      const std::u16string near = NearestName(name, names_);
+      if (!near.empty()) what += "; did you mean '" + ToUtf8(near) + "'?";
+      bool again = false;
+      for (const auto& w : seen_) again = again || w == what;
+      if (again) continue;
+      seen_.push_back(what);
+      found.push_back(what);
+    }
+  }
   for (const SegmentLine& seg : t.segments) {
     walked(seg.list, seg.at, "@each");
     for (const Piece& p : seg.pieces) walked(p.repeat, seg.at, "{{@each}}");

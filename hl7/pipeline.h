@@ -125,7 +125,7 @@ class TemplateCheck {
   // The problems this record shows first.
   std::vector<std::string> Add(const RecordReader& reader, const RawRecord& raw);
   // The problems only all records together show: a list the template walks
-  // that none of them has.
+  // or a name an optional value reads that none of them has.
   std::vector<std::string> Finish();
 
  private:
@@ -133,6 +133,7 @@ class TemplateCheck {
   RecordBuilder builder_;
   std::vector<std::string> seen_;
   std::vector<std::u16string> lists_;  // the records' list names
+  std::vector<std::u16string> names_;  // their members' names
   std::size_t records_ = 0;
 };
 

@@ -502,4 +502,17 @@ TEST(Hl7Tool, CheckNamesAListNoRecordHas) {
             "");
   EXPECT_EQ(r.err.find("'Obs'"), std::string::npos) << r.err;  // present, if empty
   EXPECT_EQ(Contains(r.err, "2 problems"), "");
+
+  // An optional value that reads a name no record has is always empty.
+  const std::string optional = WriteTemp(
+      "kin_optional.tmpl", "MSH|^~\\&|A\n@each Kin: NK1|{{?Nmae}}|{{?Name}}|{{?Calls}}\n");
+  const ToolResult o = Hl7({"--template", optional, "--records", records, "--check", "2"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(Contains(o.err, optional + ":2:16: the optional value reads 'Nmae', which no checked "
+                                       "record has; did you mean 'Name'?"),
+            "");
+  EXPECT_EQ(
+      Contains(o.err, ":2:36: the optional value reads 'Calls', which no checked record has\n"),
+      "");  // a list, not a field
+  EXPECT_EQ(Contains(o.err, "2 problems\n"), "");
 }
