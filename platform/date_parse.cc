@@ -3,8 +3,8 @@
 // The text is cut into at most kMaxTokens tokens: numbers, month names (full
 // or abbreviated, any case), AM/PM markers ("AM", "PM", "A", "P") and
 // separators. Spaces (any Unicode space separator), "-", "/" and ","
-// separate date parts; ":" and "." separate time parts. Any other character or word (weekday names,
-// "True") makes the text no date.
+// separate date parts; ":" and "." separate time parts. Any other character
+// or word (weekday names, "True") makes the text no date.
 //
 //   text    -> [date] [time [marker]] | time [marker] date
 //   time    -> number (":"|".") number [(":"|".") number]   |   number marker
