@@ -317,6 +317,11 @@ int Run(int argc, char** argv) {
       return 2;
     }
   const bool check = app.count("--check") > 0;
+#ifdef TARN_WITH_MIMALLOC
+  // Each thread's heap keeps what it freed for a while; with many threads
+  // that is most of the memory, so it goes back to the system at once.
+  if (jobs > 2) mi_option_set(mi_option_decommit_delay, 0);
+#endif
   hl7::OutboundOptions outbound_options;
   outbound_options.control_prefix = control_prefix;
   outbound_options.journal = journal_path;
@@ -457,7 +462,7 @@ int Run(int argc, char** argv) {
   // bound them as well as records, so that large records cost no more
   // memory with more threads.
   const std::size_t most_per_batch = jobs <= 1 ? 64 : 1024 * jobs;
-  constexpr std::size_t kBatchBytes = 2 << 20;
+  const std::size_t batch_bytes = jobs > 2 ? 512 << 10 : 2 << 20;
   // A record larger than this is a batch of its own, built on the caller's
   // thread: every thread's memory keeps some twenty times the size of the
   // largest record it built, and the threads together must not keep much.
@@ -488,7 +493,7 @@ int Run(int argc, char** argv) {
       hl7::RawRecord raw;
       batch_size = std::min(batch_size * 2, most_per_batch);
       std::size_t bytes = 0;
-      while (more && batch.size() < batch_size && bytes < kBatchBytes) {
+      while (more && batch.size() < batch_size && bytes < batch_bytes) {
         if (!(may_wait && batch.empty()) && !reader->Ready()) break;
         if (!(more = reader->NextRaw(raw))) break;
         if (const hl7::JournalEntry* settled = outbound->Settled(raw.number)) {
