@@ -211,7 +211,14 @@ class Parser {
           Fail(Offset(head, k), "'@if' is followed by its condition in '{{' and '}}'");
         RawPiece expression = std::move(raw.pieces[1]);
         condition = static_cast<int>(t.expressions.size());
-        t.expressions.push_back({FromUtf8(expression.text), expression.at, false, {}});
+        const std::size_t q = SkipSpace(expression.text, 0);
+        const bool optional = q < expression.text.size() && expression.text[q] == '?';
+        t.expressions.push_back(
+            {FromUtf8(optional ? expression.text.substr(q + 1) : expression.text),
+             expression.at,
+             optional,
+             false,
+             {}});
         raw.pieces.erase(raw.pieces.begin(), raw.pieces.begin() + 2);
         if (raw.pieces.empty() || raw.pieces.front().expression ||
             SkipSpace(raw.pieces.front().text, 0) >= raw.pieces.front().text.size() ||
@@ -228,6 +235,9 @@ class Parser {
       directive_at = raw.at;
       if (k >= lit.size() && raw.pieces.size() == 1) {  // a group opens
         if (t.segments.empty()) Fail(directive_at, "the first segment must be MSH");
+        if (open_.size() > kMaxGroupNesting)
+          Fail(directive_at,
+               "groups nest deeper than " + std::to_string(kMaxGroupNesting) + " levels");
         Group g;
         g.list = list;
         g.condition = condition;
@@ -300,8 +310,15 @@ class Parser {
         if (required && SkipSpace(inner, 1) >= inner.size())
           Fail(p.at, "'{{!}}' needs an expression");
         seg.pieces.push_back({{}, static_cast<int>(t.expressions.size()), {}, -1});
+        const bool optional = !inner.empty() && inner[0] == '?';
+        if (optional && inner.size() == 1) Fail(p.at, "'{{?}}' needs an expression");
         t.expressions.push_back(
-            {FromUtf8(required ? p.text.substr(a + 1) : p.text), p.at, required, {}});
+            {FromUtf8(optional || required ? std::string_view(p.text).substr(a + 1)
+                                           : std::string_view(p.text)),
+             p.at,
+             optional,
+             required,
+             {}});
       }
     }
     Place(t, seg);

@@ -3,6 +3,7 @@
 // a line of its own, a group up to "@end") once per element of a list;
 // "@if {{...}}:" writes it only when the expression is True; "{{@each
 // LIST}}...{{@end}}" inside a field writes one repetition per element;
+// "{{?...}}" leaves its field empty when a field it names is missing or empty;
 // "{{!...}}" rejects the record when the value it gives is empty.
 #pragma once
 
@@ -30,12 +31,18 @@ struct Position {
 struct Expression {
   std::u16string text;  // line breaks inside are CR LF
   Position at;          // of the opening "{{"
+  // "{{?...}}": an empty value, not a reject, when a field it names is
+  // missing or empty.
+  bool optional = false;
   // "{{!...}}": a record whose value here is empty is rejected.
   bool required = false;
   // The HL7 position the value fills ("PID-5.1", "OBX-5(2)"); empty for an
   // "@if" condition.
   std::string position;
 };
+
+// How deep "@each" and "@if" groups may nest.
+inline constexpr std::size_t kMaxGroupNesting = 64;
 
 // Literal text, or the expression whose escaped value goes in its place,
 // or the start of a run of pieces repeated once per element of a list.

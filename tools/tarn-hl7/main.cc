@@ -42,7 +42,6 @@
 #include <new>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,6 +54,7 @@
 #include "hl7/message.h"
 #include "hl7/odbc.h"
 #include "hl7/outbound.h"
+#include "hl7/pipeline.h"
 #include "hl7/records.h"
 #include "hl7/template.h"
 
@@ -85,47 +85,6 @@ Example:
            --query "SELECT id, mrn AS Mrn, last_name AS LastName FROM adt_events" --key id \
            --follow --poll 2 --send 127.0.0.1:2575 --journal adt.journal --log adt.log)";
 
-std::string Where(const hl7::Template& t, hl7::Position at) {
-  return t.file + ":" + std::to_string(at.line) + ":" + std::to_string(at.column);
-}
-
-std::string Failure(const hl7::Template& t, const hl7::ExpressionFailure& f) {
-  std::string s = Where(t, f.at) + ": " + f.reason;
-  for (const auto& rep : f.reports)
-    s += " [" + std::to_string(rep.number) + " " + tarn::ToUtf8(rep.procedure) + ": " +
-         tarn::ToUtf8(rep.message) + "]";
-  return s;
-}
-
-json RejectJson(const hl7::Template& t, const hl7::Record& r, const hl7::Outcome& o) {
-  json expressions = json::array();
-  for (const auto& f : o.failures) {
-    json reports = json::array();
-    for (const auto& rep : f.reports)
-      reports.push_back({{"number", rep.number},
-                         {"procedure", tarn::ToUtf8(rep.procedure)},
-                         {"message", tarn::ToUtf8(rep.message)}});
-    expressions.push_back({{"at", Where(t, f.at)},
-                           {"expression", f.expression},
-                           {"reason", f.reason},
-                           {"reports", reports}});
-  }
-  json j{{"record", r.number}, {"line", r.line}};
-  if (!o.reason.empty()) j["reason"] = o.reason;
-  j["expressions"] = expressions;
-  j["input"] = r.source;
-  return j;
-}
-
-// Why a record did not become a message, as one line.
-std::string RejectReason(const hl7::Template& t, const hl7::Outcome& o) {
-  if (!o.reason.empty()) return o.reason;
-  std::string s;
-  for (std::size_t i = 0; i < o.failures.size(); ++i)
-    s += (i ? "; " : "") + Failure(t, o.failures[i]);
-  return s;
-}
-
 std::string RejectLine(std::size_t number, std::size_t line, const std::string& reason) {
   std::string s = "record " + std::to_string(number);
   if (line) s += " (line " + std::to_string(line) + ")";
@@ -148,17 +107,10 @@ class Progress {
 };
 
 // What one record came to: its message (framed, or as built for --send),
-// or its reject (a JSON line for --rejects, else a line for standard error)
-// and the reason the journal keeps.
-struct Built {
-  bool ok = false;
-  bool out_of_memory = false;
-  std::string digest;  // of the record as read, for the journal
+// or its reject (a JSON line for --rejects, else a line for standard error).
+struct Built : hl7::Built {
   std::string text;
-  std::string reason;
-  std::size_t number = 0, line = 0;
-  std::string source;  // for a receiver's reject (--send)
-  std::string key;     // the --key value as JSON text
+  std::string key;  // the --key value as JSON text
   double read_at = 0;
 };
 
@@ -206,44 +158,30 @@ class OutcomeLog {
 };
 
 struct BuildSettings {
-  const hl7::Template& tmpl;
+  const hl7::Pipeline& pipeline;
   const hl7::RecordReader& reader;
   hl7::Framing framing;
   bool rejects_as_json;
-  const hl7::Outbound& outbound;
-  hl7::HostFieldUse host_fields;
-  bool strict;
+  bool sending;
   std::string key_member;  // records from a database: the --key column
 };
 
-void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawRecord& raw,
+void BuildOne(const BuildSettings& s, hl7::RecordBuilder& builder, const hl7::RawRecord& raw,
               Built& built) {
-  built.number = raw.number;
-  built.line = raw.line;
+  builder.Build(s.reader, raw, built);
   built.read_at = raw.read_at;
   if (!s.key_member.empty()) {
     const auto row = json::parse(raw.source, nullptr, false);
     if (row.is_object() && row.contains(s.key_member)) built.key = row[s.key_member].dump();
   }
-  if (s.outbound.journaling()) built.digest = hl7::RecordDigest(raw.source);
-  // Each thread's record keeps its room from one record to the next.
-  thread_local hl7::Record record;
-  s.reader.Complete(raw, record);  // its text stays with the thread that read it
-  hl7::AddHostFields(record, s.host_fields,
-                     s.host_fields.control_id ? s.outbound.ControlIdFor(record.number) : "");
-  const hl7::Outcome o = builder.Build(record);
-  built.ok = o.ok();
   if (built.ok) {
-    built.text = s.outbound.sending() ? o.message : hl7::Frame(o.message, s.framing);
-    if (s.outbound.sending()) built.source = record.source;
-    return;
-  }
-  built.reason = RejectReason(s.tmpl, o);
-  if (s.rejects_as_json)
-    built.text =
-        RejectJson(s.tmpl, record, o).dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-  else
-    built.text = RejectLine(record.number, record.line, built.reason);
+    built.text = s.sending ? std::move(built.message) : hl7::Frame(built.message, s.framing);
+    built.message = std::string();
+  } else if (s.rejects_as_json) {
+    built.text = std::move(built.reject);
+    built.text += '\n';
+  } else
+    built.text = RejectLine(built.number, built.line, built.reason);
 }
 
 // Builds a batch of records on N threads, each with its own interpreter and
@@ -254,8 +192,8 @@ void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawReco
 class Builders {
  public:
   Builders(const BuildSettings& settings, std::size_t jobs)
-      : settings_(settings), own_(settings.tmpl) {
-    own_.set_strict(settings_.strict);
+      : settings_(settings), own_(settings.pipeline) {
+    own_.set_keep_source(settings_.sending);
     for (std::size_t k = 1; k < jobs; ++k) threads_.emplace_back([this] { Work(); });
   }
   ~Builders() {
@@ -296,23 +234,22 @@ class Builders {
  private:
   // A few neighbours at a time, so that threads seldom write next to one
   // another.
-  void Take(hl7::MessageBuilder& builder, std::vector<hl7::RawRecord>& batch,
+  void Take(hl7::RecordBuilder& builder, std::vector<hl7::RawRecord>& batch,
             std::vector<Built>& out) {
     constexpr std::size_t kRun = 4;
     for (std::size_t from; (from = next_.fetch_add(kRun)) < batch.size();)
       for (std::size_t i = from; i < std::min(from + kRun, batch.size()); ++i) try {
           BuildOne(settings_, builder, batch[i], out[i]);
         } catch (const std::bad_alloc&) {
-          // The run stops at this record; the ones before it are written.
+          // Number 0: not built for want of memory. The run stops at this
+          // record; the ones before it are written.
           out[i] = Built{};
-          out[i].number = batch[i].number;
-          out[i].out_of_memory = true;
         }
   }
 
   void Work() {
-    hl7::MessageBuilder builder(settings_.tmpl);  // made and used on this thread only
-    builder.set_strict(settings_.strict);
+    hl7::RecordBuilder builder(settings_.pipeline);  // made and used on this thread only
+    builder.set_keep_source(settings_.sending);
     std::size_t seen = 0;
     for (;;) {
       std::unique_lock lock(mutex_);
@@ -329,7 +266,7 @@ class Builders {
   }
 
   const BuildSettings& settings_;
-  hl7::MessageBuilder own_;  // the caller's
+  hl7::RecordBuilder own_;  // the caller's
   std::vector<std::thread> threads_;
   std::mutex mutex_;
   std::condition_variable wake_, done_;
@@ -342,34 +279,27 @@ class Builders {
 
 // --check: the template against the first `count` records, every problem
 // once with its position; nothing is written.
-int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t count,
-          const std::string& control_prefix, bool strict) {
-  const hl7::HostFieldUse host_fields = hl7::HostFieldsNamedIn(tmpl);
-  hl7::MessageBuilder builder(tmpl);
-  builder.set_check_names(true);
-  builder.set_strict(strict);
+int Check(const hl7::Pipeline& pipeline, hl7::RecordReader& reader, std::size_t count) {
   // Where each expression's value goes, so that a field one separator too
   // far shows at a glance.
-  for (const hl7::Expression& e : tmpl.expressions)
-    std::cout << Where(tmpl, e.at) << ": "
+  for (const hl7::Expression& e : pipeline.tmpl().expressions)
+    std::cout << hl7::TemplateWhere(pipeline.tmpl(), e.at.line, e.at.column) << ": "
               << (e.position.empty() ? "condition" : e.position + (e.required ? " (required)" : ""))
               << " \u2190 " << tarn::ToUtf8(e.text) << "\n";
   std::cout << std::flush;
-  std::set<std::string> seen;
+  hl7::TemplateCheck check(pipeline);
   std::size_t read = 0, problems = 0;
-  hl7::Record r;
-  auto say = [&](const std::string& what, const hl7::Record& rec) {
-    if (!seen.insert(what).second) return;
-    ++problems;
-    std::cerr << "tarn-hl7: " << what << " (record " << rec.number << ")\n";
+  const auto say = [&](const std::vector<std::string>& found) {
+    for (const auto& what : found) std::cerr << "tarn-hl7: " << what << "\n";
+    problems += found.size();
   };
-  while (read < count && reader.Next(r)) {
+  hl7::RawRecord raw;
+  while (read < count && reader.NextRaw(raw)) {
     ++read;
-    hl7::AddHostFields(r, host_fields, control_prefix + std::to_string(r.number));
-    const hl7::Outcome o = builder.Build(r);
-    if (!o.reason.empty()) say("record " + std::to_string(r.number) + ": " + o.reason, r);
-    for (const auto& f : o.failures) say(Failure(tmpl, f), r);
+    say(check.Add(reader, raw));
   }
+  say(check.Finish());
+  const hl7::Template& tmpl = pipeline.tmpl();
   std::cerr << "checked " << tmpl.segments.size() << " segments, " << tmpl.expressions.size()
             << " expressions against " << read << (read == 1 ? " record: " : " records: ")
             << problems << (problems == 1 ? " problem\n" : " problems\n");
@@ -406,8 +336,9 @@ int Run(int argc, char** argv) {
   bool lenient = false;
   app.add_flag("--lenient", lenient,
                "Evaluates as the library does by default: texts that strict mode rejects (a "
-               "function reading the end of the text, an IF block inside a branch, a field hiding "
-               "a function, a malformed time zone) give what they give");
+               "function reading the end of the text, an IF block inside a branch, branch words "
+               "that run together, an argument keeping a comma, a number in exponent form, a "
+               "field hiding a function, a malformed time zone) give what they give");
   std::string date_order_word = "mdy";
   app.add_option("--date-order", date_order_word,
                  "Order of numeric dates whose year is not first: mdy, dmy or ymd")
@@ -495,6 +426,11 @@ int Run(int argc, char** argv) {
       return 2;
     }
   const bool check = app.count("--check") > 0;
+#ifdef TARN_WITH_MIMALLOC
+  // Each thread's heap keeps what it freed for a while; with many threads
+  // that is most of the memory, so it goes back to the system at once.
+  if (jobs > 2) mi_option_set(mi_option_decommit_delay, 0);
+#endif
   const bool from_database = records_path.rfind("odbc:", 0) == 0;
   {
     std::string misuse;
@@ -586,13 +522,21 @@ int Run(int argc, char** argv) {
     return 2;
   }
 
-  hl7::Template tmpl;
+  std::optional<hl7::Outbound> outbound;  // made once the records are open
+  hl7::PipelineOptions options;
+  options.dates = dates;
+  options.date_order = date_order_word;
+  options.format = format_word;
+  options.control_prefix = control_prefix;
+  options.strict = !lenient;
+  std::optional<hl7::Pipeline> pipeline;
   std::unique_ptr<std::istream> input;
   try {
     if (!encoding.empty()) encoding = hl7::EncodingName(encoding);
-    tmpl = hl7::LoadTemplate(template_path);
     const std::string template_text = hl7::ReadInput(template_path);
     hl7::RequireUtf8(template_text, template_path);
+    pipeline.emplace(std::make_shared<const hl7::Template>(hl7::LoadTemplate(template_path)),
+                     options);
     if (!from_database)
       input = follow ? hl7::FollowInput(records_path) : hl7::OpenInput(records_path);
     if (!encoding.empty())
@@ -604,16 +548,9 @@ int Run(int argc, char** argv) {
     std::cerr << "tarn-hl7: " << e.what() << "\n";
     return 2;
   }
-  hl7::RecordOptions options;
-  options.dates = dates;
-  options.date_order = date_order_word == "dmy"   ? hl7::DateOrder::Dmy
-                       : date_order_word == "ymd" ? hl7::DateOrder::Ymd
-                                                  : hl7::DateOrder::Mdy;
-  if (format_word == "jsonl") options.format = hl7::RecordFormat::JsonLines;
-  if (format_word == "csv") options.format = hl7::RecordFormat::Csv;
-  std::optional<hl7::RecordReader> reader_place;
-  if (!from_database)
-    reader_place.emplace(*input, records_path == "-" ? "" : records_path, options);
+  const hl7::Template& tmpl = pipeline->tmpl();
+  std::unique_ptr<hl7::RecordReader> reader;
+  if (!from_database) reader = pipeline->Reader(*input, records_path == "-" ? "" : records_path);
   // Rows from a database: the query runs once its columns' types and the
   // journal's highest key are known.
   std::unique_ptr<hl7::OdbcInput> database;
@@ -631,18 +568,14 @@ int Run(int argc, char** argv) {
     };
     database = std::make_unique<hl7::OdbcInput>(source);
     database->Describe();
-    options.format = hl7::RecordFormat::JsonLines;
-    for (const std::string& column : database->date_columns()) options.dates.push_back(column);
-    options.first_number = first_number;
-    reader_place.emplace(database->stream(), "", options);
+    reader = pipeline->RowReader(database->stream(), database->date_columns(), first_number);
   };
 
   if (check) {
     try {
       if (from_database) open_database("", 1);
       const bool given = !check_values.empty() && !check_values[0].empty();
-      return Check(tmpl, *reader_place, given ? std::stoul(check_values[0]) : 1, control_prefix,
-                   !lenient);
+      return Check(*pipeline, *reader, given ? std::stoul(check_values[0]) : 1);
     } catch (const std::exception& e) {
       std::cerr << "tarn-hl7: " << e.what() << "\n";
       return 2;
@@ -663,7 +596,6 @@ int Run(int argc, char** argv) {
                                   {"--encoding", encoding},
                                   {"--query", query},
                                   {"--key", key_column}};
-  std::optional<hl7::Outbound> outbound;
   try {
     outbound.emplace(outbound_options);
   } catch (const std::exception& e) {
@@ -693,7 +625,6 @@ int Run(int argc, char** argv) {
       std::cerr << "0 messages written, 0 rejected\n";
       return 2;
     }
-  hl7::RecordReader& reader = *reader_place;
   // --on-settled: the outcomes whose statement has not run yet, oldest
   // first; the journal records each one that did.
   struct Unmarked {
@@ -767,15 +698,17 @@ int Run(int argc, char** argv) {
   // Records are cut from the input in order, built in batches (on --jobs
   // threads), and written (or delivered, one at a time) in input order; the
   // first failure stops the run.
-  const BuildSettings settings{tmpl,      reader,
-                               framing,   rejects != nullptr,
-                               *outbound, hl7::HostFieldsNamedIn(tmpl),
-                               !lenient,  database ? database->key_member() : ""};
+  const BuildSettings settings{*pipeline,
+                               *reader,
+                               framing,
+                               rejects != nullptr,
+                               outbound->sending(),
+                               database ? database->key_member() : ""};
   // Batches start small, so that the threads start soon, and grow; bytes
   // bound them as well as records, so that large records cost no more
   // memory with more threads.
   const std::size_t most_per_batch = jobs <= 1 ? 64 : 1024 * jobs;
-  constexpr std::size_t kBatchBytes = 2 << 20;
+  const std::size_t batch_bytes = jobs > 2 ? 512 << 10 : 2 << 20;
   // A record larger than this is a batch of its own, built on the caller's
   // thread: every thread's memory keeps some twenty times the size of the
   // largest record it built, and the threads together must not keep much.
@@ -806,9 +739,9 @@ int Run(int argc, char** argv) {
       hl7::RawRecord raw;
       batch_size = std::min(batch_size * 2, most_per_batch);
       std::size_t bytes = 0;
-      while (more && batch.size() < batch_size && bytes < kBatchBytes) {
-        if (!(may_wait && batch.empty()) && !reader.Ready()) break;
-        if (!(more = reader.NextRaw(raw))) break;
+      while (more && batch.size() < batch_size && bytes < batch_bytes) {
+        if (!(may_wait && batch.empty()) && !reader->Ready()) break;
+        if (!(more = reader->NextRaw(raw))) break;
         raw.read_at = SteadySeconds();
         if (database) raw.line = 0;  // rows have no lines; --log names their keys
         if (const hl7::JournalEntry* settled = outbound->Settled(raw.number)) {
@@ -836,7 +769,7 @@ int Run(int argc, char** argv) {
       }
     } catch (const std::bad_alloc&) {
       reserve.reset();
-      stopped = out_of_memory + " reading record " + std::to_string(reader.count() + 1);
+      stopped = out_of_memory + " reading record " + std::to_string(reader->count() + 1);
       more = false;
     } catch (const std::exception& e) {
       stopped = e.what();  // the records cannot be read on; what was read still counts
@@ -862,9 +795,18 @@ int Run(int argc, char** argv) {
   };
   bool stopped_by_signal = false;
   const double follow_cap = app.count("--max-retry-delay") ? most_delay : 10;
-  const auto write = [&](std::vector<Built>& batch) {
+  // Writes (or delivers) the records of `raws` as built into `batch`.
+  const auto write = [&](const std::vector<hl7::RawRecord>& raws, std::vector<Built>& batch) {
     if (halted) return;
-    for (Built& b : batch) {
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      Built& b = batch[i];
+      if (b.number == 0) {
+        reserve.reset();
+        stopped = out_of_memory + " building record " + std::to_string(raws[i].number) +
+                  "; stopped there (the records before it are written)";
+        halted = true;
+        return;
+      }
       // A stop is taken between records; those read from a pipe were taken
       // from it and go out first, since nothing could read them again.
       if (follow && hl7::StopRequested() && records_path != "-") {
@@ -872,13 +814,9 @@ int Run(int argc, char** argv) {
         halted = true;
         return;
       }
-      if (b.out_of_memory) {
-        reserve.reset();
-        stopped = out_of_memory + " building record " + std::to_string(b.number) +
-                  "; stopped there (the records before it are written)";
-        halted = true;
-        return;
-      }
+      // The journal keeps a digest of each record as read.
+      const std::string digest =
+          outbound->journaling() ? hl7::RecordDigest(raws[i].source) : std::string();
       if (b.ok && outbound->sending()) {
         hl7::DeliveryResult sent;
         current = b.number;
@@ -886,7 +824,7 @@ int Run(int argc, char** argv) {
         // Only a --retries limit ends the sender's own waits; a running
         // interface then waits on, as long again each time, up to the cap.
         for (double pause = retry_delay;; pause = std::min(pause * 2, follow_cap)) {
-          d = outbound->Deliver(b.number, b.text, b.digest, sent, b.key);
+          d = outbound->Deliver(b.number, b.text, digest, sent, b.key);
           if (!follow || hl7::StopRequested() ||
               (d != hl7::Disposition::Unreachable && d != hl7::Disposition::Pending) ||
               !hl7::WaitUnlessStopped(std::max(pause, 0.05)))
@@ -934,7 +872,7 @@ int Run(int argc, char** argv) {
         if (follow) failed_write = failed_write || !out.Flush();
         settled(b, "written", nullptr, "");
       } else {
-        outbound->NotBuilt(b.number, b.reason, b.digest, b.key);
+        outbound->NotBuilt(b.number, b.reason, digest, b.key);
         settled(b, "rejected", nullptr, b.reason);
         if (rejects) {
           failed_write = !rejects->Put(b.text);
@@ -966,7 +904,7 @@ int Run(int argc, char** argv) {
         if (!halted) read(batches[next], false);
         builders.Wait();
         if (!batches[next].empty()) builders.Start(batches[next], built[next], alone[next]);
-        write(built[cur]);
+        write(batches[cur], built[cur]);
         built[cur].clear();
         if (failed_write || halted) break;
         if (batches[next].empty()) {
