@@ -10,6 +10,7 @@
 #include "interpreter/interpreter_core.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
+#include "platform/thread_exit.h"
 #include "support/text_tools.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
@@ -105,8 +106,12 @@ bool InterpreterCore::CreateStringDataField(Frame& f, std::u16string_view word) 
 }
 
 bool InterpreterCore::CreateOperatorDataField(Frame& f, std::u16string_view word) {
-  return PushTemporary(f, u"CreateOperatorDataField"sv, u"Operator"sv,
-                       {DelimitedPart(word, u'"'), nullptr});
+  constexpr std::u16string_view kProc = u"CreateOperatorDataField"sv;
+  if (!PushTemporary(f, kProc, u"Operator"sv, {DelimitedPart(word, u'"'), nullptr})) return false;
+  return Guarded(kProc, true, [&] {
+    f.operators.push_back(f.stack.PeekStack().get());
+    return true;
+  });
 }
 
 bool InterpreterCore::CreateNumericDataField(Frame& f, double number) {
@@ -246,7 +251,7 @@ int InterpreterCore::GetNewDataFieldName() {
         const std::u16string_view prev = names_[top - 1];
         const std::u16string_view prefix = prev.substr(0, std::min<std::size_t>(6, prev.size()));
         n = Checked16(NameNumber(prev.substr(prefix.size())) + 1);
-        thread_local std::u16string proper;
+        std::u16string& proper = ThreadLocal<std::u16string, struct NamePrefixTag>();
         if (prefix != kNamePrefix) ProperCaseInto(prefix, proper);
         len = WriteName(text, prefix == kNamePrefix ? kNamePrefix : proper, n);
       }

@@ -38,6 +38,61 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# ---- Hostile hosts and both widths side by side -------------------------
+# hostile_host.exe attacks the servers of one build in its prefix: re-entry
+# from the host's callbacks, collections that lose or rename fields, texts
+# beyond the readable limit, by-reference variables, dispatch identifiers
+# across threads; then, in a process of its own, worker threads that are
+# the first to use the servers and end their apartments. Every run must
+# end within its time limit.
+hostile_checks() {
+  local loader=$1 bin=$2 out
+  for mode in "" threads; do
+    if out=$(cd "$bin" && timeout 300 "$loader" ./hostile_host.exe $mode 2>&1 | tr -d '\r'); then
+      grep -E '^hostile_host:' <<<"$out"
+    else
+      echo "$out" | grep -E '^FAIL|^hostile_host' | head -20
+      fail "hostile_host.exe $mode"
+    fi
+  done
+}
+
+# Both widths registered in one prefix: unregistering one leaves the other
+# usable, and the shared programmatic identifiers stay until the last one
+# goes. Needs the x86_64 and i686 builds.
+side_by_side() {
+  local b64=${TARN_WIN_BUILD_PREFIX:-build-win}-x86_64 b32=${TARN_WIN_BUILD_PREFIX:-build-win}-i686
+  local w64=/usr/lib/wine/wine64 w32=/usr/lib/wine/wine dir=$scratch/both
+  [ -f "$b64/hostile_host.exe" ] && [ -f "$b32/hostile_host.exe" ] || return 0
+  echo "== both widths side by side"
+  export WINEPREFIX=$dir/prefix
+  mkdir -p "$dir/b64" "$dir/b32"
+  timeout 180 wineboot -i >/dev/null 2>&1
+  for pair in "$b64:$dir/b64" "$b32:$dir/b32"; do
+    cp "${pair%%:*}"/{tarnintr.dll,tarnhost.dll,hostile_host.exe} "${pair#*:}/"
+  done
+  local win64 win32
+  win64=$(winepath -w "$dir/b64") win32=$(winepath -w "$dir/b32")
+  reg2() { timeout 120 "$1" regsvr32 /s $2 "$3\\tarnintr.dll" && timeout 120 "$1" regsvr32 /s $2 "$3\\tarnhost.dll"; }
+  usable() { (cd "$2" && timeout 120 "$1" ./hostile_host.exe create >/dev/null 2>&1); }
+  progid() { timeout 60 "$w64" reg query 'HKCR\TarnIntr.Interpreter\CLSID' >/dev/null 2>&1; }
+  reg2 "$w64" "" "$win64" || fail "regsvr32 of the 64-bit servers"
+  reg2 "$w32" "" "$win32" || fail "regsvr32 of the 32-bit servers"
+  usable "$w64" "$dir/b64" || fail "64-bit host with both widths registered"
+  usable "$w32" "$dir/b32" || fail "32-bit host with both widths registered"
+  reg2 "$w32" /u "$win32" || fail "regsvr32 /u of the 32-bit servers"
+  usable "$w64" "$dir/b64" || fail "64-bit host after the 32-bit servers were unregistered"
+  if usable "$w32" "$dir/b32"; then fail "32-bit host still creates after its unregistration"; fi
+  reg2 "$w32" "" "$win32" || fail "regsvr32 of the 32-bit servers again"
+  reg2 "$w64" /u "$win64" || fail "regsvr32 /u of the 64-bit servers"
+  usable "$w32" "$dir/b32" || fail "32-bit host after the 64-bit servers were unregistered"
+  progid || fail "the shared ProgID went with the 64-bit servers"
+  reg2 "$w32" /u "$win32" || fail "regsvr32 /u of the 32-bit servers"
+  if progid; then fail "TarnIntr.Interpreter is left behind after both were unregistered"; fi
+  timeout 30 wineserver -k >/dev/null 2>&1 || true
+}
+# ---- end of hostile hosts and side by side -------------------------------
+
 # Builds and tests one architecture.
 run_arch() {
   local arch=$1 mingw build sys loader
@@ -79,7 +134,7 @@ run_arch() {
 
   bin=$scratch/$arch/bin
   mkdir -p "$bin"
-  cp "$build/tarnintr.dll" "$build/tarnhost.dll" "$build/com_host.exe" "$bin/"
+  cp "$build/tarnintr.dll" "$build/tarnhost.dll" "$build/com_host.exe" "$build/hostile_host.exe" "$bin/"
   cp tests/windows/*.vbs tests/data/expressions.tsv "$bin/"
   winbin=$(winepath -w "$bin")
   intr="$winbin\\tarnintr.dll"
@@ -136,6 +191,9 @@ run_arch() {
   echo "== $arch: C++ host: the shared expression table through IDispatch"
   (cd "$bin" && w ./com_host.exe "$winbin\\expressions.tsv") || fail "com_host.exe"
 
+  echo "== $arch: hostile host"
+  hostile_checks "$loader" "$bin"
+
   echo "== $arch: VBScript host"
   # cscript under Wine ends silently on a script error: the summary line
   # must be there.
@@ -171,6 +229,9 @@ run_arch() {
 for arch in ${TARN_WINE_ARCHES:-x86_64}; do
   run_arch "$arch"
 done
+case " ${TARN_WINE_ARCHES:-x86_64} " in
+  *" x86_64 "*" i686 "* | *" i686 "*" x86_64 "*) side_by_side ;;
+esac
 
 if [ "$failures" -ne 0 ]; then
   echo "run-wine-tests: $failures failed"
