@@ -230,7 +230,7 @@ for arch in ${TARN_WINE_ARCHES:-x86_64}; do
   run_arch "$arch"
 done
 case " ${TARN_WINE_ARCHES:-x86_64} " in
-  *" x86_64 "*" i686 "* | *" i686 "*" x86_64 "*) side_by_side ;;
+  *" x86_64 "*) case " ${TARN_WINE_ARCHES:-x86_64} " in *" i686 "*) side_by_side ;; esac ;;
 esac
 
 if [ "$failures" -ne 0 ]; then
