@@ -227,6 +227,7 @@ class Sink final : public HostObject {
                                    EXCEPINFO*, UINT*) override {
     if (id != 1 || p->cArgs != 11) return DISP_E_MEMBERNOTFOUND;
     InterlockedIncrement(&reports);
+    thread = GetCurrentThreadId();
     VARIANT proc;
     VariantInit(&proc);
     if (SUCCEEDED(VariantChangeType(&proc, &p->rgvarg[0], 0, VT_BSTR)))
@@ -244,6 +245,7 @@ class Sink final : public HostObject {
     return S_OK;
   }
   LONG reports = 0;
+  DWORD thread = 0;  // of the last report
   std::string procedures;
   std::function<void()> during;
 };
@@ -656,6 +658,8 @@ struct Work {
   DWORD model;
   bool unload;
   LONG reports = 0;
+  LONG default_reports = 0;  // recorded by ZellErr.ErrorManager
+  bool same_thread = false;  // the reports came on the worker's own thread
   bool evaluated = false;
 };
 
@@ -670,6 +674,16 @@ DWORD WINAPI Worker(void* p) {
       w.evaluated = Field(Realize(interp, L"40 + 2")).find(":3:42") != std::string::npos;
       Realize(interp, L"1 / 0");
       w.reports = sink.reports;
+      w.same_thread = sink.thread == GetCurrentThreadId();
+      // The default error manager, which lives in the servers' apartment.
+      if (IDispatch* manager = Create(L"ZellErr.ErrorManager")) {
+        if (Init(interp, fields, manager)) {
+          Realize(interp, L"1 / 0");
+          Outcome count = Invoke(manager, L"Count", kGet);
+          w.default_reports = V_VT(&count.result) == VT_I4 ? V_I4(&count.result) : -1;
+        }
+        manager->Release();
+      }
     }
     if (interp) interp->Release();
     if (fields) fields->Release();
@@ -696,6 +710,18 @@ void RunWorkers(std::vector<Work>& work, const std::string& label) {
   }
 }
 
+void MultithreadedApartment() {
+  std::vector<Work> mta{{COINIT_MULTITHREADED, false}};
+  RunWorkers(mta, "a multithreaded-apartment worker");
+  std::printf(
+      "hostile_host: reports reaching a multithreaded-apartment host: %ld (its own error "
+      "manager, on %s), %ld (ZellErr.ErrorManager)\n",
+      mta[0].reports, mta[0].same_thread ? "the calling thread" : "another thread",
+      mta[0].default_reports);
+  Check(mta[0].reports > 0 && mta[0].default_reports > 0,
+        "reports reach a multithreaded-apartment host");
+}
+
 void Threads() {
   // The first thread in the process to use the servers ends its apartment.
   std::vector<Work> first{{COINIT_APARTMENTTHREADED, false}};
@@ -705,10 +731,7 @@ void Threads() {
   RunWorkers(six, "six workers");
   std::vector<Work> unloading{{COINIT_APARTMENTTHREADED, true}};
   RunWorkers(unloading, "a worker that unloads the servers");
-  std::vector<Work> mta{{COINIT_MULTITHREADED, false}};
-  RunWorkers(mta, "a multithreaded-apartment worker");
-  std::printf("hostile_host: reports reaching a multithreaded-apartment host: %ld\n",
-              mta[0].reports);
+  MultithreadedApartment();
   Check(first[0].reports > 0, "reports reach a worker's error manager");
 }
 
@@ -718,6 +741,8 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "threads") {
     Threads();
+  } else if (mode == "mta") {
+    MultithreadedApartment();
   } else {
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
     if (mode == "create") {
