@@ -301,9 +301,9 @@ bool Init(IDispatch* interp, IDispatch* fields, IDispatch* errors) {
 void ReEntry() {
   const wchar_t* members[] = {L"EXISTS", L"ADDOBJECT", L"ITEM", L"REMOVE", L"REPORTERROR"};
   const char* actions[] = {"Init", "DataFields = Nothing", "DataFields = other",
-                           "objError = Nothing"};
+                           "objError = Nothing", "strExpression(0) = another text"};
   for (const wchar_t* member : members) {
-    for (int action = 0; action < 4; ++action) {
+    for (int action = 0; action < 5; ++action) {
       const std::string label =
           "re-entry from " + Narrow(member, wcslen(member)) + ": " + actions[action];
       IDispatch* interp = Create(L"TarnIntr.Interpreter");
@@ -326,8 +326,15 @@ void ReEntry() {
           Invoke(interp, L"DataFields", kSet, {nothing});
         } else if (action == 2) {
           Invoke(interp, L"DataFields", kSet, {Object(second)});
-        } else {
+        } else if (action == 3) {
           Invoke(interp, L"objError", kSet, {Object(nullptr)});
+        } else {
+          VARIANT index, text = Text(L"9 * (9 + Field1");
+          VariantInit(&index);
+          V_VT(&index) = VT_I2;
+          V_I2(&index) = 0;
+          Invoke(interp, L"strExpression", kLet, {index, text});
+          VariantClear(&text);
         }
       };
       const bool report = wcscmp(member, L"REPORTERROR") == 0;
