@@ -223,7 +223,7 @@ TEST(TarnEval, AHostFieldNamedErrorIsNoFailure) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "False\n");
   r = Eval({"-f", "Error=Boolean:False", "Error +"});
-  EXPECT_EQ(r.status, 0);  // ends in an operator: the operator comes back
+  EXPECT_EQ(r.status, 1);  // ends in an operator: the Error field itself
   r = Eval({"-f", "Error=Boolean:False", "Nothing + Error"});
   EXPECT_EQ(r.status, 1);
 }
