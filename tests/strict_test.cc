@@ -56,6 +56,8 @@ const std::vector<Row>& Rows() {
        {},
        u"RemoveEndIf",
        u"an IF block inside a branch"},
+      // An operator left without its operand is no value in either mode.
+      {u"Flag &", "Error", {}, u"RealizeRegularExpression", u"an operator without its operand"},
       // A host field read under a function's name.
       {u"Format & \"!\"",
        "String shadow!",
