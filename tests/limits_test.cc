@@ -428,7 +428,7 @@ class ReenteringErrorManager final : public Object {
 TEST(Limits, AHostReplacingItsCollectionFromACallback) {
   for (const std::u16string_view member :
        {u"Exists", u"AddObject", u"Item", u"Remove", u"Report"}) {
-    for (int action = 0; action < 3; ++action) {
+    for (int action = 0; action < 4; ++action) {
       auto own = MakeRef<fuzz::ForwardingFields>();
       PopulateFields(*own->inner);
       auto second = MakeRef<DataFields>();
@@ -440,6 +440,9 @@ TEST(Limits, AHostReplacingItsCollectionFromACallback) {
         fired = true;
         if (action == 0) {
           EXPECT_FALSE(interp.Init(second, errors, u"S", u"A"));
+        } else if (action == 3) {
+          EXPECT_EQ(Get(interp.RealizeRegularExpression(u"Field1 + 1"), u"Data"),
+                    Variant(std::int32_t{42}));
         } else {
           interp.set_DataFields(action == 1 ? nullptr : ObjectRef(second));
         }
@@ -462,9 +465,9 @@ TEST(Limits, AHostReplacingItsCollectionFromACallback) {
       EXPECT_EQ(second->Count(), 0u) << label;
       own->override_member = nullptr;
       // The interpreter goes on with what it was given last.
-      EXPECT_EQ(interp.DataFields(), action == 0   ? ObjectRef(own)
-                                     : action == 1 ? ObjectRef()
-                                                   : ObjectRef(second))
+      EXPECT_EQ(interp.DataFields(), action != 1 && action != 2 ? ObjectRef(own)
+                                     : action == 1              ? ObjectRef()
+                                                                : ObjectRef(second))
           << label;
       if (action != 1) {
         EXPECT_EQ(Get(interp.RealizeRegularExpression(u"40 + 2"), u"Data"),

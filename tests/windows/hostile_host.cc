@@ -300,10 +300,14 @@ bool Init(IDispatch* interp, IDispatch* fields, IDispatch* errors) {
 // temporary field.
 void ReEntry() {
   const wchar_t* members[] = {L"EXISTS", L"ADDOBJECT", L"ITEM", L"REMOVE", L"REPORTERROR"};
-  const char* actions[] = {"Init", "DataFields = Nothing", "DataFields = other",
-                           "objError = Nothing", "strExpression(0) = another text"};
+  const char* actions[] = {"Init",
+                           "DataFields = Nothing",
+                           "DataFields = other",
+                           "objError = Nothing",
+                           "strExpression(0) = another text",
+                           "an evaluation of its own"};
   for (const wchar_t* member : members) {
-    for (int action = 0; action < 5; ++action) {
+    for (int action = 0; action < 6; ++action) {
       const std::string label =
           "re-entry from " + Narrow(member, wcslen(member)) + ": " + actions[action];
       IDispatch* interp = Create(L"TarnIntr.Interpreter");
@@ -328,6 +332,9 @@ void ReEntry() {
           Invoke(interp, L"DataFields", kSet, {Object(second)});
         } else if (action == 3) {
           Invoke(interp, L"objError", kSet, {Object(nullptr)});
+        } else if (action == 5) {
+          Check(Field(Realize(interp, L"Field1 + 1")).find(":3:42") != std::string::npos,
+                "an evaluation from inside a callback");
         } else {
           VARIANT index, text = Text(L"9 * (9 + Field1");
           VariantInit(&index);
