@@ -87,6 +87,19 @@ bool InterpreterCore::PushTemporary(Frame& f, std::u16string_view procedure,
     }
     const std::int16_t slot = f.held_top;
     NameText& held = f.held[static_cast<std::size_t>(slot)];
+    // A host that keeps its keys in another letter case ("AUTODF1"): the
+    // list takes its spelling, so that the clean-up frees the name and the
+    // numbers do not run out call after call.
+    struct FollowHostsCase {
+      InterpreterCore& core;
+      const NameText& held;
+      int at;
+      ~FollowHostsCase() {
+        if (held.generated() > 0 || at > core.names_top_) return;
+        NameText& listed = core.names_[static_cast<std::size_t>(at)];
+        if (!SameText(listed, held) && EqualsIgnoreCase(listed, held)) listed.assign(held);
+      }
+    } follow{*this, held, at};
     ObjectRef field =
         OnHost([&](auto& host) { return host.AddTemporary(held, type, value, through_mcol); });
     if (!field) {  // `held` is still the name given

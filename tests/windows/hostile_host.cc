@@ -408,6 +408,21 @@ void Collections() {
          V_I2(result) = 0;
          return true;
        }},
+      {"AddObject keeps the field under its name in capitals",
+       [](IDispatch*, const std::wstring& name, DISPPARAMS* p, VARIANT*) {
+         if (name != L"ADDOBJECT" || p->cArgs != 1) return false;
+         VARIANT* arg = &p->rgvarg[0];
+         while (V_VT(arg) == (VT_BYREF | VT_VARIANT)) arg = V_VARIANTREF(arg);
+         IDispatch* field = V_VT(arg) == VT_DISPATCH ? V_DISPATCH(arg) : nullptr;
+         if (field == nullptr) return false;
+         Outcome n = Invoke(field, L"Name", kGet);
+         if (V_VT(&n.result) == VT_BSTR) {
+           std::wstring upper(V_BSTR(&n.result), SysStringLen(V_BSTR(&n.result)));
+           for (auto& c : upper) c = static_cast<wchar_t>(towupper(c));
+           Invoke(field, L"Name", kLet, {Text(upper)});
+         }
+         return false;
+       }},
       {"AddObject renames the field to the host's Field1 and adds it",
        [](IDispatch* fields, const std::wstring& name, DISPPARAMS* p, VARIANT*) {
          if (name != L"ADDOBJECT" || p->cArgs != 1) return false;
@@ -446,6 +461,10 @@ void Collections() {
       Check(f1.object() != nullptr && Field(f1) == "Field1=Long:3:41",
             label + ": the host's Field1 changed: " + Field(f1));
     }
+    // The interpreter's names do not drift from call to call.
+    const std::string first = Field(Realize(interp, L"40 + 2"));
+    Check(Field(Realize(interp, L"40 + 2")) == first,
+          std::string(c.label) + ": the names drift from " + first);
     host.hook = nullptr;
     interp->Release();
     fields->Release();
