@@ -87,19 +87,32 @@ bool InterpreterCore::PushTemporary(Frame& f, std::u16string_view procedure,
     }
     const std::int16_t slot = f.held_top;
     NameText& held = f.held[static_cast<std::size_t>(slot)];
-    // A host that keeps its keys in another letter case ("AUTODF1"): the
-    // list takes its spelling, so that the clean-up frees the name and the
-    // numbers do not run out call after call.
-    struct FollowHostsCase {
+    // A host may keep the field under a key of its own making. The clean-up
+    // removes it by that key, and the name given must be freed too, or the
+    // list's numbers would drift and run out call after call: the same name
+    // in other capitals takes its place in the list, any other is freed
+    // with the frame's names.
+    struct FollowHostsKey {
       InterpreterCore& core;
+      Frame& f;
       const NameText& held;
       int at;
-      ~FollowHostsCase() {
-        if (held.generated() > 0 || at > core.names_top_) return;
+      ~FollowHostsKey() {
+        if (held.empty() || held.generated() > 0 || at > core.names_top_) return;
         NameText& listed = core.names_[static_cast<std::size_t>(at)];
-        if (!SameText(listed, held) && EqualsIgnoreCase(listed, held)) listed.assign(held);
+        if (listed.empty() || SameText(listed, held)) return;
+        if (EqualsIgnoreCase(listed, held)) {
+          listed.assign(held);
+          return;
+        }
+        try {
+          f.given_names.push_back(listed);
+        } catch (...) {
+          const NameText given = listed;
+          core.RemoveAutoDataFieldNameFromList(given);
+        }
       }
-    } follow{*this, held, at};
+    } follow{*this, f, held, at};
     ObjectRef field =
         OnHost([&](auto& host) { return host.AddTemporary(held, type, value, through_mcol); });
     if (!field) {  // `held` is still the name given

@@ -157,6 +157,8 @@ void InterpreterCore::CleanUp(Frame& f) noexcept {
     RemoveAutoDataFieldNameFromList(name);
     name.clear();
   }
+  for (const NameText& given : f.given_names) RemoveAutoDataFieldNameFromList(given);
+  f.given_names.clear();
   // The row starts over, so that it never fills up however many calls run.
   f.held_top = -1;
   --depth_;

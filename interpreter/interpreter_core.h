@@ -60,6 +60,7 @@ struct Frame {
   Stack stack;
   std::vector<NameText> held;  // the hold-table row
   std::int16_t held_top = -1;
+  std::vector<NameText> given_names;     // names of fields the host keeps under keys of its own
   std::vector<const Object*> operators;  // the operator fields this frame made
   std::u16string word;                   // the parse loop's word
   std::u16string condition;              // PerformIf's condition

@@ -495,6 +495,15 @@ TEST(Limits, TemporaryFieldsTheHostLosesOrRenames) {
          return false;
        },
        false},
+      {"AddObject keeps the field under a name of the host's own",
+       [](std::u16string_view m, std::span<Arg> args, Variant&) {
+         if (m == u"AddObject") {
+           const ObjectRef field = args[0].value().object();
+           Let(field, u"Name", Variant(u"Own" + CStr(Get(field, u"Name")).substr(6)));
+         }
+         return false;
+       },
+       false},
       {"Item gives Nothing for a temporary field",
        [](std::u16string_view m, std::span<Arg> args, Variant& v) {
          if (m != u"Item" || !CStr(args[0].value()).starts_with(u"Autodf")) return false;

@@ -423,6 +423,18 @@ void Collections() {
          }
          return false;
        }},
+      {"AddObject keeps the field under a name of its own",
+       [](IDispatch*, const std::wstring& name, DISPPARAMS* p, VARIANT*) {
+         if (name != L"ADDOBJECT" || p->cArgs != 1) return false;
+         VARIANT* arg = &p->rgvarg[0];
+         while (V_VT(arg) == (VT_BYREF | VT_VARIANT)) arg = V_VARIANTREF(arg);
+         IDispatch* field = V_VT(arg) == VT_DISPATCH ? V_DISPATCH(arg) : nullptr;
+         if (field == nullptr) return false;
+         Outcome n = Invoke(field, L"Name", kGet);
+         if (V_VT(&n.result) == VT_BSTR && SysStringLen(V_BSTR(&n.result)) > 6)
+           Invoke(field, L"Name", kLet, {Text(L"Own" + std::wstring(V_BSTR(&n.result) + 6))});
+         return false;
+       }},
       {"AddObject renames the field to the host's Field1 and adds it",
        [](IDispatch* fields, const std::wstring& name, DISPPARAMS* p, VARIANT*) {
          if (name != L"ADDOBJECT" || p->cArgs != 1) return false;
