@@ -33,6 +33,17 @@ inline void RunThreadExit() noexcept {
   while (list.count > 0) list.fn[--list.count]();
 }
 
+// Set by a DLL's DllMain, which then calls RunThreadExit itself. A program
+// has no DllMain, and nothing to unload: there one thread_local object runs
+// it at the thread's end. One flag per module.
+inline bool& DllMainRunsThreadExit() noexcept {
+  static bool flag = false;
+  return flag;
+}
+struct ThreadExitRunner {
+  ~ThreadExitRunner() { RunThreadExit(); }
+};
+
 template <class T, class Tag>
 struct ThreadStorage {
   alignas(T) static inline thread_local unsigned char bytes[sizeof(T)];
@@ -55,6 +66,10 @@ T& ThreadLocal() noexcept {
     ThreadExitList& list = ThreadExits();
     // A full list leaves the object to the end of the process.
     if (list.count < ThreadExitList::kMax) list.fn[list.count++] = &S::Destroy;
+    if (!DllMainRunsThreadExit()) {
+      thread_local ThreadExitRunner runner;
+      (void)runner;
+    }
   }
   return *std::launder(reinterpret_cast<T*>(S::bytes));
 }

@@ -128,6 +128,7 @@ extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
+    tarn::detail::DllMainRunsThreadExit() = true;
     tarn::detail::win::SetServerModule(instance);
     tarn::detail::win::SetInterfaceLookup(&InterfaceOf);
   }

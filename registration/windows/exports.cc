@@ -35,6 +35,7 @@ constexpr DispatchMember kInterpreterMembers[] = {
     {7, u"DataFields", kObject},
     {8, u"Init", kCall},
     {9, u"RealizeRegularExpression", kCall},
+    {10, u"Strict", DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT},
 };
 const DispatchInterface kInterpreterInterface = {
     kInterpreterMembers, std::size(kInterpreterMembers), &kInterpreterIid, &kTypeLib.libid};
@@ -60,6 +61,7 @@ extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
+    tarn::detail::DllMainRunsThreadExit() = true;
     tarn::detail::win::SetServerModule(instance);
     tarn::detail::win::SetInterfaceLookup(&InterfaceOf);
   }
