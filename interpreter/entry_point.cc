@@ -131,7 +131,7 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string_view expressi
       throw StrictFault{};
     // An operator or an unmatched "(" left on top (a text ending in an
     // operator, a failed step) is no value.
-    if (result && !f.operators.empty()) [[unlikely]] {
+    if (result && !f.operators.empty()) {
       for (const Object* o : f.operators)
         if (o == result.get()) {
           if (strict_) ReportStrict(kProc, u"the text leaves an operator without its operand");
