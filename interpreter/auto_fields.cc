@@ -134,6 +134,7 @@ bool InterpreterCore::CreateStringDataField(Frame& f, std::u16string_view word) 
 bool InterpreterCore::CreateOperatorDataField(Frame& f, std::u16string_view word) {
   constexpr std::u16string_view kProc = u"CreateOperatorDataField"sv;
   if (!PushTemporary(f, kProc, u"Operator"sv, {DelimitedPart(word, u'"'), nullptr})) return false;
+  if (!strict_) return true;  // only strict mode asks whether the answer is an operator
   return Guarded(kProc, true, [&] {
     f.operators.push_back(f.stack.PeekStack().get());
     return true;

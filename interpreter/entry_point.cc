@@ -125,18 +125,21 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string_view expressi
     if (strict_fault_) [[unlikely]]
       throw StrictFault{};
     result = f.stack.Pop();
-    // The scanner stops at position 32767: a longer text was cut short, and
-    // its value is not the text's.
-    if (f.text.size() > static_cast<std::size_t>(kMaxPosition)) [[unlikely]]
-      throw StrictFault{};
-    // An operator or an unmatched "(" left on top (a text ending in an
-    // operator, a failed step) is no value.
-    if (result && !f.operators.empty()) {
-      for (const Object* o : f.operators)
-        if (o == result.get()) {
-          if (strict_) ReportStrict(kProc, u"the text leaves an operator without its operand");
-          throw StrictFault{};
-        }
+    if (strict_) [[unlikely]] {
+      // The scanner stops at position 32767: a longer text was cut short,
+      // and its value is not the text's.
+      if (f.text.size() > static_cast<std::size_t>(kMaxPosition)) {
+        ReportStrict(kProc, u"the text is longer than the 32767 characters that are read");
+        throw StrictFault{};
+      }
+      // An operator or an unmatched "(" left on top (a text ending in an
+      // operator, a failed step) is no value.
+      if (result)
+        for (const Object* o : f.operators)
+          if (o == result.get()) {
+            ReportStrict(kProc, u"the text leaves an operator without its operand");
+            throw StrictFault{};
+          }
     }
     last_was_error_ = false;
   } catch (...) {

@@ -82,7 +82,7 @@ TEST(Interpreter, EvaluateGivesValueTypeErrorAndReports) {
       {u"Field1 + 1", "Long 42", u"Long", false, true, u""},
       {u"\"a\" & \"b\"", "String ab", u"String", false, true, u""},
       {u"Error", "Boolean False", u"Boolean", false, true, u""},  // the host's own field
-      {u"1 +", "Boolean False", u"Boolean", true, false, u""},    // no operator as the value
+      {u"1 +", "String +", u"Operator", false, true, u""},        // the operator itself
       {u"1 / 0", "Empty ", u"", false, false, u"EvaluateExpression;"},
       {u"1 2", "Boolean False", u"Boolean", true, false, u""},
       {u"#no date#", "Boolean False", u"Boolean", true, false, u"CreateDateDataField;"},

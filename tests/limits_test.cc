@@ -117,9 +117,8 @@ TEST(Limits, LongTextsEndAndAreReadUpToPosition32767) {
       // right operand on, so the value is whatever was left.
       {"1+1+... of 32767", u"1" + Repeat(u"+1", 16383), Want::Any, ""},
       {"1+1+... of 40000", Repeat(u"1+", 20000), Want::Any, ""},
-      // Cut short at position 32767: the Error field, never the operator
-      // field on top of the stack.
-      {"1 + 1 + ... of 40000", u"1" + Repeat(u" + 1", 10000), Want::Error, ""},
+      // Cut short at position 32767: what was read is evaluated.
+      {"1 + 1 + ... of 40000", u"1" + Repeat(u" + 1", 10000), Want::Any, ""},
       {"literal of 32767", u"\"" + x32765 + u"\"", Want::Value, "String " + ToUtf8(x32765)},
       {"literal of 33002", u"\"" + Repeat(u"x", 33000) + u"\"", Want::Any, ""},
       {"40000 (", Repeat(u"(", 40000), Want::Any, ""},
@@ -158,6 +157,15 @@ TEST(Limits, LongTextsEndAndAreReadUpToPosition32767) {
     // The interpreter is still usable afterwards.
     EXPECT_EQ(h.Value(u"Field1 + 1"), Variant(std::int32_t{42})) << row.label;
   }
+}
+
+TEST(Limits, StrictModeGivesTheErrorFieldForATextCutShort) {
+  Host h;
+  h.interp.set_strict(true);
+  const Evaluation r = h.interp.Evaluate(u"1" + Repeat(u" + 1", 10000));
+  EXPECT_TRUE(r.is_error());
+  EXPECT_NE(h.Procedures().find(u"RealizeRegularExpression"), std::u16string::npos);
+  EXPECT_TRUE(h.Idle());
 }
 
 // ---- Automatic names

@@ -223,7 +223,7 @@ TEST(TarnEval, AHostFieldNamedErrorIsNoFailure) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "False\n");
   r = Eval({"-f", "Error=Boolean:False", "Error +"});
-  EXPECT_EQ(r.status, 1);  // ends in an operator: the Error field itself
+  EXPECT_EQ(r.status, 0);  // ends in an operator: the operator comes back
   r = Eval({"-f", "Error=Boolean:False", "Nothing + Error"});
   EXPECT_EQ(r.status, 1);
 }
@@ -353,8 +353,9 @@ TEST(TarnEval, StrictExitsWhereTarnHl7WouldReject) {
     EXPECT_FALSE(r.err.empty()) << text;
   }
   EXPECT_EQ(Eval({"--strict", "-f", "Age=Long:42", "Age / 2"}).status, 0);
-  // An operator without its operand is the Error field in either mode.
-  EXPECT_EQ(Eval({"-f", "Age=Long:42", "Age &"}).status, 1);
+  // An operator without its operand comes back as itself; strict refuses it.
+  EXPECT_EQ(Eval({"-f", "Age=Long:42", "Age &"}).status, 0);
+  EXPECT_EQ(Eval({"--strict", "-f", "Age=Long:42", "Age &"}).status, 1);
 }
 
 TEST(TarnEval, RecordIsReadAsTarnHl7ReadsOne) {

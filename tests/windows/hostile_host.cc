@@ -492,6 +492,15 @@ void Answers() {
     Check(false, "answers: create and Init");
     return;
   }
+  // The default answers what the text's words give, an operator field
+  // included; strict mode gives the Error field instead.
+  {
+    VARIANT on;
+    VariantInit(&on);
+    V_VT(&on) = VT_BOOL;
+    V_BOOL(&on) = VARIANT_TRUE;
+    Check(SUCCEEDED(Invoke(interp, L"Strict", kLet, {on}).hr), "answers: Strict = True");
+  }
   std::wstring long_sum = L"1";
   while (long_sum.size() < 40000) long_sum += L" + 1";
   struct Row {
