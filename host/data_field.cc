@@ -4,6 +4,7 @@
 
 #include "host/data_field_internal.h"
 #include "platform/text.h"
+#include "platform/thread_exit.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
 
@@ -72,8 +73,12 @@ constexpr std::uint32_t kKeptFields = 256;
 struct DataField::PoolCloser {
   ~PoolCloser() { ClosePool(); }
   static void Open() {
+#if defined(_WIN32)
+    detail::ThreadLocal<PoolCloser>();
+#else
     thread_local PoolCloser closer;
     (void)closer;
+#endif
     pool.state = 1;
   }
 };

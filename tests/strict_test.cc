@@ -57,6 +57,8 @@ const std::vector<Row>& Rows() {
        {},
        u"RemoveEndIf",
        u"an IF block inside a branch"},
+      // An operator left without its operand: the default answers the operator field.
+      {u"Flag &", "String &", {}, u"RealizeRegularExpression", u"an operator without its operand"},
       // A host field read under a function's name.
       {u"Format & \"!\"",
        "String shadow!",
