@@ -332,8 +332,6 @@ TEST(Journal, AJournalThatCannotBeWrittenSaysWhy) {
   }
 }
 
-}  // namespace
-
 // What a restart of a database feed reads after, and the --on-settled
 // statements still owed.
 TEST(Journal, KeepsTheHighestKeyAndTheOutcomesNotMarked) {
@@ -354,3 +352,5 @@ TEST(Journal, KeepsTheHighestKeyAndTheOutcomesNotMarked) {
   EXPECT_EQ(j.Unmarked(), std::vector<std::size_t>{2});
   EXPECT_EQ(j.Settled(2)->key, "20");
 }
+
+}  // namespace
