@@ -154,6 +154,16 @@ std::vector<std::u16string> DataFields::Keys() const {
   return keys;
 }
 
+namespace {
+// A key as text: a String argument in place, without a copy, so that a
+// removal needs no memory.
+std::u16string_view KeyText(const Variant& v, std::u16string& store) {
+  if (v.is_string()) return v.string();
+  store = CStr(v);
+  return store;
+}
+}  // namespace
+
 Variant DataFields::Invoke(std::u16string_view member, CallKind, std::span<Arg> args) {
   if (member.empty() || Is(member, u"Item"sv)) {
     RequireArgs(args, 1);
@@ -161,7 +171,8 @@ Variant DataFields::Invoke(std::u16string_view member, CallKind, std::span<Arg> 
   }
   if (Is(member, u"Exists"sv)) {
     RequireArgs(args, 1);
-    return Exists(CStr(args[0].value()));
+    std::u16string store;
+    return Exists(KeyText(args[0].value(), store));
   }
   if (Is(member, u"AddObject"sv)) {
     RequireArgs(args, 1);
@@ -172,7 +183,8 @@ Variant DataFields::Invoke(std::u16string_view member, CallKind, std::span<Arg> 
   }
   if (Is(member, u"Remove"sv)) {
     RequireArgs(args, 1);
-    if (!Erase(CStr(args[0].value()))) Raise(err::kInvalidProcedureCall);
+    std::u16string store;
+    if (!Erase(KeyText(args[0].value(), store))) Raise(err::kInvalidProcedureCall);
     return {};
   }
   if (Is(member, u"mCol"sv)) {

@@ -96,8 +96,8 @@ ObjectRef LateHost::AddTemporary(NameText& held, std::u16string_view type,
 
 void LateHost::RemoveTemporary(const NameText& name) noexcept {
   try {
-    std::u16string key = name.str();
-    CallWithKey(fields_, u"Remove"sv, key);
+    remove_key_.assign(name);
+    CallWithKey(fields_, u"Remove"sv, remove_key_);
   } catch (...) {
     // The host's collection refused; the name is freed all the same.
   }

@@ -94,7 +94,7 @@ class HostAccess {
 // Any host: every call by member name.
 class LateHost : public HostAccess {
  public:
-  using HostAccess::HostAccess;
+  explicit LateHost(ObjectRef fields) : HostAccess(std::move(fields)) { remove_key_.reserve(32); }
   // The collection's Item, Exists, AddObject and Remove (Item of mCol when
   // asked), keys passed by reference.
   ObjectRef Item(std::u16string& key, bool through_mcol) override;
@@ -115,6 +115,11 @@ class LateHost : public HostAccess {
   void SetText(const ObjectRef& field, TextMember member, std::u16string_view text) override;
   void SetData(const ObjectRef& field, Variant&& value) override;
   ObjectRef NewField() override;
+
+ private:
+  // Room for the key of a removal made without allocating: a temporary
+  // field must go even when memory has run out.
+  std::u16string remove_key_;
 };
 
 // The strategy for a collection: NativeHost for the library's own.

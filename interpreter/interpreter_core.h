@@ -166,6 +166,7 @@ class InterpreterCore {
   // The next free generated name, taken: its place in the name list, or -1
   // when none is left (reported).
   int GetNewDataFieldName();
+  bool NameTakenOrUndo(NameText& name);
   TARN_ALWAYS_INLINE bool RemoveAutoDataFieldNameFromList(const NameText& name) {
     // Names are freed in the reverse order of their making: the last one
     // made is the usual one to go.
