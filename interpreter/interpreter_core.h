@@ -34,6 +34,11 @@
 
 namespace tarn::detail {
 
+// The functions, in the order of the function list; the one list that the
+// interpreter, strict mode and ClassifyWord read.
+inline constexpr std::u16string_view kFunctionNames[] = {u"If", u"Format", u"FormatHL7DateTime",
+                                                         u"Replace"};
+
 // Raised errors of the interpreter's own: -2147221504 + 512 + the platform's
 // number for that kind of error.
 namespace code {
