@@ -23,11 +23,11 @@
 #include <string_view>
 #include <vector>
 
-#include "host/native_host.h"
+#include "interpreter/constants.h"
 #include "interpreter/name_text.h"
+#include "interpreter/native_host.h"
 #include "platform/text.h"
 #include "stack/stack.h"
-#include "support/constants.h"
 #include "tarn/host.h"
 #include "tarn/interpreter.h"
 #include "tarn/object.h"

@@ -10,9 +10,9 @@
 
 #include "host/data_field_internal.h"
 #include "host/data_fields_impl.h"
-#include "host/host_access.h"
+#include "interpreter/constants.h"
+#include "interpreter/host_access.h"
 #include "platform/text.h"
-#include "support/constants.h"
 
 namespace tarn::detail {
 

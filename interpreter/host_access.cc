@@ -4,10 +4,10 @@
 #include <array>
 #include <optional>
 
-#include "host/native_host.h"
+#include "interpreter/constants.h"
 #include "interpreter/name_text.h"
+#include "interpreter/native_host.h"
 #include "platform/text.h"
-#include "support/constants.h"
 #include "support/text_tools.h"
 #include "tarn/convert.h"
 
