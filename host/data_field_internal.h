@@ -52,3 +52,8 @@ struct DataField::Internal {
 };
 
 }  // namespace tarn
+
+namespace tarn::detail {
+// The default factory of "ZellDFld.DataField".
+ObjectRef NewDefaultDataField();
+}  // namespace tarn::detail

@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "host/log_component.h"
-#include "interpreter/host_access.h"
+#include "host/data_field_internal.h"
 #include "tarn/host.h"
 
 namespace tarn {

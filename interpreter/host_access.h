@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/data_field_internal.h"
 #include "interpreter/name_text.h"
 #include "platform/class_table.h"
 #include "tarn/host.h"
@@ -25,9 +26,6 @@ inline DataFields* NativeFields(const ObjectRef& o) noexcept {
   return o && o->native_kind() == DataFields::kNativeKind ? static_cast<DataFields*>(o.get())
                                                           : nullptr;
 }
-
-// The default factory of "ZellDFld.DataField".
-ObjectRef NewDefaultDataField();
 
 enum class TextMember { Name, DataType, DataClass };
 
