@@ -53,10 +53,7 @@ Variant InnerCollection::Invoke(std::u16string_view member, CallKind, std::span<
   RaiseNoMember(member);
 }
 
-DataFields::DataFields() : impl_(std::make_unique<Impl>()) {
-  native_kind_ = kNativeKind;
-  impl_->owner = this;
-}
+DataFields::DataFields() : impl_(std::make_unique<Impl>()) { impl_->owner = this; }
 
 DataFields::~DataFields() {
   if (impl_->inner) static_cast<InnerCollection*>(impl_->inner.get())->Detach();
@@ -94,8 +91,8 @@ bool DataFields::Add(const ObjectRef& field, std::u16string_view key) {
 Ref<DataField> DataFields::AddField(std::u16string_view name, std::u16string_view data_type,
                                     Variant data) {
   Ref<DataField> field = DataField::Create();
-  field->set_name(std::u16string(name));
-  field->set_data_type(std::u16string(data_type));
+  field->set_name(name);
+  field->set_data_type(data_type);
   field->set_data(std::move(data));
   if (!Add(field, name)) return {};
   return field;

@@ -167,9 +167,9 @@ void NativeHost::SetText(const ObjectRef& field, TextMember member, std::u16stri
   DataField* df = NativeField(field);
   if (!df) return LateHost::SetText(field, member, text);
   switch (member) {
-    case TextMember::Name: DataField::Internal::OverwriteName(*df, text); break;
-    case TextMember::DataType: DataField::Internal::OverwriteDataType(*df, text); break;
-    case TextMember::DataClass: DataField::Internal::OverwriteDataClass(*df, text); break;
+    case TextMember::Name: df->set_name(text); break;
+    case TextMember::DataType: df->set_data_type(text); break;
+    case TextMember::DataClass: df->set_data_class(text); break;
   }
 }
 

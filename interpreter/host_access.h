@@ -18,13 +18,9 @@
 namespace tarn::detail {
 
 // The library's own components behind a reference, or null.
-inline DataField* NativeField(const ObjectRef& o) noexcept {
-  return o && o->native_kind() == DataField::kNativeKind ? static_cast<DataField*>(o.get())
-                                                         : nullptr;
-}
+inline DataField* NativeField(const ObjectRef& o) noexcept { return OwnField(o.get()); }
 inline DataFields* NativeFields(const ObjectRef& o) noexcept {
-  return o && o->native_kind() == DataFields::kNativeKind ? static_cast<DataFields*>(o.get())
-                                                          : nullptr;
+  return o && typeid(*o) == typeid(DataFields) ? static_cast<DataFields*>(o.get()) : nullptr;
 }
 
 enum class TextMember { Name, DataType, DataClass };

@@ -57,9 +57,9 @@ inline std::optional<std::u16string_view> DirectName(std::u16string_view name) n
 // A value as the library's own field keeps it: an object by its value.
 inline void StoreData(DataField& field, Variant&& value) {
   if (value.is_object())
-    DataField::Internal::Data(field) = DefaultValue(value);
+    field.set_data(DefaultValue(value));
   else
-    DataField::Internal::Data(field) = std::move(value);
+    field.set_data(std::move(value));
 }
 
 inline ObjectRef NativeHost::Item(std::u16string& key, bool) {
@@ -95,15 +95,14 @@ inline ObjectRef NativeHost::AddTemporary(NameText& held, std::u16string_view ty
   if (factory_.plain != &NewDefaultDataField)
     return LateHost::AddTemporary(held, type, value, through_mcol);
   // The default field: a released one is reused, its texts overwritten in place.
-  using Internal = DataField::Internal;
-  Ref<DataField> field = Internal::CreateForOverwrite();
-  Internal::OverwriteName(*field, held);
-  Internal::OverwriteDataType(*field, type);
-  Internal::OverwriteDataClass(*field, std::u16string_view(u"Auto", 4));
+  Ref<DataField> field = ReuseDataField();
+  field->set_name(held);
+  field->set_data_type(type);
+  field->set_data_class(std::u16string_view(u"Auto", 4));
   if (value.value)
     StoreData(*field, std::move(*value.value));
   else
-    Internal::Data(*field).set_string(value.text);
+    field->set_data_text(value.text);
   const int n = held.generated();
   if (!(n > 0 ? own_impl_.AddGenerated(n, field) : own_->Add(field, held))) return {};
   return ObjectRef(std::move(field));

@@ -159,7 +159,9 @@ void RunRow(const table::Row& row, const std::string& where) {
 
   EXPECT_EQ(result ? Describe(Get(result, u"Data")) : "<nothing>", row.result) << where;
   EXPECT_EQ(fields->Count(), before) << where;
-  if (row.check_reports) EXPECT_EQ(Reports(*errors), row.reports) << where;
+  if (row.check_reports) {
+    EXPECT_EQ(Reports(*errors), row.reports) << where;
+  }
 }
 
 TEST(Tables, EveryRowGivesItsResultAndLeavesTheCollectionAsItWas) {
