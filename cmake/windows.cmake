@@ -24,6 +24,7 @@ list(APPEND TARN_WIN_SOURCES
   platform/windows/dispatch_object.cc
   platform/windows/com_object.cc
   platform/windows/com_classes.cc
+  platform/windows/thread_exit_order.cc
   registration/windows/com_server.cc)
 
 # spdlog and fmt header-only: Debian has no Windows builds of them. Only
@@ -120,7 +121,7 @@ if(TARN_WIN_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
   set(TARN_WIN_TESTS
     date_test format_test number_text_test value_rules_test text_test stack_test
     scanner_test evaluate_test interpreter_test limits_test threads_test
-    expression_table_test language_doc_test fuzz_replay_test)
+    expression_table_test language_doc_test fuzz_replay_test debug_log_test registry_test)
   foreach(name IN LISTS TARN_WIN_TESTS)
     if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tests/${name}.cc)
       continue()
@@ -130,5 +131,49 @@ if(TARN_WIN_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
     target_compile_definitions(${name} PRIVATE TARN_SOURCE_DIR="Z:${CMAKE_CURRENT_SOURCE_DIR}")
     target_link_libraries(${name} PRIVATE tarn_win_objs gtest gmock ${TARN_WIN_SYSTEM_LIBS}
       ${TARN_WIN_STATIC_RUNTIME})
+    # The in-memory and .reg-file registries these suites set up in place
+    # of the system's.
+    if(name STREQUAL "debug_log_test" OR name STREQUAL "registry_test")
+      target_sources(${name} PRIVATE support/registry_memory.cc support/registry_file.cc)
+    endif()
   endforeach()
+endif()
+
+# The installer of this width, tarnintr-<version>-x86.msi or -x64.msi, made
+# with Debian's wixl from installer/tarnintr.wxs; msibuild (msitools) adds
+# the component conditions that wixl cannot express. Windows Installer
+# compares only the first three fields of a version, so the package carries
+# major.minor.revision.
+find_program(TARN_WIXL wixl)
+find_program(TARN_MSIBUILD msibuild)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TARN_MSI_ARCH x64)
+else()
+  set(TARN_MSI_ARCH x86)
+endif()
+set(TARN_MSI ${CMAKE_BINARY_DIR}/tarnintr-${PROJECT_VERSION}-${TARN_MSI_ARCH}.msi)
+set(TARN_WXS ${CMAKE_CURRENT_SOURCE_DIR}/installer/tarnintr.wxs)
+set(TARN_MSI_SQL ${CMAKE_CURRENT_SOURCE_DIR}/installer/progid-conditions.sql)
+if(TARN_WIXL AND TARN_MSIBUILD)
+  file(STRINGS ${TARN_MSI_SQL} TARN_MSI_QUERIES)
+  set(TARN_MSI_QUERY_COMMANDS)
+  foreach(query IN LISTS TARN_MSI_QUERIES)
+    list(APPEND TARN_MSI_QUERY_COMMANDS COMMAND ${TARN_MSIBUILD} ${TARN_MSI}.tmp -q "${query}")
+  endforeach()
+  add_custom_command(OUTPUT ${TARN_MSI}
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${TARN_MSI}.tmp
+    COMMAND ${TARN_WIXL} -a ${TARN_MSI_ARCH} -D Arch=${TARN_MSI_ARCH}
+      -D Version=${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_TWEAK}
+      -o ${TARN_MSI}.tmp ${TARN_WXS}
+    ${TARN_MSI_QUERY_COMMANDS}
+    COMMAND ${CMAKE_COMMAND} -E rename ${TARN_MSI}.tmp ${TARN_MSI}
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:tarnintr>
+    DEPENDS tarnintr tarnhost $<TARGET_FILE:tarnintr> $<TARGET_FILE:tarnhost> ${TARN_WXS} ${TARN_MSI_SQL}
+    COMMENT "Installer ${TARN_MSI}"
+    VERBATIM)
+  add_custom_target(msi ALL DEPENDS ${TARN_MSI})
+else()
+  add_custom_target(msi
+    COMMAND ${CMAKE_COMMAND} -E echo "wixl and msibuild are needed for the installer (scripts/deps.sh)"
+    COMMAND ${CMAKE_COMMAND} -E false)
 endif()

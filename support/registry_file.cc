@@ -1,6 +1,13 @@
 // Registry files in the format the Windows registry editor exports, and the
 // backend that reads one.
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <unicode/ustring.h>
+#endif
 
 #include <fstream>
 #include <iterator>
@@ -128,11 +135,20 @@ std::u16string DecodeRegistryFileBytes(std::string_view bytes) {
   if (bytes.size() >= 2 && at(0) != 0 && at(1) == 0) return DecodeUtf16(bytes, false);
   // UTF-8 when valid, else Windows-1252.
   std::u16string out(bytes.size(), u'\0');
+#if defined(_WIN32)
+  const int len = bytes.empty() ? 0
+                                : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                                      static_cast<int>(bytes.size()),
+                                                      reinterpret_cast<wchar_t*>(out.data()),
+                                                      static_cast<int>(out.size()));
+  if (len > 0 || bytes.empty()) {
+#else
   int32_t len = 0;
   UErrorCode status = U_ZERO_ERROR;
   u_strFromUTF8(out.data(), static_cast<int32_t>(out.size()), &len, bytes.data(),
                 static_cast<int32_t>(bytes.size()), &status);
   if (U_SUCCESS(status)) {
+#endif
     out.resize(static_cast<std::size_t>(len));
     return out;
   }

@@ -1,6 +1,13 @@
 // The in-memory registry and the pieces it shares with the file backends:
 // key paths, the tree of keys and values, and handles of open keys.
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <unicode/uchar.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -82,8 +89,15 @@ std::u16string FoldCase(std::u16string_view text) {
     if (c < 0x80) {
       if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
     } else if (c < 0xD800 || c > 0xDFFF) {
+#if defined(_WIN32)
+      wchar_t in = static_cast<wchar_t>(c), up = in;
+      if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &in, 1, &up, 1, nullptr, nullptr,
+                        0) == 1)
+        c = static_cast<char16_t>(up);
+#else
       const UChar32 u = u_toupper(static_cast<UChar32>(c));
       if (u <= 0xFFFF) c = static_cast<char16_t>(u);
+#endif
     }
   }
   return out;

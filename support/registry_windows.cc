@@ -22,8 +22,18 @@ class WindowsRegistry final : public RegistryBackend {
                        RegistryKey& key) override {
     const std::string sub(sub_key);  // zero-terminated
     HKEY opened = nullptr;
-    const LONG rc =
-        RegOpenKeyExA(ToHkey(root), sub.c_str(), 0, static_cast<REGSAM>(access), &opened);
+    // Both widths read one setting: the 32-bit view's key, where the 32-bit
+    // component has always found it, else the 64-bit view's (the flags are
+    // ignored on 32-bit Windows).
+    const auto sam = static_cast<REGSAM>(access);
+    LONG rc = ERROR_FILE_NOT_FOUND;
+    if ((sam & (KEY_WOW64_32KEY | KEY_WOW64_64KEY)) != 0) {
+      rc = RegOpenKeyExA(ToHkey(root), sub.c_str(), 0, sam, &opened);
+    } else {
+      rc = RegOpenKeyExA(ToHkey(root), sub.c_str(), 0, sam | KEY_WOW64_32KEY, &opened);
+      if (rc != ERROR_SUCCESS)
+        rc = RegOpenKeyExA(ToHkey(root), sub.c_str(), 0, sam | KEY_WOW64_64KEY, &opened);
+    }
     if (rc == ERROR_SUCCESS) key = reinterpret_cast<RegistryKey>(opened);
     return static_cast<std::int32_t>(rc);
   }

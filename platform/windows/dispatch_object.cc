@@ -55,7 +55,8 @@ class DispatchObject final : public Object {
   IDispatch* dispatch() const noexcept { return dispatch_; }
 
   Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override {
-    const DISPID id = Lookup(member);
+    Member& found = Lookup(member);
+    const DISPID id = found.id;
     const bool put = kind == CallKind::Let || kind == CallKind::Set;
     const std::size_t n = args.size();
     // Positional arguments go in reverse order; a by-reference argument
@@ -81,8 +82,21 @@ class DispatchObject final : public Object {
     WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
     if (kind == CallKind::Let) flags = DISPATCH_PROPERTYPUT;
     if (kind == CallKind::Set) flags = DISPATCH_PROPERTYPUTREF;
+    // A JScript object's plain property refuses a call that may also be a
+    // method call (E_FAIL under Wine, "Function expected" on Windows): such
+    // a member is read with DISPATCH_PROPERTYGET alone from then on.
+    const bool plain_read = !put && n == 0;
+    if (plain_read && found.property_get) flags = DISPATCH_PROPERTYGET;
     HRESULT hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                                    put ? nullptr : &result, &info, &arg_error);
+    if (plain_read && flags != DISPATCH_PROPERTYGET && RefusedAsCall(hr, info) &&
+        DispatchEx() != nullptr) {
+      VariantClear(&result);
+      ClearExcepInfo(info);
+      hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &params,
+                             &result, &info, &arg_error);
+      if (SUCCEEDED(hr)) found.property_get = true;
+    }
     // An object without a separate reference assignment takes the value.
     if (hr == DISP_E_MEMBERNOTFOUND && kind == CallKind::Set) {
       info = EXCEPINFO{};
@@ -127,35 +141,57 @@ class DispatchObject final : public Object {
   }
 
  private:
-  DISPID Lookup(std::u16string_view member) {
-    if (member.empty()) return DISPID_VALUE;
-    std::u16string key = UpperCase(member);
-    if (auto it = ids_.find(key); it != ids_.end()) return it->second;
+  struct Member {
+    DISPID id;
+    bool property_get = false;  // refuses DISPATCH_METHOD | DISPATCH_PROPERTYGET
+  };
+
+  IDispatchEx* DispatchEx() {
     if (!ex_checked_) {
       ex_checked_ = true;
       if (FAILED(dispatch_->QueryInterface(kIidDispatchEx, reinterpret_cast<void**>(&ex_))))
         ex_ = nullptr;
     }
+    return ex_;
+  }
+
+  Member& Lookup(std::u16string_view member) {
+    if (member.empty()) return default_member_;
+    std::u16string key = UpperCase(member);
+    if (auto it = ids_.find(key); it != ids_.end()) return it->second;
+    IDispatchEx* ex = DispatchEx();
     BSTR name = NewBstr(member);
     DISPID id = DISPID_UNKNOWN;
     HRESULT hr = E_FAIL;
     // Script objects answer only through IDispatchEx.
-    if (ex_ != nullptr) hr = ex_->GetDispID(name, fdexNameCaseInsensitive, &id);
+    if (ex != nullptr) hr = ex->GetDispID(name, fdexNameCaseInsensitive, &id);
     if (FAILED(hr)) {
       LPOLESTR names[] = {name};
       hr = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
     }
     SysFreeString(name);
     if (FAILED(hr)) RaiseNoMember(member);
-    ids_.emplace(std::move(key), id);
-    return id;
+    return ids_.emplace(std::move(key), Member{id}).first->second;
+  }
+
+  static bool RefusedAsCall(HRESULT hr, const EXCEPINFO& info) {
+    constexpr HRESULT kFunctionExpected = static_cast<HRESULT>(0x800A138A);
+    return hr == E_FAIL || hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_TYPEMISMATCH ||
+           hr == kFunctionExpected || (hr == DISP_E_EXCEPTION && info.scode == kFunctionExpected);
+  }
+  static void ClearExcepInfo(EXCEPINFO& info) {
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+    info = EXCEPINFO{};
   }
 
   IDispatch* dispatch_;
   IUnknown* identity_;
   IDispatchEx* ex_ = nullptr;
   bool ex_checked_ = false;
-  std::unordered_map<std::u16string, DISPID> ids_;
+  std::unordered_map<std::u16string, Member> ids_;
+  Member default_member_{DISPID_VALUE};
   mutable bool class_name_known_ = false;
   mutable std::u16string class_name_;
 };

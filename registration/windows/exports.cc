@@ -34,6 +34,7 @@ constexpr DispatchMember kInterpreterMembers[] = {
     {7, u"DataFields", kObject},
     {8, u"Init", kCall},
     {9, u"RealizeRegularExpression", kCall},
+    {10, u"Strict", DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT},
 };
 const DispatchInterface kInterpreterInterface = {
     kInterpreterMembers, std::size(kInterpreterMembers), &kInterpreterIid, &kTypeLib.libid};

@@ -153,25 +153,21 @@ Function Value(expression)
   End If
 End Function
 
-Dim cases, i
-cases = Array( _
-  "Field1 * 2", "Long 82", _
-  "Name & ""!""", "String banana!", _
-  "Name = ""banana""", "Boolean True", _
-  "Format AdmitDate, ""yyyymmdd""", "String 20240105", _
-  "FormatHL7DateTime AdmitDate, 0, , True", "String 20240105134510", _
-  "Replace Name, ""a"" , ""o"" , 1, 10, 0", "String bonono", _
-  "IF Field1 > 40 THEN ""big"" ELSE ""small"" END IF", "String big", _
-  "IF Flag THEN 1 ELSE 2 END IF", "Long 1", _
-  "(Field1 + 1) \ 2", "Long 21", _
-  "Price * 2", "Double 5", _
-  "Small + 1", "Long 8", _
-  "1 2", "Boolean False", _
-  "Unknown + 1", "Boolean False", _
-  "", "<nothing>")
-For i = 0 To UBound(cases) Step 2
-  Check Value(cases(i)) = cases(i + 1), cases(i) & " gave " & Value(cases(i))
-  Check fields.Names = names, cases(i) & " left the collection at " & fields.Names
+' The rows of script_hosts.tsv, beside this script.
+Dim fso, rows, row, cols, got, want
+Set fso = CreateObject("Scripting.FileSystemObject")
+rows = Split(fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), _
+                                            "script_hosts.tsv")).ReadAll, vbLf)
+For Each row In rows
+  row = Replace(row, vbCr, "")
+  If row <> "" And Left(row, 1) <> "#" Then
+    cols = Split(row, vbTab)
+    want = cols(1) & " " & cols(2)
+    If cols(1) = "Nothing" Then want = "<nothing>"
+    got = Value(cols(0))
+    Check got = want, cols(0) & " gave " & got
+    Check fields.Names = names, cols(0) & " left the collection at " & fields.Names
+  End If
 Next
 Check errors.Procedures = "", "no reports so far: " & errors.Procedures
 
@@ -188,6 +184,20 @@ Check fields.Names = names, "1 / 0 left the collection at " & fields.Names
 text = "  Field1 + 1  "
 Set r = interp.RealizeRegularExpression(text)
 Check text = "Field1 + 1", "the text comes back trimmed: [" & text & "]"
+
+' Strict by name: off by default; on, a function that runs out of
+' arguments is reported and gives the Error field.
+Dim before
+before = errors.Procedures
+Check interp.Strict = False, "Strict is off by default"
+Check Value("Format Field1") <> "Boolean False", "Format without its pattern gives a value"
+interp.Strict = True
+Check interp.Strict = True, "Strict reads back True"
+Check Value("Format Field1") = "Boolean False", "strict: Format without its pattern gives the Error field"
+Check errors.Procedures = before & "GetFormatArguments;", "strict reports it: " & errors.Procedures
+Check fields.Names = names, "strict left the collection at " & fields.Names
+interp.Strict = False
+Check Value("Format Field1") <> "Boolean False", "Strict assigned False"
 
 On Error Resume Next
 interp.strExpression(99) = "x"
