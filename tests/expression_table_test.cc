@@ -2,6 +2,8 @@
 // default collection and a recording error manager, and the public
 // conversions for the rows under "@call". The Windows test host runs the
 // same expression rows through IDispatch.
+#include "support/expression_table.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,7 +13,6 @@
 #include <optional>
 
 #include "platform/arith.h"
-#include "support/expression_table.h"
 #include "tarn/tarn.h"
 
 namespace tarn::testing {
@@ -86,8 +87,8 @@ std::string Call(const std::string& name, const Variant& v, const std::string& a
       {"EqualsZero", [](const Variant& x) { return Variant(detail::EqualsZero(x)); }},
   };
   static const std::map<std::string, Binary> kOperators = {
-      {"+", &detail::Add},       {"-", &detail::Subtract},   {"*", &detail::Multiply},
-      {"/", &detail::Divide},    {"\\", &detail::IntDivide}, {"Compare", &Sign},
+      {"+", &detail::Add},    {"-", &detail::Subtract},   {"*", &detail::Multiply},
+      {"/", &detail::Divide}, {"\\", &detail::IntDivide}, {"Compare", &Sign},
   };
   try {
     if (name == "Format") return Describe(Variant(Format(v, FromUtf8(argument))));
@@ -167,7 +168,9 @@ void RunRow(const table::Row& row, const std::string& where) {
 TEST(Tables, EveryRowGivesItsResultAndLeavesTheCollectionAsItWas) {
   std::size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(TARN_SOURCE_DIR "/tests/data")) {
-    if (entry.path().extension() != ".tsv") continue;
+    // The script hosts' table has a form of its own (tests/windows/host.vbs).
+    if (entry.path().extension() != ".tsv" || entry.path().filename() == "script_hosts.tsv")
+      continue;
     ++files;
     std::string error;
     const table::Table t = table::Read(entry.path().string(), error);
