@@ -132,9 +132,7 @@ ObjectRef LateHost::NewField() { return CreateObjectCached(kDataFieldProgId, fac
 // ---- NativeHost
 
 NativeHost::NativeHost(ObjectRef fields)
-    : LateHost(std::move(fields)),
-      own_(NativeFields(fields_)),
-      own_impl_(DataFields::Impl::Of(*own_)) {}
+    : LateHost(std::move(fields)), own_(NativeFields(fields_)) {}
 
 bool NativeHost::IsDataField(std::u16string_view name) noexcept {
   try {

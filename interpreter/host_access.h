@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "host/data_field_internal.h"
+#include "host/data_fields_impl.h"
 #include "interpreter/name_text.h"
 #include "platform/class_table.h"
 #include "tarn/host.h"
@@ -19,8 +20,8 @@ namespace tarn::detail {
 
 // The library's own components behind a reference, or null.
 inline DataField* NativeField(const ObjectRef& o) noexcept { return OwnField(o.get()); }
-inline DataFields* NativeFields(const ObjectRef& o) noexcept {
-  return o && typeid(*o) == typeid(DataFields) ? static_cast<DataFields*>(o.get()) : nullptr;
+inline FieldTable* NativeFields(const ObjectRef& o) noexcept {
+  return o && typeid(*o) == typeid(FieldTable) ? static_cast<FieldTable*>(o.get()) : nullptr;
 }
 
 enum class TextMember { Name, DataType, DataClass };

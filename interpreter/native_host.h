@@ -40,8 +40,7 @@ class NativeHost final : public LateHost {
   void SetData(const ObjectRef& field, Variant&& value) override;
 
  private:
-  DataFields* own_;
-  DataFields::Impl& own_impl_;
+  FieldTable* own_;
 };
 
 // Our own collection ignores case, so a name in ASCII finds, without its
@@ -85,7 +84,7 @@ inline bool NativeHost::FindDataField(std::u16string& name, ObjectRef& found, bo
 inline bool NativeHost::NameTaken(NameText& name) {
   int n = name.generated();
   if (n == 0) n = GeneratedNameNumber(name);
-  if (n > 0) return own_impl_.ExistsGenerated(n);
+  if (n > 0) return own_->ExistsGenerated(n);
   return own_->Exists(name);
 }
 
@@ -104,7 +103,7 @@ inline ObjectRef NativeHost::AddTemporary(NameText& held, std::u16string_view ty
   else
     field->set_data_text(value.text);
   const int n = held.generated();
-  if (!(n > 0 ? own_impl_.AddGenerated(n, field) : own_->Add(field, held))) return {};
+  if (!(n > 0 ? own_->AddGenerated(n, field) : own_->Add(field, held))) return {};
   return ObjectRef(std::move(field));
 }
 
@@ -112,11 +111,11 @@ inline void NativeHost::RemoveTemporary(const NameText& name) noexcept {
   // A name spelled as generated goes by its number, without the collection
   // reading the key again.
   if (const int g = name.generated(); g > 0) {
-    own_impl_.EraseGenerated(g);
+    own_->EraseGenerated(g);
     return;
   }
   if (const int n = GeneratedNameNumber(name); n > 0 && n <= kMaxPosition && name[6] != u'0') {
-    own_impl_.EraseGenerated(n);
+    own_->EraseGenerated(n);
     return;
   }
   try {

@@ -83,34 +83,36 @@ TARN_API DataField* AsDataField(const Object* o) noexcept;
 // Members: Item(key), Exists(key), AddObject(field) (0 when added, 457 when
 // the key is taken), Remove(key), mCol (the inner collection, whose Item
 // gives the same fields), Count. Item and Remove of a missing key raise 5.
-class TARN_API DataFields final : public Object {
+class TARN_API DataFields : public Object {
  public:
-  DataFields();
-  ~DataFields() override;
+  // A new, empty collection (MakeRef<DataFields>() gives the same).
+  static Ref<DataFields> Create();
 
-  Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override;
   std::u16string_view ClassName() const noexcept override { return u"DataFields"; }
 
   // Adds a field under its Name; false when the key is taken.
-  bool Add(const ObjectRef& field, std::u16string_view key);
+  virtual bool Add(const ObjectRef& field, std::u16string_view key) = 0;
   // Convenience for hosts: a new default DataField added under `name`.
   Ref<DataField> AddField(std::u16string_view name, std::u16string_view data_type, Variant data);
   // Puts `field` under `key` in place of the field there, which it returns
   // (null when there was none): the same as removing that field and adding
   // this one under `key`, without giving up the entry's room.
-  ObjectRef Put(std::u16string_view key, const ObjectRef& field);
-  ObjectRef Find(std::u16string_view key) const;  // null when missing
-  bool Exists(std::u16string_view key) const;
-  bool Erase(std::u16string_view key);
-  std::size_t Count() const noexcept;
+  virtual ObjectRef Put(std::u16string_view key, const ObjectRef& field) = 0;
+  virtual ObjectRef Find(std::u16string_view key) const = 0;  // null when missing
+  virtual bool Exists(std::u16string_view key) const = 0;
+  virtual bool Erase(std::u16string_view key) = 0;
+  virtual std::size_t Count() const noexcept = 0;
   // Keys in the order they were added.
-  std::vector<std::u16string> Keys() const;
+  virtual std::vector<std::u16string> Keys() const = 0;
 
-  struct Impl;  // the library's own; defined inside it
-
- private:
-  std::unique_ptr<Impl> impl_;
+ protected:
+  DataFields() = default;
 };
+
+template <>
+inline Ref<DataFields> MakeRef<DataFields>() {
+  return DataFields::Create();
+}
 
 // One call of ReportError with its eleven arguments.
 struct ErrorReport {
