@@ -260,6 +260,9 @@ void MessageBuilder::ForEach(const std::string& name, Scopes& scopes, Outcome& o
 
 bool MessageBuilder::Holds(int condition, Outcome& out) {
   if (condition < 0) return true;
+  const Expression& optional = template_.expressions[static_cast<std::size_t>(condition)];
+  if (optional.optional && Absent(optional)) [[unlikely]]
+    return false;
   const Variant* data = nullptr;
   if (!Realize(condition, out, data)) return false;
   if (data->kind() == Kind::Boolean) return data->boolean();
@@ -342,7 +345,7 @@ bool MessageBuilder::Realize(int index, Outcome& out, const Variant*& data) {
     }
   }
   // A name that is no field is the likeliest cause, and the one to name.
-  if (!reason.empty() || check_names_) {
+  if (!reason.empty() || check_names_ || !errors_->reports().empty()) {
     const auto unknown =
         UnknownNames(e.text, [&](std::u16string_view n) { return bool(fields_->Find(n)); });
     if (!unknown.empty()) {
@@ -367,7 +370,25 @@ bool MessageBuilder::Realize(int index, Outcome& out, const Variant*& data) {
   return false;
 }
 
+bool MessageBuilder::Absent(const Expression& e) {
+  const auto present = [&](std::u16string_view name) {
+    const ObjectRef f = fields_->Find(name);
+    if (!f) return false;
+    const DataField* field = AsDataField(f);
+    const Variant v = field ? field->data() : Get(f, u"Data");
+    return !(v.is_empty() || v.is_null() || (v.is_string() && v.string().empty()));
+  };
+  try {
+    return !UnknownNames(e.text, present).empty();
+  } catch (const RuntimeError&) {
+    return true;
+  }
+}
+
 void MessageBuilder::AppendValue(int index, Outcome& out) {
+  if (template_.expressions[static_cast<std::size_t>(index)].optional &&
+      Absent(template_.expressions[static_cast<std::size_t>(index)])) [[unlikely]]
+    return;
   const Variant* data = nullptr;
   if (!Realize(index, out, data) || data->is_null() || data->is_empty()) return;
   if (data->is_string()) {
@@ -375,7 +396,20 @@ void MessageBuilder::AppendValue(int index, Outcome& out) {
     return;
   }
   try {
-    AppendEscaped(out.message, CStr(*data), template_.delimiters, escapes_);
+    const std::u16string text = CStr(*data);
+    // HL7's numbers have no exponent: 1E+20 would reach the receiver as text.
+    if (interpreter_.strict() && (data->kind() == Kind::Double || data->kind() == Kind::Single) &&
+        text.find(u'E') != std::u16string::npos) [[unlikely]] {
+      const Expression& e = template_.expressions[static_cast<std::size_t>(index)];
+      out.failures.push_back({e.at,
+                              ToUtf8(e.text),
+                              "the number " + ToUtf8(text) +
+                                  " would be written in exponent form, which HL7 numbers do not "
+                                  "have; format it with Format",
+                              {}});
+      return;
+    }
+    AppendEscaped(out.message, text, template_.delimiters, escapes_);
   } catch (const RuntimeError& err) {
     const Expression& e = template_.expressions[static_cast<std::size_t>(index)];
     out.failures.push_back({e.at,

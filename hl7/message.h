@@ -79,6 +79,8 @@ class MessageBuilder {
   // Evaluates expression `index`; false (with the failure noted) when it
   // fails. `data` is the result's value, valid until the next evaluation.
   bool Realize(int index, Outcome& out, const Variant*& data);
+  // Whether a field that an optional expression names is missing or empty.
+  bool Absent(const Expression& e);
   // Appends the escaped value of expression `index` to the message.
   void AppendValue(int index, Outcome& out);
   void ClearFields();

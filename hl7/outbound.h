@@ -1,6 +1,5 @@
-// tarn-hl7 as an outbound interface: the fields the host gives every record
-// (the time, the message control ID, the record's number) and the delivery
-// of built messages with the journal that makes a run resumable.
+// tarn-hl7 as an outbound interface: the delivery of built messages with the
+// journal that makes a run resumable.
 #pragma once
 
 #include <cstdint>
@@ -11,30 +10,11 @@
 
 #include "hl7/delivery.h"
 #include "hl7/journal.h"
+#include "hl7/pipeline.h"
 #include "hl7/records.h"
 #include "hl7/template.h"
 
 namespace tarn::hl7 {
-
-// The names of the fields that the host adds; a record's own member of the
-// same name (letter case aside) wins.
-inline constexpr std::u16string_view kNowField = u"Now";
-inline constexpr std::u16string_view kControlIdField = u"ControlId";
-inline constexpr std::u16string_view kRecordNumberField = u"RecordNumber";
-
-// The local date and time, to the second, as a Date serial.
-double LocalNowSerial();
-
-// Which of the host's fields a template's expressions name: the others need
-// not be made for every record.
-struct HostFieldUse {
-  bool now = true, control_id = true, record_number = true;
-};
-HostFieldUse HostFieldsNamedIn(const Template& t);
-
-// Adds Now (a Date), ControlId (a String) and RecordNumber (a Long), those
-// that `use` asks for.
-void AddHostFields(Record& record, const HostFieldUse& use, std::string_view control_id);
 
 struct OutboundOptions {
   std::string control_prefix;               // --control-id

@@ -5,6 +5,7 @@
 #include "hl7/record_dates.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,24 @@ std::optional<double> CivilSerial(int year, int month, int day, int hour, int mi
 }
 
 std::optional<double> ReadRecordDate(std::string_view text, DateOrder order) {
+  bool zoned = false;
+  int offset = 0;
+  auto serial = ReadRecordDate(text, order, zoned, offset);
+  if (serial && zoned)
+    *serial -=
+        ((offset < 0 ? -1 : 1) * (std::abs(offset) / 100 * 60 + std::abs(offset) % 100)) / 1440.0;
+  return serial;
+}
+
+std::optional<double> ReadRecordDate(std::string_view text, DateOrder order, bool& zoned_out,
+                                     int& offset) {
+  zoned_out = false;
+  offset = 0;
+  // The zone as written: a signed hhmm number.
+  const auto keep = [&](int minutes) {
+    zoned_out = true;
+    offset = (minutes < 0 ? -1 : 1) * (std::abs(minutes) / 60 * 100 + std::abs(minutes) % 60);
+  };
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
     text.remove_prefix(1);
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
@@ -117,7 +136,7 @@ std::optional<double> ReadRecordDate(std::string_view text, DateOrder order) {
       if (!zoned || at != text.size()) return std::nullopt;
     }
     auto serial = CivilSerial(a / 10000, a / 100 % 100, a % 100, h, m, s);
-    if (serial && zoned) *serial -= zone / 1440.0;
+    if (serial && zoned) keep(zone);
     return serial;
   }
   at = 0;
@@ -165,7 +184,7 @@ std::optional<double> ReadRecordDate(std::string_view text, DateOrder order) {
             }
           }
           auto serial = CivilSerial(year, month, day, h, m, s);
-          if (serial && zoned) *serial -= zone / 1440.0;
+          if (serial && zoned) keep(zone);
           return serial;
         }
       }

@@ -23,5 +23,10 @@ std::optional<double> CivilSerial(int year, int month, int day, int hour = 0, in
 // dropped. Month names ("5 Mar 1980") are read as the platform reads them.
 // nullopt when the text is no date in that order.
 std::optional<double> ReadRecordDate(std::string_view text, DateOrder order);
+// The same with the time as written; for a text with "Z" or an offset,
+// `zoned` is set and `offset` is that zone as a signed hhmm number
+// ("-04:00" gives -400), as FormatHL7DateTime's sixth argument takes it.
+std::optional<double> ReadRecordDate(std::string_view text, DateOrder order, bool& zoned,
+                                     int& offset);
 
 }  // namespace tarn::hl7

@@ -197,12 +197,7 @@ class Converter {
         const std::string_view text(value);
         // A date is read from the text as written.
         if (type_word.empty() && !text.empty() && IsDateMember(name)) {
-          const auto serial = ReadRecordDate(text, options_.date_order);
-          if (!serial)
-            throw RecordError{"member '" + std::string(name) + "': \"" + std::string(text) +
-                              "\" is no date"};
-          f.value = Date{*serial};
-          f.type.assign(u"Date");
+          ReadDate(f, name, text);
           return;
         }
         if (!f.value.is_string()) f.value = Variant(std::u16string());
@@ -233,18 +228,42 @@ class Converter {
       f.type = FromUtf8(type_word);
       return;
     }
-    if (f.value.is_string() && !f.value.string().empty() && IsDateMember(name)) {
-      const std::string text = shown();
-      const auto serial = ReadRecordDate(text, options_.date_order);
-      if (!serial)
-        throw RecordError{"member '" + std::string(name) + "': \"" + text + "\" is no date"};
-      f.value = Date{*serial};
-      f.type.assign(u"Date");
-    }
+    if (f.value.is_string() && !f.value.string().empty() && IsDateMember(name))
+      ReadDate(f, name, shown());
+  }
+
+  // A date member's text; one written with a zone keeps its time as written
+  // and leaves the zone for AddOffset.
+  void ReadDate(Field& f, std::string_view name, std::string_view text) const {
+    bool zoned = false;
+    int offset = 0;
+    const auto serial = ReadRecordDate(text, options_.date_order, zoned, offset);
+    if (!serial)
+      throw RecordError{"member '" + std::string(name) + "': \"" + std::string(text) +
+                        "\" is no date"};
+    f.value = Date{*serial};
+    f.type.assign(u"Date");
+    if (zoned) offset_ = offset;
+  }
+
+  // After a field is made: the zone of a date written with one, as the field
+  // "<name>Offset" (a Long, hhmm), unless the record has a member of that name.
+  template <class Fields, class Has>
+  void AddOffset(Fields& fields, std::string_view name, const Has& has_member) const {
+    if (!offset_) return;
+    const int offset = *offset_;
+    offset_.reset();
+    const std::string offset_name = std::string(name) + "Offset";
+    if (has_member(offset_name)) return;
+    Field& o = fields.Next();
+    AssignText(o.name, offset_name);
+    o.type.assign(u"Long");
+    o.value = Variant(static_cast<std::int32_t>(offset));
   }
 
  private:
   const RecordOptions& options_;
+  mutable std::optional<int> offset_;
 };
 
 using Types = std::optional<dom::element>;
@@ -277,7 +296,8 @@ void CheckElementNames(std::string_view list, std::size_t element,
 // depth is bounded by kMaxJsonDepth before parsing.
 void AddMembers(const Converter& conv, dom::object obj, const std::string& prefix,
                 const Types& types, Refill<Field>& fields, Refill<List>& lists) {
-  for (const auto& [key, value] : Sorted(obj)) {
+  const Members sorted = Sorted(obj);
+  for (const auto& [key, value] : sorted) {
     if (prefix.empty() && key == "types") continue;
     std::string joined;
     if (!prefix.empty()) joined = prefix + "_" + std::string(key);
@@ -296,12 +316,20 @@ void AddMembers(const Converter& conv, dom::object obj, const std::string& prefi
                             members.used());
         } else {
           conv.Make(members.Next(), "Value", element, {});
+          conv.AddOffset(members, "Value", [](const std::string&) { return false; });
         }
       }
     } else if (value.is_object()) {
       AddMembers(conv, dom::object(value), std::string(name), types, fields, lists);
     } else {
       conv.Make(fields.Next(), name, value, TypeWord(types, name));
+      conv.AddOffset(fields, name, [&](const std::string& offset_name) {
+        for (const auto& m : sorted)
+          if (SameName(prefix.empty() ? std::string(m.first) : prefix + "_" + std::string(m.first),
+                       offset_name))
+            return true;
+        return false;
+      });
     }
   }
 }
@@ -541,6 +569,11 @@ void RecordReader::Complete(const RawRecord& raw, Record& r) const {
       if (!f.value.is_string()) f.value = Variant(std::u16string());
       AssignText(f.value.string(), cells[c]);
       conv.Typed(f, columns_[c].first, columns_[c].second, [&] { return cells[c]; });
+      conv.AddOffset(fields, columns_[c].first, [&](const std::string& offset_name) {
+        for (const auto& column : columns_)
+          if (SameName(column.first, offset_name)) return true;
+        return false;
+      });
     }
   });
 }

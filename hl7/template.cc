@@ -209,7 +209,11 @@ class Parser {
           Fail(Offset(head, k), "'@if' is followed by its condition in '{{' and '}}'");
         RawPiece expression = std::move(raw.pieces[1]);
         condition = static_cast<int>(t.expressions.size());
-        t.expressions.push_back({FromUtf8(expression.text), expression.at});
+        const std::size_t q = SkipSpace(expression.text, 0);
+        const bool optional = q < expression.text.size() && expression.text[q] == '?';
+        t.expressions.push_back(
+            {FromUtf8(optional ? expression.text.substr(q + 1) : expression.text), expression.at,
+             optional});
         raw.pieces.erase(raw.pieces.begin(), raw.pieces.begin() + 2);
         if (raw.pieces.empty() || raw.pieces.front().expression ||
             SkipSpace(raw.pieces.front().text, 0) >= raw.pieces.front().text.size() ||
@@ -226,6 +230,9 @@ class Parser {
       directive_at = raw.at;
       if (k >= lit.size() && raw.pieces.size() == 1) {  // a group opens
         if (t.segments.empty()) Fail(directive_at, "the first segment must be MSH");
+        if (open_.size() > kMaxGroupNesting)
+          Fail(directive_at,
+               "groups nest deeper than " + std::to_string(kMaxGroupNesting) + " levels");
         Group g;
         g.list = list;
         g.condition = condition;
@@ -295,7 +302,10 @@ class Parser {
         Fail(p.at, "unknown directive; expected '{{@each LIST}}' or '{{@end}}'");
       } else {
         seg.pieces.push_back({{}, static_cast<int>(t.expressions.size()), {}, -1});
-        t.expressions.push_back({FromUtf8(p.text), p.at});
+        const bool optional = !inner.empty() && inner[0] == '?';
+        t.expressions.push_back(
+            {FromUtf8(optional ? std::string_view(p.text).substr(a + 1) : p.text), p.at, optional});
+        if (optional && inner.size() == 1) Fail(p.at, "'{{?}}' needs an expression");
       }
     }
     if (repeat_open >= 0)

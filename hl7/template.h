@@ -2,7 +2,8 @@
 // expressions between "{{" and "}}". "@each LIST:" repeats a segment (or, on
 // a line of its own, a group up to "@end") once per element of a list;
 // "@if {{...}}:" writes it only when the expression is True; "{{@each
-// LIST}}...{{@end}}" inside a field writes one repetition per element.
+// LIST}}...{{@end}}" inside a field writes one repetition per element;
+// "{{?...}}" leaves its field empty when a field it names is missing or empty.
 #pragma once
 
 #include <stdexcept>
@@ -29,7 +30,13 @@ struct Position {
 struct Expression {
   std::u16string text;  // line breaks inside are CR LF
   Position at;          // of the opening "{{"
+  // "{{?...}}": an empty value, not a reject, when a field it names is
+  // missing or empty.
+  bool optional = false;
 };
+
+// How deep "@each" and "@if" groups may nest.
+inline constexpr std::size_t kMaxGroupNesting = 64;
 
 // Literal text, or the expression whose escaped value goes in its place,
 // or the start of a run of pieces repeated once per element of a list.

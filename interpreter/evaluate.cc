@@ -120,6 +120,15 @@ Variant ApplyOperator(std::u16string_view op, const Variant& l, const Variant& r
 
 }  // namespace
 
+void InterpreterCore::CheckExponent(std::u16string_view procedure, const Variant& v) {
+  if (v.kind() != Kind::Double && v.kind() != Kind::Single) return;
+  const std::u16string text = CStr(v);
+  if (text.find(u'E') != std::u16string::npos)
+    ReportStrict(procedure, u"the number " + text +
+                                u" becomes text in exponent form; format it with Format and a "
+                                u"pattern of digits such as \"0\" first");
+}
+
 bool InterpreterCore::EvaluateExpression(Frame& f) {
   bool result = false;
   try {
@@ -153,6 +162,8 @@ bool InterpreterCore::EvaluateExpression(Frame& f) {
             h.Read(left, l);
             h.Read(right, r);
           });
+          if (strict_ && op_word == u"&"sv) [[unlikely]]
+            for (const Variant* v : {l.data, r.data}) CheckExponent(kProc, *v);
           const Conversion c = ChooseConversion(
               l.type, r.type, [&] { return IsNumberKind(host.Value(left)); },
               [&] { return IsNumberKind(host.Value(right)); });

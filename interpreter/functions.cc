@@ -11,6 +11,7 @@
 namespace tarn::detail {
 
 using namespace std::string_view_literals;
+using namespace std::string_literals;
 
 namespace {
 constexpr std::u16string_view kWrongArguments =
@@ -44,6 +45,14 @@ Variant InterpreterCore::ValueArgument(std::u16string& word) {
   return host_->Data(field, store);
 }
 
+void InterpreterCore::CheckArgumentComma(std::u16string_view procedure, std::u16string_view word) {
+  if (word.size() < 2 || word.back() != u',') return;
+  const std::u16string w(word);
+  ReportStrict(procedure, u"the argument " + w +
+                              u" keeps the comma written against it, so the "
+                              u"comma becomes part of its value; write a space before the comma"s);
+}
+
 bool InterpreterCore::PerformFunction(std::u16string_view function, Frame& f) {
   return Guarded(u"PerformFunction"sv, false, [&] {
     // The name in capitals, compared without building the capitals.
@@ -65,7 +74,13 @@ bool InterpreterCore::PerformFormat(Frame& f) {
     std::u16string format;
     GetFormatArguments(f, field, format);
     Variant store;
-    PushResult(f, Variant(Format(host_->Data(field, store), format, 1, 1)));
+    const Variant& data = host_->Data(field, store);
+    std::u16string text = Format(data, format, 1, 1);
+    // A format may ask for an exponent; one that does not only falls back to it.
+    if (strict_ && text.find(u'E') != std::u16string::npos &&
+        format.find_first_of(u"Ee") == std::u16string::npos) [[unlikely]]
+      CheckExponent(u"PerformFormat"sv, data);
+    PushResult(f, Variant(std::move(text)));
     return true;
   });
 }
@@ -81,9 +96,12 @@ bool InterpreterCore::GetFormatArguments(Frame& f, ObjectRef& field, std::u16str
 
     GetNextWord(f, word);
     if (word == u","sv) GetNextWord(f, word);
-    if (strict_ && word == u"<EOL>"sv) [[unlikely]]
-      ReportStrict(u"GetFormatArguments"sv,
-                   u"Format has no format argument: the end of the text was read in its place"sv);
+    if (strict_) [[unlikely]] {
+      if (word == u"<EOL>"sv)
+        ReportStrict(u"GetFormatArguments"sv,
+                     u"Format has no format argument: the end of the text was read in its place"sv);
+      CheckArgumentComma(u"GetFormatArguments"sv, word);
+    }
     format = TextArgument(word);
     DropLast(format, u')');
     format = WithoutQuotes(format);
@@ -99,6 +117,8 @@ bool InterpreterCore::PerformReplace(Frame& f) {
     std::int32_t start = 1, count = -1, compare = -1;
     GetReplaceArguments(f, field, find, replacement_text, start, count, compare);
     Variant store;
+    if (strict_) [[unlikely]]
+      CheckExponent(u"PerformReplace"sv, host_->Data(field, store));
     const std::u16string text = CStr(host_->Data(field, store));
     PushResult(f, Variant(Replace(text, find, replacement_text, start, count, compare)));
     return true;
@@ -126,6 +146,8 @@ bool InterpreterCore::GetReplaceArguments(Frame& f, ObjectRef& field, std::u16st
       GetNextWord(f, w);
       if (w == u","sv) GetNextWord(f, w);
       if (w == u"<EOL>"sv) ran_out = true;
+      if (strict_) [[unlikely]]
+        CheckArgumentComma(u"GetReplaceArguments"sv, w);
       return TextArgument(w);
     };
     find = WithoutQuotes(read_text());

@@ -15,11 +15,24 @@
 namespace tarn::detail {
 
 using namespace std::string_view_literals;
+using namespace std::string_literals;
 
 namespace {
 constexpr std::u16string_view kEol = u"<EOL>"sv;
 constexpr std::u16string_view kNestedIf =
     u"an IF block inside a branch cannot be evaluated; nest it through a field or use ELSEIF"sv;
+
+// Whether a branch word, appended to the branch without a space, runs into
+// the word before it: a word's last character meets one that goes on a word
+// or opens a call, so that two operands become one ("FormatHL7DateTime" and
+// "DeathTime", "1" and "2").
+bool RunsTogether(std::u16string_view branch, std::u16string_view word) {
+  if (branch.empty() || word.empty()) return false;
+  constexpr std::u16string_view kEnds = u"+-*/\\<>=!&(), "sv;
+  constexpr std::u16string_view kStarts = u"+-*/\\<>=!&), "sv;
+  return kEnds.find(branch.back()) == std::u16string_view::npos &&
+         kStarts.find(word.front()) == std::u16string_view::npos;
+}
 
 // The next word into `w`, without a carriage return at its end.
 void ReadWord(InterpreterCore& core, Frame& f, std::u16string& w) {
@@ -47,6 +60,7 @@ void InterpreterCore::GetIfCondition(Frame& f, std::u16string& condition) {
 std::u16string InterpreterCore::GetStatements(Frame& f, std::int16_t& type) {
   return Guarded(u"GetStatements"sv, std::u16string(), [&] {
     std::u16string branch, w;
+    std::size_t last_start = 0;  // of the last word in the branch
     bool first = true;
     for (;; first = false) {
       ReadWord(*this, f, w);
@@ -74,8 +88,18 @@ std::u16string InterpreterCore::GetStatements(Frame& f, std::int16_t& type) {
         return branch;
       }
       if (key_is(kEol)) RaiseOwn(code::kSyntaxError, u"PerformIf"sv);
-      if (strict_ && key_is(u"IF"sv)) [[unlikely]]
-        ReportStrict(u"GetStatements"sv, kNestedIf);
+      if (strict_) [[unlikely]] {
+        if (key_is(u"IF"sv)) {
+          ReportStrict(u"GetStatements"sv, kNestedIf);
+        } else if (RunsTogether(branch, w)) {
+          const std::u16string before = branch.substr(last_start);
+          ReportStrict(u"GetStatements"sv, u"a branch's words are joined without spaces, so \"" +
+                                               before + u"\" and \"" + w +
+                                               u"\" run together into \"" + before + w +
+                                               u"\"; compute the value in a field of its own"s);
+        }
+      }
+      last_start = branch.size();
       branch += w;
     }
   });
@@ -105,6 +129,16 @@ bool InterpreterCore::RemoveEndIf(Frame& f) {
   });
 }
 
+void InterpreterCore::CheckBranch(std::u16string_view branch) noexcept {
+  if (!last_was_error_ || strict_fault_) return;
+  try {
+    ReportStrict(u"PerformIf"sv, u"the branch \"" + std::u16string(branch) +
+                                     u"\" cannot be evaluated (it gives the Error field)");
+  } catch (...) {
+    ReportStrict(u"PerformIf"sv, u"a branch cannot be evaluated"sv);
+  }
+}
+
 bool InterpreterCore::PerformIf(Frame& f) {
   return Guarded(u"PerformIf"sv, false, [&] {
     std::int16_t type = 0;
@@ -115,6 +149,9 @@ bool InterpreterCore::PerformIf(Frame& f) {
       condition = std::u16string(t);
     if (condition.compare(0, 3, u"IF "sv) == 0) condition.erase(0, 3);  // after an ELSEIF
     Variant value = host_->Value(RealizeRegularExpression(condition));
+    if (strict_ && last_was_error_ && !strict_fault_) [[unlikely]]
+      ReportStrict(u"PerformIf"sv, u"the condition \"" + condition +
+                                       u"\" cannot be evaluated (it gives the Error field)");
     if (value.kind() != Kind::Boolean && value.kind() != Kind::Date && IsNumeric(value))
       value = CDbl(value) != 0;
 
@@ -123,6 +160,8 @@ bool InterpreterCore::PerformIf(Frame& f) {
     if (value.kind() == Kind::Boolean && value.boolean()) {
       std::u16string branch = GetStatements(f, type);
       value = host_->Value(RealizeRegularExpression(branch));
+      if (strict_) [[unlikely]]
+        CheckBranch(branch);
     } else {
       GetStatements(f, type);
       if (type == kBranchEndElseIf) {
@@ -139,6 +178,8 @@ bool InterpreterCore::PerformIf(Frame& f) {
           if (after == before || after > static_cast<long>(f.text.size())) break;
         }
         value = branch.empty() ? Variant(false) : host_->Value(RealizeRegularExpression(branch));
+        if (strict_ && !branch.empty()) [[unlikely]]
+          CheckBranch(branch);
       }
     }
     RemoveEndIf(f);

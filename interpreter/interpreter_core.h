@@ -102,6 +102,12 @@ class InterpreterCore {
   void ReportStrict(std::u16string_view procedure, std::u16string_view problem) noexcept;
   // A host field read as an operand under a function's name.
   void CheckHiddenFunction(std::u16string_view word) noexcept;
+  // A branch just evaluated that gave the Error field.
+  void CheckBranch(std::u16string_view branch) noexcept;
+  // A text argument that keeps the comma after it.
+  void CheckArgumentComma(std::u16string_view procedure, std::u16string_view word);
+  // A number that becomes text in exponent form.
+  void CheckExponent(std::u16string_view procedure, const Variant& v);
 
   // ---- Reporting (errors.cc)
   // Reports an error through ReportError under `procedure`; never throws.

@@ -2,9 +2,9 @@
 //
 // The text is cut into at most kMaxTokens tokens: numbers, month names (full
 // or abbreviated, any case), AM/PM markers ("AM", "PM", "A", "P") and
-// separators. Space, "-", "/" and "," separate date parts; ":" and "."
-// separate time parts. Any other character or word (weekday names, "True")
-// makes the text no date.
+// separators. Spaces (any Unicode space separator), "-", "/" and ","
+// separate date parts; ":" and "." separate time parts. Any other character
+// or word (weekday names, "True") makes the text no date.
 //
 //   text    -> [date] [time [marker]] | time [marker] date
 //   time    -> number (":"|".") number [(":"|".") number]   |   number marker
@@ -74,6 +74,13 @@ bool ClassifyWord(const Locale& loc, std::u16string_view w, Token& out) {
   return false;
 }
 
+// The platform separates a date's parts at any Unicode space separator, as
+// it does at a space: the no-break and ideographic spaces among them.
+bool IsSpaceSeparator(char16_t c) {
+  return c == u' ' || c == u'\t' || c == 0x00A0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
+         c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
 bool Tokenize(const Locale& loc, std::u16string_view s, Tokens& toks) {
   std::size_t i = 0;
   while (i < s.size()) {
@@ -92,7 +99,7 @@ bool Tokenize(const Locale& loc, std::u16string_view s, Tokens& toks) {
       if (!ClassifyWord(loc, s.substr(b, i - b), tok)) return false;
     } else {
       ++i;
-      if (c == u' ' || c == u'\t') {
+      if (IsSpaceSeparator(c)) {
         tok = {Tok::Space, 0, 0};
       } else if (c == u'-' || c == u'/' || c == u',' || c == loc.date_separator) {
         tok = {Tok::DateSep, 0, 0};

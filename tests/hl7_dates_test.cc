@@ -45,6 +45,28 @@ TEST(RecordDates, Forms) {
   EXPECT_GT(rows, 20);
 }
 
+TEST(RecordDates, AZonedDateKeepsItsTimeAndItsOffset) {
+  const struct {
+    std::string text;
+    bool zoned;
+    int offset, hour, minute;
+  } cases[] = {{"2024-01-15T08:30:00-0500", true, -500, 8, 30},
+               {"2024-01-15T08:30:00+05:30", true, 530, 8, 30},
+               {"2024-01-15T08:30:00Z", true, 0, 8, 30},
+               {"202401150830-0330", true, -330, 8, 30},
+               {"2024-01-15T08:30:00", false, 0, 8, 30}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    bool zoned = !c.zoned;
+    int offset = 1;
+    const auto got = ReadRecordDate(c.text, DateOrder::Mdy, zoned, offset);
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(zoned, c.zoned);
+    EXPECT_EQ(offset, c.offset);
+    EXPECT_NEAR(*got, MakeDate(2024, 1, 15, c.hour, c.minute)->serial, 0.5 / 86400);
+  }
+}
+
 TEST(RecordDates, ARunReadsEveryRecordInTheOrderGiven) {
   RecordOptions options;
   options.dates = {"Born"};

@@ -113,7 +113,7 @@ struct BadTemplate {
 };
 
 TEST(Hl7Groups, RefusesBrokenStructure) {
-  const std::vector<BadTemplate> cases = {
+  std::vector<BadTemplate> cases = {
       {"MSH|^~\\&|A\n@end\n", "t.tmpl:2:1", "without an open"},
       {"MSH|^~\\&|A\n@each R:\nOBX|1\n", "t.tmpl:2:1", "'@each R' is never closed by '@end'"},
       {"MSH|^~\\&|A\n@if {{X}}:\nOBX|1\n", "t.tmpl:2:1", "'@if' is never closed"},
@@ -127,7 +127,11 @@ TEST(Hl7Groups, RefusesBrokenStructure) {
       {"MSH|^~\\&|A\nPID|{{@each A}}{{@each B}}{{@end}}{{@end}}\n", "t.tmpl:2:16", "do not nest"},
       {"MSH|^~\\&|A\nPID|{{@each}}{{@end}}\n", "t.tmpl:2:5", "names one list"},
       {"MSH|^~\\&|A\nPID|{{@when X}}\n", "t.tmpl:2:5", "unknown directive"},
+      {"MSH|^~\\&|A\nPID|{{?}}\n", "t.tmpl:2:5", "'{{?}}' needs an expression"},
   };
+  std::string deep = "MSH|^~\\&|A\n";
+  for (int i = 0; i < 60000; ++i) deep += "@each L:\n";
+  cases.push_back({deep, "t.tmpl:66:1", "groups nest deeper than 64 levels"});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     try {

@@ -424,8 +424,8 @@ TEST(Hl7Examples, OruWithNestedOrdersInABatch) {
               std::string::npos);
   }
   EXPECT_EQ(messages[1][1], "PID|1||10015838^^^GENHOSP^MR||Gonzalez^Charles||19960307|M");
-  // A time with an offset is moved to UTC: 07:30 at -05:00.
-  EXPECT_NE(messages[0][3].find("|20241107123000+0000"), std::string::npos) << messages[0][3];
+  // A time with an offset keeps its time, and its offset in CollectedAtOffset.
+  EXPECT_NE(messages[0][3].find("|20241107073000-0500"), std::string::npos) << messages[0][3];
 }
 
 }  // namespace

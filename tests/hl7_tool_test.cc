@@ -336,6 +336,10 @@ TEST(Hl7Strict, ACaseOfStrictModeRejectsTheRecordAndLenientWritesWhatTheDefaultG
       {"IF 1 = 1 THEN \"a\" ELSE IF 2 = 2 THEN \"b\" END IF END IF", "",
        "an IF block inside a branch"},
       {"FormatHL7DateTime D, 0, , True, True, -400", "20240105000000-0400", ""},
+      {"IF Flag THEN FormatHL7DateTime D ELSE \"\" END IF", "False",
+       "a branch's words are joined without spaces, so \"FormatHL7DateTime\" and \"D\" run "
+       "together"},
+      {"Replace Phone, \"5\", \"X\"", "555-1", "the argument \"5\", keeps the comma"},
   };
   for (const auto& c : cases) {
     const std::string tmpl =
@@ -450,3 +454,65 @@ TEST(Hl7Streaming, RecordsFromStandardInputAndOutputToDevNull) {
 }
 
 }  // namespace
+
+TEST(Hl7Tool, OptionalFieldsZonedTimesAndNumbers) {
+  const std::string records = WriteTemp(
+      "optional.jsonl",
+      "{\"Tx\": \"\", \"Seen\": \"2024-07-01T10:00:00-04:00\", \"Big\": 1.5}\n"
+      "{\"Tx\": \"2024-07-02T08:00:00\", \"Seen\": \"2024-07-01T14:00:00Z\", \"Middle\": \"Q\", "
+      "\"Big\": 1.5, \"Vip\": true}\n"
+      "{\"Tx\": \"\", \"Seen\": \"2024-07-01\", \"Big\": 1e20}\n");
+  const std::string tmpl =
+      WriteTemp("optional.tmpl",
+                "MSH|^~\\&|A\nPID|{{?FormatHL7DateTime Tx, 0, , True}}|{{?Middle & \"!\"}}|"
+                "{{FormatHL7DateTime Seen, 0, , True, True, SeenOffset}}|{{Big}}\n"
+                "@if {{?Vip}}: ZVP|1\n");
+  const ToolResult r = Hl7({"--template", tmpl, "--records", records, "--dates", "Tx,Seen"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "MSH|^~\\&|A\rPID|||20240701100000-0400|1.5\r"
+            "MSH|^~\\&|A\rPID|20240702080000|Q!|20240701140000+0000|1.5\rZVP|1\r");
+  // The third record has no zone (no SeenOffset) and a number HL7 cannot take.
+  EXPECT_EQ(Contains(r.err, "record 3 (line 3) rejected: " + tmpl + ":2:"), "");
+  EXPECT_EQ(Contains(r.err, "no field 'SeenOffset'"), "");
+  EXPECT_EQ(Contains(r.err, "the number 1E+20 would be written in exponent form"), "");
+
+  // Without "?" the empty date is the record's reject.
+  const std::string plain =
+      WriteTemp("plain.tmpl", "MSH|^~\\&|A\nPID|{{FormatHL7DateTime Tx, 0, , True}}\n");
+  EXPECT_EQ(Hl7({"--template", plain, "--records", records, "--dates", "Tx,Seen"}).out,
+            "MSH|^~\\&|A\rPID|20240702080000\r");
+}
+
+TEST(Hl7Tool, CheckNamesAListNoRecordHas) {
+  const std::string records = WriteTemp(
+      "kin.jsonl", "{\"Kin\": [{\"Name\": \"A\", \"Calls\": [1]}], \"Obs\": []}\n{\"Kin\": []}\n");
+  const std::string tmpl = WriteTemp("kin.tmpl",
+                                     "MSH|^~\\&|A\n@each Kinn: NK1|{{Name}}\n@each "
+                                     "Kin:\nNK1|{{Name}}|{{@each Calls}}{{Value}}{{@end}}\n"
+                                     "@each Cals: NTE|1\n@end\nOBX|{{@each Obs}}x{{@end}}\n");
+  const ToolResult r = Hl7({"--template", tmpl, "--records", records, "--check", "2"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Contains(r.err, tmpl + ":2:13: @each 'Kinn' walks a list that no checked record has; "
+                                   "did you mean 'Kin'?"),
+            "");
+  EXPECT_EQ(Contains(r.err,
+                     "@each 'Cals' walks a list that no checked record has; did you mean "
+                     "'Calls'?"),
+            "");
+  EXPECT_EQ(r.err.find("'Obs'"), std::string::npos) << r.err;  // present, if empty
+  EXPECT_EQ(Contains(r.err, "2 problems"), "");
+
+  // An optional value that reads a name no record has is always empty.
+  const std::string optional = WriteTemp(
+      "kin_optional.tmpl", "MSH|^~\\&|A\n@each Kin: NK1|{{?Nmae}}|{{?Name}}|{{?Calls}}\n");
+  const ToolResult o = Hl7({"--template", optional, "--records", records, "--check", "2"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(Contains(o.err, optional + ":2:16: the optional value reads 'Nmae', which no checked "
+                                       "record has; did you mean 'Name'?"),
+            "");
+  EXPECT_EQ(
+      Contains(o.err, ":2:36: the optional value reads 'Calls', which no checked record has\n"),
+      "");  // a list, not a field
+  EXPECT_EQ(Contains(o.err, "2 problems\n"), "");
+}

@@ -14,6 +14,7 @@ void Populate(DataFields& f) {
   f.AddField(u"Flag", u"Boolean", true);
   f.AddField(u"Zone", u"Long", std::int32_t{-500});
   f.AddField(u"BigZone", u"Long", std::int32_t{99999999});
+  f.AddField(u"Big", u"Double", 1e20);
 }
 
 // Host fields under functions' names.
@@ -100,7 +101,48 @@ const std::vector<Row>& Rows() {
        {},
        u"PerformGetHL7DateTimeFormatArguments",
        u"the time zone '2.5'"},
+      // A branch's words run together, or its value is the Error field.
+      {u"If Flag Then FormatHL7DateTime D Else \"\" END IF",
+       "Boolean False",
+       {},
+       u"GetStatements",
+       u"\"FormatHL7DateTime\" and \"D\" run together"},
+      {u"If Flag Then 1 2 END IF", "Long 12", {}, u"GetStatements", u"run together"},
+      {u"If Flag Then Nope END IF",
+       "Boolean False",
+       {},
+       u"PerformIf",
+       u"the branch \"Nope\" cannot be evaluated"},
+      {u"If Zone > 0 Then 1 Else Nope END IF",
+       "Boolean False",
+       {},
+       u"PerformIf",
+       u"the branch \"Nope\" cannot be evaluated"},
+      {u"If Nope Then 1 Else 2 END IF",
+       "Long 2",
+       {},
+       u"PerformIf",
+       u"the condition \"Nope\" cannot be evaluated"},
+      // A comma written against a literal argument stays part of it.
+      {u"Replace Phone, \"-\", \"\"",
+       "String 555-123-4567",
+       {},
+       u"GetReplaceArguments",
+       u"the argument \"-\", keeps the comma"},
+      {u"Replace Phone, \"-\" , \"\", 1",
+       "String 555\",123\",4567",
+       {},
+       u"GetReplaceArguments",
+       u"keeps the comma"},
+      // A number joined to a text in exponent form.
+      {u"\"n\" & Big", "String n1E+20", {}, u"EvaluateExpression", u"exponent form"},
+      {u"Format Big, \"\"", "String 1E+20", {}, u"PerformFormat", u"exponent form"},
+      {u"Replace Big, \"x\" , \"y\"", "String 1E+20", {}, u"PerformReplace", u"exponent form"},
       // Sound texts: no report either way.
+      {u"If Flag Then Zone * 2 Else \"\" END IF", "Long -1000", {}, {}, {}, false},
+      {u"If Flag Then (Zone) END IF", "Long -500", {}, {}, {}, false},
+      {u"\"n\" & Zone", "String n-500", {}, {}, {}, false},
+      {u"Format Big, \"0\"", "String 100000000000000000000", {}, {}, {}, false},
       {u"Replace Phone, \"-\" , \"\"", "String 5551234567", {}, {}, {}, false},
       {u"If 1 = 1 Then 3 ElseIf 2 = 2 Then 4 End If", "Long 3", {}, {}, {}, false},
       {u"FormatHL7DateTime D, 0, , True, True, Zone",

@@ -289,3 +289,50 @@ TEST(TarnEval, StrictReportsWhatTheDefaultEvaluatesQuietly) {
 }
 
 }  // namespace
+
+namespace {
+
+// --strict fails wherever tarn-hl7 would reject the same text; without it
+// these texts still exit 0.
+TEST(TarnEval, StrictExitsWhereTarnHl7WouldReject) {
+  for (const std::string text : {"Age &", "Age / 0", "Big", "\"n\" & Big"}) {
+    const std::vector<std::string> args = {"-f", "Age=Long:42", "-f", "Big=Double:1e20", text};
+    EXPECT_EQ(Eval(args).status, 0) << text;
+    std::vector<std::string> strict = args;
+    strict.insert(strict.begin(), "--strict");
+    const ToolResult r = Eval(strict);
+    EXPECT_EQ(r.status, 1) << text;
+    EXPECT_FALSE(r.err.empty()) << text;
+  }
+  EXPECT_EQ(Eval({"--strict", "-f", "Age=Long:42", "Age / 2"}).status, 0);
+}
+
+TEST(TarnEval, RecordIsReadAsTarnHl7ReadsOne) {
+  const std::string record = TempFile("record.json",
+                                      "{\"Seen\": \"2024-07-01T10:00:00-04:00\",\n \"Born\": "
+                                      "\"05/03/1980\", \"Kin\": [{\"A\": 1}]}");
+  const ToolResult r = Eval({"--strict", "--record", record, "--dates", "Seen,Born", "--date-order",
+                             "dmy", "FormatHL7DateTime Seen, 0, , True, True, SeenOffset",
+                             "FormatHL7DateTime Born", "RecordNumber & ControlId"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "20240701100000-0400\n19800305\n11\n");
+  EXPECT_TRUE(Has(r.err, "list 'Kin' is left out")) << r.err;
+  EXPECT_EQ(Eval({"--record", TempFile("bad.json", "{\"D\": \"x\"}"), "--dates", "D", "1"}).status,
+            2);
+}
+
+TEST(TarnEval, DateFieldsTakeTheFormsRecordsUse) {
+  const ToolResult r =
+      Eval({"-f", "D=Date:2024-07-01T10:00:00-04:00", "-f", "E=Date:20240105134510",
+            "FormatHL7DateTime D, 0, , True, True, DOffset", "FormatHL7DateTime E, 0, , True"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "20240701100000-0400\n20240105134510\n");
+}
+
+TEST(TarnEval, CommentLinesFromStandardInputAreSkipped) {
+  const ToolResult r = Eval({"-"}, "# a comment\n1 + 1\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "2\n");
+}
+
+}  // namespace

@@ -15,12 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "capi/session.h"
-#include "hl7/message.h"
-#include "hl7/names.h"
-#include "hl7/records.h"
-#include "hl7/template.h"
-#include "platform/date.h"
+#include "hl7/pipeline.h"
+#include "tarn/convert.h"
+#include "tarn/tarn.h"
 
 namespace py = pybind11;
 
@@ -28,7 +25,148 @@ namespace {
 
 using tarn::Kind;
 using tarn::Variant;
-using tarn::binding::Session;
+
+// --- dates --------------------------------------------------------------
+
+// Days from 1 January 1970 of a civil date (proleptic Gregorian).
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+struct CalendarTime {
+  int year, month, day, hour, minute, second;
+};
+
+CalendarTime CivilFromDays(long long z) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long y = static_cast<long long>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  return {static_cast<int>(y + (m <= 2)), static_cast<int>(m), static_cast<int>(d), 0, 0, 0};
+}
+
+// Date serials count days from 30 December 1899; before it the day counts
+// down and the time still counts up.
+constexpr long long kSerialEpoch = -25569;  // 30 December 1899, from 1970
+
+std::optional<double> DateSerial(int year, int month, int day, int hour, int minute, int second) {
+  if (year < 100 || year > 9999) return std::nullopt;
+  const long long days =
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kSerialEpoch;
+  const double time = (hour * 3600 + minute * 60 + second) / 86400.0;
+  return static_cast<double>(days) + (days < 0 ? -time : time);
+}
+
+CalendarTime SplitDate(double serial) {
+  double whole = std::trunc(serial);
+  long long seconds = std::llround(std::fabs(serial - whole) * 86400.0);
+  if (seconds >= 86400) {
+    seconds -= 86400;
+    whole += serial < 0 ? -1 : 1;
+  }
+  CalendarTime c = CivilFromDays(static_cast<long long>(whole) + kSerialEpoch);
+  c.hour = static_cast<int>(seconds / 3600);
+  c.minute = static_cast<int>(seconds / 60 % 60);
+  c.second = static_cast<int>(seconds % 60);
+  return c;
+}
+
+// --- the interpreter's session ------------------------------------------
+
+struct Report {
+  std::int32_t number = 0;
+  std::u16string procedure;
+  std::u16string message;
+};
+
+struct Outcome {
+  bool is_error = false;
+  Variant value;
+  std::u16string type;
+  std::vector<Report> reports;
+};
+
+// An object's default member, read until a plain value comes out; a host
+// object that fails to answer gives Empty.
+Variant Plain(Variant v) {
+  for (int depth = 0; v.is_object() && depth < 8; ++depth) {
+    try {
+      v = v.object() ? tarn::DefaultValue(v) : Variant();
+    } catch (const tarn::RuntimeError&) {
+      return {};
+    }
+  }
+  return v.is_object() ? Variant() : v;
+}
+
+class Session {
+ public:
+  Session(tarn::Ref<tarn::DataFields> fields, std::u16string_view application)
+      : fields_(std::move(fields)), errors_(tarn::MakeRef<tarn::RecordingErrorManager>()) {
+    interpreter_.Init(fields_, errors_, u"tarnintr", application);
+  }
+  Outcome Evaluate(std::u16string_view text) {
+    errors_->Clear();
+    const tarn::Evaluation e = interpreter_.Evaluate(text);
+    Outcome out;
+    out.is_error = e.is_error();
+    out.value = Plain(e.value());
+    out.type = e.type();
+    out.reports.reserve(e.reports().size());
+    for (const tarn::EvaluationReport& r : e.reports())
+      out.reports.push_back({r.number, r.procedure, r.message});
+    return out;
+  }
+  void set_strict(bool on) noexcept { interpreter_.set_strict(on); }
+  bool strict() const noexcept { return interpreter_.strict(); }
+
+ private:
+  tarn::Ref<tarn::DataFields> fields_;
+  tarn::Ref<tarn::RecordingErrorManager> errors_;
+  tarn::Interpreter interpreter_;
+};
+
+// Adds a field or, when the name is taken (in any letter case), replaces
+// that field's type word and value in place.
+void SetField(tarn::DataFields& fields, std::u16string_view name, std::u16string_view type,
+              Variant value) {
+  tarn::ObjectRef existing = fields.Find(name);
+  if (tarn::DataField* f = tarn::AsDataField(existing.get())) {
+    f->set_data_type(type);
+    f->set_data(std::move(value));
+    return;
+  }
+  if (existing) fields.Erase(name);
+  fields.AddField(name, type, std::move(value));
+}
+
+struct FieldValue {
+  Variant value;
+  std::u16string type;
+};
+
+std::optional<FieldValue> GetField(const tarn::DataFields& fields, std::u16string_view name) {
+  tarn::ObjectRef field = fields.Find(name);
+  if (!field) return std::nullopt;
+  if (const tarn::DataField* f = tarn::AsDataField(field.get())) {
+    return FieldValue{Plain(f->data()), f->data_type()};
+  }
+  try {
+    return FieldValue{Plain(tarn::Get(field, u"Data")), tarn::CStr(tarn::Get(field, u"DataType"))};
+  } catch (const tarn::RuntimeError&) {
+    return FieldValue{};
+  }
+}
 
 // --- text ---------------------------------------------------------------
 
@@ -122,8 +260,8 @@ Typed DateValue(py::handle v) {
     minute = PyDateTime_DATE_GET_MINUTE(o);
     second = PyDateTime_DATE_GET_SECOND(o);
   }
-  auto serial = tarn::binding::DateSerial(PyDateTime_GET_YEAR(o), PyDateTime_GET_MONTH(o),
-                                          PyDateTime_GET_DAY(o), hour, minute, second);
+  auto serial = DateSerial(PyDateTime_GET_YEAR(o), PyDateTime_GET_MONTH(o), PyDateTime_GET_DAY(o),
+                           hour, minute, second);
   if (!serial) throw py::value_error("a date field lies between the years 100 and 9999");
   return {tarn::Date{*serial}, u"Date"};
 }
@@ -162,9 +300,8 @@ Typed ToField(py::handle v) {
   const Field& f = v.cast<const Field&>();
   Typed t = Natural(f.value);
   if (!f.type) return t;
-  std::u16string word;
-  if (!tarn::binding::DecodeUtf8(*f.type, word) || word.empty())
-    throw py::value_error("a type word is a non-empty text");
+  const std::u16string word = ToText(py::str(*f.type));
+  if (word.empty()) throw py::value_error("a type word is a non-empty text");
   try {
     t.value = tarn::ConvertByTypeWord(word, t.value);
   } catch (const tarn::RuntimeError& e) {
@@ -184,7 +321,7 @@ py::object FromValue(const Variant& v) {
     case Kind::Boolean: return py::bool_(v.boolean());
     case Kind::String: return FromText(v.string());
     case Kind::Date: {
-      const auto c = tarn::binding::SplitDate(v.date().serial);
+      const auto c = SplitDate(v.date().serial);
       PyObject* o =
           PyDateTime_FromDateAndTime(c.year, c.month, c.day, c.hour, c.minute, c.second, 0);
       if (!o) throw py::error_already_set();
@@ -245,7 +382,7 @@ py::object MakeReport(const Types& t, std::int32_t number, std::u16string_view p
   return Sequence(t.report, {py::int_(number), FromText(procedure), FromText(message)});
 }
 
-py::list Reports(const Types& t, const std::vector<tarn::binding::Report>& reports) {
+py::list Reports(const Types& t, const std::vector<Report>& reports) {
   py::list out(reports.size());
   for (std::size_t i = 0; i < reports.size(); ++i)
     out[i] = MakeReport(t, reports[i].number, reports[i].procedure, reports[i].message);
@@ -267,10 +404,10 @@ class FieldMap {
 
   py::object Get(py::handle name) const {
     const std::u16string key = Key(name);
-    std::optional<tarn::binding::FieldValue> f;
+    std::optional<FieldValue> f;
     {
       std::lock_guard lock(s_->mutex);
-      f = tarn::binding::GetField(*s_->fields, key);
+      f = GetField(*s_->fields, key);
     }
     if (!f) throw py::key_error(py::str(name));
     return FromValue(f->value);
@@ -285,7 +422,7 @@ class FieldMap {
   std::string TypeOf(py::handle name) const {
     const std::u16string key = Key(name);
     std::lock_guard lock(s_->mutex);
-    auto f = tarn::binding::GetField(*s_->fields, key);
+    auto f = GetField(*s_->fields, key);
     if (!f) throw py::key_error(py::str(name));
     return Utf8(f->type);
   }
@@ -293,7 +430,7 @@ class FieldMap {
     std::u16string key = Key(name);
     Typed t = ToField(value);
     std::lock_guard lock(s_->mutex);
-    tarn::binding::SetField(*s_->fields, key, t.type, std::move(t.value));
+    SetField(*s_->fields, key, t.type, std::move(t.value));
   }
   void Delete(py::handle name) {
     const std::u16string key = Key(name);
@@ -362,7 +499,7 @@ class PyInterpreter {
 
   py::object Evaluate(py::handle text) {
     const std::u16string t = ToText(text);
-    tarn::binding::Outcome o;
+    Outcome o;
     {
       py::gil_scoped_release release;
       std::lock_guard lock(s_->mutex);
@@ -393,50 +530,6 @@ class PyInterpreter {
 
 // --- HL7 ----------------------------------------------------------------
 
-// A record's member as tarn-hl7 reads a JSON member: None is an empty text,
-// mappings flatten to Outer_Inner, sequences at the top become lists.
-void AddMember(const std::u16string& name, py::handle value,
-               const std::vector<std::u16string>& dates, std::vector<tarn::hl7::Field>& fields,
-               std::vector<tarn::hl7::List>* lists) {
-  PyObject* o = value.ptr();
-  if (PyDict_Check(o)) {
-    for (auto [k, v] : py::reinterpret_borrow<py::dict>(value))
-      AddMember(name + u"_" + Key(k), v, dates, fields, lists);
-    return;
-  }
-  if (PyList_Check(o) || PyTuple_Check(o)) {
-    if (!lists) return;
-    tarn::hl7::List list{name, {}};
-    for (auto element : value) {
-      std::vector<tarn::hl7::Field> members;
-      if (PyDict_Check(element.ptr())) {
-        for (auto [k, v] : py::reinterpret_borrow<py::dict>(element))
-          AddMember(Key(k), v, dates, members, nullptr);
-      } else {
-        AddMember(u"Value", element, dates, members, nullptr);
-      }
-      list.elements.push_back(std::move(members));
-    }
-    lists->push_back(std::move(list));
-    return;
-  }
-  if (o == Py_None) {
-    fields.push_back({name, u"String", Variant(std::u16string())});
-    return;
-  }
-  Typed t = ToField(value);
-  if (t.value.is_string() && !t.value.string().empty()) {
-    for (const auto& d : dates)
-      if (tarn::hl7::SameName(d, name)) {
-        auto serial = tarn::detail::ParseDateText(t.value.string());
-        if (!serial) throw py::value_error("member '" + Utf8(name) + "' is no date");
-        t = {tarn::Date{*serial}, u"Date"};
-        break;
-      }
-  }
-  fields.push_back({name, std::move(t.type), std::move(t.value)});
-}
-
 std::string Utf8Of(py::handle s) {
   if (!PyUnicode_Check(s.ptr())) throw py::type_error("expected a str");
   Py_ssize_t n = 0;
@@ -445,87 +538,85 @@ std::string Utf8Of(py::handle s) {
   return std::string(p, static_cast<std::size_t>(n));
 }
 
-py::tuple BuildMessages(py::handle template_text, py::handle records, py::handle dates) {
-  const Types types = Types::Load();
-  std::vector<std::string> date_names;
-  std::vector<std::u16string> date_keys;
-  if (!dates.is_none())
-    for (auto d : dates) {
-      date_names.push_back(Utf8Of(d));
-      date_keys.push_back(ToText(d));
-    }
-  tarn::hl7::Template tmpl;
-  try {
-    tmpl = tarn::hl7::ParseTemplate(Utf8Of(template_text), "template");
-  } catch (const tarn::hl7::TemplateError& e) {
-    throw py::value_error(e.what());
-  }
-  std::vector<tarn::hl7::Record> parsed;
-  if (PyUnicode_Check(records.ptr())) {
-    tarn::hl7::RecordOptions options;
-    options.dates = date_names;
-    const std::string text = Utf8Of(records);
-    py::gil_scoped_release release;
-    parsed = tarn::hl7::ParseRecords(text, options);
-  } else {
-    std::size_t number = 0;
-    for (auto item : records) {
-      if (!PyDict_Check(item.ptr())) throw py::type_error("a record is a dict");
-      tarn::hl7::Record r;
-      r.number = ++number;
-      r.source = py::repr(item).cast<std::string>();
-      for (auto [k, v] : py::reinterpret_borrow<py::dict>(item))
-        AddMember(Key(k), v, date_keys, r.fields, &r.lists);
-      parsed.push_back(std::move(r));
-    }
-  }
-  std::vector<tarn::hl7::Outcome> outcomes(parsed.size());
-  {
-    py::gil_scoped_release release;
-    tarn::hl7::MessageBuilder builder(tmpl);
-    for (std::size_t i = 0; i < parsed.size(); ++i)
-      if (parsed[i].error.empty()) outcomes[i] = builder.Build(parsed[i]);
-  }
-  py::list messages, rejects;
-  for (std::size_t i = 0; i < parsed.size(); ++i) {
-    const auto& r = parsed[i];
-    const auto& o = outcomes[i];
-    if (r.error.empty() && o.ok()) {
-      messages.append(py::reinterpret_steal<py::str>(PyUnicode_DecodeUTF8(
-          o.message.data(), static_cast<Py_ssize_t>(o.message.size()), "replace")));
-      continue;
-    }
-    py::list expressions;
-    for (const auto& f : o.failures) {
-      py::list reports;
-      for (const auto& e : f.reports)
-        reports.append(MakeReport(types, e.number, e.procedure, e.message));
-      py::dict d;
-      d["at"] = std::to_string(f.at.line) + ":" + std::to_string(f.at.column);
-      d["expression"] = f.expression;
-      d["reason"] = f.reason;
-      d["reports"] = reports;
-      expressions.append(d);
-    }
-    py::dict reject;
-    reject["record"] = r.number;
-    reject["line"] = r.line;
-    reject["reason"] = !r.error.empty()   ? py::object(py::str(r.error))
-                       : o.reason.empty() ? py::object(py::none())
-                                          : py::object(py::str(o.reason));
-    reject["expressions"] = expressions;
-    reject["input"] = r.source;
-    rejects.append(reject);
-  }
-  return py::make_tuple(messages, rejects);
+std::vector<std::string> Names(py::handle names) {
+  std::vector<std::string> out;
+  if (!names.is_none())
+    for (auto n : names) out.push_back(Utf8Of(n));
+  return out;
 }
+
+py::tuple Result(const tarn::hl7::Built& b) {
+  const std::string& text = b.ok ? b.message : b.reject;
+  PyObject* o = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  if (!o) throw py::error_already_set();
+  return py::make_tuple(py::bool_(b.ok), py::reinterpret_steal<py::str>(o));
+}
+
+// tarn-hl7's pipeline: records (a text, or one JSON object's text per
+// record) to messages and rejects, each a (True, message) or (False, the
+// reject record's JSON text).
+class PyPipeline {
+ public:
+  PyPipeline(py::handle template_text, const std::string& file, py::handle dates,
+             const std::string& date_order, const std::string& control_prefix, bool lenient,
+             const std::string& format) {
+    tarn::hl7::PipelineOptions o;
+    o.dates = Names(dates);
+    o.date_order = date_order;
+    o.format = format;
+    o.control_prefix = control_prefix;
+    o.strict = !lenient;
+    const std::string text = Utf8Of(template_text);
+    try {
+      pipeline_.emplace(tarn::hl7::Pipeline::FromText(text, file, std::move(o)));
+    } catch (const std::exception& e) {
+      throw py::value_error(e.what());
+    }
+  }
+
+  py::list BuildText(py::handle records, const std::string& path) {
+    const std::string text = Utf8Of(records);
+    std::vector<tarn::hl7::Built> built;
+    {
+      py::gil_scoped_release release;
+      try {
+        built = tarn::hl7::BuildText(*pipeline_, text, path);
+      } catch (const std::runtime_error& e) {
+        py::gil_scoped_acquire acquire;
+        throw py::value_error(e.what());
+      }
+    }
+    py::list out;
+    for (const auto& b : built) out.append(Result(b));
+    return out;
+  }
+
+  // One record: its JSON text, number and line, the names of its members
+  // that hold dates, and why it cannot be used (empty when it can).
+  py::tuple BuildJson(py::handle text, std::size_t number, std::size_t line, py::handle dates,
+                      const std::string& error) {
+    std::string json = Utf8Of(text);
+    const std::vector<std::string> names = Names(dates);
+    tarn::hl7::Built built;
+    {
+      py::gil_scoped_release release;
+      if (!builder_) builder_ = std::make_unique<tarn::hl7::RecordBuilder>(*pipeline_);
+      builder_->BuildJson(std::move(json), number, line, names, built, error);
+    }
+    return Result(built);
+  }
+
+ private:
+  std::optional<tarn::hl7::Pipeline> pipeline_;
+  std::unique_ptr<tarn::hl7::RecordBuilder> builder_;
+};
 
 }  // namespace
 
 PYBIND11_MODULE(_tarnintr, m) {
   PyDateTime_IMPORT;
   if (!PyDateTimeAPI) throw py::error_already_set();
-  m.attr("__version__") = tarn::binding::VersionText();
+  m.attr("__version__") = TARN_PROJECT_VERSION;
 
   py::class_<Field>(m, "Field")
       .def(py::init([](py::object value, std::optional<std::string> type) {
@@ -573,6 +664,12 @@ PYBIND11_MODULE(_tarnintr, m) {
       .def_property_readonly("fields", &PyInterpreter::Fields)
       .def_property_readonly("strict", &PyInterpreter::strict);
 
-  m.def("_build_hl7", &BuildMessages, py::arg("template_text"), py::arg("records"),
-        py::arg("dates") = py::none());
+  py::class_<PyPipeline>(m, "_Pipeline")
+      .def(py::init<py::handle, const std::string&, py::handle, const std::string&,
+                    const std::string&, bool, const std::string&>(),
+           py::arg("template_text"), py::arg("file"), py::arg("dates"), py::arg("date_order"),
+           py::arg("control_prefix"), py::arg("lenient"), py::arg("format"))
+      .def("build_text", &PyPipeline::BuildText, py::arg("records"), py::arg("path"))
+      .def("build_json", &PyPipeline::BuildJson, py::arg("text"), py::arg("number"),
+           py::arg("line"), py::arg("dates"), py::arg("error"));
 }

@@ -37,7 +37,7 @@ def test_a_failing_record_is_rejected_and_the_rest_go_on():
     assert len(result.messages) == 1 and result.messages[0].startswith("MSH|^~\\&|TARN|A|")
     assert [r["record"] for r in result.rejects] == [2]
     failure = result.rejects[0]["expressions"][0]
-    assert failure["at"] == "1:38"
+    assert failure["at"] == "template:1:38"
     assert "Sent" in failure["expression"]
 
 
@@ -78,3 +78,100 @@ def test_the_example_files():
 def test_misuse_raises(template, records, error):
     with pytest.raises(error):
         tarnintr.hl7.build(template, records)
+
+
+NESTED = "\n".join([
+    "MSH|^~\\&|A|{{ControlId}}|{{RecordNumber}}",
+    "@each Orders:",
+    "OBR|{{SetId}}|{{Code}}",
+    "@each Notes: NTE|{{SetId}}|{{Value}}",
+    "@end",
+    "PID|{{FormatHL7DateTime Born}}",
+])
+RECORDS = [
+    {"Born": dt.date(1980, 5, 3), "Orders": [{"Code": "A", "Notes": ["x", "y"]},
+                                             {"Code": "B", "Notes": ["z"]}]},
+    {"Born": "1980-05-03", "Orders": []},
+    {"Born": "no date", "Orders": []},
+]
+
+
+def test_objects_and_json_text_give_the_same_messages_and_rejects():
+    import json
+    text = "\n".join(json.dumps(r, default=str) for r in RECORDS) + "\n"
+    by_objects = tarnintr.hl7.build(NESTED, RECORDS, dates=["Born"], control_id="C")
+    by_text = tarnintr.hl7.build(NESTED, text, dates=["Born"], control_id="C")
+    assert by_objects.messages == by_text.messages
+    assert by_objects.messages[0] == ("MSH|^~\\&|A|C1|1\rOBR|1|A\rNTE|1|x\rNTE|2|y\r"
+                                      "OBR|2|B\rNTE|1|z\rPID|19800503\r")
+    assert len(by_objects.messages) == 2
+    assert [r["record"] for r in by_objects.rejects] == [3]
+    assert by_objects.rejects == by_text.rejects
+    assert "is no date" in by_objects.rejects[0]["reason"]
+
+
+def test_strict_by_default_lenient_on_request():
+    template = 'MSH|^~\\&|A\nPID|{{Replace Last, "\u00fc", "ue"}}'
+    strict = tarnintr.hl7.build(template, [{"Last": "M\u00fcller"}])
+    assert strict.messages == [] and "keeps the comma" in str(strict.rejects)
+    lenient = tarnintr.hl7.build(template, [{"Last": "M\u00fcller"}], lenient=True)
+    assert lenient.messages == ["MSH|^~\\&|A\rPID|M\u00fcller\r"]
+
+
+def test_a_record_that_contains_itself_is_a_value_error():
+    record = {"A": 1}
+    record["Self"] = [record]
+    with pytest.raises(ValueError):
+        tarnintr.hl7.build(TEMPLATE, [record])
+
+
+def test_groups_nest_to_a_limit():
+    deep = "MSH|^~\\&|A\n" + "@each L:\n" * 60000 + "PID|1\n" + "@end\n" * 60000
+    with pytest.raises(ValueError, match=r"template:\d+:\d+: .*nest"):
+        tarnintr.hl7.build(deep, [])
+
+
+def test_a_zoned_datetime_keeps_its_time_and_offset_and_optional_fields_may_be_empty():
+    template = ("MSH|^~\\&|A\nPID|{{FormatHL7DateTime Seen, 0, , True, True, SeenOffset}}|"
+                "{{?FormatHL7DateTime Tx}}")
+    zone = dt.timezone(dt.timedelta(hours=-4))
+    result = tarnintr.hl7.build(template, [
+        {"Seen": dt.datetime(2024, 7, 1, 10, 0, tzinfo=zone), "Tx": ""},
+        {"Seen": dt.datetime(2024, 7, 1, 10, 0, tzinfo=zone), "Tx": dt.date(2024, 7, 2)},
+    ])
+    assert result.rejects == []
+    assert result.messages == ["MSH|^~\\&|A\rPID|20240701100000-0400|\r",
+                               "MSH|^~\\&|A\rPID|20240701100000-0400|20240702\r"]
+
+
+def _tool():
+    path = os.path.join(os.path.dirname(tarnintr.__file__), "..", "..", "tools", "tarn-hl7")
+    return path if os.path.exists(path) else None
+
+
+@pytest.mark.skipif(_tool() is None, reason="tarn-hl7 is not built beside the package")
+def test_the_same_messages_and_rejects_as_tarn_hl7(tmp_path):
+    import json
+    import pathlib
+    import subprocess
+    template = tmp_path / "t.tmpl"
+    template.write_text(NESTED + '\nZSE|{{FormatHL7DateTime Seen, 0, , True, True, SeenOffset}}|'
+                        '{{Replace Name, "a" , "b"}}|{{?Big}}\n', encoding="utf-8")
+    records = tmp_path / "r.jsonl"
+    rows = [dict(r, Seen="2024-07-01T10:00:00-04:00", Name="a") for r in RECORDS]
+    rows.append(dict(rows[1], Big=1e20))
+    records.write_text("".join(json.dumps(r, default=str) + "\n" for r in rows), encoding="utf-8")
+    rejects = tmp_path / "rejects.jsonl"
+    run = subprocess.run([_tool(), "--template", str(template), "--records", str(records),
+                          "--dates", "Born,Seen", "--date-order", "dmy", "--control-id", "C",
+                          "--framing", "lf", "--rejects", str(rejects)],
+                         capture_output=True, check=False)
+    tool_messages = [m + "\r" for m in run.stdout.decode().split("\r\n") if m]
+    tool_rejects = [json.loads(line) for line in rejects.read_text(encoding="utf-8").splitlines()]
+    for given in (pathlib.Path(records), rows):
+        result = tarnintr.hl7.build(pathlib.Path(template), given, dates=["Born", "Seen"],
+                                    date_order="dmy", control_id="C")
+        assert result.messages == tool_messages
+        assert result.rejects == tool_rejects
+    assert len(tool_messages) == 2 and "ZSE|20240701100000-0400|b|\r" in tool_messages[0]
+    assert [r["record"] for r in tool_rejects] == [3, 4]  # no date; a number HL7 cannot take

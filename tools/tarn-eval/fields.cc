@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "hl7/pipeline.h"
+#include "hl7/record_dates.h"
 #include "hl7/records.h"
 
 namespace tarn::eval {
@@ -57,7 +59,14 @@ Variant FromJson(const json& j) {
 
 }  // namespace
 
-void AddFieldSpec(DataFields& fields, const std::string& spec, std::vector<std::string>& warnings) {
+hl7::DateOrder OrderOf(const std::string& word) {
+  return word == "dmy"   ? hl7::DateOrder::Dmy
+         : word == "ymd" ? hl7::DateOrder::Ymd
+                         : hl7::DateOrder::Mdy;
+}
+
+void AddFieldSpec(DataFields& fields, const std::string& spec, std::vector<std::string>& warnings,
+                  const std::string& date_order) {
   const auto eq = spec.find('=');
   if (eq == std::string::npos || eq == 0)
     throw UsageError{"--field '" + spec + "': expected NAME=TYPE[:VALUE]"};
@@ -68,9 +77,48 @@ void AddFieldSpec(DataFields& fields, const std::string& spec, std::vector<std::
   if (type.empty()) throw UsageError{"--field '" + spec + "': the type is missing"};
   NoteTypeWord(name, type, warnings);
   Variant value;
+  if (colon != std::string::npos && type == "Date") {
+    bool zoned = false;
+    int offset = 0;
+    const std::string text = rest.substr(colon + 1);
+    if (const auto serial = hl7::ReadRecordDate(text, OrderOf(date_order), zoned, offset)) {
+      AddField(fields, name, type, Date{*serial});
+      if (zoned) AddField(fields, name + "Offset", "Long", static_cast<std::int32_t>(offset));
+      return;
+    }
+  }
   if (colon != std::string::npos)
     value = ConvertValue(name, type, Variant(FromUtf8(rest.substr(colon + 1))));
   AddField(fields, name, type, value);
+}
+
+void AddRecordJson(DataFields& fields, const std::string& text, const std::string& label,
+                   const std::vector<std::string>& dates, const std::string& date_order,
+                   std::vector<std::string>& warnings) {
+  hl7::RecordOptions options;
+  options.dates = dates;
+  options.date_order = OrderOf(date_order);
+  options.format = hl7::RecordFormat::JsonLines;
+  // One object, however many lines it takes.
+  std::string one_line = text;
+  for (char& c : one_line)
+    if (c == '\n' || c == '\r') c = ' ';
+  std::vector<hl7::Record> records;
+  try {
+    records = hl7::ParseRecords(one_line, options);
+  } catch (const std::exception& e) {
+    throw UsageError{label + ": " + e.what()};
+  }
+  if (records.size() != 1) throw UsageError{label + ": expected one JSON object"};
+  hl7::Record& r = records.front();
+  if (!r.error.empty()) throw UsageError{label + ": " + r.error};
+  hl7::AddHostFields(r, {}, "1");
+  for (const hl7::Field& f : r.fields)
+    if (!fields.AddField(f.name, f.type, f.value))
+      throw UsageError{label + ": field '" + ToUtf8(f.name) + "' is given twice"};
+  for (const hl7::List& l : r.lists)
+    warnings.push_back(label + ": list '" + ToUtf8(l.name) +
+                       "' is left out (lists are walked by templates, not expressions)");
 }
 
 void AddFieldsJson(DataFields& fields, std::string_view text, const std::string& label,

@@ -6,8 +6,8 @@
 // arguments ("-": one per line from standard input), then --file; one
 // Interpreter evaluates them all in that order against one host
 // collection. Exit status: 0, 1 when any expression returned the
-// interpreter's "Error" data field (with --strict also when it names a
-// field that does not exist), 2 for a usage error.
+// interpreter's "Error" data field (with --strict also wherever tarn-hl7
+// would reject the text), 2 for a usage error.
 #include <CLI/CLI.hpp>
 #include <array>
 #include <cstdio>
@@ -31,22 +31,31 @@ using tarn::eval::UsageError;
 
 constexpr const char* kFooter = R"(
 Expressions are evaluated in this order: -e, the positional arguments (a
-lone - reads one expression per line from standard input), then --file.
+lone - reads one expression per line from standard input, skipping lines
+that start with #), then --file.
 
 With --strict the interpreter refuses texts that evaluate quietly to
 something unmeant (a function reading the end of the text as an argument,
-an IF block inside a branch, a field hiding a function, a malformed time
-zone); each is reported and gives the Error data field. A name that is no
-field is then a report as well.
+an IF block inside a branch, a branch whose words run together or that
+cannot be evaluated, an argument that keeps a comma, a number joined to a
+text in exponent form, a field hiding a function, a malformed time zone);
+each is reported and gives the Error data field. The exit status is then 1
+wherever tarn-hl7 would reject the text: also for a name that is no field,
+any report (a division by zero), a text ending in an operator and a number
+that would be written in exponent form.
+
+--record reads one JSON object as tarn-hl7 reads a record (with --dates and
+--date-order), with the fields tarn-hl7 adds (Now, ControlId, RecordNumber).
 
 Exit status:
   0  every expression was evaluated
   1  an expression returned the interpreter's Error data field (--strict:
-     or named a field that does not exist)
-  2  a usage error, or a fields or expression file that cannot be read
+     or tarn-hl7 would reject it)
+  2  a usage error, or a fields, record or expression file that cannot be read
 
 Example:
-  tarn-eval -f LastName=String:Smith -f Age=Long:42 'Format LastName, ">"' 'Age + 1')";
+  tarn-eval -f LastName=String:Smith -f Age=Long:42 'Format LastName, ">"' 'Age + 1'
+  tarn-eval --strict --record patient.json --dates BirthDate 'FormatHL7DateTime BirthDate')";
 
 // The whole file, or a usage error naming the option and the reason.
 std::string ReadFile(const std::string& option, const std::string& path) {
@@ -97,6 +106,29 @@ bool IsErrorField(const tarn::ObjectRef& r, const tarn::DataFields& fields) {
   }
 }
 
+// Why tarn-hl7 would reject a result that is not the Error field; empty
+// when it would not.
+std::string Rejected(const tarn::ObjectRef& r, const tarn::DataFields& fields,
+                     const tarn::RecordingErrorManager& errors) {
+  if (r && IsErrorField(r, fields)) return {};
+  try {
+    if (r && tarn::CStr(tarn::Get(r, u"DataType")) == u"Operator")
+      return "the expression ends in an operator";
+    const tarn::Variant data = r ? tarn::Get(r, u"Data") : tarn::Variant();
+    if (data.kind() == tarn::Kind::Double || data.kind() == tarn::Kind::Single) {
+      const std::u16string text = tarn::CStr(data);
+      if (text.find(u'E') != std::u16string::npos)
+        return "the number " + ToUtf8(text) + " would be written in exponent form";
+    }
+  } catch (const tarn::RuntimeError& e) {
+    return "the result cannot be read as text (" + ToUtf8(e.description()) + ")";
+  }
+  if (!errors.reports().empty())
+    return "the expression raised " + std::to_string(errors.reports().size()) +
+           (errors.reports().size() == 1 ? " report" : " reports");
+  return {};
+}
+
 json ReportJson(const tarn::ErrorReport& r) {
   return json{{"number", r.number},
               {"message", ToUtf8(r.message)},
@@ -129,7 +161,8 @@ int Run(int argc, char** argv) {
   CLI::App app{"Evaluates tarnintr expressions against a set of data fields.", "tarn-eval"};
   app.footer(kFooter);
   std::vector<std::string> exprs, positional, field_specs;
-  std::string file, fields_file;
+  std::string file, fields_file, record_file, date_order = "mdy";
+  std::vector<std::string> dates;
   bool as_json = false, version = false, strict = false;
   app.add_option("-e,--expr", exprs, "An expression to evaluate (repeatable)")
       ->allow_extra_args(false);
@@ -137,6 +170,15 @@ int Run(int argc, char** argv) {
   app.add_option("-f,--field", field_specs, "Adds a data field: NAME=TYPE[:VALUE] (repeatable)")
       ->allow_extra_args(false);
   app.add_option("--fields", fields_file, "Adds data fields from a JSON file");
+  app.add_option("--record", record_file,
+                 "Adds the fields of one record: a JSON object read as tarn-hl7 reads a record");
+  app.add_option("--dates", dates, "--record's members whose texts are dates (NAME,NAME...)")
+      ->delimiter(',')
+      ->allow_extra_args(false);
+  app.add_option("--date-order", date_order,
+                 "Order of numeric dates whose year is not first (--record, -f NAME=Date:...): "
+                 "mdy, dmy or ymd")
+      ->check(CLI::IsMember({"mdy", "dmy", "ymd"}));
   app.add_flag("--json", as_json, "One JSON object per expression");
   app.add_flag("--version", version, "Prints the library's release");
   app.add_flag("--strict", strict,
@@ -163,7 +205,11 @@ int Run(int argc, char** argv) {
   auto errors = tarn::MakeRef<tarn::RecordingErrorManager>();
   std::vector<std::string> texts, warnings;
   try {
-    for (const auto& spec : field_specs) tarn::eval::AddFieldSpec(*fields, spec, warnings);
+    for (const auto& spec : field_specs)
+      tarn::eval::AddFieldSpec(*fields, spec, warnings, date_order);
+    if (!record_file.empty())
+      tarn::eval::AddRecordJson(*fields, ReadFile("--record", record_file),
+                                "--record '" + record_file + "'", dates, date_order, warnings);
     if (!fields_file.empty())
       tarn::eval::AddFieldsJson(*fields, ReadFile("--fields", fields_file),
                                 "--fields '" + fields_file + "'", warnings);
@@ -175,6 +221,7 @@ int Run(int argc, char** argv) {
       }
       for (std::string line; std::getline(std::cin, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.front() == '#') continue;  // a comment
         texts.push_back(line);
       }
     }
@@ -193,6 +240,10 @@ int Run(int argc, char** argv) {
     std::u16string expression = FromUtf8(text);
     tarn::ObjectRef result = interpreter.RealizeRegularExpressionInPlace(expression);
     if (IsErrorField(result, *fields)) status = 1;
+    // What tarn-hl7 rejects besides the Error field.
+    std::string problem;
+    if (strict) problem = Rejected(result, *fields, *errors);
+    if (!problem.empty()) status = 1;
     // A name that is no field is named, with the field it most likely meant.
     const auto unknown = tarn::hl7::UnknownNames(
         expression, [&](std::u16string_view n) { return bool(fields->Find(n)); });
@@ -211,10 +262,12 @@ int Run(int argc, char** argv) {
                 {"result", ResultJson(result)},
                 {"reports", reports},
                 {"fields", fields->Count()}};
+      if (!problem.empty()) line["problem"] = problem;
       std::cout << line.dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
     } else {
       for (const auto& r : errors->reports())
         std::cerr << r.number << " " << ToUtf8(r.procedure) << ": " << ToUtf8(r.message) << "\n";
+      if (!problem.empty()) std::cerr << "tarn-eval: " << problem << "\n";
       std::cout << (result ? TextOf(tarn::Get(result, u"Data")) : std::string()) << "\n";
     }
   }

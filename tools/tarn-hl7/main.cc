@@ -27,7 +27,6 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +35,7 @@
 #include "hl7/io.h"
 #include "hl7/message.h"
 #include "hl7/outbound.h"
+#include "hl7/pipeline.h"
 #include "hl7/records.h"
 #include "hl7/template.h"
 
@@ -60,47 +60,6 @@ Example:
            --dates BirthDate,MessageDateTime,AdmitDateTime,DiagnosedAt \
            --send 127.0.0.1:2575 --journal adt.journal)";
 
-std::string Where(const hl7::Template& t, hl7::Position at) {
-  return t.file + ":" + std::to_string(at.line) + ":" + std::to_string(at.column);
-}
-
-std::string Failure(const hl7::Template& t, const hl7::ExpressionFailure& f) {
-  std::string s = Where(t, f.at) + ": " + f.reason;
-  for (const auto& rep : f.reports)
-    s += " [" + std::to_string(rep.number) + " " + tarn::ToUtf8(rep.procedure) + ": " +
-         tarn::ToUtf8(rep.message) + "]";
-  return s;
-}
-
-json RejectJson(const hl7::Template& t, const hl7::Record& r, const hl7::Outcome& o) {
-  json expressions = json::array();
-  for (const auto& f : o.failures) {
-    json reports = json::array();
-    for (const auto& rep : f.reports)
-      reports.push_back({{"number", rep.number},
-                         {"procedure", tarn::ToUtf8(rep.procedure)},
-                         {"message", tarn::ToUtf8(rep.message)}});
-    expressions.push_back({{"at", Where(t, f.at)},
-                           {"expression", f.expression},
-                           {"reason", f.reason},
-                           {"reports", reports}});
-  }
-  json j{{"record", r.number}, {"line", r.line}};
-  if (!o.reason.empty()) j["reason"] = o.reason;
-  j["expressions"] = expressions;
-  j["input"] = r.source;
-  return j;
-}
-
-// Why a record did not become a message, as one line.
-std::string RejectReason(const hl7::Template& t, const hl7::Outcome& o) {
-  if (!o.reason.empty()) return o.reason;
-  std::string s;
-  for (std::size_t i = 0; i < o.failures.size(); ++i)
-    s += (i ? "; " : "") + Failure(t, o.failures[i]);
-  return s;
-}
-
 std::string RejectLine(std::size_t number, std::size_t line, const std::string& reason) {
   std::string s = "record " + std::to_string(number);
   if (line) s += " (line " + std::to_string(line) + ")";
@@ -123,48 +82,30 @@ class Progress {
 };
 
 // What one record came to: its message (framed, or as built for --send),
-// or its reject (a JSON line for --rejects, else a line for standard error)
-// and the reason the journal keeps.
-struct Built {
-  bool ok = false;
+// or its reject (a JSON line for --rejects, else a line for standard error).
+struct Built : hl7::Built {
   std::string text;
-  std::string reason;
-  std::size_t number = 0, line = 0;
-  std::string source;  // for a receiver's reject (--send)
 };
 
 struct BuildSettings {
-  const hl7::Template& tmpl;
+  const hl7::Pipeline& pipeline;
   const hl7::RecordReader& reader;
   hl7::Framing framing;
   bool rejects_as_json;
-  const hl7::Outbound& outbound;
-  hl7::HostFieldUse host_fields;
-  bool strict;
+  bool sending;
 };
 
-void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawRecord& raw,
+void BuildOne(const BuildSettings& s, hl7::RecordBuilder& builder, const hl7::RawRecord& raw,
               Built& built) {
-  built.number = raw.number;
-  built.line = raw.line;
-  // Each thread's record keeps its room from one record to the next.
-  thread_local hl7::Record record;
-  s.reader.Complete(raw, record);  // its text stays with the thread that read it
-  hl7::AddHostFields(record, s.host_fields,
-                     s.host_fields.control_id ? s.outbound.ControlIdFor(record.number) : "");
-  const hl7::Outcome o = builder.Build(record);
-  built.ok = o.ok();
+  builder.Build(s.reader, raw, built);
   if (built.ok) {
-    built.text = s.outbound.sending() ? o.message : hl7::Frame(o.message, s.framing);
-    if (s.outbound.sending()) built.source = record.source;
-    return;
-  }
-  built.reason = RejectReason(s.tmpl, o);
-  if (s.rejects_as_json)
-    built.text =
-        RejectJson(s.tmpl, record, o).dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-  else
-    built.text = RejectLine(record.number, record.line, built.reason);
+    built.text = s.sending ? std::move(built.message) : hl7::Frame(built.message, s.framing);
+    built.message = std::string();
+  } else if (s.rejects_as_json) {
+    built.text = std::move(built.reject);
+    built.text += '\n';
+  } else
+    built.text = RejectLine(built.number, built.line, built.reason);
 }
 
 // Builds a batch of records on N threads, each with its own interpreter and
@@ -175,8 +116,8 @@ void BuildOne(const BuildSettings& s, hl7::MessageBuilder& builder, hl7::RawReco
 class Builders {
  public:
   Builders(const BuildSettings& settings, std::size_t jobs)
-      : settings_(settings), own_(settings.tmpl) {
-    own_.set_strict(settings_.strict);
+      : settings_(settings), own_(settings.pipeline) {
+    own_.set_keep_source(settings_.sending);
     for (std::size_t k = 1; k < jobs; ++k) threads_.emplace_back([this] { Work(); });
   }
   ~Builders() {
@@ -215,7 +156,7 @@ class Builders {
  private:
   // A few neighbours at a time, so that threads seldom write next to one
   // another.
-  void Take(hl7::MessageBuilder& builder, std::vector<hl7::RawRecord>& batch,
+  void Take(hl7::RecordBuilder& builder, std::vector<hl7::RawRecord>& batch,
             std::vector<Built>& out) {
     constexpr std::size_t kRun = 4;
     for (std::size_t from; (from = next_.fetch_add(kRun)) < batch.size();)
@@ -224,8 +165,8 @@ class Builders {
   }
 
   void Work() {
-    hl7::MessageBuilder builder(settings_.tmpl);  // made and used on this thread only
-    builder.set_strict(settings_.strict);
+    hl7::RecordBuilder builder(settings_.pipeline);  // made and used on this thread only
+    builder.set_keep_source(settings_.sending);
     std::size_t seen = 0;
     for (;;) {
       std::unique_lock lock(mutex_);
@@ -242,7 +183,7 @@ class Builders {
   }
 
   const BuildSettings& settings_;
-  hl7::MessageBuilder own_;  // the caller's
+  hl7::RecordBuilder own_;  // the caller's
   std::vector<std::thread> threads_;
   std::mutex mutex_;
   std::condition_variable wake_, done_;
@@ -255,27 +196,20 @@ class Builders {
 
 // --check: the template against the first `count` records, every problem
 // once with its position; nothing is written.
-int Check(const hl7::Template& tmpl, hl7::RecordReader& reader, std::size_t count,
-          const std::string& control_prefix, bool strict) {
-  const hl7::HostFieldUse host_fields = hl7::HostFieldsNamedIn(tmpl);
-  hl7::MessageBuilder builder(tmpl);
-  builder.set_check_names(true);
-  builder.set_strict(strict);
-  std::set<std::string> seen;
+int Check(const hl7::Pipeline& pipeline, hl7::RecordReader& reader, std::size_t count) {
+  hl7::TemplateCheck check(pipeline);
   std::size_t read = 0, problems = 0;
-  hl7::Record r;
-  auto say = [&](const std::string& what, const hl7::Record& rec) {
-    if (!seen.insert(what).second) return;
-    ++problems;
-    std::cerr << "tarn-hl7: " << what << " (record " << rec.number << ")\n";
+  const auto say = [&](const std::vector<std::string>& found) {
+    for (const auto& what : found) std::cerr << "tarn-hl7: " << what << "\n";
+    problems += found.size();
   };
-  while (read < count && reader.Next(r)) {
+  hl7::RawRecord raw;
+  while (read < count && reader.NextRaw(raw)) {
     ++read;
-    hl7::AddHostFields(r, host_fields, control_prefix + std::to_string(r.number));
-    const hl7::Outcome o = builder.Build(r);
-    if (!o.reason.empty()) say("record " + std::to_string(r.number) + ": " + o.reason, r);
-    for (const auto& f : o.failures) say(Failure(tmpl, f), r);
+    say(check.Add(reader, raw));
   }
+  say(check.Finish());
+  const hl7::Template& tmpl = pipeline.tmpl();
   std::cerr << "checked " << tmpl.segments.size() << " segments, " << tmpl.expressions.size()
             << " expressions against " << read << (read == 1 ? " record: " : " records: ")
             << problems << (problems == 1 ? " problem\n" : " problems\n");
@@ -312,8 +246,9 @@ int Run(int argc, char** argv) {
   bool lenient = false;
   app.add_flag("--lenient", lenient,
                "Evaluates as the library does by default: texts that strict mode rejects (a "
-               "function reading the end of the text, an IF block inside a branch, a field hiding "
-               "a function, a malformed time zone) give what they give");
+               "function reading the end of the text, an IF block inside a branch, branch words "
+               "that run together, an argument keeping a comma, a number in exponent form, a "
+               "field hiding a function, a malformed time zone) give what they give");
   std::string date_order_word = "mdy";
   app.add_option("--date-order", date_order_word,
                  "Order of numeric dates whose year is not first: mdy, dmy or ymd")
@@ -414,28 +349,32 @@ int Run(int argc, char** argv) {
     return 2;
   }
 
-  hl7::Template tmpl;
+  std::optional<hl7::Outbound> outbound;  // made once the records are open
+  hl7::PipelineOptions options;
+  options.dates = dates;
+  options.date_order = date_order_word;
+  options.format = format_word;
+  options.control_prefix = control_prefix;
+  options.strict = !lenient;
+  if (!check)  // a resumed run numbers its control IDs as the first run did
+    options.control_id = [&outbound](std::size_t n) { return outbound->ControlIdFor(n); };
+  std::optional<hl7::Pipeline> pipeline;
   std::unique_ptr<std::istream> input;
   try {
-    tmpl = hl7::LoadTemplate(template_path);
+    pipeline.emplace(std::make_shared<const hl7::Template>(hl7::LoadTemplate(template_path)),
+                     options);
     input = hl7::OpenInput(records_path);
   } catch (const std::exception& e) {
     std::cerr << "tarn-hl7: " << e.what() << "\n";
     return 2;
   }
-  hl7::RecordOptions options;
-  options.dates = dates;
-  options.date_order = date_order_word == "dmy"   ? hl7::DateOrder::Dmy
-                       : date_order_word == "ymd" ? hl7::DateOrder::Ymd
-                                                  : hl7::DateOrder::Mdy;
-  if (format_word == "jsonl") options.format = hl7::RecordFormat::JsonLines;
-  if (format_word == "csv") options.format = hl7::RecordFormat::Csv;
-  hl7::RecordReader reader(*input, records_path == "-" ? "" : records_path, options);
+  const hl7::Template& tmpl = pipeline->tmpl();
+  const auto reader = pipeline->Reader(*input, records_path == "-" ? "" : records_path);
 
   if (check) {
     try {
       const bool given = !check_values.empty() && !check_values[0].empty();
-      return Check(tmpl, reader, given ? std::stoul(check_values[0]) : 1, control_prefix, !lenient);
+      return Check(*pipeline, *reader, given ? std::stoul(check_values[0]) : 1);
     } catch (const std::exception& e) {
       std::cerr << "tarn-hl7: " << e.what() << "\n";
       return 2;
@@ -459,7 +398,6 @@ int Run(int argc, char** argv) {
     batch_file.emplace(output_file, tmpl.delimiters, framing, per_batch, hl7::LocalStamp());
   hl7::MessageSink& out = batch_file ? static_cast<hl7::MessageSink&>(*batch_file) : output_file;
   hl7::MessageSink* rejects = rejects_path.empty() ? nullptr : &rejects_file;
-  std::optional<hl7::Outbound> outbound;
   try {
     outbound.emplace(outbound_options);
   } catch (const std::exception& e) {
@@ -472,8 +410,8 @@ int Run(int argc, char** argv) {
   // Records are cut from the input in order, built in batches (on --jobs
   // threads), and written (or delivered, one at a time) in input order; the
   // first failure stops the run.
-  const BuildSettings settings{
-      tmpl, reader, framing, rejects != nullptr, *outbound, hl7::HostFieldsNamedIn(tmpl), !lenient};
+  const BuildSettings settings{*pipeline, *reader, framing, rejects != nullptr,
+                               outbound->sending()};
   // Batches start small, so that the threads start soon, and grow.
   const std::size_t most_per_batch = jobs <= 1 ? 64 : 1024 * jobs;
   std::size_t batch_size = 64;
@@ -491,7 +429,7 @@ int Run(int argc, char** argv) {
     try {
       hl7::RawRecord raw;
       batch_size = std::min(batch_size * 2, most_per_batch);
-      while (batch.size() < batch_size && (more = reader.NextRaw(raw))) {
+      while (batch.size() < batch_size && (more = reader->NextRaw(raw))) {
         if (outbound->Settled(raw.number)) {
           ++settled;
           progress.Show(++done);
