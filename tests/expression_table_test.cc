@@ -143,7 +143,64 @@ std::string Reports(const RecordingErrorManager& errors) {
   return out;
 }
 
+// A value as its type name and text ("Date 1/5/2024 1:45:10 PM").
+std::string Show(const Variant& v) {
+  try {
+    return ToUtf8(v.TypeName()) + " " + ToUtf8(CStr(v));
+  } catch (const RuntimeError&) {
+    return ToUtf8(v.TypeName());
+  }
+}
+
+std::string Procedures(const Evaluation& e) {
+  std::string out;
+  for (const EvaluationReport& r : e.reports()) out += ToUtf8(r.procedure) + ";";
+  return out;
+}
+
+// The default keeps its value and reports; strict mode reports the problem
+// first and gives the Error field, or the same value when nothing is wrong.
+void RunStrictRow(const table::Row& row, const std::string& where) {
+  for (const bool strict : {false, true}) {
+    auto fields = MakeRef<DataFields>();
+    for (const table::Field& f : row.fields)
+      fields->AddField(FromUtf8(f.name), FromUtf8(f.type_word), ValueOf(f.value));
+    auto errors = MakeRef<RecordingErrorManager>();
+    Interpreter interp;
+    ASSERT_TRUE(interp.Init(fields, errors, u"System", u"Application"));
+    interp.set_strict(strict);
+    const std::size_t before = fields->Count();
+    const Evaluation e = interp.Evaluate(row.text);
+    EXPECT_EQ(fields->Count(), before) << where;
+    EXPECT_EQ(errors->reports().size(), e.reports().size()) << where;
+    if (!strict || row.strict_procedure.empty()) {
+      EXPECT_EQ(e.is_error(), row.result == "Error") << where;
+      if (row.result != "Error") {
+        EXPECT_EQ(Show(e.value()), row.result) << where;
+      }
+      EXPECT_EQ(Procedures(e), strict ? std::string() : row.reports) << where;
+      continue;
+    }
+    EXPECT_TRUE(e.is_error()) << where << " (strict)";
+    ASSERT_FALSE(e.reports().empty()) << where << " (strict)";
+    const EvaluationReport& first = e.reports().front();
+    EXPECT_EQ(ToUtf8(first.procedure), row.strict_procedure) << where;
+    EXPECT_EQ(first.number, 5) << where;
+    const std::string description = ToUtf8(first.description);
+    EXPECT_TRUE(description.starts_with("Invalid procedure call or argument: ")) << description;
+    EXPECT_NE(description.find(row.strict_problem), std::string::npos)
+        << where << ": " << description;
+    EXPECT_EQ(first.message, u"Error: 5 - " + first.description) << where;
+    // Back where it started: the next call names its fields from Autodf1.
+    EXPECT_EQ(Get(interp.Evaluate(u"1 + 1").field(), u"Name"), Variant(u"Autodf4")) << where;
+  }
+}
+
 void RunRow(const table::Row& row, const std::string& where) {
+  if (row.strict) {
+    RunStrictRow(row, where);
+    return;
+  }
   if (!row.call.empty()) {
     ExpectResult(Call(row.call, ValueOf(row.text), row.argument), row.result, where);
     return;

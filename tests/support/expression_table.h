@@ -24,6 +24,10 @@ struct Row {
   std::vector<Field> fields;  // the fields in effect at the row
   std::string call;           // a conversion applied to `text` (a value), or empty
   std::string argument;       // its second argument (a format), when it takes one
+  // Under "@strict": the procedure of strict mode's first report (empty:
+  // strict mode gives the default's value) and a part of its description.
+  bool strict = false;
+  std::string strict_procedure, strict_problem;
 };
 
 struct Table {
@@ -68,6 +72,7 @@ inline Table Read(const std::string& path, std::string& error) {
     return t;
   }
   std::string line, call;
+  bool strict = false;
   std::vector<Field> fields;
   int number = 0;
   while (std::getline(in, line)) {
@@ -85,6 +90,24 @@ inline Table Read(const std::string& path, std::string& error) {
       std::erase_if(fields, [&](const Field& f) { return f.name == parts[1]; });
       fields.push_back({parts[1], parts[2], Unescape(parts[3])});
       if (t.rows.empty()) t.fields = fields;
+      continue;
+    }
+    if (parts[0] == "@strict") {
+      strict = true;
+      continue;
+    }
+    if (strict && parts.size() == 5) {  // text, default's value and reports, strict report
+      Row r;
+      r.line = number;
+      r.text = Unescape(parts[0]);
+      r.result = Unescape(parts[1]);
+      r.reports = parts[2];
+      r.check_reports = true;
+      r.strict = true;
+      r.strict_procedure = parts[3];
+      r.strict_problem = Unescape(parts[4]);
+      r.fields = fields;
+      t.rows.push_back(std::move(r));
       continue;
     }
     if (parts[0] == "@call") {
