@@ -108,6 +108,11 @@ target_include_directories(com_host PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 target_compile_definitions(com_host PRIVATE UNICODE _UNICODE)
 target_link_libraries(com_host PRIVATE ole32 oleaut32 uuid ${TARN_WIN_STATIC_RUNTIME})
 tarn_enable_warnings(com_host)
+# The hostile host: re-entry, misbehaving collections, threads.
+add_executable(hostile_host tests/windows/hostile_host.cc)
+target_compile_definitions(hostile_host PRIVATE UNICODE _UNICODE)
+target_link_libraries(hostile_host PRIVATE ole32 oleaut32 uuid ${TARN_WIN_STATIC_RUNTIME})
+tarn_enable_warnings(hostile_host)
 
 # The GoogleTest suites that test the library itself rather than the Linux
 # platform (the .reg-file registry, dlopen, the tools), built from Debian's

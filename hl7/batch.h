@@ -24,6 +24,7 @@ class BatchSink final : public MessageSink {
   // Closes the open batch and the file; a run without messages still gets
   // one empty batch, so that the file is a whole batch file.
   bool Finish() override;
+  bool Flush() override { return inner_.Flush(); }
   // Messages (not envelope segments) that reached the inner sink.
   std::size_t delivered() const override;
   const std::string& error() const override { return inner_.error(); }

@@ -12,6 +12,8 @@ namespace tarn::hl7 {
 
 namespace {
 
+constexpr int kMostStaleAnswers = 8;
+
 std::chrono::milliseconds Millis(double seconds) {
   return std::chrono::milliseconds(
       static_cast<long long>(std::ceil(std::max(seconds, 0.0) * 1000)));
@@ -47,7 +49,7 @@ DeliveryResult Sender::Deliver(std::string_view message) {
   DeliveryResult result;
   result.control_id = ControlIdOf(message);
   const auto limit = Millis(options_.ack_timeout);
-  bool reached = false;
+  bool reached = false, answered = false;
   std::string why;
   for (int attempt = 0; attempt <= options_.retries; ++attempt) {
     if (attempt > 0) {
@@ -59,15 +61,32 @@ DeliveryResult Sender::Deliver(std::string_view message) {
     result.attempts = attempt + 1;
     if (!client_.connected()) {
       why = client_.Connect(limit);
-      if (!why.empty()) continue;
+      if (!why.empty()) {
+        answered = false;
+        continue;
+      }
     }
     reached = true;
     const Exchange ex = client_.Send(message, limit);
+    if (ex.status == ExchangeStatus::TooLarge) {
+      // The receiver answered, and will answer so again: sending once more helps nothing.
+      result.outcome = DeliveryOutcome::Rejected;
+      result.reason = ex.detail;
+      return result;
+    }
+    answered = ex.status == ExchangeStatus::Answered || ex.status == ExchangeStatus::Garbage;
     if (ex.status != ExchangeStatus::Answered) {
       why = ex.detail;
       continue;
     }
-    const Ack ack = ReadAck(ex.payload, result.control_id);
+    Ack ack = ReadAck(ex.payload, result.control_id);
+    // A receiver that answered an earlier message twice: its next answer
+    // may still be this message's, on the same connection.
+    for (int stale = 0; !ack.matches && !ack.code.empty() && stale < kMostStaleAnswers; ++stale) {
+      const Exchange next = client_.Receive(limit);
+      if (next.status != ExchangeStatus::Answered) break;
+      ack = ReadAck(next.payload, result.control_id);
+    }
     result.ack_code = ack.code;
     if (ack.verdict == AckVerdict::Accepted) {
       result.outcome = DeliveryOutcome::Delivered;
@@ -84,7 +103,11 @@ DeliveryResult Sender::Deliver(std::string_view message) {
     if (!ack.matches || (ack.code != "AR" && ack.code != "CR")) client_.Close();
   }
   result.ack_code.clear();  // no answer settled it
-  result.outcome = reached ? DeliveryOutcome::Rejected : DeliveryOutcome::Unreachable;
+  // Without an answer to the last attempt the receiver may or may not have
+  // the message: it stays unsettled, to be sent again by the next run.
+  result.outcome = !reached   ? DeliveryOutcome::Unreachable
+                   : answered ? DeliveryOutcome::Rejected
+                              : DeliveryOutcome::Pending;
   result.reason = "not acknowledged after " + std::to_string(result.attempts) +
                   (result.attempts == 1 ? " attempt: " : " attempts: ") + why;
   return result;

@@ -25,8 +25,9 @@ bool ParseAddress(std::string_view text, std::string& host, std::string& port);
 
 enum class DeliveryOutcome {
   Delivered,    // AA or CA with the message's control ID
-  Rejected,     // AE or CE, or no acceptance after every retry
+  Rejected,     // AE or CE, answers that never accepted it, or an answer over the size limit
   Unreachable,  // no attempt even reached the receiver: nothing was sent
+  Pending,      // sent, but the last attempt got no answer (time out, connection lost)
 };
 
 struct DeliveryResult {

@@ -25,11 +25,30 @@ class FileError : public std::runtime_error {
   std::string problem_;
 };
 
-// An input stream over the file, or standard input for "-". Throws
-// FileError when the file cannot be read.
+// An input stream over the file, or standard input for "-", read in large
+// blocks. Throws FileError when the file cannot be read.
 std::unique_ptr<std::istream> OpenInput(const std::string& path);
-// The whole file. Throws FileError.
+// The whole file, without a byte-order mark. Throws FileError.
 std::string ReadInput(const std::string& path);
+
+// Whether a line can be read from an input OpenInput or DecodeInput made
+// without waiting (true at its end, and for any other stream).
+bool LineReady(std::istream& in);
+
+// ICU's name for an encoding; throws std::runtime_error for a name it does
+// not know.
+std::string EncodingName(const std::string& name);
+// The input's text in UTF-8, read as written in `encoding`. Reading throws
+// std::runtime_error, naming the line and column, at bytes that are not in
+// that encoding.
+std::unique_ptr<std::istream> DecodeInput(std::unique_ptr<std::istream> in,
+                                          const std::string& encoding, const std::string& name);
+
+// The first byte that is not UTF-8 in `text`, or npos.
+std::size_t FirstNonUtf8(std::string_view text);
+// Throws std::runtime_error "NAME:LINE:COLUMN: bytes that are not UTF-8"
+// when `text` has such bytes.
+void RequireUtf8(std::string_view text, const std::string& name);
 
 // Where a run's messages go. Delivery over the network implements the same
 // face, so that the run loop does not change with the destination.
@@ -40,6 +59,8 @@ class MessageSink {
   virtual bool Put(std::string_view message) = 0;
   // Everything put so far is delivered; false when that failed.
   virtual bool Finish() = 0;
+  // Whole messages put so far are handed on now (not the envelope's end).
+  virtual bool Flush() { return error().empty(); }
   // How many messages have really been delivered.
   virtual std::size_t delivered() const = 0;
   // What failed, with the destination and the reason; empty while all is well.
@@ -59,12 +80,11 @@ class FileSink final : public MessageSink {
   bool Open(const std::string& path);
   bool Put(std::string_view message) override;
   bool Finish() override;
+  bool Flush() override;
   std::size_t delivered() const override { return delivered_; }
   const std::string& error() const override { return error_; }
 
  private:
-  bool Flush();
-
   int fd_ = 1;
   bool owned_ = false;
   std::string name_ = "standard output";

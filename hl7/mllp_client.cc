@@ -19,8 +19,6 @@ namespace {
 constexpr char kStart = '\x0b';
 constexpr char kEnd1 = '\x1c';
 constexpr char kEnd2 = '\x0d';
-// An acknowledgement is small; an endless stream without a frame end is not one.
-constexpr std::size_t kMaxAnswer = 1 << 20;
 
 }  // namespace
 
@@ -157,33 +155,46 @@ std::string MllpClient::Connect(std::chrono::milliseconds limit) {
 
 namespace {
 
-// Writes the frame and reads until the frame end, more than an answer may
-// hold, or a failure; over a plain socket or a TLS stream alike.
+bool FindFrameEnd(const std::string& buffer, std::size_t from, std::size_t& frame_end) {
+  for (std::size_t i = from; i + 1 < buffer.size(); ++i)
+    if (buffer[i] == kEnd1 && buffer[i + 1] == kEnd2) {
+      frame_end = i;
+      return true;
+    }
+  return false;
+}
+
+// Writes the frame (none: only reads) and reads until the frame end, more
+// than an answer may hold, or a failure; over a plain socket or a TLS
+// stream alike.
 template <class Stream>
 void StartExchange(Stream& stream, const std::string& frame, std::string& buffer, char* chunk,
                    std::size_t chunk_size, std::function<void()>& read_more, bool& done,
                    bool& failed, std::error_code& error, std::size_t& frame_end) {
   read_more = [&stream, &buffer, &read_more, &done, &failed, &error, &frame_end, chunk,
                chunk_size] {
-    stream.async_read_some(asio::buffer(chunk, chunk_size),
-                           [&, chunk](const std::error_code& e, std::size_t n) {
-                             buffer.append(chunk, n);
-                             for (std::size_t i = buffer.size() > n ? buffer.size() - n - 1 : 0;
-                                  i + 1 < buffer.size(); ++i)
-                               if (buffer[i] == kEnd1 && buffer[i + 1] == kEnd2) {
-                                 frame_end = i;
-                                 break;
-                               }
-                             if (frame_end != std::string::npos || buffer.size() > kMaxAnswer) {
-                               done = true;
-                             } else if (e) {
-                               error = e;
-                               failed = done = true;
-                             } else {
-                               read_more();
-                             }
-                           });
+    stream.async_read_some(
+        asio::buffer(chunk, chunk_size), [&, chunk](const std::error_code& e, std::size_t n) {
+          buffer.append(chunk, n);
+          FindFrameEnd(buffer, buffer.size() > n ? buffer.size() - n - 1 : 0, frame_end);
+          // An answer is small; an endless one is not read to its end.
+          if (frame_end != std::string::npos || buffer.size() > kMaxAnswer + 3) {
+            done = true;
+          } else if (e) {
+            error = e;
+            failed = done = true;
+          } else {
+            read_more();
+          }
+        });
   };
+  if (frame.empty()) {
+    if (FindFrameEnd(buffer, 0, frame_end))
+      done = true;
+    else
+      read_more();
+    return;
+  }
   asio::async_write(stream, asio::buffer(frame),
                     [&read_more, &done, &failed, &error](const std::error_code& e, std::size_t) {
                       if (e) {
@@ -198,14 +209,34 @@ void StartExchange(Stream& stream, const std::string& frame, std::string& buffer
 }  // namespace
 
 Exchange MllpClient::Send(std::string_view message, std::chrono::milliseconds limit) {
-  Exchange ex;
   if (!connected()) {
+    Exchange ex;
     ex.detail = "not connected";
     return ex;
   }
   State& s = *state_;
+  // Whatever arrived before this message was sent answers an earlier one.
   s.buffer.clear();
-  const std::string frame = MllpFrame(message);
+  if (s.plain) {
+    std::error_code ec;
+    char drop[4096];
+    while (s.plain->available(ec) > 0 && !ec) s.plain->read_some(asio::buffer(drop), ec);
+  }
+  return Talk(MllpFrame(message), limit);
+}
+
+Exchange MllpClient::Receive(std::chrono::milliseconds limit) {
+  if (!connected()) {
+    Exchange ex;
+    ex.detail = "not connected";
+    return ex;
+  }
+  return Talk({}, limit);
+}
+
+Exchange MllpClient::Talk(const std::string& frame, std::chrono::milliseconds limit) {
+  Exchange ex;
+  State& s = *state_;
   bool done = false, failed = false;
   std::error_code error;
   std::size_t frame_end = std::string::npos;
@@ -227,23 +258,31 @@ Exchange MllpClient::Send(std::string_view message, std::chrono::milliseconds li
   if (failed) {
     ex.status = ExchangeStatus::Closed;
     ex.detail = error == asio::error::eof || error == asio::ssl::error::stream_truncated
-                    ? "the receiver closed the connection"
+                    ? "the receiver closed the connection" +
+                          std::string(s.buffer.empty() ? "" : " in the middle of its answer")
                     : "the connection failed: " + error.message();
     Close();
     return ex;
   }
   const std::size_t start =
       frame_end == std::string::npos ? std::string::npos : s.buffer.rfind(kStart, frame_end);
+  if (frame_end == std::string::npos ||
+      (start != std::string::npos && frame_end - start - 1 > kMaxAnswer)) {
+    ex.status = ExchangeStatus::TooLarge;
+    ex.detail = "the answer is longer than an acknowledgement may be (" +
+                std::to_string(kMaxAnswer) + " bytes)";
+    Close();
+    return ex;
+  }
   if (start == std::string::npos) {
     ex.status = ExchangeStatus::Garbage;
-    ex.detail = frame_end == std::string::npos ? "the answer has no frame end"
-                                               : "the answer has no frame start";
+    ex.detail = "the answer has no frame start";
     Close();
     return ex;
   }
   ex.status = ExchangeStatus::Answered;
   ex.payload = s.buffer.substr(start + 1, frame_end - start - 1);
-  s.buffer.clear();
+  s.buffer.erase(0, frame_end + 2);  // the start of a next answer, if any
   return ex;
 }
 

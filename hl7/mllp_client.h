@@ -16,8 +16,12 @@ enum class ExchangeStatus {
   Answered,  // a whole frame arrived; `payload` holds what was inside it
   Timeout,   // no whole frame within the time limit
   Closed,    // the receiver closed the connection, or the connection broke
-  Garbage,   // bytes that are no frame (or a frame past the size limit)
+  Garbage,   // bytes that are no frame
+  TooLarge,  // an answer longer than kMaxAnswer without its frame end
 };
+
+// The most an answer may hold between its frame's start and end bytes.
+inline constexpr std::size_t kMaxAnswer = 1 << 20;
 
 struct Exchange {
   ExchangeStatus status = ExchangeStatus::Closed;
@@ -50,9 +54,14 @@ class MllpClient {
   // answer the connection is closed, so that nothing late is ever read as
   // the answer to a later message.
   Exchange Send(std::string_view message, std::chrono::milliseconds limit);
+  // The next answer without sending anything: after one that answered
+  // another message.
+  Exchange Receive(std::chrono::milliseconds limit);
   void Close();
 
  private:
+  Exchange Talk(const std::string& frame, std::chrono::milliseconds limit);
+
   struct State;
   std::string host_, port_;
   bool tls_ = false;

@@ -92,9 +92,17 @@ std::u16string NearestName(std::u16string_view name,
   const std::size_t allowed = name.size() <= 4 ? 1 : name.size() <= 8 ? 2 : 3;
   std::u16string best;
   std::size_t best_distance = allowed + 1;
+  // Of names as near, the first in a fixed order: the collection's order
+  // depends on what the builder met before.
+  const auto before = [](std::u16string_view a, std::u16string_view b) {
+    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c | 0x20) : c; };
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+      if (lower(a[i]) != lower(b[i])) return lower(a[i]) < lower(b[i]);
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+  };
   for (const auto& c : candidates) {
     const std::size_t d = Distance(name, c);
-    if (d < best_distance) {
+    if (d < best_distance || (d == best_distance && !best.empty() && before(c, best))) {
       best_distance = d;
       best = c;
     }

@@ -487,7 +487,28 @@ bool RecordReader::NextLine(std::string& line, std::size_t& number) {
     return false;
   }
   number = ++line_no_;
+  if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+  if (const std::size_t bad = FirstNonUtf8(line); bad != std::string::npos)
+    RefuseInput(line, number, bad,
+                "bytes that are not UTF-8 (--encoding names the records' encoding, e.g. latin1)");
   return true;
+}
+
+void RecordReader::RefuseInput(const std::string& line, std::size_t number, std::size_t at,
+                               const std::string& what) const {
+  std::size_t column = 1;  // in characters
+  for (std::size_t i = 0; i < at && i < line.size(); ++i)
+    column += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
+  throw std::runtime_error((path_.empty() ? "standard input" : path_) + ":" +
+                           std::to_string(number) + ":" + std::to_string(column) + ": " + what);
+}
+
+bool RecordReader::Ready() {
+  if (!pushed_.empty()) return true;
+  if (cur_valid_ && cur_pos_ < cur_.size() &&
+      cur_.find_first_not_of(" \t\r\n", cur_pos_) != std::string::npos)
+    return true;
+  return LineReady(in_);
 }
 
 void RecordReader::PushBack(std::string line, std::size_t number) {
@@ -515,6 +536,7 @@ int RecordReader::GetChar() {
   while (!cur_valid_ || cur_pos_ == cur_.size()) {
     std::size_t number = 0;
     if (!NextLine(cur_, number)) return -1;
+    cur_line_ = number;
     cur_ += '\n';
     cur_pos_ = 0;
     cur_valid_ = true;
@@ -568,7 +590,14 @@ void RecordReader::Complete(const RawRecord& raw, Record& r) const {
       f.type.assign(u"String");
       if (!f.value.is_string()) f.value = Variant(std::u16string());
       AssignText(f.value.string(), cells[c]);
-      conv.Typed(f, columns_[c].first, columns_[c].second, [&] { return cells[c]; });
+      const std::string& type = columns_[c].second;
+      if (cells[c].empty() && !type.empty() && type != "String") {
+        // An empty cell is a field without a value, whatever its column's type.
+        f.value = Variant();
+        f.type = FromUtf8(type);
+        continue;
+      }
+      conv.Typed(f, columns_[c].first, type, [&] { return cells[c]; });
       conv.AddOffset(fields, columns_[c].first, [&](const std::string& offset_name) {
         for (const auto& column : columns_)
           if (SameName(column.first, offset_name)) return true;
@@ -593,7 +622,10 @@ bool RecordReader::NextJsonLine(RawRecord& r) {
 // One element of the top-level array, cut out by its brackets and quotes
 // (so that its depth is known before it is parsed).
 bool RecordReader::NextArrayElement(RawRecord& r) {
-  if (array_done_) return false;
+  if (array_done_) {
+    CheckArrayEnd();
+    return false;
+  }
   int c;
   if (count_ == 0 && !cur_valid_) {
     while ((c = GetChar()) != -1 && c != '[') {
@@ -602,6 +634,7 @@ bool RecordReader::NextArrayElement(RawRecord& r) {
     }
     if (c == ']' || c == -1) {
       array_done_ = true;
+      if (c == ']') CheckArrayEnd();
       return false;
     }
     --cur_pos_;
@@ -696,6 +729,16 @@ bool RecordReader::NextCsvRow(RawRecord& r) {
   if (cells.empty()) r.error = "line " + std::to_string(line) + ": a quoted cell is never closed";
   r.cells = std::move(cells);
   return true;
+}
+
+// Nothing but white space may follow the array: text after it would be
+// records that are never read.
+void RecordReader::CheckArrayEnd() {
+  if (array_checked_) return;
+  array_checked_ = true;
+  for (int c; (c = GetChar()) != -1;)
+    if (!std::isspace(c))
+      RefuseInput(cur_, cur_line_, cur_pos_ - 1, "text after the end of the JSON array");
 }
 
 std::vector<Record> ParseRecords(const std::string& text, const RecordOptions& options) {

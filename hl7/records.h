@@ -82,6 +82,12 @@ class RecordReader {
   bool NextRaw(RawRecord& r);
   void Complete(const RawRecord& raw, Record& r) const;
 
+  // Whether the next record can be cut without waiting for the input (a
+  // pipe's writer); true at the end.
+  bool Ready();
+  // Records cut so far.
+  std::size_t count() const { return count_; }
+
  private:
   bool NextLine(std::string& line, std::size_t& number);
   void PushBack(std::string line, std::size_t number);
@@ -90,6 +96,9 @@ class RecordReader {
   bool NextCsvRow(RawRecord& r);
   int GetChar();  // from the current line on, '\n' between lines; -1 at the end
   void Start();
+  void CheckArrayEnd();
+  [[noreturn]] void RefuseInput(const std::string& line, std::size_t number, std::size_t at,
+                                const std::string& what) const;
 
   std::istream& in_;
   std::string path_;
@@ -97,6 +106,8 @@ class RecordReader {
   bool started_ = false;
   bool array_ = false;
   bool array_done_ = false;
+  bool array_checked_ = false;
+  std::size_t cur_line_ = 0;
   std::size_t line_no_ = 0;
   std::deque<std::pair<std::string, std::size_t>> pushed_;
   std::string cur_;

@@ -4,6 +4,7 @@
 
 #include "host/data_field_internal.h"
 #include "platform/text.h"
+#include "platform/thread_exit.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
 
@@ -80,8 +81,12 @@ void ClosePool() noexcept {
 struct PoolCloser {
   ~PoolCloser() { ClosePool(); }
   static void Open() {
+#if defined(_WIN32)
+    detail::ThreadLocal<PoolCloser>();
+#else
     thread_local PoolCloser closer;
     (void)closer;
+#endif
     pool.state = 1;
   }
 };

@@ -10,6 +10,7 @@
 #include "interpreter/interpreter_core.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
+#include "platform/thread_exit.h"
 #include "support/text_tools.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
@@ -86,6 +87,32 @@ bool InterpreterCore::PushTemporary(Frame& f, std::u16string_view procedure,
     }
     const std::int16_t slot = f.held_top;
     NameText& held = f.held[static_cast<std::size_t>(slot)];
+    // A host may keep the field under a key of its own making. The clean-up
+    // removes it by that key, and the name given must be freed too, or the
+    // list's numbers would drift and run out call after call: the same name
+    // in other capitals takes its place in the list, any other is freed
+    // with the frame's names.
+    struct FollowHostsKey {
+      InterpreterCore& core;
+      Frame& f;
+      const NameText& held;
+      int at;
+      ~FollowHostsKey() {
+        if (held.empty() || held.generated() > 0 || at > core.names_top_) return;
+        NameText& listed = core.names_[static_cast<std::size_t>(at)];
+        if (listed.empty() || SameText(listed, held)) return;
+        if (EqualsIgnoreCase(listed, held)) {
+          listed.assign(held);
+          return;
+        }
+        try {
+          f.given_names.push_back(listed);
+        } catch (...) {
+          const NameText given = listed;
+          core.RemoveAutoDataFieldNameFromList(given);
+        }
+      }
+    } follow{*this, f, held, at};
     ObjectRef field =
         OnHost([&](auto& host) { return host.AddTemporary(held, type, value, through_mcol); });
     if (!field) {  // `held` is still the name given
@@ -105,8 +132,13 @@ bool InterpreterCore::CreateStringDataField(Frame& f, std::u16string_view word) 
 }
 
 bool InterpreterCore::CreateOperatorDataField(Frame& f, std::u16string_view word) {
-  return PushTemporary(f, u"CreateOperatorDataField"sv, u"Operator"sv,
-                       {DelimitedPart(word, u'"'), nullptr});
+  constexpr std::u16string_view kProc = u"CreateOperatorDataField"sv;
+  if (!PushTemporary(f, kProc, u"Operator"sv, {DelimitedPart(word, u'"'), nullptr})) return false;
+  if (!strict_) return true;  // only strict mode asks whether the answer is an operator
+  return Guarded(kProc, true, [&] {
+    f.operators.push_back(f.stack.PeekStack().get());
+    return true;
+  });
 }
 
 bool InterpreterCore::CreateNumericDataField(Frame& f, double number) {
@@ -258,7 +290,7 @@ int InterpreterCore::GetNewDataFieldName() {
         const std::u16string_view prev = names_[top - 1];
         const std::u16string_view prefix = prev.substr(0, std::min<std::size_t>(6, prev.size()));
         n = Checked16(NameNumber(prev.substr(prefix.size())) + 1);
-        thread_local std::u16string proper;
+        std::u16string& proper = ThreadLocal<std::u16string, struct NamePrefixTag>();
         if (prefix != kNamePrefix) ProperCaseInto(prefix, proper);
         len = WriteName(text, prefix == kNamePrefix ? kNamePrefix : proper, n);
       }

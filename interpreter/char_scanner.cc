@@ -36,6 +36,7 @@ Frame* InterpreterCore::AddInstance(std::u16string_view expression) {
     }
     f.position = 0;
     f.stack.EmptyStack();
+    f.operators.clear();
     ++depth_;
     return &f;
   });

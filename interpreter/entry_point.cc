@@ -20,7 +20,8 @@ constexpr std::u16string_view kProc = u"RealizeRegularExpression"sv;
 
 bool IsBlankWord(std::u16string_view w) { return w.empty() || w == u" "sv || w == u"<EOL>"sv; }
 
-// Ends a call whose text was reported in strict mode: it gives the Error field.
+// Ends a call whose text was reported in strict mode, or whose answer would
+// be no value: it gives the Error field.
 struct StrictFault {};
 }  // namespace
 
@@ -44,7 +45,7 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string_view expressi
   // refused before it opens one.
   if (depth_ >= kHoldRows) {
     last_was_error_ = true;
-    return MakeErrorField();
+    return MakeErrorField();  // depth_ > 0: nothing pending can apply here
   }
 
   if (depth_ == 0) strict_fault_ = false;
@@ -54,7 +55,9 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string_view expressi
     frame = AddInstance(expression);
     if (!frame) {
       last_was_error_ = true;
-      return MakeErrorField();
+      ObjectRef error = MakeErrorField();
+      ApplyPendingFields();
+      return error;
     }
     Frame& f = *frame;
     bool operand = true;
@@ -122,12 +125,29 @@ ObjectRef InterpreterCore::RealizeRegularExpression(std::u16string_view expressi
     if (strict_fault_) [[unlikely]]
       throw StrictFault{};
     result = f.stack.Pop();
+    if (strict_) [[unlikely]] {
+      // The scanner stops at position 32767: a longer text was cut short,
+      // and its value is not the text's.
+      if (f.text.size() > static_cast<std::size_t>(kMaxPosition)) {
+        ReportStrict(kProc, u"the text is longer than the 32767 characters that are read");
+        throw StrictFault{};
+      }
+      // An operator or an unmatched "(" left on top (a text ending in an
+      // operator, a failed step) is no value.
+      if (result)
+        for (const Object* o : f.operators)
+          if (o == result.get()) {
+            ReportStrict(kProc, u"the text leaves an operator without its operand");
+            throw StrictFault{};
+          }
+    }
     last_was_error_ = false;
   } catch (...) {
     result = MakeErrorField();
     last_was_error_ = true;
   }
   if (frame) CleanUp(*frame);
+  ApplyPendingFields();
   return result;
 }
 
@@ -140,6 +160,8 @@ void InterpreterCore::CleanUp(Frame& f) noexcept {
     RemoveAutoDataFieldNameFromList(name);
     name.clear();
   }
+  for (const NameText& given : f.given_names) RemoveAutoDataFieldNameFromList(given);
+  f.given_names.clear();
   // The row starts over, so that it never fills up however many calls run.
   f.held_top = -1;
   --depth_;

@@ -27,6 +27,14 @@ void InterpreterCore::RaiseOwn(std::int32_t number, std::u16string_view procedur
 
 void InterpreterCore::ReportError(std::u16string_view procedure, std::int32_t number,
                                   std::u16string_view description, bool peek_style) noexcept {
+  // A host whose ReportError makes the interpreter report again (Init
+  // refused, a nested evaluation that fails) ends a few levels down.
+  if (report_depth_ >= 8) return;
+  struct Depth {
+    int& n;
+    explicit Depth(int& d) : n(d) { ++n; }
+    ~Depth() { --n; }
+  } depth{report_depth_};
   try {
     Variant number_arg, message;
     if (peek_style) {
@@ -49,7 +57,9 @@ void InterpreterCore::ReportError(std::u16string_view procedure, std::int32_t nu
     if (collected_)
       collected_->push_back(
           {number, std::u16string(procedure), std::u16string(description), message.string()});
-    Call(error_manager_, u"ReportError", args);
+    // The host may hand over another error manager from inside the call.
+    const ObjectRef manager = error_manager_;
+    Call(manager, u"ReportError", args);
   } catch (...) {
     // No error manager, or one that fails: the report is lost, the caller goes on.
   }

@@ -8,6 +8,7 @@
 #include "interpreter/name_text.h"
 #include "interpreter/native_host.h"
 #include "platform/text.h"
+#include "platform/thread_exit.h"
 #include "support/text_tools.h"
 #include "tarn/convert.h"
 
@@ -53,7 +54,8 @@ ObjectRef LateHost::Item(std::u16string& key, bool through_mcol) {
 
 bool LateHost::IsDataField(std::u16string_view name) noexcept {
   try {
-    thread_local std::u16string proper;  // reused: asked for every word
+    // Reused: asked for every word.
+    std::u16string& proper = ThreadLocal<std::u16string, struct LateProperName>();
     ProperCaseInto(name, proper);
     return ExistsAnswer(CallWithKey(fields_, u"Exists"sv, proper));
   } catch (...) {
@@ -88,10 +90,21 @@ ObjectRef LateHost::AddTemporary(NameText& held, std::u16string_view type,
   Variant v(field);
   std::array<Arg, 1> a{Arg::ByRef(v)};
   if (CInt(Call(fields_, u"AddObject"sv, a)) != 0) return {};
-  // The host may have renamed it.
-  held.assign(CStr(Get(field, u"Name"sv)));
-  std::u16string key = held.str();
-  return Item(key, through_mcol);
+  // From here on the field may be in the collection: every failure raises,
+  // so that the name stays held and the clean-up removes the field.
+  std::u16string key = CStr(Get(field, u"Name"sv));
+  // A host may rename the field. A new name that the host's own field
+  // already has must never be held: the clean-up would remove that field.
+  const bool renamed = !EqualsIgnoreCase(key, held);
+  if (!renamed) held.assign(key);
+  ObjectRef added = Item(key, through_mcol);
+  if (!added) Raise(err::kObjectRequired);  // the collection answers Nothing
+  if (renamed && !(added == field))
+    Raise(
+        err::kInvalidProcedureCall, {},
+        u"The host's collection renamed a temporary field to its own field's name '" + key + u"'");
+  if (renamed) held.assign(key);
+  return added;
 }
 
 void LateHost::RemoveTemporary(const NameText& name) noexcept {
@@ -137,7 +150,7 @@ NativeHost::NativeHost(ObjectRef fields)
 bool NativeHost::IsDataField(std::u16string_view name) noexcept {
   try {
     if (const auto direct = DirectName(name)) return own_->Exists(*direct);
-    thread_local std::u16string proper;
+    std::u16string& proper = ThreadLocal<std::u16string, struct NativeProperName>();
     ProperCaseInto(name, proper);
     return own_->Exists(proper);
   } catch (...) {

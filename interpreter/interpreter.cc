@@ -43,6 +43,13 @@ std::u16string InterpreterCore::Release() {
 
 bool InterpreterCore::Init(ObjectRef data_fields, ObjectRef error, std::u16string& system,
                            std::u16string& application) {
+  if (depth_ > 0) {
+    // A host callback: the running evaluation still works in the collection
+    // it started with.
+    ReportError(u"Init", err::kInvalidProcedureCall,
+                u"Init is refused while an evaluation on this interpreter is running");
+    return false;
+  }
   try {
     if (IsDebugLogEnabled()) {
       std::u16string banner =
@@ -63,9 +70,27 @@ bool InterpreterCore::Init(ObjectRef data_fields, ObjectRef error, std::u16strin
 }
 
 void InterpreterCore::set_data_fields(ObjectRef fields) {
+  if (depth_ > 0) {
+    pending_fields_ = std::move(fields);
+    fields_pending_ = true;
+    return;
+  }
   // The strategy is chosen here, once: evaluations never ask again.
-  host_ = MakeHostAccess(std::move(fields));
+  auto host = MakeHostAccess(std::move(fields));
+  fields_pending_ = false;
+  pending_fields_ = ObjectRef();
+  host_ = std::move(host);
   native_ = dynamic_cast<NativeHost*>(host_.get());
+}
+
+void InterpreterCore::ApplyPendingFields() noexcept {
+  if (!fields_pending_ || depth_ > 0) return;
+  try {
+    ObjectRef fields = std::move(pending_fields_);
+    set_data_fields(std::move(fields));
+  } catch (...) {
+    fields_pending_ = false;  // no room for the new strategy: the old one stays
+  }
 }
 
 }  // namespace tarn::detail
@@ -207,17 +232,42 @@ Variant Interpreter::Invoke(std::u16string_view member, CallKind kind, std::span
   }
   if (Is(member, u"Init")) {
     RequireArgs(args, 4);
-    std::u16string system = CStr(args[2].value()), app = CStr(args[3].value());
-    bool ok = Init(ObjectArg(args[0].value()), ObjectArg(args[1].value()), system, app);
-    if (auto* r = args[2].byref()) *r = system;
-    if (auto* r = args[3].byref()) *r = app;
-    return ok;
+    // Init keeps copies: the caller's variables are left as they are. An
+    // argument of the wrong kind is an error of Init's, which answers False.
+    std::u16string system, app;
+    ObjectRef fields, error;
+    try {
+      system = CStr(args[2].value());
+      app = CStr(args[3].value());
+      fields = ObjectArg(args[0].value());
+      error = ObjectArg(args[1].value());
+    } catch (const RuntimeError&) {
+      return false;
+    }
+    return Init(std::move(fields), std::move(error), system, app);
   }
   if (Is(member, u"RealizeRegularExpression")) {
-    RequireArgs(args, 1);
-    std::u16string text = CStr(args[0].value());
+    if (args.size() > 1) RequireArgs(args, 1);
+    // No text (left out, Null, no object) is a text that cannot be
+    // evaluated: the Error field, never a raised error.
+    const Variant* given = args.empty() ? nullptr : &args[0].value();
+    std::u16string text;
+    bool readable = given != nullptr && !given->is_missing() && !given->is_null() &&
+                    !(given->is_object() && !given->object());
+    if (readable) {
+      try {
+        text = CStr(*given);
+      } catch (const RuntimeError&) {
+        readable = false;  // an object without a readable default value
+      }
+    }
+    if (!readable) return Variant(impl_->ErrorField());
     ObjectRef result = RealizeRegularExpressionInPlace(text);
-    if (auto* r = args[0].byref()) *r = text;
+    // The trimmed text goes back only into a text variable, and only when
+    // trimming changed it: a variable of another kind is passed as a copy,
+    // as the host's own language would pass it.
+    if (Variant* r = args[0].byref(); r != nullptr && r->is_string() && r->string() != text)
+      *r = std::move(text);
     return Variant(result);
   }
   RaiseNoMember(member);

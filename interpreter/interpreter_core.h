@@ -65,8 +65,10 @@ struct Frame {
   Stack stack;
   std::vector<NameText> held;  // the hold-table row
   std::int16_t held_top = -1;
-  std::u16string word;       // the parse loop's word
-  std::u16string condition;  // PerformIf's condition
+  std::vector<NameText> given_names;     // names of fields the host keeps under keys of its own
+  std::vector<const Object*> operators;  // the operator fields this frame made
+  std::u16string word;                   // the parse loop's word
+  std::u16string condition;              // PerformIf's condition
 };
 
 class InterpreterCore {
@@ -82,10 +84,19 @@ class InterpreterCore {
             std::u16string& application);
   ObjectRef RealizeRegularExpression(std::u16string_view expression);
   void set_strExpression(std::int16_t index, std::u16string text);
-  const ObjectRef& data_fields() const noexcept { return host_->fields(); }
+  const ObjectRef& data_fields() const noexcept {
+    return fields_pending_ ? pending_fields_ : host_->fields();
+  }
+  // While an evaluation runs (a host callback), the new collection waits
+  // until the outermost call has cleaned up in the old one.
   void set_data_fields(ObjectRef fields);
   ObjectRef error_manager_;
 
+  // The Error field for a call that has no text to evaluate.
+  ObjectRef ErrorField() noexcept {
+    last_was_error_ = true;
+    return MakeErrorField();
+  }
   // Whether the last call answered with the Error field (or could not
   // even make that).
   bool last_was_error() const noexcept { return last_was_error_; }
@@ -268,6 +279,12 @@ class InterpreterCore {
   // The general reading of GetNextWord, from what `word` holds already.
   void ReadWordGeneral(Frame& f, std::u16string& word);
 
+  // Called when the outermost evaluation has returned.
+  void ApplyPendingFields() noexcept;
+
+  ObjectRef pending_fields_;
+  bool fields_pending_ = false;
+  int report_depth_ = 0;  // ReportError calls on the stack (a host may re-enter)
   bool last_was_error_ = false;
   bool strict_fault_ = false;  // a strict report was made during this call
   std::u16string if_word_;     // GetIfCondition's word

@@ -3,8 +3,9 @@
 # message (bench/adt_a01_transformer.js), back to back over the same
 # records: the example records repeated to some 30,000. Each runs ROUNDS
 # times, in turns, and its fastest round counts, so that a busy moment on a
-# shared machine costs neither side. Prints messages per second for each,
-# and tarn-hl7's peak resident memory.
+# shared machine costs neither side. Prints messages per second for each
+# (tarn-hl7 reading a file and standard input), and tarn-hl7's peak
+# resident memory, also with --jobs 16 over records of 1 MB.
 #
 #   scripts/bench-hl7.sh [BUILD_DIR] [RECORDS] [ROUNDS]
 set -euo pipefail
@@ -54,6 +55,12 @@ else
   echo "node not found: the JavaScript baseline is skipped"
 fi
 for jobs in 1 2; do
+  # Standard input, through a script of its own: the commands are words.
+  printf '#!/bin/sh\nexec %s --template examples/hl7/adt_a01.tmpl --records - --format jsonl --dates %s --framing lf --rejects /dev/null --jobs %s < %s\n' \
+    "$tool" "$dates" "$jobs" "$records" > "$work/stdin$jobs"
+  chmod +x "$work/stdin$jobs"
+  names+=("tarn-hl7 --jobs $jobs stdin")
+  commands+=("$work/stdin$jobs")
   names+=("tarn-hl7 --jobs $jobs")
   commands+=("$tool --template examples/hl7/adt_a01.tmpl --records $records --dates $dates --framing lf --rejects /dev/null --jobs $jobs")
 done
@@ -69,13 +76,28 @@ for i in "${!names[@]}"; do
     'BEGIN { printf "%-28s %8d messages in %6.2f s: %8.0f messages per second\n", n, w, s, w / s }'
 done
 rate_of() { awk -v r="${best[$1]}" 'BEGIN { split(r, x, " "); print x[2] / x[1] }'; }
-last=$((${#names[@]} - 1))
-awk -v a="$(rate_of $((last - 1)))" -v b="$(rate_of "$last")" \
+index_of() { for i in "${!names[@]}"; do if [ "${names[$i]}" = "$1" ]; then echo "$i"; fi; done; }
+j1=$(index_of "tarn-hl7 --jobs 1")
+j2=$(index_of "tarn-hl7 --jobs 2")
+awk -v a="$(rate_of "$j1")" -v b="$(rate_of "$j2")" \
   'BEGIN { printf "--jobs 2 against --jobs 1: %.2fx\n", b / a }'
-if [ "$last" -eq 2 ]; then
-  awk -v a="$(rate_of 0)" -v b="$(rate_of 1)" \
+for jobs in 1 2; do
+  awk -v a="$(rate_of "$(index_of "tarn-hl7 --jobs $jobs")")" \
+    -v b="$(rate_of "$(index_of "tarn-hl7 --jobs $jobs stdin")")" -v j="$jobs" \
+    'BEGIN { printf "--jobs %d, standard input against a file: %.2fx\n", j, b / a }'
+done
+node=$(index_of "node transformer")
+if [ -n "$node" ]; then
+  awk -v a="$(rate_of "$node")" -v b="$(rate_of "$j1")" \
     'BEGIN { printf "--jobs 1 against the node transformer: %.2fx\n", b / a }'
 fi
 /usr/bin/time -f "tarn-hl7 --jobs 1 peak resident memory: %M KB" "$tool" \
   --template examples/hl7/adt_a01.tmpl --records "$records" --dates "$dates" \
-  --output /dev/null --rejects /dev/null 2>&1 >/dev/null | tail -n 1
+  --output /dev/null --rejects /dev/null 2>&1 >/dev/null | tail -n 1 || true  # 1: some rejected
+# Records of 1 MB on 16 threads.
+note=$(head -c 999950 /dev/zero | tr '\0' x)
+for i in $(seq 100); do printf '{"Name": "n%d", "Note": "%s"}\n' "$i" "$note"; done > "$work/large.jsonl"
+printf 'MSH|^~\\&|A\nPID|{{Name}}|{{Note}}\n' > "$work/large.tmpl"
+/usr/bin/time -f "tarn-hl7 --jobs 16, records of 1 MB: peak resident memory %M KB" "$tool" \
+  --template "$work/large.tmpl" --records "$work/large.jsonl" --jobs 16 --output /dev/null \
+  2>&1 >/dev/null | tail -n 1

@@ -43,6 +43,6 @@ if command -v python3 >/dev/null; then
   kill "$receiver" 2>/dev/null || true
   wait "$receiver" 2>/dev/null || true
   [ "$status" -le 1 ] || exit "$status"
-  echo "Journal in build/adt_a01.journal; its first line:"
-  head -n 1 build/adt_a01.journal
+  echo "Journal in build/adt_a01.journal; the run it belongs to and its first record:"
+  head -n 2 build/adt_a01.journal
 fi

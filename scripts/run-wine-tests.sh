@@ -27,9 +27,9 @@ if [ "$(uname -m)" != x86_64 ] || [ ! -f /etc/debian_version ]; then
   exit 0
 fi
 
-width_steps=(exports suites register com_host vbscript jscript debug_log unregister)
+width_steps=(exports suites register com_host hostile vbscript jscript debug_log unregister)
 msi_steps=(msi_keys msi_host msi_reinstall msi_upgrade)
-both_steps=(registry_view)
+both_steps=(registry_view side_by_side)
 
 jobs=${TARN_JOBS:-$(nproc)}
 launcher=()
@@ -218,6 +218,61 @@ step_com_host() {
   echo "== $arch: C++ host: the shared expression table through IDispatch"
   (cd "$bin" && w ./com_host.exe "$winbin\\expressions.tsv") || fail "$arch: com_host.exe"
 }
+
+# ---- Hostile hosts and both widths side by side -------------------------
+# hostile_host.exe attacks the width's servers: re-entry from the host's
+# callbacks, collections that lose or rename temporary fields, texts beyond
+# the readable limit, by-reference variables, dispatch identifiers across
+# threads; then, in a process of its own, worker threads that are the first
+# to use the servers and end their apartments. Every run must end within
+# its time limit.
+step_hostile() {
+  echo "== $arch: hostile host"
+  cp "$build/hostile_host.exe" "$bin/"
+  local mode result
+  for mode in "" threads; do
+    if result=$(cd "$bin" && timeout 300 "$loader" ./hostile_host.exe $mode 2>&1 | tr -d '\r'); then
+      grep -E '^hostile_host:' <<<"$result"
+    else
+      echo "$result" | grep -E '^FAIL|^hostile_host' | head -20
+      fail "$arch: hostile_host.exe $mode"
+    fi
+  done
+}
+
+# Both widths registered with regsvr32 in one 64-bit prefix: unregistering
+# one leaves the other usable, and the shared programmatic identifiers stay
+# until the last one goes.
+step_side_by_side() {
+  echo "== both widths: registered side by side"
+  local a dir
+  for a in x86_64 i686; do
+    use_width "$a"
+    dir=$bin/$a
+    mkdir -p "$dir"
+    cp "$build"/{tarnintr.dll,tarnhost.dll,hostile_host.exe} "$dir/"
+  done
+  both_reg() {  # width, regsvr32 option ("" or /u)
+    use_width "$1"
+    regsvr32 /s $2 "$winbin\\$1\\tarnintr.dll" && regsvr32 /s $2 "$winbin\\$1\\tarnhost.dll"
+  }
+  usable() { use_width "$1" && (cd "$bin/$1" && w ./hostile_host.exe create >/dev/null 2>&1); }
+  progid() { loader=$wine64 && reg query 'HKCR\TarnIntr.Interpreter\CLSID' >/dev/null 2>&1; }
+  both_reg x86_64 "" || fail "regsvr32 of the 64-bit servers"
+  both_reg i686 "" || fail "regsvr32 of the 32-bit servers"
+  usable x86_64 || fail "64-bit host with both widths registered"
+  usable i686 || fail "32-bit host with both widths registered"
+  both_reg i686 /u || fail "regsvr32 /u of the 32-bit servers"
+  usable x86_64 || fail "64-bit host after the 32-bit servers were unregistered"
+  if usable i686; then fail "32-bit host still creates after its unregistration"; fi
+  both_reg i686 "" || fail "regsvr32 of the 32-bit servers again"
+  both_reg x86_64 /u || fail "regsvr32 /u of the 64-bit servers"
+  usable i686 || fail "32-bit host after the 64-bit servers were unregistered"
+  progid || fail "the shared ProgID went with the 64-bit servers"
+  both_reg i686 /u || fail "regsvr32 /u of the 32-bit servers"
+  if progid; then fail "TarnIntr.Interpreter is left behind after both were unregistered"; fi
+}
+# ---- end of hostile hosts and side by side -------------------------------
 
 step_vbscript() {
   echo "== $arch: VBScript host"

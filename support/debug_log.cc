@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "platform/thread_exit.h"
 #include "support/registry.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
@@ -12,7 +13,21 @@ namespace tarn::detail {
 
 namespace {
 
+#if defined(_WIN32)
+// The log object belongs to the thread's apartment, which has ended (and
+// may have unloaded the object's DLL) when the thread's state is destroyed:
+// it is let go without a call.
+struct ThreadLogState : DebugLogState {
+  ThreadLogState() = default;
+  ThreadLogState(const ThreadLogState&) = delete;
+  ThreadLogState& operator=(const ThreadLogState&) = delete;
+  ~ThreadLogState() { (void)mobjDebugLog.release(); }
+};
+DebugLogState& State() noexcept { return ThreadLocal<ThreadLogState>(); }
+#else
 thread_local DebugLogState t_state;
+DebugLogState& State() noexcept { return t_state; }
+#endif
 
 // One setting under HKEY_LOCAL_MACHINE\<kDebugLogKey>; "" when missing.
 std::u16string ReadSetting(std::u16string_view name) {
@@ -30,9 +45,9 @@ std::u16string TrimSpaces(std::u16string_view s) {
 
 }  // namespace
 
-DebugLogState& DebugLogStateOfThread() noexcept { return t_state; }
+DebugLogState& DebugLogStateOfThread() noexcept { return State(); }
 
-void ResetDebugLogState() { t_state = DebugLogState{}; }
+void ResetDebugLogState() { State() = DebugLogState{}; }
 
 bool IsDebugLogEnabled() {
   try {
@@ -46,7 +61,7 @@ bool IsDebugLogEnabled() {
 
 bool ReadDebugLogSettings() {
   try {
-    DebugLogState& st = t_state;
+    DebugLogState& st = State();
 
     std::u16string value = ReadSetting(u"LogSize");
     if (value.empty() || !IsNumeric(Variant(value))) {
@@ -72,7 +87,7 @@ bool ReadDebugLogSettings() {
 }
 
 std::int32_t InitDebugLog(std::u16string& strMessage) {
-  DebugLogState& st = t_state;
+  DebugLogState& st = State();
   try {
     if (!IsDebugLogEnabled()) return -1;
     st.mblnDebugLog = true;
@@ -108,7 +123,7 @@ std::int32_t InitDebugLog(std::u16string& strMessage) {
 }
 
 std::int32_t WriteDebugLogMsg(std::u16string& strMsg) {
-  DebugLogState& st = t_state;
+  DebugLogState& st = State();
   if (!st.mblnDebugLog) return 0;
   const Variant entry(u"\r\n" + CStr(Variant(Now())) + u"\r\n" + strMsg);
   Arg args[] = {Arg::ByVal(entry)};

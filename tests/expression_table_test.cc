@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -222,22 +221,19 @@ void RunRow(const table::Row& row, const std::string& where) {
   }
 }
 
+// The tables of this runner; tests/data holds others' too (the script
+// hosts', the HL7 tool's).
 TEST(Tables, EveryRowGivesItsResultAndLeavesTheCollectionAsItWas) {
-  std::size_t files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(TARN_SOURCE_DIR "/tests/data")) {
-    // The script hosts' table has a form of its own (tests/windows/host.vbs).
-    if (entry.path().extension() != ".tsv" || entry.path().filename() == "script_hosts.tsv")
-      continue;
-    ++files;
+  for (const char* name : {"expressions.tsv", "formats.tsv", "dates.tsv", "value_rules.tsv",
+                           "number_texts.tsv", "strict.tsv"}) {
     std::string error;
-    const table::Table t = table::Read(entry.path().string(), error);
+    const table::Table t = table::Read(TARN_SOURCE_DIR "/tests/data/" + std::string(name), error);
     ASSERT_TRUE(error.empty()) << error;
-    EXPECT_FALSE(t.rows.empty()) << entry.path();
-    const std::string name = entry.path().filename().string();
+    EXPECT_FALSE(t.rows.empty()) << name;
     for (const table::Row& row : t.rows)
-      RunRow(row, name + ":" + std::to_string(row.line) + ": " + table::Escape(row.text));
+      RunRow(row,
+             std::string(name) + ":" + std::to_string(row.line) + ": " + table::Escape(row.text));
   }
-  EXPECT_GE(files, 2u);
 }
 
 }  // namespace

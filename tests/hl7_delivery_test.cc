@@ -119,6 +119,11 @@ TEST(Sender, OutcomesAndRetries) {
   // Answers a run of tarn-hl7 --send never meets in the outbound tests.
   Reply close;
   close.kind = Reply::Close;
+  Reply partial;
+  partial.kind = Reply::Partial;
+  Reply huge = Ack("AA", std::string(kMaxAnswer, 'x'));
+  Reply twice = Ack("AA");
+  twice.before = "MSH|^~\\&|R|F|T|F|20240101||ACK|R0|P|2.5.1\rMSA|AA|C0\r";
   const std::vector<SendCase> cases = {
       {"commit accept", once(Ack("CA")), DeliveryOutcome::Delivered, 1, ""},
       {"commit reject", once(Ack("CE", "no")), DeliveryOutcome::Rejected, 1, "no"},
@@ -126,8 +131,17 @@ TEST(Sender, OutcomesAndRetries) {
       {"AR every time", [](const std::string&, int) { return Ack("AR", "busy"); },
        DeliveryOutcome::Rejected, 3, "not acknowledged after 3 attempts: AR: busy"},
       {"closed every time", [close](const std::string&, int) { return close; },
-       DeliveryOutcome::Rejected, 3,
+       DeliveryOutcome::Pending, 3,
        "not acknowledged after 3 attempts: the receiver closed the connection"},
+      {"closed in the middle of its answer every time",
+       [partial](const std::string&, int) { return partial; }, DeliveryOutcome::Pending, 3,
+       "not acknowledged after 3 attempts: the receiver closed the connection in the middle of "
+       "its answer"},
+      {"closed in the middle of its answer, then AA", once(partial), DeliveryOutcome::Delivered, 2,
+       ""},
+      {"an answer over the size limit", once(huge), DeliveryOutcome::Rejected, 1,
+       "the answer is longer than an acknowledgement may be (1048576 bytes)"},
+      {"the answer to an earlier message first", once(twice), DeliveryOutcome::Delivered, 1, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -224,96 +238,96 @@ TEST(Sender, OverTls) {
   EXPECT_THROW(Sender{missing}, std::runtime_error);
 }
 
+RunIdentity RunOf(const std::string& prefix = "TX") {
+  return {std::string(64, 'a'), {{"--control-id", prefix}, {"--dates", ""}}};
+}
+
+JournalEntry Entry(std::size_t record, bool delivered, const std::string& id) {
+  return {record, delivered, id, delivered ? "" : "no", RecordDigest("r" + std::to_string(record))};
+}
+
 TEST(Journal, LinesSurviveARestart) {
   const auto dir = TempDir("journal");
   const std::string path = (dir / "j.jsonl").string();
   {
-    Journal j(path, "TX");
-    EXPECT_FALSE(j.Final(1));
-    j.Append({1, true, "TX1", ""});
-    j.Append({2, false, "", "record 2 rejected: t.tmpl:2:5: no such field"});
-    j.Append({3, false, "TX2", "Unknown \"patient\""});
-    EXPECT_TRUE(j.Final(2));
+    Journal j(path, RunOf());
+    EXPECT_EQ(j.settled(), 0u);
+    j.Append(Entry(1, true, "TX1"));
+    j.Append(Entry(2, false, ""));
+    j.Append(Entry(3, false, "TX3"));
+    EXPECT_THROW(j.Append(Entry(5, true, "TX5")), JournalWriteError);
   }
   const std::string text = ReadAll(path);
-  EXPECT_EQ(text.substr(0, text.find('\n')),
-            R"({"record":1,"outcome":"delivered","control_id":"TX1","reason":""})");
-  std::size_t lines = 0;
-  for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-    EXPECT_NO_THROW(json::parse(text.substr(at, end - at)));
-    ++lines;
-  }
-  EXPECT_EQ(lines, 3u);
-
-  Journal again(path, "TX");
-  EXPECT_TRUE(again.Final(1));
-  EXPECT_TRUE(again.Final(2));
-  EXPECT_TRUE(again.Final(3));
-  EXPECT_FALSE(again.Final(4));
+  EXPECT_EQ(text.substr(0, text.find('\n') + 1), JournalHeader(RunOf()));
+  Journal again(path, RunOf());
+  ASSERT_EQ(again.settled(), 3u);
+  EXPECT_EQ(again.Settled(3)->control_id, "TX3");
+  EXPECT_EQ(again.Settled(2)->digest, RecordDigest("r2"));
+  EXPECT_EQ(again.Settled(4), nullptr);
   EXPECT_EQ(again.delivered(), 1u);
   EXPECT_EQ(again.rejected(), 2u);
-  EXPECT_EQ(again.control_offset(), std::optional<std::int64_t>(0));
-  EXPECT_FALSE(again.repaired());
   // A second run on the same journal at the same time is refused.
-  EXPECT_THROW(Journal(path, "TX"), std::runtime_error);
+  EXPECT_THROW(Journal(path, RunOf()), JournalRefused);
 }
 
-struct TornCase {
-  std::string name;
-  std::string tail;  // after two whole lines
-  bool opens;
-  bool repaired;
-};
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 1 < s.size() && (s[i + 1] == 'n' || s[i + 1] == '0')) {
+      out += s[++i] == 'n' ? '\n' : '\0';
+    } else if (s.compare(i, 3, "{H}") == 0) {
+      const std::string h = JournalHeader(RunOf());
+      out += h.substr(0, h.size() - 1);
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
 
-TEST(Journal, ATornLastLineIsCutOff) {
-  const std::string whole = JournalLine({1, true, "A1", ""}) + JournalLine({2, true, "A2", ""});
-  const std::vector<TornCase> cases = {
-      {"clean", "", true, false},
-      {"cut inside", R"({"record":3,"outc)", true, true},
-      {"cut before its line end",
-       R"({"record":3,"outcome":"delivered","control_id":"A3","reason":""})", true, true},
-      {"zeros after a power cut", std::string(40, '\0'), true, true},
-      {"blank line", "\n", true, false},
-      {"damage before a whole line", "garbage\n" + JournalLine({3, true, "A3", ""}), false, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto dir = TempDir("torn");
+TEST(Journal, OpensWhatItCanTrustAndRefusesTheRest) {
+  std::ifstream table(std::string(TARN_SOURCE_DIR) + "/tests/data/hl7_journal.tsv");
+  int cases = 0;
+  for (std::string row; std::getline(table, row);) {
+    if (row.empty() || row[0] == '#') continue;
+    const auto cells = tarn::testing::Split(row, '\t');
+    ASSERT_EQ(cells.size(), 5u) << row;
+    SCOPED_TRACE(cells[0]);
+    ++cases;
+    const auto dir = TempDir("table");
     const std::string path = (dir / "j.jsonl").string();
-    std::ofstream(path, std::ios::binary) << whole << c.tail;
-    if (!c.opens) {
-      EXPECT_THROW(Journal(path, "A"), std::runtime_error);
+    std::ofstream(path, std::ios::binary) << Unescape(cells[1]);
+    const std::string& expect = cells[2];
+    if (expect.rfind("refused:", 0) == 0) {
+      try {
+        Journal j(path, RunOf());
+        ADD_FAILURE() << "opened";
+      } catch (const JournalRefused& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(path + expect.substr(8), 0), 0u) << e.what();
+      }
+      EXPECT_EQ(ReadAll(path), Unescape(cells[1]));  // left as it was
       continue;
     }
+    const std::size_t settled = std::stoul(cells[3]);
     {
-      Journal j(path, "A");
-      EXPECT_EQ(j.repaired(), c.repaired);
-      EXPECT_TRUE(j.Final(2));
-      EXPECT_FALSE(j.Final(3));
-      EXPECT_EQ(j.control_offset(), std::optional<std::int64_t>(0));
-      j.Append({3, false, "A3", "x"});
+      Journal j(path, RunOf());
+      EXPECT_EQ(j.settled(), settled);
+      EXPECT_EQ(j.repaired(), cells[4] == "1");
+      j.Append(Entry(settled + 1, true, "TX"));
     }
-    const std::string text = ReadAll(path);
-    const std::string expected =
-        whole + (c.tail == "\n" ? "\n" : "") + JournalLine({3, false, "A3", "x"});
-    EXPECT_EQ(text, expected);
+    EXPECT_EQ(Journal(path, RunOf()).settled(), settled + 1);
   }
+  EXPECT_GE(cases, 15);
 }
 
-TEST(Journal, ControlIdsTellHowTheCounterRan) {
-  const auto dir = TempDir("counter");
-  const std::string path = (dir / "j.jsonl").string();
-  std::ofstream(path, std::ios::binary)
-      << JournalLine({1, false, "", "cannot be built"}) << JournalLine({2, true, "OTHER99", ""})
-      << JournalLine({3, true, "MSG2024000017", ""}) << JournalLine({4, true, "MSG2024000018", ""});
-  struct Case {
-    std::string prefix;
-    std::optional<std::int64_t> offset;
-  };
-  for (const Case& c : std::vector<Case>{
-           {"MSG2024", 14}, {"OTHER", 97}, {"", std::nullopt}, {"MSG2024000017", std::nullopt}}) {
-    SCOPED_TRACE(c.prefix);
-    EXPECT_EQ(Journal(path, c.prefix).control_offset(), c.offset);
+TEST(Journal, AJournalThatCannotBeWrittenSaysWhy) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP();
+  try {
+    Journal j("/dev/full", RunOf());
+    ADD_FAILURE() << "opened";
+  } catch (const JournalWriteError& e) {
+    EXPECT_EQ(std::string(e.what()), "/dev/full: cannot be written: No space left on device");
   }
 }
 

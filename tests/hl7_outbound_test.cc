@@ -42,7 +42,10 @@ using tarn::testing::TempDir;
 std::vector<json> JournalLines(const std::filesystem::path& path) {
   std::vector<json> out;
   std::istringstream in(ReadAll(path));
-  for (std::string line; std::getline(in, line);) out.push_back(json::parse(line));
+  for (std::string line; std::getline(in, line);) {
+    json j = json::parse(line);
+    if (!j.contains("journal")) out.push_back(std::move(j));  // the run's first line
+  }
   return out;
 }
 
@@ -265,7 +268,7 @@ TEST(Hl7Send, UnreachableReceiverStopsWithNothingJournaled) {
   EXPECT_NE(run.err.find("tarn-hl7: record 1: not acknowledged after 2 attempts: 127.0.0.1:"),
             std::string::npos)
       << run.err;
-  EXPECT_EQ(ReadAll(dir / "journal.jsonl"), "");
+  EXPECT_TRUE(JournalLines(dir / "journal.jsonl").empty());
 }
 
 TEST(Hl7Send, UsageErrors) {
@@ -288,6 +291,168 @@ TEST(Hl7Send, UsageErrors) {
     EXPECT_EQ(run.status, 2) << run.err;
     EXPECT_FALSE(std::filesystem::exists(j));
   }
+}
+
+TEST(Hl7Send, AJournalServesOnlyTheRunItWasWrittenFor) {
+  MllpReceiver receiver([](const std::string&, int) { return Reply{}; });
+  const auto dir = MakeInputs("belongs", 3);
+  ASSERT_EQ(RunTool(dir, Args(dir, receiver)).status, 0);
+  const auto journal = ReadAll(dir / "journal.jsonl");
+  struct Case {
+    std::string name;
+    std::function<void()> change;
+    std::vector<std::string> more;
+    std::string says;  // empty: the run goes on
+  };
+  const std::vector<Case> cases = {
+      {"the records written anew under the same name",
+       [&] { std::ofstream(dir / "records.jsonl") << "{\"Mrn\": \"X1\", \"Name\": \"Y\"}\n"; },
+       {},
+       "record 1 is not the one this journal settled"},
+      {"fewer records than the journal settled",
+       [&] { std::ofstream(dir / "records.jsonl") << "{\"Mrn\": \"M1\", \"Name\": \"N1\"}\n"; },
+       {},
+       "the journal settled 3 records, and the records hold 1"},
+      {"another template",
+       [&] { std::ofstream(dir / "adt.tmpl", std::ios::app) << "ZZZ|1\n"; },
+       {},
+       "written for another run: the template's content differs"},
+      {"another control ID prefix",
+       nullptr,
+       {"--control-id", "TY"},
+       "written for another run: --control-id was 'TX' and is now 'TY'"},
+      {"other dates", nullptr, {"--dates", "Name"}, "--dates was '' and is now 'Name'"},
+      {"a damaged line",
+       [&] { std::ofstream(dir / "journal.jsonl", std::ios::app) << "{}\n{}\n"; },
+       {},
+       "journal.jsonl:5: the line is damaged"},
+      {"records that have only grown",
+       [&] {
+         std::ofstream(dir / "records.jsonl", std::ios::app)
+             << "{\"Mrn\": \"M4\", \"Name\": \"N4\"}\n";
+       },
+       {},
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(dir / "journal.jsonl") << journal;
+    {
+      std::ofstream r(dir / "records.jsonl");
+      for (int i = 1; i <= 3; ++i) r << "{\"Mrn\": \"M" << i << "\", \"Name\": \"N" << i << "\"}\n";
+    }
+    std::ofstream(dir / "adt.tmpl") << kTemplate;
+    if (c.change) c.change();
+    const std::size_t arrived = receiver.log().size();
+    auto args = Args(dir, receiver);
+    const auto given = std::find(args.begin(), args.end(), c.more.empty() ? "" : c.more[0]);
+    if (given == args.end())
+      args.insert(args.end(), c.more.begin(), c.more.end());
+    else
+      given[1] = c.more[1];
+    const ToolRun run = RunTool(dir, args);
+    if (c.says.empty()) {
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(receiver.log().size(), arrived + 1);
+      EXPECT_EQ(receiver.log().back().control_id, "TX4");
+      EXPECT_NE(run.err.find("3 records settled by an earlier run (3 delivered, 0 rejected)"),
+                std::string::npos)
+          << run.err;
+      EXPECT_EQ(LastLine(run.err), "1 messages written, 0 rejected");
+      continue;
+    }
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(LastLine(run.err), "0 messages written, 0 rejected");
+    EXPECT_EQ(receiver.log().size(), arrived);  // nothing sent
+  }
+  const ToolRun full = RunTool(dir, {"--template", (dir / "adt.tmpl").string(), "--records",
+                                     (dir / "records.jsonl").string(), "--send", receiver.address(),
+                                     "--journal", "/dev/full"});
+  EXPECT_EQ(full.status, 2);
+  EXPECT_EQ(full.err,
+            "tarn-hl7: /dev/full: cannot be written: No space left on device\n"
+            "0 messages written, 0 rejected\n");
+}
+
+// A journal that fills up in the middle of the run (here through a limit on
+// file sizes) stops it at once, with the system's reason and the counts.
+TEST(Hl7Send, AJournalThatCannotBeWrittenStopsTheRun) {
+  MllpReceiver receiver([](const std::string&, int) { return Reply{}; });
+  const auto dir = MakeInputs("full", 20);
+  std::string command = "trap '' XFSZ; ulimit -f 1; exec";
+  for (const auto& a : std::vector<std::string>{TARN_HL7_PATH}) command += " '" + a + "'";
+  for (const auto& a : Args(dir, receiver)) command += " '" + a + "'";
+  command += " 2>" + (dir / "stderr").string();
+  const int status = std::system(command.c_str());
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2);
+  const std::string err = ReadAll(dir / "stderr");
+  EXPECT_NE(err.find("journal.jsonl: cannot be written: File too large; stopped: record "),
+            std::string::npos)
+      << err;
+  const std::string journal = ReadAll(dir / "journal.jsonl");
+  const auto settled = static_cast<std::size_t>(std::count(journal.begin(), journal.end(), '\n')) -
+                       1;  // less the header
+  EXPECT_LT(settled, 20u);
+  // The record whose line failed was delivered; the next run sends it again.
+  EXPECT_EQ(LastLine(err), std::to_string(settled + 1) + " messages written, 0 rejected");
+  receiver.Stop();
+  EXPECT_EQ(receiver.log().size(), settled + 1);
+}
+
+TEST(Hl7Send, AResumedRecordKeepsItsControlId) {
+  // Record 1 brings its own ControlId; the receiver hangs up on record 3
+  // the first time, which stops the run with record 3 unsettled.
+  MllpReceiver receiver([](const std::string& id, int seen) {
+    Reply r;
+    if (id == "TX3" && seen == 1) r.kind = Reply::Partial;
+    return r;
+  });
+  const auto dir = MakeInputs("keeps", 4);
+  std::ofstream(dir / "records.jsonl")
+      << "{\"Mrn\": \"M1\", \"Name\": \"N1\", \"ControlId\": \"TX77\"}\n"
+      << "{\"Mrn\": \"M2\", \"Name\": \"N2\"}\n"
+      << "{\"Mrn\": \"M3\", \"Name\": \"N3\"}\n";
+  const ToolRun first = RunTool(dir, Args(dir, receiver, {"--retries", "0"}));
+  EXPECT_EQ(first.status, 2) << first.err;
+  EXPECT_NE(first.err.find("record 3: not acknowledged after 1 attempt: the receiver closed the "
+                           "connection in the middle of its answer; stopped"),
+            std::string::npos)
+      << first.err;
+  EXPECT_EQ(LastLine(first.err), "2 messages written, 0 rejected");
+  EXPECT_EQ(JournalLines(dir / "journal.jsonl").size(), 2u);  // record 3 is not settled
+  const ToolRun resumed = RunTool(dir, Args(dir, receiver));
+  EXPECT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(LastLine(resumed.err), "1 messages written, 0 rejected");
+  receiver.Stop();
+  std::vector<std::string> ids;
+  for (const auto& a : receiver.log()) ids.push_back(a.control_id);
+  EXPECT_EQ(ids, (std::vector<std::string>{"TX77", "TX2", "TX3", "TX3"}));
+}
+
+TEST(Hl7Send, AnAcknowledgementCountsForItsOwnMessageOnly) {
+  // Every message has MSH-10 "SAME", and the receiver answers each twice.
+  MllpReceiver receiver([](const std::string&, int) {
+    Reply r;
+    r.before = "MSH|^~\\&|R|F|T|F|20240101||ACK|R|P|2.5.1\rMSA|AA|SAME\r";
+    return r;
+  });
+  const char* same = "MSH|^~\\&|TARN|FAC|RECV|FAC|20240101||ADT^A01|SAME|P|2.5.1\nPID|{{Mrn}}\n";
+  const auto dir = MakeInputs("same", 3, {}, same);
+  const ToolRun run = RunTool(dir, Args(dir, receiver));
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(LastLine(run.err), "1 messages written, 2 rejected");
+  EXPECT_NE(
+      run.err.find("record 2 (line 2) rejected: control ID (MSH-10) 'SAME' is also record "
+                   "1's: an acknowledgement for one could not be told from one for the other"),
+      std::string::npos)
+      << run.err;
+  const auto lines = JournalLines(dir / "journal.jsonl");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0]["outcome"], "delivered");
+  EXPECT_EQ(lines[2]["outcome"], "rejected");
+  receiver.Stop();
+  EXPECT_EQ(receiver.log().size(), 1u);
 }
 
 TEST(Hl7Send, HostFieldsWithoutSending) {

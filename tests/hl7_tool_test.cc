@@ -1,6 +1,7 @@
 // tarn-hl7 as a program: exit status, outputs, rejects and the example
 // templates' messages compared byte for byte with golden files.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -203,6 +204,17 @@ TEST(Hl7Hardening, OneFileNamedTwiceIsRefusedBeforeAnythingIsWritten) {
       {{"--rejects", dotted}, "--records", "--rejects"},
       {{"--output", link}, "--records", "--output"},
       {{"--output", fresh, "--rejects", fresh}, "--output", "--rejects"},
+      // A file not made yet, spelt two ways.
+      {{"--output", fresh, "--rejects", dir + "./" + fresh.substr(dir.size())},
+       "--output",
+       "--rejects"},
+      {{"--output", fresh, "--rejects", dir + "absent/../" + fresh.substr(dir.size())},
+       "--output",
+       "--rejects"},
+      {{"--send", "127.0.0.1:1", "--journal", fresh, "--rejects",
+        dir + "./" + fresh.substr(dir.size())},
+       "--rejects",
+       "--journal"},
   };
   for (const Case& c : cases) {
     std::remove(fresh.c_str());
@@ -221,6 +233,50 @@ TEST(Hl7Hardening, OneFileNamedTwiceIsRefusedBeforeAnythingIsWritten) {
   const ToolResult r = Hl7({"--template", tmpl, "--records", appended}, "", ">>" + appended);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(FileText(appended), "Name\nSmith\n");
+}
+
+// "\n", "\r", "\t", "\\" and "\xHH" in a table's cell.
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    const char c = s[++i];
+    if (c == 'x') {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
+    }
+  }
+  return out;
+}
+
+// Records as they come: byte-order marks, encodings, text after a JSON
+// document, empty cells of typed columns.
+TEST(Hl7Inputs, ReadAsWrittenOrRefused) {
+  std::ifstream table(std::string(TARN_SOURCE_DIR) + "/tests/data/hl7_inputs.tsv");
+  int cases = 0;
+  for (std::string row; std::getline(table, row);) {
+    if (row.empty() || row[0] == '#') continue;
+    const auto cells = Split(row, '\t');
+    ASSERT_EQ(cells.size(), 8u) << row;
+    SCOPED_TRACE(cells[0]);
+    ++cases;
+    const std::string tmpl = WriteTemp("in.tmpl", Unescape(cells[1]));
+    const bool from_stdin = cells[2] == "-";
+    const std::string records = from_stdin ? "-" : WriteTemp(cells[2], Unescape(cells[3]));
+    std::vector<std::string> args = {"--template", tmpl, "--records", records, "--framing", "lf"};
+    for (const auto& a : Split(cells[4], ' '))
+      if (!a.empty()) args.push_back(a);
+    const ToolResult r = Hl7(args, from_stdin ? Unescape(cells[3]) : "");
+    EXPECT_EQ(r.status, std::stoi(cells[5])) << r.err;
+    EXPECT_EQ(r.out, Unescape(cells[6]));
+    EXPECT_EQ(Contains(r.err, Unescape(cells[7])), "");
+  }
+  EXPECT_GE(cases, 20);
 }
 
 TEST(Hl7Hardening, ADirectoryAsInputCannotBeRead) {
@@ -451,6 +507,77 @@ TEST(Hl7Streaming, RecordsFromStandardInputAndOutputToDevNull) {
   EXPECT_EQ(to_null.status, 1);
   EXPECT_EQ(to_null.out, "");
   EXPECT_EQ(to_null.err, from_file.err);
+}
+
+// A writer that sends records one at a time gets each message as soon as
+// its record's line ends, not when the pipe closes.
+TEST(Hl7Streaming, ARecordFromAPipeIsWrittenWhenItsLineEnds) {
+  const std::string tmpl = WriteTemp("pipe.tmpl", kNameTemplate);
+  for (const char* jobs : {"1", "3"}) {
+    SCOPED_TRACE(jobs);
+    int in[2], out[2];
+    ASSERT_EQ(::pipe(in), 0);
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::dup2(in[0], 0);
+      ::dup2(out[1], 1);
+      for (int fd : {in[0], in[1], out[0], out[1]}) ::close(fd);
+      ::execl(TARN_HL7_PATH, TARN_HL7_PATH, "--template", tmpl.c_str(), "--records", "-",
+              "--format", "jsonl", "--jobs", jobs, static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    for (const char* name : {"a", "b", "c"}) {
+      const std::string line = std::string("{\"Name\": \"") + name + "\"}\n";
+      ASSERT_EQ(::write(in[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
+      pollfd p{out[0], POLLIN, 0};
+      ASSERT_EQ(::poll(&p, 1, 20000), 1) << "no message for " << name;
+      char buffer[256];
+      const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+      EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), std::string("MSH|^~\\&|A\rPID|") + name + "\r");
+    }
+    ::close(in[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(out[0]);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+}
+
+// Running out of memory in the middle of a run: the records before are
+// written, and the run says so and gives its counts.
+TEST(Hl7Streaming, OutOfMemoryEndsTheRunCleanly) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
+#endif
+  const std::string tmpl = WriteTemp("oom.tmpl", kNameTemplate);
+  const std::string records = TempPath("oom.jsonl");
+  {
+    std::ofstream r(records, std::ios::binary);
+    r << "{\"Name\": \"a\"}\n{\"Name\": \"b\"}\n{\"Name\": \"" << std::string(150 << 20, 'x')
+      << "\"}\n{\"Name\": \"d\"}\n";
+  }
+  for (const char* jobs : {"1", "2"}) {
+    SCOPED_TRACE(jobs);
+    const std::string out = TempPath("oom.hl7");
+    const std::string command =
+        "ulimit -v 400000; exec " + tarn::testing::ShellQuote(TARN_HL7_PATH) + " --template " +
+        tmpl + " --records " + records + " --output " + out + " --jobs " + jobs + " 2>&1";
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string err;
+    char buffer[4096];
+    while (std::size_t n = fread(buffer, 1, sizeof buffer, p)) err.append(buffer, n);
+    const int status = pclose(p);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2) << err;
+    EXPECT_EQ(Contains(err, "tarn-hl7: out of memory"), "");
+    EXPECT_EQ(Contains(err, "\n2 messages written, 0 rejected\n"), "");
+    EXPECT_EQ(FileText(out), "MSH|^~\\&|A\rPID|a\rMSH|^~\\&|A\rPID|b\r");
+  }
+  std::remove(records.c_str());
 }
 
 }  // namespace

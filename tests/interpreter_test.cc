@@ -23,6 +23,34 @@ TEST(Interpreter, OnlyTheInPlaceFormsTrimTheCallersText) {
   EXPECT_EQ(by_name, Variant(u"3"));
 }
 
+// By name, as automation hosts call it: only a text variable gets the
+// trimmed text back, and no text at all gives the Error field.
+TEST(Interpreter, TheByNameEntryPointWritesBackOnlyIntoTexts) {
+  Host h;
+  const ObjectRef interp(MakeRef<Interpreter>());
+  Variant f(ObjectRef(h.fields)), e(ObjectRef(h.errors)), s(u"S"), a(std::int32_t{5});
+  std::array<Arg, 4> init{Arg::ByRef(f), Arg::ByRef(e), Arg::ByRef(s), Arg::ByRef(a)};
+  Call(interp, u"Init", init);
+  EXPECT_EQ(a, Variant(std::int32_t{5}));  // Init keeps copies
+  const Variant kept[] = {Variant(0.1 + 0.2), Variant(Date{45296.5}), Variant(true),
+                          Variant(ObjectRef(h.fields)), Variant(u"1 + 2")};
+  for (const Variant& value : kept) {
+    Variant v = value;
+    std::array<Arg, 1> args{Arg::ByRef(v)};
+    EXPECT_NO_THROW(Call(interp, u"RealizeRegularExpression", args));
+    EXPECT_EQ(v, value) << Show(value);
+  }
+  for (Variant v : {Variant::Null(), Variant(ObjectRef()), Variant::Missing()}) {
+    std::array<Arg, 1> args{Arg::ByRef(v)};
+    const Variant r = Call(interp, u"RealizeRegularExpression", args);
+    ASSERT_TRUE(r.is_object() && r.object()) << Show(v);
+    EXPECT_EQ(Get(r.object(), u"Name"), Variant(u"Error"));
+  }
+  const Variant none = Call(interp, u"RealizeRegularExpression", std::span<Arg>());
+  ASSERT_TRUE(none.is_object() && none.object());
+  EXPECT_EQ(Get(none.object(), u"Name"), Variant(u"Error"));
+}
+
 // The typed result: value, type word, the Error field told apart from a
 // host field that happens to be called "Error", and the call's reports.
 TEST(Interpreter, EvaluateGivesValueTypeErrorAndReports) {

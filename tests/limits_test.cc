@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -116,6 +117,8 @@ TEST(Limits, LongTextsEndAndAreReadUpToPosition32767) {
       // right operand on, so the value is whatever was left.
       {"1+1+... of 32767", u"1" + Repeat(u"+1", 16383), Want::Any, ""},
       {"1+1+... of 40000", Repeat(u"1+", 20000), Want::Any, ""},
+      // Cut short at position 32767: what was read is evaluated.
+      {"1 + 1 + ... of 40000", u"1" + Repeat(u" + 1", 10000), Want::Any, ""},
       {"literal of 32767", u"\"" + x32765 + u"\"", Want::Value, "String " + ToUtf8(x32765)},
       {"literal of 33002", u"\"" + Repeat(u"x", 33000) + u"\"", Want::Any, ""},
       {"40000 (", Repeat(u"(", 40000), Want::Any, ""},
@@ -154,6 +157,15 @@ TEST(Limits, LongTextsEndAndAreReadUpToPosition32767) {
     // The interpreter is still usable afterwards.
     EXPECT_EQ(h.Value(u"Field1 + 1"), Variant(std::int32_t{42})) << row.label;
   }
+}
+
+TEST(Limits, StrictModeGivesTheErrorFieldForATextCutShort) {
+  Host h;
+  h.interp.set_strict(true);
+  const Evaluation r = h.interp.Evaluate(u"1" + Repeat(u" + 1", 10000));
+  EXPECT_TRUE(r.is_error());
+  EXPECT_NE(h.Procedures().find(u"RealizeRegularExpression"), std::u16string::npos);
+  EXPECT_TRUE(h.Idle());
 }
 
 // ---- Automatic names
@@ -401,6 +413,133 @@ TEST(Limits, HostCollectionsThatMisbehave) {
       }
       EvalClean(core, *own->inner, text, label);
       EvalClean(core, *own->inner, text, label + " (again)");
+    }
+  }
+}
+
+// An error manager that runs `during` inside its first report.
+class ReenteringErrorManager final : public Object {
+ public:
+  std::function<void()> during;
+  Variant Invoke(std::u16string_view, CallKind, std::span<Arg>) override {
+    if (auto once = std::move(during)) {
+      during = nullptr;
+      once();
+    }
+    return std::int32_t{0};
+  }
+};
+
+// The host hands the interpreter another collection from inside its own
+// callbacks: the running evaluation goes on in the first one, which ends
+// without a temporary field; the second never gets one from it.
+TEST(Limits, AHostReplacingItsCollectionFromACallback) {
+  for (const std::u16string_view member :
+       {u"Exists", u"AddObject", u"Item", u"Remove", u"Report"}) {
+    for (int action = 0; action < 4; ++action) {
+      auto own = MakeRef<fuzz::ForwardingFields>();
+      PopulateFields(*own->inner);
+      auto second = MakeRef<DataFields>();
+      auto errors = MakeRef<ReenteringErrorManager>();
+      Interpreter interp;
+      ASSERT_TRUE(interp.Init(own, errors, u"S", u"A"));
+      bool fired = false;
+      auto act = [&] {
+        fired = true;
+        if (action == 0) {
+          EXPECT_FALSE(interp.Init(second, errors, u"S", u"A"));
+        } else if (action == 3) {
+          EXPECT_EQ(Get(interp.RealizeRegularExpression(u"Field1 + 1"), u"Data"),
+                    Variant(std::int32_t{42}));
+        } else {
+          interp.set_DataFields(action == 1 ? nullptr : ObjectRef(second));
+        }
+      };
+      if (member == u"Report") {
+        errors->during = act;
+      } else {
+        own->override_member = [&](std::u16string_view m, std::span<Arg>, Variant&) {
+          if (!fired && m == member) act();
+          return false;
+        };
+      }
+      const auto host = fuzz::Snapshot(*own->inner);
+      const std::string label = ToUtf8(member) + " " + std::to_string(action);
+      EXPECT_NO_THROW(interp.RealizeRegularExpression(member == u"Report" ? u"Field1 + 1 / 0"
+                                                                          : u"Field1 + 1 + 2"))
+          << label;
+      EXPECT_TRUE(fired) << label;
+      EXPECT_EQ(CompareHost(*own->inner, host), "") << label;
+      EXPECT_EQ(second->Count(), 0u) << label;
+      own->override_member = nullptr;
+      // The interpreter goes on with what it was given last.
+      EXPECT_EQ(interp.DataFields(), action != 1 && action != 2 ? ObjectRef(own)
+                                     : action == 1              ? ObjectRef()
+                                                                : ObjectRef(second))
+          << label;
+      if (action != 1) {
+        EXPECT_EQ(Get(interp.RealizeRegularExpression(u"40 + 2"), u"Data"),
+                  Variant(std::int32_t{42}))
+            << label;
+      }
+    }
+  }
+}
+
+// Whatever the host's Item and AddObject answer, the collection ends as it
+// was, and a field the host had before is never removed nor the answer.
+TEST(Limits, TemporaryFieldsTheHostLosesOrRenames) {
+  struct Row {
+    std::string label;
+    Override override_member;
+    bool fails = true;
+  } rows[] = {
+      {"AddObject keeps the field under its name in capitals",
+       [](std::u16string_view m, std::span<Arg> args, Variant&) {
+         if (m == u"AddObject") {
+           const ObjectRef field = args[0].value().object();
+           Let(field, u"Name", Variant(detail::UpperCase(CStr(Get(field, u"Name")))));
+         }
+         return false;
+       },
+       false},
+      {"AddObject keeps the field under a name of the host's own",
+       [](std::u16string_view m, std::span<Arg> args, Variant&) {
+         if (m == u"AddObject") {
+           const ObjectRef field = args[0].value().object();
+           Let(field, u"Name", Variant(u"Own" + CStr(Get(field, u"Name")).substr(6)));
+         }
+         return false;
+       },
+       false},
+      {"Item gives Nothing for a temporary field",
+       [](std::u16string_view m, std::span<Arg> args, Variant& v) {
+         if (m != u"Item" || !CStr(args[0].value()).starts_with(u"Autodf")) return false;
+         v = Variant(ObjectRef());
+         return true;
+       }},
+      {"AddObject renames the field to the host's own Field1",
+       [](std::u16string_view m, std::span<Arg> args, Variant& v) {
+         if (m != u"AddObject") return false;
+         Let(args[0].value().object(), u"Name", Variant(u"Field1"));
+         v = std::int16_t{0};
+         return true;
+       }},
+  };
+  for (const auto& row : rows) {
+    for (const std::u16string_view text : {u"1 + 2", u"Field1 + 1", u"\"a\" & \"b\""}) {
+      auto own = MakeRef<fuzz::ForwardingFields>();
+      PopulateFields(*own->inner);
+      auto errors = MakeRef<RecordingErrorManager>();
+      Interpreter interp;
+      interp.Init(own, errors, u"S", u"A");
+      own->override_member = row.override_member;
+      const ObjectRef field1 = own->inner->Find(u"Field1");
+      const std::string label = row.label + ": " + ToUtf8(text);
+      const ObjectRef r = EvalClean(interp, *own->inner, std::u16string(text), label);
+      EXPECT_FALSE(r == field1) << label;
+      EXPECT_EQ(IsErrorField(r), row.fails) << label;
+      EXPECT_EQ(errors->reports().empty(), !row.fails) << label;
     }
   }
 }

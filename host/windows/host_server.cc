@@ -7,6 +7,7 @@
 
 #include "host/log_component.h"
 #include "platform/text.h"
+#include "platform/thread_exit.h"
 #include "registration/windows/com_server.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
@@ -55,6 +56,40 @@ class ErrorManager final : public tarn::Object {
   tarn::Ref<tarn::RecordingErrorManager> recorder_ = tarn::MakeRef<tarn::RecordingErrorManager>();
 };
 
+// The members of each default component, with identifiers fixed for the
+// process (the default member, DISPID_VALUE, is answered besides): a name a
+// component does not have is DISP_E_UNKNOWNNAME.
+using tarn::detail::win::DispatchInterface;
+using tarn::detail::win::DispatchMember;
+constexpr WORD kAny =
+    DISPATCH_METHOD | DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF;
+constexpr DispatchMember kFieldMembers[] = {
+    {1, u"Data", kAny}, {2, u"Name", kAny}, {3, u"DataType", kAny}, {4, u"DataClass", kAny}};
+constexpr DispatchMember kFieldsMembers[] = {{10, u"Item", kAny},      {11, u"Exists", kAny},
+                                             {12, u"AddObject", kAny}, {13, u"Remove", kAny},
+                                             {14, u"mCol", kAny},      {15, u"Count", kAny}};
+constexpr DispatchMember kInnerMembers[] = {{10, u"Item", kAny}, {15, u"Count", kAny}};
+constexpr DispatchMember kLogMembers[] = {{20, u"Init", kAny}, {21, u"WriteLogMsg", kAny}};
+constexpr DispatchMember kErrorMembers[] = {{30, u"ReportError", kAny}, {15, u"Count", kAny},
+                                            {31, u"Clear", kAny},       {32, u"Number", kAny},
+                                            {33, u"Message", kAny},     {34, u"Procedure", kAny}};
+template <std::size_t N>
+constexpr DispatchInterface Members(const DispatchMember (&m)[N]) {
+  return {m, N, nullptr, nullptr};
+}
+constexpr DispatchInterface kInterfaces[] = {Members(kFieldMembers), Members(kFieldsMembers),
+                                             Members(kInnerMembers), Members(kLogMembers),
+                                             Members(kErrorMembers)};
+constexpr std::u16string_view kInterfaceClasses[] = {u"DataField", u"DataFields", u"Collection",
+                                                     u"Log", u"ErrorManager"};
+
+const DispatchInterface* InterfaceOf(tarn::Object& object) {
+  const std::u16string_view name = object.ClassName();
+  for (std::size_t i = 0; i < std::size(kInterfaceClasses); ++i)
+    if (name == kInterfaceClasses[i]) return &kInterfaces[i];
+  return nullptr;
+}
+
 ObjectRef NewDataFields() { return ObjectRef(tarn::MakeRef<tarn::DataFields>()); }
 ObjectRef NewDataField() { return ObjectRef(tarn::DataField::Create()); }
 ObjectRef NewLog() { return tarn::detail::NewLogComponent(); }
@@ -91,8 +126,15 @@ const ServerClass kClasses[] = {
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) tarn::detail::win::SetServerModule(instance);
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    tarn::detail::DllMainRunsThreadExit() = true;
+    tarn::detail::win::SetServerModule(instance);
+    tarn::detail::win::SetInterfaceLookup(&InterfaceOf);
+  }
+  // The thread's own objects; at the end of the process nothing is freed.
+  if (reason == DLL_THREAD_DETACH || (reason == DLL_PROCESS_DETACH && reserved == nullptr))
+    tarn::detail::RunThreadExit();
   return TRUE;
 }
 

@@ -1,6 +1,8 @@
 // A library object seen by the platform: an IDispatch whose members are
 // found by name (without regard to letter case) and called through
 // tarn::Object::Invoke. Also the module's count of live objects.
+#include <deque>
+#include <mutex>
 #include <new>
 #include <unordered_map>
 #include <vector>
@@ -18,29 +20,53 @@ std::atomic<InterfaceOf> g_interface_of{nullptr};
 class ComObject;
 
 // This thread's wrappers: by library object (one wrapper each) and by the
-// wrapper's own identity (to recognise it when it comes back). Identifiers
-// handed out for the names of classes without a fixed interface; 0 is the
-// default member, so they start at 1. Never destroyed: a client may let go
-// of its last wrapper while the thread's storage is being torn down.
+// wrapper's own identity (to recognise it when it comes back). Never
+// destroyed: a client may let go of its last wrapper while the thread's
+// storage is being torn down.
 struct ThreadTables {
   std::unordered_map<Object*, ComObject*> by_target;
   std::unordered_map<IUnknown*, ComObject*> by_identity;
-  std::unordered_map<std::u16string, DISPID> name_ids;
-  std::vector<std::u16string> names;
 };
 ThreadTables& Tables() {
   thread_local ThreadTables* tables = new ThreadTables;
   return *tables;
 }
 
+// Identifiers for the names of classes without a fixed interface: one table
+// for the process, so that an identifier means the same member on every
+// thread, and bounded, so that a client asking for names without end cannot
+// grow it. 0 is the default member, so they start at 1. Entries never move
+// (a deque), so a name read under the lock may be used after it.
+struct NameTable {
+  std::mutex mutex;
+  std::unordered_map<std::u16string, DISPID> ids;
+  std::deque<std::u16string> names;
+};
+NameTable& Names() {
+  static NameTable* table = new NameTable;  // never destroyed: used from exit paths
+  return *table;
+}
+constexpr std::size_t kMaxNames = 256;
+
+// DISPID_UNKNOWN once the table is full.
 DISPID DynamicId(std::u16string_view name) {
   std::u16string key = UpperCase(name);
-  ThreadTables& t = Tables();
-  if (auto it = t.name_ids.find(key); it != t.name_ids.end()) return it->second;
+  NameTable& t = Names();
+  std::lock_guard lock(t.mutex);
+  if (auto it = t.ids.find(key); it != t.ids.end()) return it->second;
+  if (t.names.size() >= kMaxNames) return DISPID_UNKNOWN;
   t.names.emplace_back(name);
   const auto id = static_cast<DISPID>(t.names.size());
-  t.name_ids.emplace(std::move(key), id);
+  t.ids.emplace(std::move(key), id);
   return id;
+}
+
+bool DynamicName(DISPID id, std::u16string_view& name) {
+  NameTable& t = Names();
+  std::lock_guard lock(t.mutex);
+  if (id < 1 || static_cast<std::size_t>(id) > t.names.size()) return false;
+  name = t.names[static_cast<std::size_t>(id) - 1];
+  return true;
 }
 
 class ComObject final : public IDispatch {
@@ -106,6 +132,7 @@ class ComObject final : public IDispatch {
         hr = DISP_E_UNKNOWNNAME;
       } else {
         ids[0] = DynamicId(name);
+        if (ids[0] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
       }
       // No member takes named arguments.
       if (count > 1) hr = DISP_E_UNKNOWNNAME;
@@ -194,10 +221,7 @@ class ComObject final : public IDispatch {
         }
       return false;
     }
-    const auto& names = Tables().names;
-    if (id < 1 || static_cast<std::size_t>(id) > names.size()) return false;
-    name = names[static_cast<std::size_t>(id) - 1];
-    return true;
+    return DynamicName(id, name);
   }
 
   // Assigns a by-reference argument's new value to the caller's variable,

@@ -5,6 +5,7 @@
 
 #include <new>
 #include <string>
+#include <utility>
 
 namespace tarn::detail::win {
 
@@ -50,6 +51,24 @@ std::wstring GetText(HKEY root, const std::wstring& key) {
 }
 
 std::wstring ClsidKey(const ServerClass& c) { return std::wstring(L"CLSID\\") + c.clsid_text; }
+
+// Whether a class key exists in either width's view of the registry: a
+// 32-bit and a 64-bit build of a server may be registered side by side, and
+// share the programmatic identifier.
+bool ClassInEitherView(const std::wstring& clsid_key) {
+  const std::wstring machine = L"SOFTWARE\\Classes\\" + clsid_key;
+  for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+    for (const auto& [root, key] :
+         {std::pair{HKEY_CLASSES_ROOT, &clsid_key}, std::pair{HKEY_LOCAL_MACHINE, &machine}}) {
+      HKEY opened = nullptr;
+      if (RegOpenKeyExW(root, key->c_str(), 0, KEY_READ | view, &opened) == ERROR_SUCCESS) {
+        RegCloseKey(opened);
+        return true;
+      }
+    }
+  }
+  return false;
+}
 
 // Creates the class's objects; AddRef'd objects keep the module loaded.
 class Factory final : public IClassFactory {
@@ -166,10 +185,13 @@ HRESULT UnregisterServer(std::span<const ServerClass> classes,
                          const ServerTypeLib* typelib) noexcept {
   try {
     for (const ServerClass& c : classes) {
-      const std::wstring current = GetText(HKEY_CLASSES_ROOT, std::wstring(c.progid) + L"\\CLSID");
-      if (CompareStringOrdinal(current.c_str(), -1, c.clsid_text, -1, TRUE) == CSTR_EQUAL)
-        RegDeleteTreeW(HKEY_CLASSES_ROOT, c.progid);
       RegDeleteTreeW(HKEY_CLASSES_ROOT, ClsidKey(c).c_str());
+      // The identifier stays while it names another class, or while the
+      // other width's build of this class is still registered.
+      const std::wstring current = GetText(HKEY_CLASSES_ROOT, std::wstring(c.progid) + L"\\CLSID");
+      if (CompareStringOrdinal(current.c_str(), -1, c.clsid_text, -1, TRUE) == CSTR_EQUAL &&
+          !ClassInEitherView(ClsidKey(c)))
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, c.progid);
     }
     if (typelib != nullptr) {
       const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;

@@ -34,7 +34,8 @@ HMODULE ServerModule() noexcept;
 // then registered from the DLL's resource 1.
 HRESULT RegisterServer(std::span<const ServerClass> classes, const ServerTypeLib* typelib) noexcept;
 // DllUnregisterServer: removes exactly those keys (a programmatic identifier
-// only while it still names this class) and the type library.
+// only while it still names this class and the other width's build of the
+// class is not registered) and this width's type library entry.
 HRESULT UnregisterServer(std::span<const ServerClass> classes,
                          const ServerTypeLib* typelib) noexcept;
 // DllGetClassObject.

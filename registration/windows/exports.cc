@@ -1,5 +1,6 @@
 // The four exports of tarnintr.dll as a real in-process automation server:
 // the Interpreter class, its type library and its class factory.
+#include "platform/thread_exit.h"
 #include "registration/windows/com_server.h"
 #include "tarn/interpreter.h"
 
@@ -58,11 +59,15 @@ const ServerClass kClasses[] = {
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
+    tarn::detail::DllMainRunsThreadExit() = true;
     tarn::detail::win::SetServerModule(instance);
     tarn::detail::win::SetInterfaceLookup(&InterfaceOf);
   }
+  // The thread's own objects; at the end of the process nothing is freed.
+  if (reason == DLL_THREAD_DETACH || (reason == DLL_PROCESS_DETACH && reserved == nullptr))
+    tarn::detail::RunThreadExit();
   return TRUE;
 }
 

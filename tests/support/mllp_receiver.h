@@ -21,13 +21,14 @@
 namespace tarn::testing {
 
 struct Reply {
-  enum Kind { Ack, Close, Raw } kind = Ack;
+  enum Kind { Ack, Close, Raw, Partial } kind = Ack;  // Partial: half an answer, then close
   std::string code = "AA";
-  std::string text;  // MSA-3
-  std::string err;   // a whole ERR segment, or empty
-  std::string msa2;  // when not empty, sent instead of the message's control ID
-  std::string raw;   // for Raw: sent as it is
-  int delay_ms = 0;  // before answering
+  std::string text;    // MSA-3
+  std::string err;     // a whole ERR segment, or empty
+  std::string msa2;    // when not empty, sent instead of the message's control ID
+  std::string raw;     // for Raw: sent as it is
+  int delay_ms = 0;    // before answering
+  std::string before;  // when not empty, a whole answer sent first (one to another message)
 };
 
 struct Arrival {
@@ -166,6 +167,10 @@ class MllpReceiver {
     bool keep = true;
     if (r.kind == Reply::Close) {
       keep = false;
+    } else if (r.kind == Reply::Partial) {
+      std::error_code ec;
+      asio::write(stream, asio::buffer(std::string("\x0bMSH|^~\\&|RECV|FAC")), ec);
+      keep = false;
     } else {
       std::string body = r.raw;
       if (r.kind == Reply::Ack) {
@@ -174,7 +179,8 @@ class MllpReceiver {
                (r.text.empty() ? "" : "|" + r.text) + "\r";
         if (!r.err.empty()) body += r.err + "\r";
       }
-      const std::string frame = "\x0b" + body + "\x1c\r";
+      std::string frame = "\x0b" + body + "\x1c\r";
+      if (!r.before.empty()) frame = "\x0b" + r.before + "\x1c\r" + frame;
       std::error_code ec;
       // A peer that gave up has closed: its socket is readable at end of file.
       socket.non_blocking(true);

@@ -204,7 +204,15 @@ interp.strExpression(99) = "x"
 Check Err.Number = 9, "strExpression(99) raises 9: " & Err.Number & " " & Err.Description
 Err.Clear
 Set r = interp.RealizeRegularExpression()
-Check Err.Number <> 0, "RealizeRegularExpression without its argument raises"
+Check Err.Number = 0, "RealizeRegularExpression without its argument raises " & Err.Number
+Check r.Name = "Error", "RealizeRegularExpression without its argument gives the Error field"
+Err.Clear
+Dim varNumber
+varNumber = 2.5
+Set r = interp.RealizeRegularExpression(varNumber)
+Check VarType(varNumber) = vbDouble And varNumber = 2.5, "a Double variable is left alone"
+Set r = interp.RealizeRegularExpression(Null)
+Check Err.Number = 0 And r.Name = "Error", "RealizeRegularExpression(Null) gives the Error field"
 Err.Clear
 interp.Release = "x"
 Check Err.Number <> 0, "Release cannot be assigned"

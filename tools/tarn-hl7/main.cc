@@ -3,7 +3,7 @@
 //   tarn-hl7 --template FILE --records FILE|- [--output FILE] [--rejects FILE]
 //            [--framing none|lf|mllp] [--dates NAME,NAME...] [--format auto|jsonl|csv]
 //            [--jobs N] [--check [N]] [--lenient] [--version] [--date-order mdy|dmy|ymd]
-//            [--control-id PREFIX] [--batch [--batch-size N]]
+//            [--encoding NAME] [--control-id PREFIX] [--batch [--batch-size N]]
 //            [--send HOST:PORT [--journal FILE] [--ack-timeout S] [--retries N]
 //                              [--retry-delay S] [--tls [--tls-ca FILE]
 //                              [--tls-cert FILE [--tls-key FILE]]]]
@@ -23,8 +23,10 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <iostream>
 #include <mutex>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -33,6 +35,7 @@
 
 #include "hl7/batch.h"
 #include "hl7/io.h"
+#include "hl7/journal.h"
 #include "hl7/message.h"
 #include "hl7/outbound.h"
 #include "hl7/pipeline.h"
@@ -131,12 +134,14 @@ class Builders {
   }
 
   // Starts building `batch` into `out`; both stay untouched until Wait().
-  void Start(std::vector<hl7::RawRecord>& batch, std::vector<Built>& out) {
+  // `alone`: on the caller's thread only.
+  void Start(std::vector<hl7::RawRecord>& batch, std::vector<Built>& out, bool alone = false) {
     out.assign(batch.size(), Built{});
     std::lock_guard lock(mutex_);
     batch_ = &batch;
     out_ = &out;
     next_ = 0;
+    if (alone) return;
     busy_ = threads_.size();
     ++generation_;
     wake_.notify_all();
@@ -160,8 +165,13 @@ class Builders {
             std::vector<Built>& out) {
     constexpr std::size_t kRun = 4;
     for (std::size_t from; (from = next_.fetch_add(kRun)) < batch.size();)
-      for (std::size_t i = from; i < std::min(from + kRun, batch.size()); ++i)
-        BuildOne(settings_, builder, batch[i], out[i]);
+      for (std::size_t i = from; i < std::min(from + kRun, batch.size()); ++i) try {
+          BuildOne(settings_, builder, batch[i], out[i]);
+        } catch (const std::bad_alloc&) {
+          // Number 0: not built for want of memory. The run stops at this
+          // record; the ones before it are written.
+          out[i] = Built{};
+        }
   }
 
   void Work() {
@@ -260,12 +270,17 @@ int Run(int argc, char** argv) {
   std::size_t per_batch = 0;
   app.add_flag("--batch", batch_file_wanted, "Writes a batch file: FHS, BHS ... BTS blocks, FTS");
   app.add_option("--batch-size", per_batch, "Messages in each BHS ... BTS block (0: one block)");
+  std::string encoding;
+  app.add_option("--encoding", encoding,
+                 "How the records' bytes are written, when not in UTF-8 (latin1, windows-1252, "
+                 "utf-16 or any name ICU knows)");
   std::string send_address, journal_path;
   double ack_timeout = 30, retry_delay = 1;
   int retries = 3;
   app.add_option("--send", send_address, "Delivers each message over MLLP to HOST:PORT");
   app.add_option("--journal", journal_path,
-                 "Records each record's final outcome here; the same command resumes a run");
+                 "Records the run and each record's final outcome here; the same command "
+                 "resumes the run, and another run is refused");
   app.add_option("--ack-timeout", ack_timeout, "Seconds to wait for an acknowledgement")
       ->check(CLI::Range(0.001, 86400.0));
   app.add_option("--retries", retries, "Retries after the first attempt")
@@ -302,6 +317,11 @@ int Run(int argc, char** argv) {
       return 2;
     }
   const bool check = app.count("--check") > 0;
+#ifdef TARN_WITH_MIMALLOC
+  // Each thread's heap keeps what it freed for a while; with many threads
+  // that is most of the memory, so it goes back to the system at once.
+  if (jobs > 2) mi_option_set(mi_option_decommit_delay, 0);
+#endif
   hl7::OutboundOptions outbound_options;
   outbound_options.control_prefix = control_prefix;
   outbound_options.journal = journal_path;
@@ -356,14 +376,20 @@ int Run(int argc, char** argv) {
   options.format = format_word;
   options.control_prefix = control_prefix;
   options.strict = !lenient;
-  if (!check)  // a resumed run numbers its control IDs as the first run did
-    options.control_id = [&outbound](std::size_t n) { return outbound->ControlIdFor(n); };
   std::optional<hl7::Pipeline> pipeline;
   std::unique_ptr<std::istream> input;
   try {
+    if (!encoding.empty()) encoding = hl7::EncodingName(encoding);
+    const std::string template_text = hl7::ReadInput(template_path);
+    hl7::RequireUtf8(template_text, template_path);
     pipeline.emplace(std::make_shared<const hl7::Template>(hl7::LoadTemplate(template_path)),
                      options);
     input = hl7::OpenInput(records_path);
+    if (!encoding.empty())
+      input = hl7::DecodeInput(std::move(input), encoding,
+                               records_path == "-" ? "standard input" : records_path);
+    if (!journal_path.empty())
+      outbound_options.run.template_digest = hl7::TextDigest(template_text);
   } catch (const std::exception& e) {
     std::cerr << "tarn-hl7: " << e.what() << "\n";
     return 2;
@@ -380,6 +406,29 @@ int Run(int argc, char** argv) {
       return 2;
     }
   }
+
+  // What the journal must have been written for: whatever changes messages.
+  std::vector<std::string> date_names = dates;
+  std::sort(date_names.begin(), date_names.end());
+  date_names.erase(std::unique(date_names.begin(), date_names.end()), date_names.end());
+  std::string dates_word;
+  for (const auto& d : date_names) dates_word += (dates_word.empty() ? "" : ",") + d;
+  outbound_options.run.options = {{"--control-id", control_prefix},      {"--dates", dates_word},
+                                  {"--date-order", date_order_word},     {"--format", format_word},
+                                  {"--lenient", lenient ? "yes" : "no"}, {"--encoding", encoding}};
+  try {
+    outbound.emplace(outbound_options);
+  } catch (const std::exception& e) {
+    std::cerr << "tarn-hl7: " << e.what() << "\n";
+    if (!journal_path.empty()) std::cerr << "0 messages written, 0 rejected\n";
+    return 2;
+  }
+  if (outbound->journal_repaired())
+    std::cerr << "tarn-hl7: " << journal_path << ": a torn last line was cut off\n";
+  if (const std::size_t n = outbound->earlier_settled())
+    std::cerr << "tarn-hl7: " << n << " records settled by an earlier run ("
+              << outbound->earlier_delivered() << " delivered, " << outbound->earlier_rejected()
+              << " rejected) are skipped; the counts below are this run's\n";
 
   const hl7::Framing framing = framing_word == "lf"     ? hl7::Framing::Lf
                                : framing_word == "mllp" ? hl7::Framing::Mllp
@@ -398,66 +447,105 @@ int Run(int argc, char** argv) {
     batch_file.emplace(output_file, tmpl.delimiters, framing, per_batch, hl7::LocalStamp());
   hl7::MessageSink& out = batch_file ? static_cast<hl7::MessageSink&>(*batch_file) : output_file;
   hl7::MessageSink* rejects = rejects_path.empty() ? nullptr : &rejects_file;
-  try {
-    outbound.emplace(outbound_options);
-  } catch (const std::exception& e) {
-    std::cerr << "tarn-hl7: " << e.what() << "\n";
-    return 2;
-  }
-  if (outbound->journal_repaired())
-    std::cerr << "tarn-hl7: " << journal_path << ": a torn last line was cut off\n";
+
+  // Room given back when memory runs out, so that the run can still say so,
+  // write what it built and give its counts.
+  std::unique_ptr<char[]> reserve(new char[1 << 20]);
+  const std::string out_of_memory = "out of memory";
 
   // Records are cut from the input in order, built in batches (on --jobs
   // threads), and written (or delivered, one at a time) in input order; the
   // first failure stops the run.
   const BuildSettings settings{*pipeline, *reader, framing, rejects != nullptr,
                                outbound->sending()};
-  // Batches start small, so that the threads start soon, and grow.
+  // Batches start small, so that the threads start soon, and grow; bytes
+  // bound them as well as records, so that large records cost no more
+  // memory with more threads.
   const std::size_t most_per_batch = jobs <= 1 ? 64 : 1024 * jobs;
+  const std::size_t batch_bytes = jobs > 2 ? 512 << 10 : 2 << 20;
+  // A record larger than this is a batch of its own, built on the caller's
+  // thread: every thread's memory keeps some twenty times the size of the
+  // largest record it built, and the threads together must not keep much.
+  const std::size_t large_record = (1 << 20) / jobs;
+  std::optional<hl7::RawRecord> held;  // a large record, for the next batch
+  bool alone[2] = {false, false};
   std::size_t batch_size = 64;
   Progress progress(isatty(STDERR_FILENO));
-  std::size_t rejected_on_stderr = 0, done = 0, settled = 0, delivered = 0;
+  std::size_t rejected_on_stderr = 0, done = 0, settled_seen = 0, delivered = 0;
   std::string stopped;
   // Two batches: one is built while the other is read, then written.
   std::vector<hl7::RawRecord> batches[2];
   std::vector<Built> built[2];
-  Builders builders(settings, jobs);
   bool more = true, failed_write = false, halted = false;
-  // Cuts the next batch; records an earlier run settled are counted only.
-  const auto read = [&](std::vector<hl7::RawRecord>& batch) {
+  // Cuts the next batch: without waiting for the input unless `may_wait`
+  // and nothing is cut yet, so that what has arrived is written before
+  // what has not. Records an earlier run settled are checked and counted.
+  const auto read = [&](std::vector<hl7::RawRecord>& batch, bool may_wait) {
     batch.clear();
+    bool& by_one = alone[&batch - batches];
+    by_one = held.has_value();
+    if (held) {
+      batch.push_back(std::move(*held));
+      held.reset();
+      return;
+    }
     try {
       hl7::RawRecord raw;
       batch_size = std::min(batch_size * 2, most_per_batch);
-      while (batch.size() < batch_size && (more = reader->NextRaw(raw))) {
-        if (outbound->Settled(raw.number)) {
-          ++settled;
+      std::size_t bytes = 0;
+      while (more && batch.size() < batch_size && bytes < batch_bytes) {
+        if (!(may_wait && batch.empty()) && !reader->Ready()) break;
+        if (!(more = reader->NextRaw(raw))) break;
+        if (const hl7::JournalEntry* settled = outbound->Settled(raw.number)) {
+          if (hl7::RecordDigest(raw.source) != settled->digest) {
+            stopped = journal_path + ": record " + std::to_string(raw.number) +
+                      " is not the one this journal settled: these records are not those of " +
+                      "the run it belongs to (a file written anew under the same name?)";
+            halted = true;
+            more = false;
+            break;
+          }
+          ++settled_seen;
           progress.Show(++done);
+        } else if (raw.source.size() > large_record) {
+          by_one = batch.empty();
+          if (by_one)
+            batch.push_back(std::move(raw));
+          else
+            held = std::move(raw);
+          break;
         } else {
+          bytes += raw.source.size();
           batch.push_back(std::move(raw));
         }
       }
+    } catch (const std::bad_alloc&) {
+      reserve.reset();
+      stopped = out_of_memory + " reading record " + std::to_string(reader->count() + 1);
+      more = false;
     } catch (const std::exception& e) {
       stopped = e.what();  // the records cannot be read on; what was read still counts
       more = false;
     }
   };
-  std::size_t cur = 0;
-  read(batches[cur]);
-  builders.Start(batches[cur], built[cur]);
-  while (!failed_write && !halted) {
-    const std::size_t next = 1 - cur;
-    if (more)
-      read(batches[next]);
-    else
-      batches[next].clear();
-    builders.Wait();
-    const bool has_next = !batches[next].empty();
-    if (has_next) builders.Start(batches[next], built[next]);
-    for (Built& b : built[cur]) {
+  // Writes (or delivers) the records of `raws` as built into `batch`.
+  const auto write = [&](const std::vector<hl7::RawRecord>& raws, std::vector<Built>& batch) {
+    if (halted) return;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      Built& b = batch[i];
+      if (b.number == 0) {
+        reserve.reset();
+        stopped = out_of_memory + " building record " + std::to_string(raws[i].number) +
+                  "; stopped there (the records before it are written)";
+        halted = true;
+        return;
+      }
+      // The journal keeps a digest of each record as read.
+      const std::string digest =
+          outbound->journaling() ? hl7::RecordDigest(raws[i].source) : std::string();
       if (b.ok && outbound->sending()) {
         hl7::DeliveryResult sent;
-        const hl7::Disposition d = outbound->Deliver(b.number, b.text, sent);
+        const hl7::Disposition d = outbound->Deliver(b.number, b.text, digest, sent);
         if (d == hl7::Disposition::Delivered) {
           ++delivered;
         } else if (d == hl7::Disposition::Rejected) {
@@ -480,15 +568,17 @@ int Run(int argc, char** argv) {
             ++rejected_on_stderr;
           }
         } else {
-          stopped = "record " + std::to_string(b.number) + ": " + sent.reason +
-                    "; stopped (the same command with the same --journal resumes)";
+          stopped =
+              "record " + std::to_string(b.number) + ": " + sent.reason + "; stopped" +
+              (journal_path.empty() ? ""
+                                    : " (the same command with the same --journal sends it again)");
           halted = true;
-          break;
+          return;
         }
       } else if (b.ok) {
         failed_write = !out.Put(b.text);
       } else {
-        outbound->NotBuilt(b.number, b.reason);
+        outbound->NotBuilt(b.number, b.reason, digest);
         if (rejects) {
           failed_write = !rejects->Put(b.text);
         } else {
@@ -497,17 +587,52 @@ int Run(int argc, char** argv) {
           ++rejected_on_stderr;
         }
       }
-      if (failed_write) break;
       progress.Show(++done);
+      if (!outbound->failure().empty()) {
+        stopped = outbound->failure() + "; stopped: record " + std::to_string(b.number) +
+                  "'s outcome is not journaled, so the next run handles it again";
+        halted = true;
+        return;
+      }
+      if (failed_write) return;
     }
-    if (!has_next) break;
-    cur = next;
+  };
+  {
+    Builders builders(settings, jobs);
+    try {
+      std::size_t cur = 0;
+      read(batches[cur], true);
+      builders.Start(batches[cur], built[cur], alone[cur]);
+      for (;;) {
+        const std::size_t next = 1 - cur;
+        batches[next].clear();
+        if (!halted) read(batches[next], false);
+        builders.Wait();
+        if (!batches[next].empty()) builders.Start(batches[next], built[next], alone[next]);
+        write(batches[cur], built[cur]);
+        built[cur].clear();
+        if (failed_write || halted) break;
+        if (batches[next].empty()) {
+          if (!more) break;
+          // The input has nothing more yet: what is built goes out now.
+          failed_write = !out.Flush() || (rejects && !rejects->Flush());
+          if (failed_write) break;
+          read(batches[next], true);
+          if (batches[next].empty()) break;
+          builders.Start(batches[next], built[next], alone[next]);
+        }
+        cur = next;
+      }
+    } catch (const std::bad_alloc&) {
+      reserve.reset();
+      stopped = out_of_memory + "; stopped (what was built before is written)";
+    }
+    builders.Wait();  // a batch built after a failure is not written
   }
-  builders.Wait();  // a batch built after a failure is not written
-  if (settled)
-    std::cerr << "tarn-hl7: " << settled << " records settled by an earlier run ("
-              << outbound->earlier_delivered() << " delivered, " << outbound->earlier_rejected()
-              << " rejected)\n";
+  if (!halted && !failed_write && stopped.empty() && settled_seen < outbound->earlier_settled())
+    stopped = journal_path + ": the journal settled " +
+              std::to_string(outbound->earlier_settled()) + " records, and the records hold " +
+              std::to_string(settled_seen) + ": they are not those of the run it belongs to";
   out.Finish();
   if (rejects) rejects->Finish();
   progress.Clear();
@@ -526,6 +651,33 @@ int Run(int argc, char** argv) {
 }
 
 }  // namespace
+
+#ifdef TARN_WITH_MIMALLOC
+// mimalloc's own operator new aborts when memory runs out; through its
+// malloc, running out is std::bad_alloc, which the run stops on cleanly.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, std::align_val_t align) {
+  const auto a = static_cast<std::size_t>(align);
+  if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size, std::align_val_t align) { return operator new(size, align); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
+#endif
 
 int main(int argc, char** argv) {
   try {
