@@ -14,10 +14,7 @@ namespace tarn::binding {
 
 namespace {
 
-const DataField* Native(const ObjectRef& o) noexcept {
-  return o && o->native_kind() == DataField::kNativeKind ? static_cast<const DataField*>(o.get())
-                                                         : nullptr;
-}
+const DataField* Native(const ObjectRef& o) noexcept { return AsDataField(o.get()); }
 
 // An object's default member, read until a plain value comes out; a host
 // object that fails to answer gives Empty.
@@ -71,9 +68,8 @@ bool Session::set_strict(bool strict) noexcept {
 void SetField(DataFields& fields, std::u16string_view name, std::u16string_view type,
               Variant value) {
   ObjectRef existing = fields.Find(name);
-  if (existing && existing->native_kind() == DataField::kNativeKind) {
-    auto* f = static_cast<DataField*>(existing.get());
-    f->set_data_type(std::u16string(type));
+  if (DataField* f = AsDataField(existing.get())) {
+    f->set_data_type(type);
     f->set_data(std::move(value));
     return;
   }

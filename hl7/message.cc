@@ -99,10 +99,7 @@ std::string Frame(std::string_view message, Framing framing) {
 
 namespace {
 // The library's own field, read in place; null for a host's own object.
-const DataField* AsDataField(const ObjectRef& o) {
-  return o && o->native_kind() == DataField::kNativeKind ? static_cast<const DataField*>(o.get())
-                                                         : nullptr;
-}
+const DataField* AsDataField(const ObjectRef& o) { return tarn::AsDataField(o.get()); }
 }  // namespace
 
 MessageBuilder::MessageBuilder(const Template& t) : template_(t), escapes_(t.delimiters) {

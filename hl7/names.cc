@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "tarn/interpreter.h"
 #include "tarn/value.h"
 
 namespace tarn::hl7 {
@@ -19,14 +20,7 @@ bool Ends(char16_t c) {
          std::u16string_view(u"+-*/\\<>=&!").find(c) != std::u16string_view::npos;
 }
 
-bool IsKeyword(std::u16string_view w) {
-  // True and False are words the functions' arguments read.
-  static constexpr std::u16string_view kKeywords[] = {
-      u"IF",   u"THEN", u"ELSE", u"ELSEIF", u"END", u"Format", u"Replace", u"FormatHL7DateTime",
-      u"True", u"False"};
-  return std::any_of(std::begin(kKeywords), std::end(kKeywords),
-                     [&](std::u16string_view k) { return SameName(k, w); });
-}
+bool IsKeyword(std::u16string_view w) { return ClassifyWord(w) != WordKind::Name; }
 
 // Optimal string alignment distance, letter case ignored: a swap of two
 // neighbours counts as one edit, as it is one slip of the fingers.

@@ -18,12 +18,6 @@ namespace {
 
 bool Digit(char c) { return c >= '0' && c <= '9'; }
 
-int DaysIn(int year, int month) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 // Reads `count` digits (or between min and max when count is 0) at `at`.
 bool Number(std::string_view s, std::size_t& at, std::size_t min, std::size_t max, int& out) {
   std::size_t n = 0;
@@ -83,25 +77,12 @@ bool Zone(std::string_view s, std::size_t& at, int& minutes) {
   return true;
 }
 
-int FullYear(int year, std::size_t digits) {
-  if (digits > 2) return year;
-  return year < 50 ? 2000 + year : 1900 + year;  // the locale's two-digit window
-}
-
 }  // namespace
 
 std::optional<double> CivilSerial(int year, int month, int day, int hour, int minute, int second) {
-  if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-      day > DaysIn(year, month) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-      second < 0 || second > 59)
-    return std::nullopt;
-  const int y = year - (month <= 2 ? 1 : 0);
-  const int era = y / 400;
-  const int yoe = y - era * 400;
-  const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const double days = static_cast<double>(era) * 146097 + doe - 719468 + 25569;
-  return days + (hour * 3600 + minute * 60 + second) / 86400.0;
+  const auto date = MakeDate(year, month, day, hour, minute, second);
+  if (!date) return std::nullopt;
+  return date->serial;
 }
 
 std::optional<double> ReadRecordDate(std::string_view text, DateOrder order) {
@@ -185,7 +166,7 @@ std::optional<double> ReadRecordDate(std::string_view text, DateOrder order, boo
             return std::nullopt;  // a year-first date needs all four digits
           } else {
             if (c_digits == 3 || a_digits > 2) return std::nullopt;
-            year = FullYear(c, c_digits);
+            year = c_digits > 2 ? c : tarn::FullYear(c);
             month = order == DateOrder::Mdy ? a : b;
             day = order == DateOrder::Mdy ? b : a;
           }

@@ -15,9 +15,9 @@ using namespace std::string_view_literals;
 using detail::EqualsIgnoreCase;
 
 DataField::DataField(std::u16string name, std::u16string data_type, Variant data)
-    : name_(std::move(name)), data_type_(std::move(data_type)), data_(std::move(data)) {
-  native_kind_ = kNativeKind;
-}
+    : name_(std::move(name)), data_type_(std::move(data_type)), data_(std::move(data)) {}
+
+DataField* AsDataField(const Object* o) noexcept { return detail::OwnField(o); }
 
 namespace {
 // Member names as automation matches them: without regard to letter case.
@@ -52,13 +52,14 @@ Variant DataField::Invoke(std::u16string_view member, CallKind kind, std::span<A
   RaiseNoMember(member);
 }
 
+namespace detail {
 namespace {
 // Released fields of this thread, ready for reuse, chained through
-// `next_free_`. The state is plain data in the initial-exec model, so that
+// `next_free`. The state is plain data in the initial-exec model, so that
 // reaching it costs no call; a destructor registered on first use frees the
 // chain when the thread ends.
 struct PoolState {
-  DataField* head;
+  PooledField* head;
   std::uint32_t count;
   std::uint8_t state;  // 0 unused, 1 open, 2 closed
 };
@@ -68,9 +69,16 @@ __attribute__((tls_model("initial-exec")))
 thread_local PoolState pool{nullptr, 0, 0};
 constexpr std::uint32_t kKeptFields = 256;
 
-}  // namespace
+void ClosePool() noexcept {
+  pool.state = 2;
+  while (PooledField* f = pool.head) {
+    pool.head = f->next_free;
+    delete f;
+  }
+  pool.count = 0;
+}
 
-struct DataField::PoolCloser {
+struct PoolCloser {
   ~PoolCloser() { ClosePool(); }
   static void Open() {
 #if defined(_WIN32)
@@ -83,45 +91,40 @@ struct DataField::PoolCloser {
   }
 };
 
-void DataField::ClosePool() noexcept {
-  pool.state = 2;
-  while (DataField* f = pool.head) {
-    pool.head = f->next_free_;
-    delete f;
-  }
-  pool.count = 0;
-}
+}  // namespace
 
-Ref<DataField> DataField::Create() {
-  Ref<DataField> f = Internal::CreateForOverwrite();
-  f->name_.clear();
-  f->data_type_.clear();
-  f->data_class_.clear();
-  return f;
-}
-
-Ref<DataField> DataField::Internal::CreateForOverwrite() {
-  if (DataField* f = pool.head) {
-    pool.head = f->next_free_;
+Ref<DataField> ReuseDataField() {
+  if (PooledField* f = pool.head) {
+    pool.head = f->next_free;
     --pool.count;
-    f->next_free_ = nullptr;
+    f->next_free = nullptr;
     return Ref<DataField>(f);
   }
   if (pool.state == 0) PoolCloser::Open();
-  return MakeRef<DataField>();
+  return Ref<DataField>(new PooledField);
 }
 
-void DataField::Dispose() noexcept {
+void PooledField::Dispose() noexcept {
   // Whatever the field holds is released first: that may release fields too.
   // The texts stay until the field is handed out again.
-  if (!data_.is_empty()) data_ = Variant();
+  if (!data().is_empty()) set_data(Variant());
   if (pool.state == 1 && pool.count < kKeptFields) {
-    next_free_ = pool.head;
+    next_free = pool.head;
     pool.head = this;
     ++pool.count;
     return;
   }
   delete this;
+}
+
+}  // namespace detail
+
+Ref<DataField> DataField::Create() {
+  Ref<DataField> f = detail::ReuseDataField();
+  f->name_.clear();
+  f->data_type_.clear();
+  f->data_class_.clear();
+  return f;
 }
 
 }  // namespace tarn

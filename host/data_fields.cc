@@ -33,13 +33,13 @@ namespace {
 // the owner goes.
 class InnerCollection final : public Object {
  public:
-  explicit InnerCollection(DataFields::Impl* owner) : owner_(owner) {}
+  explicit InnerCollection(detail::FieldTable* owner) : owner_(owner) {}
   void Detach() { owner_ = nullptr; }
   Variant Invoke(std::u16string_view member, CallKind, std::span<Arg> args) override;
   std::u16string_view ClassName() const noexcept override { return u"Collection"sv; }
 
  private:
-  DataFields::Impl* owner_;
+  detail::FieldTable* owner_;
 };
 }  // namespace
 
@@ -49,20 +49,29 @@ Variant InnerCollection::Invoke(std::u16string_view member, CallKind, std::span<
     RequireArgs(args, 1);
     return owner_->ItemByKeyOrIndex(args[0].value());
   }
-  if (Is(member, u"Count"sv)) return static_cast<std::int32_t>(owner_->owner->Count());
+  if (Is(member, u"Count"sv)) return static_cast<std::int32_t>(owner_->Count());
   RaiseNoMember(member);
 }
 
-DataFields::DataFields() : impl_(std::make_unique<Impl>()) {
-  native_kind_ = kNativeKind;
-  impl_->owner = this;
+Ref<DataFields> DataFields::Create() { return Ref<DataFields>(new detail::FieldTable); }
+
+Ref<DataField> DataFields::AddField(std::u16string_view name, std::u16string_view data_type,
+                                    Variant data) {
+  Ref<DataField> field = DataField::Create();
+  field->set_name(name);
+  field->set_data_type(data_type);
+  field->set_data(std::move(data));
+  if (!Add(field, name)) return {};
+  return field;
 }
 
-DataFields::~DataFields() {
-  if (impl_->inner) static_cast<InnerCollection*>(impl_->inner.get())->Detach();
+namespace detail {
+
+FieldTable::~FieldTable() {
+  if (inner) static_cast<InnerCollection*>(inner.get())->Detach();
 }
 
-bool DataFields::Impl::PlaceGenerated(int n, const ObjectRef& field, std::u16string_view spelling) {
+bool FieldTable::PlaceGenerated(int n, const ObjectRef& field, std::u16string_view spelling) {
   if (n <= 0) return false;
   if (static_cast<std::size_t>(n) >= generated.size()) {
     generated.resize(std::max<std::size_t>(static_cast<std::size_t>(n) + 1, generated.size() * 2));
@@ -77,33 +86,23 @@ bool DataFields::Impl::PlaceGenerated(int n, const ObjectRef& field, std::u16str
   return true;
 }
 
-bool DataFields::Add(const ObjectRef& field, std::u16string_view key) {
-  Impl& m = *impl_;
+bool FieldTable::Add(const ObjectRef& field, std::u16string_view key) {
+  FieldTable& m = *this;
   bool exact = false;
-  if (int n = Impl::SlotOf(key, &exact); n >= 0)
+  if (int n = SlotOf(key, &exact); n >= 0)
     return exact ? m.AddGenerated(n, field) : m.PlaceGenerated(n, field, key);
   auto [it, inserted] = m.map.try_emplace(std::u16string(key), Entry{field, m.next_seq});
   if (inserted) {
     m.Forget();
     ++m.next_seq;
-    ++m.shapes[Impl::ShapeOf(key)];
+    ++m.shapes[ShapeOf(key)];
   }
   return inserted;
 }
 
-Ref<DataField> DataFields::AddField(std::u16string_view name, std::u16string_view data_type,
-                                    Variant data) {
-  Ref<DataField> field = DataField::Create();
-  field->set_name(std::u16string(name));
-  field->set_data_type(std::u16string(data_type));
-  field->set_data(std::move(data));
-  if (!Add(field, name)) return {};
-  return field;
-}
-
-ObjectRef DataFields::Put(std::u16string_view key, const ObjectRef& field) {
-  Impl& m = *impl_;
-  if (Impl::SlotOf(key) >= 0) {
+ObjectRef FieldTable::Put(std::u16string_view key, const ObjectRef& field) {
+  FieldTable& m = *this;
+  if (SlotOf(key) >= 0) {
     ObjectRef old = Find(key);
     if (old) Erase(key);
     Add(field, key);
@@ -126,42 +125,51 @@ ObjectRef DataFields::Put(std::u16string_view key, const ObjectRef& field) {
   return old;
 }
 
-ObjectRef DataFields::Find(std::u16string_view key) const {
-  const ObjectRef* found = impl_->Lookup(key);
+ObjectRef FieldTable::Find(std::u16string_view key) const {
+  const ObjectRef* found = Lookup(key);
   return found ? *found : ObjectRef();
 }
 
-bool DataFields::Exists(std::u16string_view key) const { return impl_->Lookup(key) != nullptr; }
+bool FieldTable::Exists(std::u16string_view key) const { return Lookup(key) != nullptr; }
 
-bool DataFields::Erase(std::u16string_view key) {
-  Impl& m = *impl_;
-  if (int n = Impl::SlotOf(key); n >= 0) return m.EraseGenerated(n);
+bool FieldTable::Erase(std::u16string_view key) {
+  FieldTable& m = *this;
+  if (int n = SlotOf(key); n >= 0) return m.EraseGenerated(n);
   auto it = m.map.find(key);
   if (it == m.map.end()) return false;
-  --m.shapes[Impl::ShapeOf(key)];
+  --m.shapes[ShapeOf(key)];
   m.Forget();
   m.map.erase(it);
   return true;
 }
 
-std::size_t DataFields::Count() const noexcept {
-  return impl_->map.size() + impl_->generated_count;
-}
+std::size_t FieldTable::Count() const noexcept { return map.size() + generated_count; }
 
-std::vector<std::u16string> DataFields::Keys() const {
+std::vector<std::u16string> FieldTable::Keys() const {
   std::vector<std::u16string> keys;
-  for (auto& e : impl_->InOrder()) keys.push_back(std::move(e.key));
+  for (auto& e : InOrder()) keys.push_back(std::move(e.key));
   return keys;
 }
 
-Variant DataFields::Invoke(std::u16string_view member, CallKind, std::span<Arg> args) {
+namespace {
+// A key as text: a String argument in place, without a copy, so that a
+// removal needs no memory.
+std::u16string_view KeyText(const Variant& v, std::u16string& store) {
+  if (v.is_string()) return v.string();
+  store = CStr(v);
+  return store;
+}
+}  // namespace
+
+Variant FieldTable::Invoke(std::u16string_view member, CallKind, std::span<Arg> args) {
   if (member.empty() || Is(member, u"Item"sv)) {
     RequireArgs(args, 1);
-    return impl_->ItemByKeyOrIndex(args[0].value());
+    return ItemByKeyOrIndex(args[0].value());
   }
   if (Is(member, u"Exists"sv)) {
     RequireArgs(args, 1);
-    return Exists(CStr(args[0].value()));
+    std::u16string store;
+    return Exists(KeyText(args[0].value(), store));
   }
   if (Is(member, u"AddObject"sv)) {
     RequireArgs(args, 1);
@@ -172,15 +180,17 @@ Variant DataFields::Invoke(std::u16string_view member, CallKind, std::span<Arg> 
   }
   if (Is(member, u"Remove"sv)) {
     RequireArgs(args, 1);
-    if (!Erase(CStr(args[0].value()))) Raise(err::kInvalidProcedureCall);
+    std::u16string store;
+    if (!Erase(KeyText(args[0].value(), store))) Raise(err::kInvalidProcedureCall);
     return {};
   }
   if (Is(member, u"mCol"sv)) {
-    if (!impl_->inner) impl_->inner = MakeRef<InnerCollection>(impl_.get());
-    return impl_->inner;
+    if (!inner) inner = MakeRef<InnerCollection>(this);
+    return inner;
   }
   if (Is(member, u"Count"sv)) return static_cast<std::int32_t>(Count());
   RaiseNoMember(member);
 }
 
+}  // namespace detail
 }  // namespace tarn

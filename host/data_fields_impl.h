@@ -23,7 +23,7 @@ struct KeyHash {
   // so that a lookup never hashes the keys it walks past again.
   std::size_t operator()(std::u16string_view s) const {
     std::uint64_t h = 1469598103934665603ull;  // 64-bit also where size_t is 32
-    for (char16_t c : s) h = (h ^ detail::UpperChar(c)) * 1099511628211ull;
+    for (char16_t c : s) h = (h ^ UpperChar(c)) * 1099511628211ull;
     return static_cast<std::size_t>(h);
   }
 };
@@ -42,13 +42,27 @@ struct Entry {
 
 }  // namespace detail
 
-struct DataFields::Impl {
-  static Impl& Of(DataFields& f) noexcept { return *f.impl_; }
+namespace detail {
 
-  std::unordered_map<std::u16string, detail::Entry, detail::KeyHash, detail::KeyEqual> map;
+// The library's collection: the keyed map of the host's fields and the
+// numbered entries of generated names.
+class FieldTable final : public DataFields {
+ public:
+  FieldTable() = default;
+  ~FieldTable() override;
+
+  Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override;
+  bool Add(const ObjectRef& field, std::u16string_view key) override;
+  ObjectRef Put(std::u16string_view key, const ObjectRef& field) override;
+  ObjectRef Find(std::u16string_view key) const override;
+  bool Exists(std::u16string_view key) const override;
+  bool Erase(std::u16string_view key) override;
+  std::size_t Count() const noexcept override;
+  std::vector<std::u16string> Keys() const override;
+
+  std::unordered_map<std::u16string, Entry, detail::KeyHash, detail::KeyEqual> map;
   // Keys of the interpreter's own form ("Autodf" and a number, in any
   // case) are kept by their number: they come and go on every evaluation.
-  DataFields* owner = nullptr;
   Ref<Object> inner;
 
   // The slot number of an "Autodf<n>" key (n from 1 without a leading
@@ -120,7 +134,7 @@ struct DataFields::Impl {
   // key has, and are known absent without hashing them.
   static constexpr std::size_t kShapes = 64 * 32;
   static std::size_t ShapeOf(std::u16string_view k) noexcept {
-    return k.empty() ? 0 : (detail::UpperChar(k[0]) & 63u) * 32 + (k.size() & 31u);
+    return k.empty() ? 0 : (UpperChar(k[0]) & 63u) * 32 + (k.size() & 31u);
   }
   std::array<std::uint32_t, kShapes> shapes{};
 
@@ -129,7 +143,7 @@ struct DataFields::Impl {
   // an entry comes or goes.
   struct Found {
     std::u16string key;
-    const detail::Entry* entry = nullptr;
+    const Entry* entry = nullptr;
   };
   mutable std::array<Found, 2> found;
   mutable unsigned found_next = 0;
@@ -142,7 +156,7 @@ struct DataFields::Impl {
       return ExistsGenerated(n) ? &generated[static_cast<std::size_t>(n)].field : nullptr;
     if (shapes[ShapeOf(key)] == 0) return nullptr;
     for (const Found& f : found)
-      if (f.entry && detail::SameText(f.key, key)) return &f.entry->field;
+      if (f.entry && SameText(f.key, key)) return &f.entry->field;
     auto it = map.find(key);
     if (it == map.end()) return nullptr;
     Found& f = found[found_next++ % found.size()];
@@ -170,7 +184,7 @@ struct DataFields::Impl {
       const Generated& s = generated[n];
       if (!s.field) continue;
       std::u16string key = s.key;
-      if (key.empty()) key = std::u16string(u"Autodf") + detail::Widen(std::to_string(n));
+      if (key.empty()) key = std::u16string(u"Autodf") + Widen(std::to_string(n));
       order.push_back({s.seq, std::move(key), &s.field});
     }
     std::sort(order.begin(), order.end(),
@@ -193,5 +207,7 @@ struct DataFields::Impl {
     return *found;
   }
 };
+
+}  // namespace detail
 
 }  // namespace tarn

@@ -2,8 +2,8 @@
 // per process, unless a host registered its own.
 #include <mutex>
 
-#include "host/host_access.h"
 #include "host/log_component.h"
+#include "host/data_field_internal.h"
 #include "tarn/host.h"
 
 namespace tarn {

@@ -238,6 +238,18 @@ TARN_ALWAYS_INLINE std::size_t WriteName(char16_t* out, std::u16string_view pref
 
 }  // namespace
 
+// Whether the host holds the name just put at the top of the list; a host
+// that fails takes the name off the list again, which no frame holds yet.
+bool InterpreterCore::NameTakenOrUndo(NameText& name) {
+  try {
+    return OnHost([&](auto& host) { return host.NameTaken(name); });
+  } catch (...) {
+    name.clear();
+    names_top_ = static_cast<std::int16_t>(names_top_ - 1);
+    throw;
+  }
+}
+
 int InterpreterCore::GetNewDataFieldName() {
   // The usual case: room in the list after a generated name whose number
   // has a successor. Anything else, and a name the host holds, goes on in
@@ -249,7 +261,7 @@ int InterpreterCore::GetNewDataFieldName() {
       NameText& name = names_[static_cast<std::size_t>(next)];
       name.assign_generated(std::u16string_view(text, WriteName(text, kNamePrefix, n + 1)), n + 1);
       names_top_ = static_cast<std::int16_t>(next);
-      if (!OnHost([&](auto& host) { return host.NameTaken(name); })) return next;
+      if (!NameTakenOrUndo(name)) return next;
     }
   }
   return Guarded(u"GetNewDataFieldName"sv, -1, [&] {
@@ -288,7 +300,7 @@ int InterpreterCore::GetNewDataFieldName() {
       else
         name.assign(std::u16string_view(text, len));
       names_top_ = next;
-      if (!OnHost([&](auto& host) { return host.NameTaken(name); })) return static_cast<int>(next);
+      if (!NameTakenOrUndo(name)) return static_cast<int>(next);
     }
   });
 }

@@ -93,3 +93,19 @@ bool InterpreterCore::IsOperator(std::u16string_view word) {
 }
 
 }  // namespace tarn::detail
+
+namespace tarn {
+
+WordKind ClassifyWord(std::u16string_view word) {
+  using detail::EqualsIgnoreCase;
+  // True and False are words that the functions' arguments read.
+  static constexpr std::u16string_view kKeywords[] = {u"IF",  u"THEN",  u"ELSEIF", u"ELSE",
+                                                      u"END", u"ENDIF", u"True",   u"False"};
+  for (std::u16string_view k : kKeywords)
+    if (EqualsIgnoreCase(word, k)) return WordKind::Keyword;
+  for (std::u16string_view f : detail::kFunctionNames)
+    if (EqualsIgnoreCase(word, f)) return WordKind::Function;
+  return WordKind::Name;
+}
+
+}  // namespace tarn

@@ -27,7 +27,7 @@ struct StrictFault {};
 
 void InterpreterCore::CheckHiddenFunction(std::u16string_view word) noexcept {
   const std::u16string_view name = TrimSpaces(word);
-  for (std::u16string_view function : {u"If"sv, u"Format"sv, u"FormatHL7DateTime"sv, u"Replace"sv})
+  for (std::u16string_view function : kFunctionNames)
     if (EqualsIgnoreCase(name, function)) {
       std::u16string problem;
       try {

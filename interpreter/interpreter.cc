@@ -21,7 +21,8 @@ InterpreterCore::InterpreterCore() : host_(MakeHostAccess(nullptr)) {
   UpdateSpecialChars();
   const auto& k = Constants().code;
   // A failed registration ends the set-up silently.
-  if (!AddFunction(u"If, Format, FormatHL7DateTime, Replace")) return;
+  for (std::u16string_view function : kFunctionNames)
+    if (!AddFunction(function)) return;
   if (!AddOperator(u"+ - * / \\ < > = == <= >= <> != &")) return;
   std::u16string delimiters = u"(, ";
   delimiters += k[32];

@@ -23,16 +23,21 @@
 #include <string_view>
 #include <vector>
 
-#include "host/native_host.h"
+#include "interpreter/constants.h"
 #include "interpreter/name_text.h"
+#include "interpreter/native_host.h"
 #include "platform/text.h"
 #include "stack/stack.h"
-#include "support/constants.h"
 #include "tarn/host.h"
 #include "tarn/interpreter.h"
 #include "tarn/object.h"
 
 namespace tarn::detail {
+
+// The functions, in the order of the function list; the one list that the
+// interpreter, strict mode and ClassifyWord read.
+inline constexpr std::u16string_view kFunctionNames[] = {u"If", u"Format", u"FormatHL7DateTime",
+                                                         u"Replace"};
 
 // Raised errors of the interpreter's own: -2147221504 + 512 + the platform's
 // number for that kind of error.
@@ -183,6 +188,7 @@ class InterpreterCore {
   // The next free generated name, taken: its place in the name list, or -1
   // when none is left (reported).
   int GetNewDataFieldName();
+  bool NameTakenOrUndo(NameText& name);
   TARN_ALWAYS_INLINE bool RemoveAutoDataFieldNameFromList(const NameText& name) {
     // Names are freed in the reverse order of their making: the last one
     // made is the usual one to go.

@@ -96,22 +96,6 @@ struct Operand {
 
 enum class Op : std::uint8_t { Add, Subtract, Multiply };
 
-// Values of magnitude below this round to a finite float.
-constexpr double kSingleOverflow = 0x1.ffffffp127;
-
-bool InDateRange(double d) {
-  // Negative serials carry their time as a positive fraction: the first day
-  // reaches down to kMinDateSerial minus (almost) one day.
-  constexpr double kLastTime = kMaxDateSerial - 2958465.0;
-  return d >= kMinDateSerial - kLastTime && d <= kMaxDateSerial;
-}
-
-double RoundHalfEven(double d) {
-  double r = std::round(d);
-  if (std::fabs(d - std::trunc(d)) == 0.5) r = 2.0 * std::round(d / 2.0);
-  return r;
-}
-
 // Result kind of two numbers (Empty, Boolean, Integer, Long, Single, Double).
 Cat NumericResult(Cat a, Cat b) {
   auto rank = [](Cat c) { return c <= Cat::Integer ? Cat::Integer : c; };
@@ -138,7 +122,7 @@ Variant DoubleResult(double d) {
 }
 
 Variant SingleResult(double d) {
-  if (std::fabs(d) < kSingleOverflow) return static_cast<float>(d);
+  if (FitsSingle(d)) return static_cast<float>(d);
   return DoubleResult(d);
 }
 
@@ -168,7 +152,7 @@ Variant Compute(Op op, Cat cat, const Operand& l, const Operand& r) {
 int CompareNumbers(const Operand& l, const Operand& r) {
   double a = l.Number(), b = r.Number();
   auto to_single = [](double d) {
-    if (std::fabs(d) < kSingleOverflow) return static_cast<double>(static_cast<float>(d));
+    if (FitsSingle(d)) return static_cast<double>(static_cast<float>(d));
     return d < 0 ? -HUGE_VAL : HUGE_VAL;
   };
   if (l.cat == Cat::Single && r.cat == Cat::Double) b = to_single(b);

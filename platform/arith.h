@@ -3,11 +3,22 @@
 // Double; Booleans count as Integers; Empty counts as 0 (or "" beside text).
 #pragma once
 
+#include <cmath>
 #include <optional>
 
 #include "tarn/value.h"
 
 namespace tarn::detail {
+
+// Whether a number rounds to a finite Single.
+inline bool FitsSingle(double d) noexcept { return std::fabs(d) < 0x1.ffffffp127; }
+
+// Halves to the even neighbour, whatever the floating-point rounding mode.
+inline double RoundHalfEven(double d) noexcept {
+  double r = std::round(d);  // halves away from zero
+  if (std::fabs(d - std::trunc(d)) == 0.5) r = 2.0 * std::round(d / 2.0);
+  return r;
+}
 
 Variant Add(const Variant& l, const Variant& r);       // two texts are joined
 Variant Subtract(const Variant& l, const Variant& r);  // Date - Date gives days

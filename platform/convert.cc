@@ -11,7 +11,9 @@
 #include <cfloat>
 #include <cmath>
 
+#include "platform/arith.h"
 #include "platform/date.h"
+#include "platform/locale.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
 #include "tarn/object.h"
@@ -30,23 +32,6 @@ const Variant& Loaded(const Variant& v, Variant& holder) {
   if (!v.is_object()) return v;
   holder = DefaultValue(v);
   return holder;
-}
-
-// Halves to the even neighbour, whatever the floating-point rounding mode.
-double RoundHalfEven(double d) {
-  double r = std::round(d);  // halves away from zero
-  if (std::fabs(d - std::trunc(d)) == 0.5) r = 2.0 * std::round(d / 2.0);
-  return r;
-}
-
-// Values of magnitude below this round to a finite float.
-constexpr double kSingleOverflow = 0x1.ffffffp127;
-
-bool InDateRange(double d) {
-  // Negative serials carry their time as a positive fraction, so the first
-  // day reaches down to kMinDateSerial minus (almost) one day.
-  constexpr double kLastTime = detail::kMaxDateSerial - 2958465.0;
-  return d >= detail::kMinDateSerial - kLastTime && d <= detail::kMaxDateSerial;
 }
 
 double TextToDouble(const std::u16string& s) {
@@ -120,14 +105,14 @@ double CDbl(const Variant& v0) {
 std::int32_t CLng(const Variant& v) {
   if (v.kind() == Kind::Long) return v.long_value();
   if (v.kind() == Kind::Integer) return v.integer();
-  double d = RoundHalfEven(CDbl(v));
+  double d = detail::RoundHalfEven(CDbl(v));
   if (!(d >= -2147483648.0 && d <= 2147483647.0)) Raise(err::kOverflow);
   return static_cast<std::int32_t>(d);
 }
 
 std::int16_t CInt(const Variant& v) {
   if (v.kind() == Kind::Integer) return v.integer();
-  double d = RoundHalfEven(CDbl(v));
+  double d = detail::RoundHalfEven(CDbl(v));
   if (!(d >= -32768.0 && d <= 32767.0)) Raise(err::kOverflow);
   return static_cast<std::int16_t>(d);
 }
@@ -135,7 +120,7 @@ std::int16_t CInt(const Variant& v) {
 float CSng(const Variant& v) {
   if (v.kind() == Kind::Single) return v.single();
   double d = CDbl(v);
-  if (!(std::fabs(d) < kSingleOverflow)) Raise(err::kOverflow);
+  if (!(detail::FitsSingle(d))) Raise(err::kOverflow);
   return static_cast<float>(d);
 }
 
@@ -171,7 +156,7 @@ Date CDate(const Variant& v0) {
     }
     default: {
       double d = CDbl(v);
-      if (!InDateRange(d)) Raise(err::kOverflow);
+      if (!detail::InDateRange(d)) Raise(err::kOverflow);
       return Date{d};
     }
   }
@@ -206,5 +191,15 @@ Variant ConvertByTypeWord(std::u16string_view w, const Variant& v) {
 }
 
 Date Now() { return Date{detail::NowSerial()}; }
+
+std::optional<Date> MakeDate(int year, int month, int day, int hour, int minute, int second) {
+  const auto serial = detail::MakeSerial(year, month, day, hour, minute, second);
+  if (!serial) return std::nullopt;
+  return Date{*serial};
+}
+
+int FullYear(int two_digit_year) {
+  return detail::ExpandTwoDigitYear(detail::CurrentLocale(), two_digit_year);
+}
 
 }  // namespace tarn

@@ -55,14 +55,14 @@ static_assert(DaysFromCivil(1900, 3, 1) - kEpoch == 61);
 static_assert(DaysFromCivil(100, 1, 1) - kEpoch == -657434);
 static_assert(DaysFromCivil(9999, 12, 31) - kEpoch == 2958465);
 
-bool IsLeap(int y) noexcept { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
 }  // namespace
+
+bool IsLeapYear(int y) noexcept { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 int DaysInMonth(int year, int month) noexcept {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12) return 0;
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
 DateParts SplitSerial(double serial) {

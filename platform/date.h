@@ -27,6 +27,15 @@ std::optional<double> MakeSerial(int year, int month, int day, int hour = 0, int
 
 // Days in a month of a year (0 for a month outside 1..12).
 int DaysInMonth(int year, int month) noexcept;
+bool IsLeapYear(int year) noexcept;
+
+// Whether a serial is a date: negative serials carry their time as a
+// positive fraction, so the first day reaches down to kMinDateSerial minus
+// (almost) one day.
+inline bool InDateRange(double serial) noexcept {
+  constexpr double kLastTime = kMaxDateSerial - 2958465.0;
+  return serial >= kMinDateSerial - kLastTime && serial <= kMaxDateSerial;
+}
 
 // The whole text read as a date and/or time, as the platform's date parser
 // reads it under the current locale; nullopt when it is no date.

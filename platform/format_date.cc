@@ -48,8 +48,6 @@ bool HasAmPmToken(std::u16string_view s) {
   return false;
 }
 
-bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
 // Position of a weekday (1 = Sunday) in a week that starts on `first`.
 int WeekdayFrom(int weekday, int first) { return (weekday - first + 7) % 7; }
 

@@ -9,24 +9,6 @@
 namespace tarn::testing {
 namespace {
 
-TEST(Interpreter, VersionProperties) {
-  Interpreter interp;
-  EXPECT_EQ(interp.Release(), u"01.01.0009");
-  EXPECT_EQ(interp.Major(), u"1");
-  EXPECT_EQ(interp.Minor(), u"1");
-  EXPECT_EQ(interp.Revision(), u"9");
-  EXPECT_EQ(Get(ObjectRef(MakeRef<Interpreter>()), u"Release"), Variant(u"01.01.0009"));
-}
-
-TEST(Interpreter, InitStoresTheHostObjectsUnchanged) {
-  auto fields = MakeRef<DataFields>();
-  auto errors = MakeRef<RecordingErrorManager>();
-  Interpreter interp;
-  EXPECT_TRUE(interp.Init(fields, errors, u"S", u"A"));
-  EXPECT_EQ(interp.DataFields(), ObjectRef(fields));
-  EXPECT_EQ(interp.objError(), ObjectRef(errors));
-}
-
 // Only the in-place form, and the by-name member, trim the caller's text.
 TEST(Interpreter, OnlyTheInPlaceFormsTrimTheCallersText) {
   Host h;
@@ -132,12 +114,6 @@ TEST(Interpreter, TextsThatCannotBeParsedGiveTheErrorField) {
     EXPECT_EQ(h.fields->Keys(), std::vector<std::u16string>{u"Field1"}) << ToUtf8(text);
     EXPECT_TRUE(h.Idle()) << ToUtf8(text);
   }
-}
-
-TEST(Interpreter, ParenthesesGroup) {
-  Host h;
-  EXPECT_EQ(h.Value(u"(1 + (2 * 3))"), Variant(std::int32_t{7}));
-  EXPECT_EQ(h.Value(u"1 + (2"), Variant(std::int32_t{2}));  // the reduction stops at the "("
 }
 
 TEST(Interpreter, HostFieldsArePushedAsTheyAre) {

@@ -30,12 +30,6 @@ std::vector<json> Lines(const std::string& out) {
   return lines;
 }
 
-TEST(TarnEval, VersionPrintsRelease) {
-  ToolResult r = Eval({"--version"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "01.01.0009\n");
-}
-
 TEST(TarnEval, BlankExpressionGivesNullResult) {
   ToolResult r = Eval({"--json", "-e", "   "});
   ASSERT_EQ(r.status, 0);
@@ -114,40 +108,6 @@ TEST(TarnEval, FieldValuesConvertByTheirTypeWord) {
   EXPECT_EQ(lines[3]["result"]["text"], "True");
   EXPECT_EQ(lines[4]["result"]["kind"], "String");
   EXPECT_EQ(lines[5]["result"]["kind"], "Empty");
-}
-
-// A function and IF blocks through the command line: the value, and the
-// host's collection back to its own fields afterwards.
-TEST(TarnEval, FunctionsAndIfBlocks) {
-  struct Row {
-    std::string expression, text;
-  } rows[] = {
-      {"FormatHL7DateTime AdmitDate, 0, , True, True, -500", "20240105134510-0500"},
-      {"\"MRN\" & Replace Phone, \"-\" , \"\"", "MRN5551234"},
-      {"IF 0 THEN 1 ELSEIF 1 THEN 2 END IF", "2"},
-      {"IF Child > 17 THEN \"A\" ELSE \"C\" END IF", "C"},
-  };
-  std::vector<std::string> args = {"--json",
-                                   "-f",
-                                   "AdmitDate=Date:1/5/2024 13:45:10",
-                                   "-f",
-                                   "Field1=String:banana",
-                                   "-f",
-                                   "Phone=String:555-1234",
-                                   "-f",
-                                   "Age=Long:30",
-                                   "-f",
-                                   "Child=Long:12"};
-  for (const auto& row : rows) args.push_back(row.expression);
-  ToolResult r = Eval(args);
-  EXPECT_EQ(r.status, 0);
-  auto lines = Lines(r.out);
-  ASSERT_EQ(lines.size(), std::size(rows));
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    EXPECT_EQ(lines[i]["result"]["text"], rows[i].text) << rows[i].expression;
-    EXPECT_TRUE(lines[i]["reports"].empty()) << rows[i].expression;
-    EXPECT_EQ(lines[i]["fields"], 5) << rows[i].expression;
-  }
 }
 
 TEST(TarnEval, LowerCaseEndIfIsReportedBySyntaxError) {
@@ -326,14 +286,6 @@ TEST(TarnEval, StrictReportsWhatTheDefaultEvaluatesQuietly) {
       EXPECT_EQ(strict_lines[0]["result"]["Name"], "Error");
     }
   }
-}
-
-TEST(TarnEval, HelpListsExitCodesAndAnExample) {
-  const ToolResult r = Eval({"--help"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(Has(r.out, "Exit status")) << r.out;
-  EXPECT_TRUE(Has(r.out, "Example")) << r.out;
-  EXPECT_TRUE(Has(r.out, "--strict")) << r.out;
 }
 
 }  // namespace

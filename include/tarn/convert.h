@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -51,5 +52,13 @@ TARN_API std::u16string Replace(std::u16string_view text, std::u16string_view fi
 
 // The current local date and time.
 TARN_API Date Now();
+
+// A calendar day and time of day as a Date; nullopt outside 1/1/100 to
+// 12/31/9999, for a day its month lacks and for a time past 23:59:59.
+TARN_API std::optional<Date> MakeDate(int year, int month, int day, int hour = 0, int minute = 0,
+                                      int second = 0);
+// The four-digit year of a two-digit one, as the current locale's window
+// places it.
+TARN_API int FullYear(int two_digit_year);
 
 }  // namespace tarn

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,11 +19,12 @@ namespace tarn {
 inline constexpr std::u16string_view kDataFieldProgId = u"ZellDFld.DataField";
 inline constexpr std::u16string_view kLogProgId = u"ZellLog.Log";
 
-// Members: Name, DataType, Data (the default member) and DataClass.
-class TARN_API DataField final : public Object {
+// Members: Name, DataType, Data (the default member) and DataClass. The
+// library reads and writes its own fields directly; a class derived from
+// this one is reached by member name like any other object.
+class TARN_API DataField : public Object {
  public:
-  static constexpr std::uint8_t kNativeKind = 1;
-  DataField() noexcept { native_kind_ = kNativeKind; }
+  DataField() noexcept = default;
   DataField(std::u16string name, std::u16string data_type, Variant data);
   // A new, empty field; released fields are kept per thread and handed out
   // again, so that the temporary fields of an evaluation cost no allocation.
@@ -35,59 +37,82 @@ class TARN_API DataField final : public Object {
   const std::u16string& data_type() const noexcept { return data_type_; }
   const Variant& data() const noexcept { return data_; }
   const std::u16string& data_class() const noexcept { return data_class_; }
-  void set_name(std::u16string v) { name_ = std::move(v); }
-  void set_data_type(std::u16string v) { data_type_ = std::move(v); }
+  // Texts are assigned in place: a field keeps its buffers, and an equal
+  // text is not copied at all.
+  void set_name(std::u16string_view v) { Assign(name_, v); }
+  void set_data_type(std::u16string_view v) { Assign(data_type_, v); }
+  void set_data_class(std::u16string_view v) { Assign(data_class_, v); }
   // A copy reuses the room of the text there.
   void set_data(const Variant& v) { data_ = v; }
   void set_data(Variant&& v) { data_ = std::move(v); }
-  void set_data_class(std::u16string v) { data_class_ = std::move(v); }
-
-  struct Internal;  // the library's own access; defined inside it
-
- protected:
-  void Dispose() noexcept override;
+  // Makes Data the text `v`, in the room of the text there.
+  void set_data_text(std::u16string_view v) { data_.set_string(v); }
 
  private:
-  struct PoolCloser;  // frees this thread's reusable fields when it ends
-  static void ClosePool() noexcept;
+  TARN_ALWAYS_INLINE static void Assign(std::u16string& to, std::u16string_view v) {
+    const std::size_t n = v.size();
+    if (to.size() == n && n >= 4 && n <= 8) {
+      // The usual names and type words: two overlapping 8-byte words from
+      // each end, compared and, where they differ, copied in place.
+      std::uint64_t a0, a1, b0, b1;
+      std::memcpy(&a0, v.data(), 8);
+      std::memcpy(&a1, v.data() + n - 4, 8);
+      std::memcpy(&b0, to.data(), 8);
+      std::memcpy(&b1, to.data() + n - 4, 8);
+      if (((a0 ^ b0) | (a1 ^ b1)) != 0) {
+        std::memcpy(to.data(), &a0, 8);
+        std::memcpy(to.data() + n - 4, &a1, 8);
+      }
+      return;
+    }
+    if (to.size() != n || (n != 0 && std::memcmp(to.data(), v.data(), n * sizeof(char16_t)) != 0)) {
+      to.clear();
+      to.append(v.data(), n);
+    }
+  }
+
   std::u16string name_, data_type_, data_class_;
   Variant data_;
-  DataField* next_free_ = nullptr;
 };
+
+// The library's own DataField behind a reference, whose members may be read
+// directly; null for any other object (a class derived from DataField too).
+TARN_API DataField* AsDataField(const Object* o) noexcept;
 
 // A keyed collection whose keys compare without regard to letter case.
 // Members: Item(key), Exists(key), AddObject(field) (0 when added, 457 when
 // the key is taken), Remove(key), mCol (the inner collection, whose Item
 // gives the same fields), Count. Item and Remove of a missing key raise 5.
-class TARN_API DataFields final : public Object {
+class TARN_API DataFields : public Object {
  public:
-  static constexpr std::uint8_t kNativeKind = 2;
-  DataFields();
-  ~DataFields() override;
+  // A new, empty collection (MakeRef<DataFields>() gives the same).
+  static Ref<DataFields> Create();
 
-  Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override;
   std::u16string_view ClassName() const noexcept override { return u"DataFields"; }
 
   // Adds a field under its Name; false when the key is taken.
-  bool Add(const ObjectRef& field, std::u16string_view key);
+  virtual bool Add(const ObjectRef& field, std::u16string_view key) = 0;
   // Convenience for hosts: a new default DataField added under `name`.
   Ref<DataField> AddField(std::u16string_view name, std::u16string_view data_type, Variant data);
   // Puts `field` under `key` in place of the field there, which it returns
   // (null when there was none): the same as removing that field and adding
   // this one under `key`, without giving up the entry's room.
-  ObjectRef Put(std::u16string_view key, const ObjectRef& field);
-  ObjectRef Find(std::u16string_view key) const;  // null when missing
-  bool Exists(std::u16string_view key) const;
-  bool Erase(std::u16string_view key);
-  std::size_t Count() const noexcept;
+  virtual ObjectRef Put(std::u16string_view key, const ObjectRef& field) = 0;
+  virtual ObjectRef Find(std::u16string_view key) const = 0;  // null when missing
+  virtual bool Exists(std::u16string_view key) const = 0;
+  virtual bool Erase(std::u16string_view key) = 0;
+  virtual std::size_t Count() const noexcept = 0;
   // Keys in the order they were added.
-  std::vector<std::u16string> Keys() const;
+  virtual std::vector<std::u16string> Keys() const = 0;
 
-  struct Impl;  // the library's own; defined inside it
-
- private:
-  std::unique_ptr<Impl> impl_;
+ protected:
+  DataFields() = default;
 };
+
+template <>
+inline Ref<DataFields> MakeRef<DataFields>() {
+  return DataFields::Create();
+}
 
 // One call of ReportError with its eleven arguments.
 struct ErrorReport {

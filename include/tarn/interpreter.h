@@ -114,4 +114,9 @@ class TARN_API Interpreter final : public Object {
   std::unique_ptr<Impl> impl_;
 };
 
+// How the interpreter takes a word of an expression on its own: a keyword
+// (of the IF block, or True and False), one of its functions, or a name.
+enum class WordKind : std::uint8_t { Name, Keyword, Function };
+TARN_API WordKind ClassifyWord(std::u16string_view word);
+
 }  // namespace tarn

@@ -49,16 +49,10 @@ class TARN_API Object {
   }
   long ref_count() const noexcept { return refs_; }
 
-  // Which of the library's own component classes this object is (0 for any
-  // other), so that the library can call its own components directly.
-  std::uint8_t native_kind() const noexcept { return native_kind_; }
-
  protected:
   // Called when the last reference goes; a class may keep the object for
   // reuse instead of deleting it.
   virtual void Dispose() noexcept { delete this; }
-
-  std::uint8_t native_kind_ = 0;
 
  private:
   long refs_ = 0;

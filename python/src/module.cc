@@ -141,9 +141,8 @@ class Session {
 void SetField(tarn::DataFields& fields, std::u16string_view name, std::u16string_view type,
               Variant value) {
   tarn::ObjectRef existing = fields.Find(name);
-  if (existing && existing->native_kind() == tarn::DataField::kNativeKind) {
-    auto* f = static_cast<tarn::DataField*>(existing.get());
-    f->set_data_type(std::u16string(type));
+  if (tarn::DataField* f = tarn::AsDataField(existing.get())) {
+    f->set_data_type(type);
     f->set_data(std::move(value));
     return;
   }
@@ -159,8 +158,7 @@ struct FieldValue {
 std::optional<FieldValue> GetField(const tarn::DataFields& fields, std::u16string_view name) {
   tarn::ObjectRef field = fields.Find(name);
   if (!field) return std::nullopt;
-  if (field->native_kind() == tarn::DataField::kNativeKind) {
-    const auto* f = static_cast<const tarn::DataField*>(field.get());
+  if (const tarn::DataField* f = tarn::AsDataField(field.get())) {
     return FieldValue{Plain(f->data()), f->data_type()};
   }
   try {

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/host_access.h"
+#include "interpreter/host_access.h"
 #include "tarn/tarn.h"
 
 namespace tarn::fuzz {

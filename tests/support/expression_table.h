@@ -1,5 +1,6 @@
-// Reads tests/data/expressions.tsv, the table of expressions and results
-// that the Linux suite and the Windows test host both run. Plain standard
+// Reads the tables of tests/data (*.tsv): expressions and their results,
+// which the Linux suite and the Windows test host both run, and calls of
+// the public conversions, which only the Linux suite runs. Plain standard
 // C++ on UTF-8 texts, so that a host without the library can use it too.
 #pragma once
 
@@ -20,10 +21,17 @@ struct Row {
   int line = 0;
   std::string text, result, reports;
   bool check_reports = false;
+  std::vector<Field> fields;  // the fields in effect at the row
+  std::string call;           // a conversion applied to `text` (a value), or empty
+  std::string argument;       // its second argument (a format), when it takes one
+  // Under "@strict": the procedure of strict mode's first report (empty:
+  // strict mode gives the default's value) and a part of its description.
+  bool strict = false;
+  std::string strict_procedure, strict_problem;
 };
 
 struct Table {
-  std::vector<Field> fields;
+  std::vector<Field> fields;  // those before the first row
   std::vector<Row> rows;
 };
 
@@ -63,7 +71,9 @@ inline Table Read(const std::string& path, std::string& error) {
     error = "cannot open " + path;
     return t;
   }
-  std::string line;
+  std::string line, call;
+  bool strict = false;
+  std::vector<Field> fields;
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
@@ -76,7 +86,42 @@ inline Table Read(const std::string& path, std::string& error) {
         error = path + ":" + std::to_string(number) + ": a field needs name, type word and value";
         return {};
       }
-      t.fields.push_back({parts[1], parts[2], Unescape(parts[3])});
+      // A field of the same name is replaced from here on.
+      std::erase_if(fields, [&](const Field& f) { return f.name == parts[1]; });
+      fields.push_back({parts[1], parts[2], Unescape(parts[3])});
+      if (t.rows.empty()) t.fields = fields;
+      continue;
+    }
+    if (parts[0] == "@strict") {
+      strict = true;
+      continue;
+    }
+    if (strict && parts.size() == 5) {  // text, default's value and reports, strict report
+      Row r;
+      r.line = number;
+      r.text = Unescape(parts[0]);
+      r.result = Unescape(parts[1]);
+      r.reports = parts[2];
+      r.check_reports = true;
+      r.strict = true;
+      r.strict_procedure = parts[3];
+      r.strict_problem = Unescape(parts[4]);
+      r.fields = fields;
+      t.rows.push_back(std::move(r));
+      continue;
+    }
+    if (parts[0] == "@call") {
+      call = parts.size() > 1 ? parts[1] : std::string();
+      continue;
+    }
+    if (!call.empty() && parts.size() == 3) {  // value, argument, result
+      Row r;
+      r.line = number;
+      r.text = Unescape(parts[0]);
+      r.argument = Unescape(parts[1]);
+      r.result = Unescape(parts[2]);
+      r.call = call;
+      t.rows.push_back(std::move(r));
       continue;
     }
     if (parts.size() < 2 || parts.size() > 3) {
@@ -89,6 +134,8 @@ inline Table Read(const std::string& path, std::string& error) {
     r.result = Unescape(parts[1]);
     r.check_reports = parts.size() == 3;
     if (r.check_reports) r.reports = parts[2];
+    r.fields = fields;
+    r.call = call;
     t.rows.push_back(std::move(r));
   }
   return t;
