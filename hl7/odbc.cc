@@ -217,6 +217,7 @@ struct OdbcInput::State final : LineFeed {
       }
       if (StopRequested() || (ran && !again && source.poll <= 0)) return traits_type::eof();
       if (ran && !again) {
+        if (source.on_idle) source.on_idle();
         const double since =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - last_run).count();
         if (!WaitUnlessStopped(source.poll - since)) return traits_type::eof();

@@ -28,6 +28,8 @@ struct OdbcSource {
   // Told of a query that failed while the input is followed (it is tried
   // again after a growing delay).
   std::function<void(const std::string&)> on_problem;
+  // Called before each wait for the next run of the query.
+  std::function<void()> on_idle;
 };
 
 // The input the rows make: one JSON object per row and line, members named

@@ -327,6 +327,29 @@ def marks_case(work):
         again = subprocess.run(plain, capture_output=True, timeout=30)
         check(again.returncode == 0, f"marks: without a key: {again.stderr[-300:]}")
     check(receiver.mrns() == ["K1", "K2", "K3"] * 2, f"marks: no key, resumed: {receiver.mrns()}")
+    # Following a quiet table, a failed statement is tried again without
+    # waiting for another outcome.
+    quiet = os.path.join(work, "quiet.db")
+    with sqlite3.connect(quiet) as db:
+        db.execute("CREATE TABLE events(id INTEGER PRIMARY KEY, mrn TEXT, name TEXT)")
+        db.executemany("INSERT INTO events VALUES (?, ?, 'N')", [(i, f"Q{i}") for i in (1, 2)])
+    follow = [HL7, "--template", tmpl, "--records", f"odbc:Driver=SQLite3;Database={quiet}",
+              "--query", "SELECT id, mrn AS Mrn, name AS Name FROM events", "--key", "id",
+              "--follow", "--poll", str(POLL), "--send", f"127.0.0.1:{receiver.port}",
+              "--journal", journal + ".quiet",
+              "--on-settled", "UPDATE events SET sent = ? WHERE id = ?"] + DELIVERY
+    sender = Sender(follow[1:], work)
+    check(wait_until(lambda: {"Q1", "Q2"} <= set(receiver.mrns()), 5), "marks: quiet rows sent")
+    time.sleep(2 * POLL)
+    with sqlite3.connect(quiet, timeout=10) as db:
+        db.execute("ALTER TABLE events ADD COLUMN sent TEXT")
+
+    def marked():
+        with sqlite3.connect(quiet, timeout=10) as db:
+            return dict(db.execute("SELECT id, sent FROM events")) == {1: "delivered",
+                                                                      2: "delivered"}
+    check(wait_until(marked, 5), "marks: a quiet interface runs the failed statements again")
+    check(sender.end() == 0, "marks: the quiet run ends cleanly")
     receiver.stop()
 
 

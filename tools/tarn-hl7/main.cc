@@ -37,6 +37,7 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <new>
@@ -554,6 +555,7 @@ int Run(int argc, char** argv) {
   // Rows from a database: the query runs once its columns' types and the
   // journal's highest key are known.
   std::unique_ptr<hl7::OdbcInput> database;
+  std::function<void()> on_idle;
   const auto open_database = [&](const std::string& after, std::size_t first_number) {
     hl7::OdbcSource source;
     source.connection = records_path.substr(5);
@@ -565,6 +567,11 @@ int Run(int argc, char** argv) {
     source.on_problem = [&](const std::string& why) {
       std::cerr << "tarn-hl7: " << why << "; the query is run again after a pause\n";
       log.Write({{"outcome", "database"}, {"reason", why}});
+    };
+    // Statements of --on-settled that failed are tried again while the
+    // interface is quiet, not only after the next outcome.
+    source.on_idle = [&] {
+      if (on_idle) on_idle();
     };
     database = std::make_unique<hl7::OdbcInput>(source);
     database->Describe();
@@ -664,7 +671,12 @@ int Run(int argc, char** argv) {
       unmarked.pop_front();
     }
   };
-  if (settled_statement) mark_settled();
+  if (settled_statement) {
+    mark_settled();
+    on_idle = [&] {
+      if (!unmarked.empty()) mark_settled();
+    };
+  }
   if (outbound->journal_repaired())
     std::cerr << "tarn-hl7: " << journal_path << ": a torn last line was cut off\n";
   if (const std::size_t n = outbound->earlier_settled())
