@@ -655,7 +655,7 @@ int Run(int argc, char** argv) {
       } catch (const std::exception& e) {
         if (!settled_failing)
           std::cerr << "tarn-hl7: --on-settled, record " << unmarked.front().record << ": "
-                    << e.what() << "; run again after the next outcome (the journal holds it)\n";
+                    << e.what() << "; tried again later (the journal holds it)\n";
         settled_failing = true;
         return;
       }
