@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -271,28 +270,6 @@ TEST(Hl7Send, UnreachableReceiverStopsWithNothingJournaled) {
   EXPECT_TRUE(JournalLines(dir / "journal.jsonl").empty());
 }
 
-TEST(Hl7Send, UsageErrors) {
-  const auto dir = MakeInputs("usage", 1);
-  const std::string t = (dir / "adt.tmpl").string(), r = (dir / "records.jsonl").string(),
-                    j = (dir / "j.jsonl").string();
-  const std::vector<std::vector<std::string>> cases = {
-      {"--template", t, "--records", r, "--journal", j},
-      {"--template", t, "--records", r, "--send", "localhost"},
-      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--output", j},
-      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--retries", "-1"},
-      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--ack-timeout", "0"},
-      {"--template", t, "--records", r, "--tls"},
-      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--tls-ca", t},
-      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--tls", "--tls-ca",
-       (dir / "absent.pem").string()},
-  };
-  for (const auto& c : cases) {
-    const ToolRun run = RunTool(dir, c);
-    EXPECT_EQ(run.status, 2) << run.err;
-    EXPECT_FALSE(std::filesystem::exists(j));
-  }
-}
-
 TEST(Hl7Send, AJournalServesOnlyTheRunItWasWrittenFor) {
   MllpReceiver receiver([](const std::string&, int) { return Reply{}; });
   const auto dir = MakeInputs("belongs", 3);
@@ -453,30 +430,6 @@ TEST(Hl7Send, AnAcknowledgementCountsForItsOwnMessageOnly) {
   EXPECT_EQ(lines[2]["outcome"], "rejected");
   receiver.Stop();
   EXPECT_EQ(receiver.log().size(), 1u);
-}
-
-TEST(Hl7Send, HostFieldsWithoutSending) {
-  const auto dir = TempDir("fields");
-  std::ofstream(dir / "t.tmpl")
-      << "MSH|^~\\&|A|||||||{{ControlId}}\n"
-         "ZZZ|{{RecordNumber + 1}}|{{Now > #1/1/2020#}}|{{Format Now, \"yyyy\"}}\n";
-  std::ofstream(dir / "r.jsonl") << "{}\n{\"RecordNumber\": 70}\n";
-  const ToolRun run =
-      RunTool(dir, {"--template", (dir / "t.tmpl").string(), "--records",
-                    (dir / "r.jsonl").string(), "--control-id", "Q-", "--framing", "lf"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  const std::time_t now = std::time(nullptr);
-  std::tm t{};
-  localtime_r(&now, &t);
-  const std::string year = std::to_string(t.tm_year + 1900);
-  // --check sees the same fields.
-  const ToolRun check = RunTool(dir, {"--template", (dir / "t.tmpl").string(), "--records",
-                                      (dir / "r.jsonl").string(), "--check", "2"});
-  EXPECT_EQ(check.status, 0) << check.err;
-  EXPECT_EQ(run.out, "MSH|^~\\&|A|||||||Q-1\rZZZ|2|True|" + year +
-                         "\r\n"
-                         "MSH|^~\\&|A|||||||Q-2\rZZZ|71|True|" +
-                         year + "\r\n");
 }
 
 struct BatchCase {
