@@ -48,10 +48,20 @@ std::vector<std::string> Pieces(const std::string& s, const std::string& sep) {
   return out;
 }
 
+// `want` with "{*}" standing for any run of characters.
+bool Matches(std::string_view want, std::string_view got) {
+  const std::size_t star = want.find("{*}");
+  if (star == std::string_view::npos) return want == got;
+  if (got.substr(0, star) != want.substr(0, star)) return false;
+  for (std::size_t at = star; at <= got.size(); ++at)
+    if (Matches(want.substr(star + 3), got.substr(at))) return true;
+  return false;
+}
+
 // "*": anything; "~a && !b": contains a and not b; else exactly the text.
 std::string Mismatch(const std::string& want, const std::string& got) {
   if (want == "*") return "";
-  if (want.empty() || want[0] != '~') return want == got ? "" : "want [" + want + "]";
+  if (want.empty() || want[0] != '~') return Matches(want, got) ? "" : "want [" + want + "]";
   for (const auto& p : Pieces(want.substr(1), " && ")) {
     if (p[0] == '!' && got.find(p.substr(1)) != std::string::npos) return "has [" + p + "]";
     if (p[0] != '!' && got.find(p) == std::string::npos) return "missing [" + p + "]";
