@@ -374,15 +374,23 @@ void ReEntry() {
   }
 }
 
+// The field of a call of AddObject, or nothing for any other call.
+IDispatch* AddedField(const std::wstring& name, DISPPARAMS* p) {
+  if (name != L"ADDOBJECT" || p->cArgs != 1) return nullptr;
+  VARIANT* arg = &p->rgvarg[0];
+  while (V_VT(arg) == (VT_BYREF | VT_VARIANT)) arg = V_VARIANTREF(arg);
+  return V_VT(arg) == VT_DISPATCH ? V_DISPATCH(arg) : nullptr;
+}
+
 // ---- The host's collection ends as it was, whatever its Item and
 // AddObject answer; a host field is never removed.
 void Collections() {
   struct Case {
     const char* label;
-    std::function<bool(IDispatch* fields, const std::wstring&, DISPPARAMS*, VARIANT*)> hook;
+    std::function<bool(const std::wstring&, DISPPARAMS*, VARIANT*)> hook;
   } cases[] = {
       {"Item gives Nothing for temporary fields",
-       [](IDispatch*, const std::wstring& name, DISPPARAMS* p, VARIANT* result) {
+       [](const std::wstring& name, DISPPARAMS* p, VARIANT* result) {
          if (name != L"ITEM" || p->cArgs != 1) return false;
          VARIANT key;
          VariantInit(&key);
@@ -396,24 +404,17 @@ void Collections() {
          return true;
        }},
       {"AddObject renames the field to the host's Field1",
-       [](IDispatch* fields, const std::wstring& name, DISPPARAMS* p, VARIANT* result) {
-         if (name != L"ADDOBJECT" || p->cArgs != 1) return false;
-         VARIANT* arg = &p->rgvarg[0];
-         while (V_VT(arg) == (VT_BYREF | VT_VARIANT)) arg = V_VARIANTREF(arg);
-         IDispatch* field = V_VT(arg) == VT_DISPATCH ? V_DISPATCH(arg) : nullptr;
+       [](const std::wstring& name, DISPPARAMS* p, VARIANT* result) {
+         IDispatch* field = AddedField(name, p);
          if (field == nullptr) return false;
          Invoke(field, L"Name", kLet, {Text(L"Field1")});
-         (void)fields;
          V_VT(result) = VT_I2;
          V_I2(result) = 0;
          return true;
        }},
       {"AddObject keeps the field under its name in capitals",
-       [](IDispatch*, const std::wstring& name, DISPPARAMS* p, VARIANT*) {
-         if (name != L"ADDOBJECT" || p->cArgs != 1) return false;
-         VARIANT* arg = &p->rgvarg[0];
-         while (V_VT(arg) == (VT_BYREF | VT_VARIANT)) arg = V_VARIANTREF(arg);
-         IDispatch* field = V_VT(arg) == VT_DISPATCH ? V_DISPATCH(arg) : nullptr;
+       [](const std::wstring& name, DISPPARAMS* p, VARIANT*) {
+         IDispatch* field = AddedField(name, p);
          if (field == nullptr) return false;
          Outcome n = Invoke(field, L"Name", kGet);
          if (V_VT(&n.result) == VT_BSTR) {
@@ -424,11 +425,8 @@ void Collections() {
          return false;
        }},
       {"AddObject keeps the field under a name of its own",
-       [](IDispatch*, const std::wstring& name, DISPPARAMS* p, VARIANT*) {
-         if (name != L"ADDOBJECT" || p->cArgs != 1) return false;
-         VARIANT* arg = &p->rgvarg[0];
-         while (V_VT(arg) == (VT_BYREF | VT_VARIANT)) arg = V_VARIANTREF(arg);
-         IDispatch* field = V_VT(arg) == VT_DISPATCH ? V_DISPATCH(arg) : nullptr;
+       [](const std::wstring& name, DISPPARAMS* p, VARIANT*) {
+         IDispatch* field = AddedField(name, p);
          if (field == nullptr) return false;
          Outcome n = Invoke(field, L"Name", kGet);
          if (V_VT(&n.result) == VT_BSTR && SysStringLen(V_BSTR(&n.result)) > 6)
@@ -436,13 +434,9 @@ void Collections() {
          return false;
        }},
       {"AddObject renames the field to the host's Field1 and adds it",
-       [](IDispatch* fields, const std::wstring& name, DISPPARAMS* p, VARIANT*) {
-         if (name != L"ADDOBJECT" || p->cArgs != 1) return false;
-         VARIANT* arg = &p->rgvarg[0];
-         while (V_VT(arg) == (VT_BYREF | VT_VARIANT)) arg = V_VARIANTREF(arg);
-         IDispatch* field = V_VT(arg) == VT_DISPATCH ? V_DISPATCH(arg) : nullptr;
+       [](const std::wstring& name, DISPPARAMS* p, VARIANT*) {
+         IDispatch* field = AddedField(name, p);
          if (field == nullptr) return false;
-         (void)fields;
          Invoke(field, L"Name", kLet, {Text(L"FIELD1")});
          return false;  // the real collection refuses the key it holds
        }},
@@ -456,9 +450,7 @@ void Collections() {
     }
     Sink sink;
     Forwarder host(fields);
-    host.hook = [&](const std::wstring& name, DISPPARAMS* p, VARIANT* result) {
-      return c.hook(fields, name, p, result);
-    };
+    host.hook = c.hook;
     Check(Init(interp, &host, &sink), std::string(c.label) + ": Init");
     const long before = Count(fields);
     for (const wchar_t* text : {L"1 + 2", L"Field1 + 1", L"\"a\" & \"b\""}) {
