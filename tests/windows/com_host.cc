@@ -15,21 +15,6 @@ namespace {
 
 using namespace tarn::com;
 
-// A VARIANT that frees itself.
-struct Var {
-  VARIANT v;
-  Var() { VariantInit(&v); }
-  Var(const Var&) = delete;
-  Var& operator=(const Var&) = delete;
-  ~Var() { VariantClear(&v); }
-  static void Text(VARIANT& v, const std::string& s) {
-    VariantInit(&v);
-    const std::wstring w = Wide(s);
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
-  }
-};
-
 std::string Describe(const VARIANT& v) {
   switch (V_VT(&v)) {
     case VT_EMPTY: return "Empty";
@@ -50,7 +35,7 @@ void ValueOf(const std::string& value, VARIANT& v) {
   tarn::table::SplitValue(value, kind, text);
   VariantInit(&v);
   if (kind == "String") {
-    Var::Text(v, text);
+    v = Text(Wide(text));
   } else if (kind == "Long") {
     V_VT(&v) = VT_I4;
     V_I4(&v) = std::stol(text);
@@ -68,17 +53,6 @@ void ValueOf(const std::string& value, VARIANT& v) {
     V_BOOL(&v) = text == "True" ? VARIANT_TRUE : VARIANT_FALSE;
   }
 }
-
-// A by-reference argument as script hosts pass one.
-struct ByRef {
-  VARIANT outer;
-  VARIANT* inner;
-  explicit ByRef(VARIANT* target) : inner(target) {
-    VariantInit(&outer);
-    V_VT(&outer) = VT_BYREF | VT_VARIANT;
-    V_VARIANTREF(&outer) = target;
-  }
-};
 
 // Records ReportError's eleventh argument (the procedure) and checks that
 // the sixth arrives as an omitted argument.
@@ -132,19 +106,13 @@ IDispatch* NewFields(const tarn::table::Table& t) {
   for (const auto& f : t.fields) {
     IDispatch* field = Create(L"ZellDFld.DataField");
     if (field == nullptr) break;
-    VARIANT name, type, value;
-    Var::Text(name, f.name);
-    Var::Text(type, f.type_word);
+    VARIANT name = Text(Wide(f.name)), type = Text(Wide(f.type_word)), value;
     ValueOf(f.value, value);
     Invoke(field, L"Name", DISPATCH_PROPERTYPUT, {name});
     Invoke(field, L"DataType", DISPATCH_PROPERTYPUT, {type});
     Invoke(field, L"Data", DISPATCH_PROPERTYPUT, {value});
-    VARIANT object;
-    VariantInit(&object);
-    V_VT(&object) = VT_DISPATCH;
-    V_DISPATCH(&object) = field;
-    ByRef ref(&object);
-    Outcome added = Invoke(fields, L"AddObject", kCall, {ref.outer});
+    VARIANT object = Object(field);
+    Outcome added = Invoke(fields, L"AddObject", kCall, {ByRefVariant(&object)});
     Check(SUCCEEDED(added.hr) &&
               (Describe(added.result) == "Integer 0" || Describe(added.result) == "Long 0"),
           "AddObject " + f.name);
@@ -157,17 +125,11 @@ IDispatch* NewFields(const tarn::table::Table& t) {
 }
 
 bool Init(IDispatch* interp, IDispatch* fields, IDispatch* errors) {
-  VARIANT f, e, system, app;
-  VariantInit(&f);
-  VariantInit(&e);
-  V_VT(&f) = VT_DISPATCH;
-  V_DISPATCH(&f) = fields;
-  V_VT(&e) = VT_DISPATCH;
-  V_DISPATCH(&e) = errors;
-  Var::Text(system, "System");
-  Var::Text(app, "Application");
-  ByRef a(&f), b(&e), c(&system), d(&app);
-  Outcome r = Invoke(interp, L"Init", kCall, {a.outer, b.outer, c.outer, d.outer});
+  VARIANT f = Object(fields), e = Object(errors), system = Text(L"System"),
+          app = Text(L"Application");
+  Outcome r =
+      Invoke(interp, L"Init", kCall,
+             {ByRefVariant(&f), ByRefVariant(&e), ByRefVariant(&system), ByRefVariant(&app)});
   VariantClear(&system);
   VariantClear(&app);
   return SUCCEEDED(r.hr) && V_VT(&r.result) == VT_BOOL && V_BOOL(&r.result) == VARIANT_TRUE;
@@ -175,10 +137,8 @@ bool Init(IDispatch* interp, IDispatch* fields, IDispatch* errors) {
 
 // Evaluates `text` (passed by reference, as a script passes a variable).
 Outcome Realize(IDispatch* interp, const std::string& text, std::string* trimmed = nullptr) {
-  VARIANT t;
-  Var::Text(t, text);
-  ByRef ref(&t);
-  Outcome r = Invoke(interp, L"RealizeRegularExpression", kCall, {ref.outer});
+  VARIANT t = Text(Wide(text));
+  Outcome r = Invoke(interp, L"RealizeRegularExpression", kCall, {ByRefVariant(&t)});
   if (trimmed) *trimmed = V_VT(&t) == VT_BSTR ? Utf8(V_BSTR(&t)) : "?";
   VariantClear(&t);
   return r;
@@ -310,7 +270,7 @@ void RunChecks() {
     VariantInit(&index);
     V_VT(&index) = VT_I2;
     V_I2(&index) = 99;
-    Var::Text(text, "x");
+    text = Text(Wide("x"));
     Outcome r = Invoke(interp, L"strExpression", DISPATCH_PROPERTYPUT, {index, text});
     Check(r.hr == DISP_E_EXCEPTION && r.scode == static_cast<SCODE>(0x800A0009),
           "strExpression(99) raises 9: " + r.description);
@@ -338,10 +298,7 @@ void RunChecks() {
     Outcome wrong = Invoke(interp, L"RealizeRegularExpression", kCall, {array});
     Check(wrong.hr == DISP_E_TYPEMISMATCH, "an array argument is a type mismatch");
     VariantClear(&array);
-    VARIANT object;
-    VariantInit(&object);
-    V_VT(&object) = VT_DISPATCH;
-    V_DISPATCH(&object) = &sink;
+    VARIANT object = Object(&sink);
     Outcome obj = Invoke(interp, L"RealizeRegularExpression", kCall, {object});
     Check(obj.hr == DISP_E_EXCEPTION || obj.hr == S_OK, "an object for the text");
     Outcome put = Invoke(interp, L"Release", DISPATCH_PROPERTYPUT, {object});
