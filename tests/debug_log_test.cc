@@ -105,35 +105,27 @@ class DebugLogTest : public ::testing::Test {
 
 // ---- "WriteDebugLog" ----
 
-struct SwitchCase {
-  const char* label;
-  std::optional<std::u16string> value;  // nothing: missing
-  bool on;
-};
-
-class WriteDebugLogSwitch : public DebugLogTest,
-                            public ::testing::WithParamInterface<SwitchCase> {};
-
-TEST_P(WriteDebugLogSwitch, TurnsTheLogOnOrOff) {
-  const SwitchCase& c = GetParam();
-  reg->CreateKey(kKey);
-  if (c.value) Set(u"WriteDebugLog", *c.value);
-  EXPECT_EQ(tarn::detail::IsDebugLogEnabled(), c.on);
-  EXPECT_EQ(Init(), c.on ? 0 : -1);
-  EXPECT_EQ(record.created, c.on ? 1 : 0);
-  std::u16string msg = u"x";
-  EXPECT_EQ(tarn::detail::WriteDebugLogMsg(msg), 0);
-  EXPECT_EQ(record.messages.size(), c.on ? 2u : 0u);
+TEST_F(DebugLogTest, WriteDebugLogTurnsTheLogOnOrOff) {
+  const std::pair<std::optional<std::u16string>, bool> cases[] = {
+      {std::nullopt, false}, {u"yes", false}, {u"tRuE", true},
+      {u"0", false},         {u"0.5", true},  {std::u16string(256, u'1'), false}};
+  for (const auto& [value, on] : cases) {
+    SCOPED_TRACE(value ? tarn::ToUtf8(value->substr(0, 8)) : "missing");
+    tarn::detail::ResetDebugLogState();
+    record = LogRecord{};
+    reg->CreateKey(kKey);
+    if (value)
+      Set(u"WriteDebugLog", *value);
+    else
+      reg->DeleteValue(kKey, u"WriteDebugLog");
+    EXPECT_EQ(tarn::detail::IsDebugLogEnabled(), on);
+    EXPECT_EQ(Init(), on ? 0 : -1);
+    EXPECT_EQ(record.created, on ? 1 : 0);
+    std::u16string msg = u"x";
+    EXPECT_EQ(tarn::detail::WriteDebugLogMsg(msg), 0);
+    EXPECT_EQ(record.messages.size(), on ? 2u : 0u);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Values, WriteDebugLogSwitch,
-                         ::testing::Values(SwitchCase{"Missing", std::nullopt, false},
-                                           SwitchCase{"Yes", u"yes", false},
-                                           SwitchCase{"TrueMixed", u"tRuE", true},
-                                           SwitchCase{"Zero", u"0", false},
-                                           SwitchCase{"Fraction", u"0.5", true},
-                                           SwitchCase{"TooLong", std::u16string(256, u'1'), false}),
-                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(DebugLogTest, WriteDebugLogOfAnotherTypeIsOff) {
   reg->SetValue(kKey, u"WriteDebugLog", tarn::RegistryValue::Dword(1));
@@ -145,46 +137,42 @@ TEST_F(DebugLogTest, WriteDebugLogOfAnotherTypeIsOff) {
 
 // ---- The settings ----
 
-struct SettingsCase {
-  const char* label;
-  std::optional<std::u16string> log_size, num_logs;
-  std::int32_t status;
-  std::int32_t bytes, files;
-};
-
-class DebugLogSettings : public DebugLogTest, public ::testing::WithParamInterface<SettingsCase> {};
-
-TEST_P(DebugLogSettings, ReachTheComponent) {
-  const SettingsCase& c = GetParam();
-  Set(u"WriteDebugLog", u"1");
-  if (c.log_size) Set(u"LogSize", *c.log_size);
-  if (c.num_logs) Set(u"NumLogs", *c.num_logs);
-  EXPECT_EQ(Init(), c.status);
-  if (c.status != 0) {
-    EXPECT_TRUE(record.messages.empty());
-    if (c.status == -2) {
-      EXPECT_EQ(record.created, 0);
+TEST_F(DebugLogTest, SettingsReachTheComponent) {
+  const struct {
+    std::optional<std::u16string> log_size, num_logs;
+    std::int32_t status, bytes, files;
+  } cases[] = {{std::nullopt, std::nullopt, 0, 1048576, 3},
+               {u"abc", std::nullopt, 0, 1048576, 3},
+               {u"1.5", std::nullopt, 0, 2097152, 3},
+               {u"2047", std::nullopt, 0, 2146435072, 3},
+               {u"-2048", std::nullopt, 0, INT32_MIN, 3},
+               {u"2048", std::nullopt, -2, 0, 0},
+               {u"-2049", std::nullopt, -2, 0, 0},
+               {std::nullopt, u"32767", 0, 1048576, 32767},
+               // Read fine, but not an Integer for the component's Init: error 6.
+               {std::nullopt, u"40000", 6, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(tarn::ToUtf8(c.log_size.value_or(u"-") + u" " + c.num_logs.value_or(u"-")));
+    tarn::detail::ResetDebugLogState();
+    record = LogRecord{};
+    reg = std::make_shared<MemoryRegistry>();
+    tarn::ScopedRegistryBackend inner{reg};
+    Set(u"WriteDebugLog", u"1");
+    if (c.log_size) Set(u"LogSize", *c.log_size);
+    if (c.num_logs) Set(u"NumLogs", *c.num_logs);
+    EXPECT_EQ(Init(), c.status);
+    if (c.status != 0) {
+      EXPECT_TRUE(record.messages.empty());
+      if (c.status == -2) {
+        EXPECT_EQ(record.created, 0);
+      }
+      continue;
     }
-    return;
+    ASSERT_EQ(record.init_args.size(), 8u);
+    EXPECT_EQ(record.init_args[4].value, Variant(c.bytes));
+    EXPECT_EQ(record.init_args[3].value, Variant(static_cast<std::int16_t>(c.files)));
   }
-  ASSERT_EQ(record.init_args.size(), 8u);
-  EXPECT_EQ(record.init_args[4].value, Variant(c.bytes));
-  EXPECT_EQ(record.init_args[3].value, Variant(static_cast<std::int16_t>(c.files)));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, DebugLogSettings,
-    ::testing::Values(SettingsCase{"Defaults", std::nullopt, std::nullopt, 0, 1048576, 3},
-                      SettingsCase{"LogSizeAbc", u"abc", std::nullopt, 0, 1048576, 3},
-                      SettingsCase{"LogSizeFraction", u"1.5", std::nullopt, 0, 2097152, 3},
-                      SettingsCase{"LogSize2047", u"2047", std::nullopt, 0, 2146435072, 3},
-                      SettingsCase{"LogSizeMinus2048", u"-2048", std::nullopt, 0, INT32_MIN, 3},
-                      SettingsCase{"LogSize2048", u"2048", std::nullopt, -2, 0, 0},
-                      SettingsCase{"LogSizeMinus2049", u"-2049", std::nullopt, -2, 0, 0},
-                      SettingsCase{"NumLogs32767", std::nullopt, u"32767", 0, 1048576, 32767},
-                      // Read fine, but not an Integer for the component's Init: error 6.
-                      SettingsCase{"NumLogs40000", std::nullopt, u"40000", 6, 0, 0}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(DebugLogTest, ComponentReceivesTheEightArguments) {
   Set(u"WriteDebugLog", u"True");

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -271,28 +270,6 @@ TEST(Hl7Send, UnreachableReceiverStopsWithNothingJournaled) {
   EXPECT_TRUE(JournalLines(dir / "journal.jsonl").empty());
 }
 
-TEST(Hl7Send, UsageErrors) {
-  const auto dir = MakeInputs("usage", 1);
-  const std::string t = (dir / "adt.tmpl").string(), r = (dir / "records.jsonl").string(),
-                    j = (dir / "j.jsonl").string();
-  const std::vector<std::vector<std::string>> cases = {
-      {"--template", t, "--records", r, "--journal", j},
-      {"--template", t, "--records", r, "--send", "localhost"},
-      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--output", j},
-      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--retries", "-1"},
-      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--ack-timeout", "0"},
-      {"--template", t, "--records", r, "--tls"},
-      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--tls-ca", t},
-      {"--template", t, "--records", r, "--send", "127.0.0.1:1", "--tls", "--tls-ca",
-       (dir / "absent.pem").string()},
-  };
-  for (const auto& c : cases) {
-    const ToolRun run = RunTool(dir, c);
-    EXPECT_EQ(run.status, 2) << run.err;
-    EXPECT_FALSE(std::filesystem::exists(j));
-  }
-}
-
 TEST(Hl7Send, AJournalServesOnlyTheRunItWasWrittenFor) {
   MllpReceiver receiver([](const std::string&, int) { return Reply{}; });
   const auto dir = MakeInputs("belongs", 3);
@@ -453,144 +430,6 @@ TEST(Hl7Send, AnAcknowledgementCountsForItsOwnMessageOnly) {
   EXPECT_EQ(lines[2]["outcome"], "rejected");
   receiver.Stop();
   EXPECT_EQ(receiver.log().size(), 1u);
-}
-
-TEST(Hl7Send, HostFieldsWithoutSending) {
-  const auto dir = TempDir("fields");
-  std::ofstream(dir / "t.tmpl")
-      << "MSH|^~\\&|A|||||||{{ControlId}}\n"
-         "ZZZ|{{RecordNumber + 1}}|{{Now > #1/1/2020#}}|{{Format Now, \"yyyy\"}}\n";
-  std::ofstream(dir / "r.jsonl") << "{}\n{\"RecordNumber\": 70}\n";
-  const ToolRun run =
-      RunTool(dir, {"--template", (dir / "t.tmpl").string(), "--records",
-                    (dir / "r.jsonl").string(), "--control-id", "Q-", "--framing", "lf"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  const std::time_t now = std::time(nullptr);
-  std::tm t{};
-  localtime_r(&now, &t);
-  const std::string year = std::to_string(t.tm_year + 1900);
-  // --check sees the same fields.
-  const ToolRun check = RunTool(dir, {"--template", (dir / "t.tmpl").string(), "--records",
-                                      (dir / "r.jsonl").string(), "--check", "2"});
-  EXPECT_EQ(check.status, 0) << check.err;
-  EXPECT_EQ(run.out, "MSH|^~\\&|A|||||||Q-1\rZZZ|2|True|" + year +
-                         "\r\n"
-                         "MSH|^~\\&|A|||||||Q-2\rZZZ|71|True|" +
-                         year + "\r\n");
-}
-
-struct BatchCase {
-  int records;
-  std::set<int> unbuildable;
-  std::string batch_size;
-  std::vector<int> counts;  // BTS-1 of each batch
-};
-
-TEST(Hl7Batch, EnvelopeCountsAndTheSameMessages) {
-  const std::vector<BatchCase> cases = {
-      {5, {}, "0", {5}},     {5, {}, "2", {2, 2, 1}}, {4, {}, "2", {2, 2}},
-      {5, {2}, "2", {2, 2}}, {2, {1, 2}, "0", {0}},   {3, {}, "5", {3}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.records) + " records, --batch-size " + c.batch_size);
-    // No Now in the messages: the two runs may fall in different seconds.
-    const auto dir =
-        MakeInputs("batch", c.records, c.unbuildable,
-                   "MSH|^~\\&|TARN|FAC|RECV|FAC|20240101||ADT^A01|{{ControlId}}|P|2.5.1\n"
-                   "PID|{{RecordNumber}}||{{Mrn}}||{{Name}}\n");
-    const std::vector<std::string> base{"--template",   (dir / "adt.tmpl").string(),
-                                        "--records",    (dir / "records.jsonl").string(),
-                                        "--control-id", "B"};
-    std::vector<std::string> args = base;
-    args.insert(args.end(), {"--batch", "--batch-size", c.batch_size});
-    const ToolRun batch = RunTool(dir, args);
-    const ToolRun plain = RunTool(dir, base);
-    EXPECT_EQ(batch.status, c.unbuildable.empty() ? 0 : 1) << batch.err;
-    EXPECT_EQ(LastLine(batch.err), LastLine(plain.err));
-
-    std::vector<std::string> segments;
-    std::istringstream in(batch.out);
-    for (std::string s; std::getline(in, s, '\r');) segments.push_back(s);
-    ASSERT_GE(segments.size(), 4u);
-    // The header names the first message's applications and facilities.
-    const bool none = c.records == static_cast<int>(c.unbuildable.size());
-    EXPECT_EQ(segments.front().rfind(none ? "FHS|^~\\&|||||" : "FHS|^~\\&|TARN|FAC|RECV|FAC|", 0),
-              0u)
-        << segments.front();
-    EXPECT_EQ(segments.back(), "FTS|" + std::to_string(c.counts.size()));
-    std::vector<int> counts;
-    std::string messages;  // the segments between the envelope's, as written
-    int in_batch = -1;
-    for (std::size_t i = 1; i + 1 < segments.size(); ++i) {
-      const std::string& s = segments[i];
-      if (s.rfind("BHS|", 0) == 0) {
-        EXPECT_EQ(in_batch, -1) << "a batch inside a batch";
-        in_batch = 0;
-      } else if (s.rfind("BTS|", 0) == 0) {
-        EXPECT_EQ(s, "BTS|" + std::to_string(in_batch));
-        counts.push_back(in_batch);
-        in_batch = -1;
-      } else {
-        ASSERT_GE(in_batch, 0) << "a segment outside a batch: " << s;
-        in_batch += s.rfind("MSH|", 0) == 0;
-        messages += s + "\r";
-      }
-    }
-    EXPECT_EQ(counts, c.counts);
-    EXPECT_EQ(messages, plain.out);
-  }
-}
-
-TEST(Hl7Examples, OruWithNestedOrdersInABatch) {
-  const auto dir = TempDir("oru");
-  const std::string examples = std::string(TARN_SOURCE_DIR) + "/examples/hl7/";
-  const ToolRun run =
-      RunTool(dir, {"--template", examples + "oru_r01_orders.tmpl", "--records",
-                    examples + "lab_orders.jsonl", "--dates",
-                    "MessageDateTime,BirthDate,CollectedAt", "--control-id", "LAB", "--batch"});
-  ASSERT_EQ(run.status, 0) << run.err;
-  std::vector<std::vector<std::string>> messages;  // segments by message
-  std::vector<std::string> envelope;
-  std::istringstream in(run.out);
-  for (std::string s; std::getline(in, s, '\r');) {
-    const std::string id = s.substr(0, 3);
-    if (id == "FHS" || id == "BHS" || id == "BTS" || id == "FTS") {
-      envelope.push_back(s.substr(0, s.find('|', 4)));
-      continue;
-    }
-    if (id == "MSH") messages.emplace_back();
-    ASSERT_FALSE(messages.empty()) << s;
-    messages.back().push_back(s);
-  }
-  EXPECT_EQ(envelope, (std::vector<std::string>{"FHS|^~\\&", "BHS|^~\\&", "BTS|3", "FTS|1"}));
-  ASSERT_EQ(messages.size(), 3u);
-  // Per message: the results that follow each OBR, and whether the
-  // fasting note (a conditional segment) is there.
-  const std::vector<std::vector<int>> results = {{3, 3}, {1}, {3, 1}};
-  const std::vector<bool> fasting = {true, false, false};
-  for (std::size_t m = 0; m < messages.size(); ++m) {
-    SCOPED_TRACE("message " + std::to_string(m + 1));
-    std::vector<int> per_order;
-    bool note = false;
-    for (const auto& s : messages[m]) {
-      if (s.rfind("OBR|", 0) == 0) {
-        per_order.push_back(0);
-        EXPECT_EQ(s.substr(0, 6), "OBR|" + std::to_string(per_order.size()) + "|");
-      } else if (s.rfind("OBX|", 0) == 0) {
-        ASSERT_FALSE(per_order.empty()) << "an OBX before any OBR";
-        ++per_order.back();
-        EXPECT_EQ(s.substr(0, 6), "OBX|" + std::to_string(per_order.back()) + "|");
-      }
-      note |= s == "NTE|1|P|Fasting specimen";
-    }
-    EXPECT_EQ(per_order, results[m]);
-    EXPECT_EQ(note, fasting[m]);
-    EXPECT_NE(messages[m][0].find("|ORU^R01^ORU_R01|LAB" + std::to_string(m + 1) + "|"),
-              std::string::npos);
-  }
-  EXPECT_EQ(messages[1][1], "PID|1||10015838^^^GENHOSP^MR||Gonzalez^Charles||19960307|M");
-  // A time with an offset keeps its time, and its offset in CollectedAtOffset.
-  EXPECT_NE(messages[0][3].find("|20241107073000-0500"), std::string::npos) << messages[0][3];
 }
 
 }  // namespace

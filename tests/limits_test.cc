@@ -338,6 +338,15 @@ class ObjectDataField final : public Object {
 
 using Override = std::function<bool(std::u16string_view, std::span<Arg>, Variant&)>;
 
+// The host answers `member` with `value` instead of the collection.
+Override Answer(std::u16string_view member, Variant value) {
+  return [member, value](std::u16string_view m, std::span<Arg>, Variant& v) {
+    if (m != member) return false;
+    v = value;
+    return true;
+  };
+}
+
 TEST(Limits, HostCollectionsThatMisbehave) {
   struct Row {
     std::string label;
@@ -352,42 +361,13 @@ TEST(Limits, HostCollectionsThatMisbehave) {
        [](std::u16string_view, std::span<Arg>, Variant&) -> bool {
          throw std::runtime_error("host failure");
        }},
-      {"Item returns a number",
-       [](std::u16string_view m, std::span<Arg>, Variant& v) {
-         if (m != u"Item") return false;
-         v = std::int32_t{5};
-         return true;
-       }},
-      {"Item returns a failing object",
-       [](std::u16string_view m, std::span<Arg>, Variant& v) {
-         if (m != u"Item") return false;
-         v = Variant(ObjectRef(MakeRef<ThrowingObject>()));
-         return true;
-       }},
+      {"Item returns a number", Answer(u"Item", std::int32_t{5})},
+      {"Item returns a failing object", Answer(u"Item", ObjectRef(MakeRef<ThrowingObject>()))},
       {"Item returns a field whose Data is an object",
-       [](std::u16string_view m, std::span<Arg>, Variant& v) {
-         if (m != u"Item") return false;
-         v = Variant(ObjectRef(MakeRef<ObjectDataField>()));
-         return true;
-       }},
-      {"Exists returns a text",
-       [](std::u16string_view m, std::span<Arg>, Variant& v) {
-         if (m != u"Exists") return false;
-         v = u"perhaps";
-         return true;
-       }},
-      {"AddObject returns a text",
-       [](std::u16string_view m, std::span<Arg>, Variant& v) {
-         if (m != u"AddObject") return false;
-         v = u"done";
-         return true;
-       }},
-      {"AddObject refuses every field",
-       [](std::u16string_view m, std::span<Arg>, Variant& v) {
-         if (m != u"AddObject") return false;
-         v = std::int16_t{457};
-         return true;
-       }},
+       Answer(u"Item", ObjectRef(MakeRef<ObjectDataField>()))},
+      {"Exists returns a text", Answer(u"Exists", u"perhaps")},
+      {"AddObject returns a text", Answer(u"AddObject", u"done")},
+      {"AddObject refuses every field", Answer(u"AddObject", std::int16_t{457})},
       {"Remove throws",
        [](std::u16string_view m, std::span<Arg>, Variant&) {
          if (m != u"Remove") return false;

@@ -66,46 +66,44 @@ struct ReadCase {
   std::int32_t root = kLocalMachine;
 };
 
-class ReadRegistryStringTable : public RegistryTest,
-                                public ::testing::WithParamInterface<ReadCase> {};
+const std::u16string kText = u"hello";
 
-TEST_P(ReadRegistryStringTable, ReadsAsSpecified) {
-  const ReadCase& c = GetParam();
+TEST_F(RegistryTest, ReadRegistryStringReadsAsSpecified) {
+  const ReadCase cases[] = {
+      ReadCase{"Text", RegistryValue::String(kText), kText},
+      ReadCase{"Chars255", RegistryValue::String(std::u16string(255, u'x')),
+               std::u16string(255, u'x')},
+      ReadCase{"Chars256", RegistryValue::String(std::u16string(256, u'x')), u""},
+      ReadCase{"Dword", RegistryValue::Dword(1), u""},
+      ReadCase{"MultiSz", RegistryValue::Raw(tarn::reg::kMultiSz, {0x41, 0, 0, 0, 0, 0}), u""},
+      ReadCase{"MissingValue", std::nullopt, u""},
+      // Stored without a terminating zero: the last character is lost, as
+      // the first (size - 1) characters are taken.
+      ReadCase{"NoTerminator", RegistryValue::Raw(tarn::reg::kSz, {'a', 0, 'b', 0}), u"a"},
+      ReadCase{"MissingKey", RegistryValue::String(kText), u"", u"SOFTWARE\\Nowhere"},
+      ReadCase{"KeyAndNameIgnoreCaseAndTrailingBackslash", RegistryValue::String(kText), kText,
+               u"software\\QUILLMONT\\test\\", Variant(u"vALUE")},
+      ReadCase{"EmptyNameIsTheDefaultValue", std::nullopt, u"default", u"SOFTWARE\\Quillmont\\Test",
+               Variant(u"")},
+      ReadCase{"NameConvertedToText", std::nullopt, u"five", u"SOFTWARE\\Quillmont\\Test",
+               Variant(std::int16_t{5})},
+      ReadCase{"OtherRoot", RegistryValue::String(kText), u"user", u"SOFTWARE\\Quillmont\\Test",
+               Variant(u"Value"), static_cast<std::int32_t>(0x80000001u)},
+      ReadCase{"RootThatIsNoHandle", RegistryValue::String(kText), u"",
+               u"SOFTWARE\\Quillmont\\Test", Variant(u"Value"), 12345},
+  };
   mem->CreateKey(kKey);
-  if (c.value) mem->SetValue(kKey, u"Value", *c.value);
   mem->SetString(u"HKCU\\SOFTWARE\\Quillmont\\Test", u"Value", u"user");
   mem->SetString(kKey, u"5", u"five");
   mem->SetString(kKey, u"", u"default");
-  EXPECT_EQ(Read(c.sub_key, c.name, c.root), c.expected);
+  for (const ReadCase& c : cases) {
+    if (c.value)
+      mem->SetValue(kKey, u"Value", *c.value);
+    else
+      mem->DeleteValue(kKey, u"Value");
+    EXPECT_EQ(Read(c.sub_key, c.name, c.root), c.expected) << c.label;
+  }
 }
-
-const std::u16string kText = u"hello";
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, ReadRegistryStringTable,
-    ::testing::Values(
-        ReadCase{"Text", RegistryValue::String(kText), kText},
-        ReadCase{"Chars255", RegistryValue::String(std::u16string(255, u'x')),
-                 std::u16string(255, u'x')},
-        ReadCase{"Chars256", RegistryValue::String(std::u16string(256, u'x')), u""},
-        ReadCase{"Dword", RegistryValue::Dword(1), u""},
-        ReadCase{"MultiSz", RegistryValue::Raw(tarn::reg::kMultiSz, {0x41, 0, 0, 0, 0, 0}), u""},
-        ReadCase{"MissingValue", std::nullopt, u""},
-        // Stored without a terminating zero: the last character is lost, as
-        // the first (size - 1) characters are taken.
-        ReadCase{"NoTerminator", RegistryValue::Raw(tarn::reg::kSz, {'a', 0, 'b', 0}), u"a"},
-        ReadCase{"MissingKey", RegistryValue::String(kText), u"", u"SOFTWARE\\Nowhere"},
-        ReadCase{"KeyAndNameIgnoreCaseAndTrailingBackslash", RegistryValue::String(kText), kText,
-                 u"software\\QUILLMONT\\test\\", Variant(u"vALUE")},
-        ReadCase{"EmptyNameIsTheDefaultValue", std::nullopt, u"default",
-                 u"SOFTWARE\\Quillmont\\Test", Variant(u"")},
-        ReadCase{"NameConvertedToText", std::nullopt, u"five", u"SOFTWARE\\Quillmont\\Test",
-                 Variant(std::int16_t{5})},
-        ReadCase{"OtherRoot", RegistryValue::String(kText), u"user", u"SOFTWARE\\Quillmont\\Test",
-                 Variant(u"Value"), static_cast<std::int32_t>(0x80000001u)},
-        ReadCase{"RootThatIsNoHandle", RegistryValue::String(kText), u"",
-                 u"SOFTWARE\\Quillmont\\Test", Variant(u"Value"), 12345}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(RegistryTest, ZeroByteStringOrNullNameRaises) {
   mem->SetValue(kKey, u"Empty", RegistryValue::Raw(tarn::reg::kSz, {}));
@@ -136,14 +134,41 @@ struct ParseCase {
   std::optional<RegistryValue> expected;
 };
 
-class RegistryFileParse : public ::testing::TestWithParam<ParseCase> {};
-
-TEST_P(RegistryFileParse, Parses) {
-  const ParseCase& c = GetParam();
-  MemoryRegistry m;
-  ASSERT_TRUE(m.ImportBytes(std::string(kHeader) +
-                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmont\\Test]\r\n" + c.body));
-  EXPECT_EQ(m.FindValue(kKey, c.name), c.expected);
+TEST(RegistryFile, ValuesAreParsed) {
+  const ParseCase cases[] = {
+      ParseCase{"String", "\"A\"=\"text\"\r\n", u"A", RegistryValue::String(u"text")},
+      ParseCase{"Escapes", "\"A\"=\"say \\\"hi\\\" C:\\\\Logs\\\\\"\r\n", u"A",
+                RegistryValue::String(u"say \"hi\" C:\\Logs\\")},
+      ParseCase{"UnknownEscapeKept", "\"A\"=\"C:\\Logs\"\r\n", u"A",
+                RegistryValue::String(u"C:\\Logs")},
+      ParseCase{"Dword", "\"A\"=dword:ffffffff\r\n", u"A", RegistryValue::Dword(0xFFFFFFFFu)},
+      ParseCase{"BadDwordSkipped", "\"A\"=dword:xyz\r\n", u"A", std::nullopt},
+      ParseCase{"ExpandSz", "\"A\"=hex(2):25,00,54,00,25,00,00,00\r\n", u"A",
+                RegistryValue::ExpandString(u"%T%")},
+      ParseCase{"Binary", "\"A\"=hex:01,02,ff\r\n", u"A",
+                RegistryValue::Raw(tarn::reg::kBinary, {1, 2, 0xFF})},
+      ParseCase{"Continuation", "\"A\"=hex:01,02,\\\r\n  03,04\r\n\"B\"=\"after\"\r\n", u"A",
+                RegistryValue::Raw(tarn::reg::kBinary, {1, 2, 3, 4})},
+      ParseCase{"AfterContinuation", "\"A\"=hex(2):41,00,\\\r\n  00,00\r\n\"B\"=\"after\"\r\n",
+                u"B", RegistryValue::String(u"after")},
+      ParseCase{"HexSz", "\"A\"=hex(1):41,00,00,00\r\n", u"A", RegistryValue::String(u"A")},
+      ParseCase{"ZeroByteSz", "\"A\"=hex(1):\r\n", u"A", RegistryValue::Raw(tarn::reg::kSz, {})},
+      ParseCase{"BadHexSkipped", "\"A\"=hex:1g\r\n", u"A", std::nullopt},
+      ParseCase{"CommentsAndBlanks", "; comment\r\n\r\n   ; indented\r\n\"A\"=\"x\"\r\n", u"A",
+                RegistryValue::String(u"x")},
+      ParseCase{"LastWins", "\"A\"=\"1\"\r\n\"a\"=\"2\"\r\n", u"A", RegistryValue::String(u"2")},
+      ParseCase{"DeleteValue", "\"A\"=\"1\"\r\n\"A\"=-\r\n", u"A", std::nullopt},
+      ParseCase{"Utf8", "\"A\"=\"M\xc3\xbcller\"\r\n", u"A", RegistryValue::String(u"M\u00fcller")},
+      ParseCase{"Unterminated", "\"A\"=\"abc\r\n", u"A", std::nullopt},
+      ParseCase{"Garbage", "A=1\r\nnonsense\r\n\"B\"=\"ok\"\r\n", u"B",
+                RegistryValue::String(u"ok")},
+  };
+  for (const ParseCase& c : cases) {
+    MemoryRegistry m;
+    ASSERT_TRUE(m.ImportBytes(std::string(kHeader) +
+                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmont\\Test]\r\n" + c.body));
+    EXPECT_EQ(m.FindValue(kKey, c.name), c.expected) << c.label;
+  }
 }
 
 std::vector<std::uint8_t> Utf16(std::u16string_view s, bool zero = true) {
@@ -155,38 +180,6 @@ std::vector<std::uint8_t> Utf16(std::u16string_view s, bool zero = true) {
   if (zero) out.insert(out.end(), {0, 0});
   return out;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RegistryFileParse,
-    ::testing::Values(
-        ParseCase{"String", "\"A\"=\"text\"\r\n", u"A", RegistryValue::String(u"text")},
-        ParseCase{"Escapes", "\"A\"=\"say \\\"hi\\\" C:\\\\Logs\\\\\"\r\n", u"A",
-                  RegistryValue::String(u"say \"hi\" C:\\Logs\\")},
-        ParseCase{"UnknownEscapeKept", "\"A\"=\"C:\\Logs\"\r\n", u"A",
-                  RegistryValue::String(u"C:\\Logs")},
-        ParseCase{"Dword", "\"A\"=dword:ffffffff\r\n", u"A", RegistryValue::Dword(0xFFFFFFFFu)},
-        ParseCase{"BadDwordSkipped", "\"A\"=dword:xyz\r\n", u"A", std::nullopt},
-        ParseCase{"ExpandSz", "\"A\"=hex(2):25,00,54,00,25,00,00,00\r\n", u"A",
-                  RegistryValue::ExpandString(u"%T%")},
-        ParseCase{"Binary", "\"A\"=hex:01,02,ff\r\n", u"A",
-                  RegistryValue::Raw(tarn::reg::kBinary, {1, 2, 0xFF})},
-        ParseCase{"Continuation", "\"A\"=hex:01,02,\\\r\n  03,04\r\n\"B\"=\"after\"\r\n", u"A",
-                  RegistryValue::Raw(tarn::reg::kBinary, {1, 2, 3, 4})},
-        ParseCase{"AfterContinuation", "\"A\"=hex(2):41,00,\\\r\n  00,00\r\n\"B\"=\"after\"\r\n",
-                  u"B", RegistryValue::String(u"after")},
-        ParseCase{"HexSz", "\"A\"=hex(1):41,00,00,00\r\n", u"A", RegistryValue::String(u"A")},
-        ParseCase{"ZeroByteSz", "\"A\"=hex(1):\r\n", u"A", RegistryValue::Raw(tarn::reg::kSz, {})},
-        ParseCase{"BadHexSkipped", "\"A\"=hex:1g\r\n", u"A", std::nullopt},
-        ParseCase{"CommentsAndBlanks", "; comment\r\n\r\n   ; indented\r\n\"A\"=\"x\"\r\n", u"A",
-                  RegistryValue::String(u"x")},
-        ParseCase{"LastWins", "\"A\"=\"1\"\r\n\"a\"=\"2\"\r\n", u"A", RegistryValue::String(u"2")},
-        ParseCase{"DeleteValue", "\"A\"=\"1\"\r\n\"A\"=-\r\n", u"A", std::nullopt},
-        ParseCase{"Utf8", "\"A\"=\"M\xc3\xbcller\"\r\n", u"A",
-                  RegistryValue::String(u"M\u00fcller")},
-        ParseCase{"Unterminated", "\"A\"=\"abc\r\n", u"A", std::nullopt},
-        ParseCase{"Garbage", "A=1\r\nnonsense\r\n\"B\"=\"ok\"\r\n", u"B",
-                  RegistryValue::String(u"ok")}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 TEST(RegistryFile, HeadersAndKeys) {
   MemoryRegistry m;

@@ -18,10 +18,6 @@ def test_the_three_lines():
     assert interp.evaluate('Format AdmitDate, "yyyymmdd"').value == "20231114"
 
 
-def test_version_is_the_library_release():
-    assert tarnintr.__version__.split(".")[:2] == ["1", "1"]
-
-
 # A Python value in, the same field read back: its type word and its value.
 KINDS = [
     (41, "Long", 41),

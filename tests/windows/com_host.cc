@@ -4,126 +4,16 @@
 // by-reference arguments, raised errors, bad input, identity, reference
 // counts and unloading. Usage: com_host <expressions.tsv>; exit code 0
 // when every check passed.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <oaidl.h>
-#include <objbase.h>
-#include <windows.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "com_support.h"
 #include "support/expression_table.h"
 
 namespace {
 
-int g_failures = 0;
-int g_checks = 0;
-
-void Check(bool ok, const std::string& what) {
-  ++g_checks;
-  if (!ok) {
-    ++g_failures;
-    std::printf("FAIL: %s\n", what.c_str());
-  }
-}
-
-std::wstring Wide(const std::string& s) {
-  if (s.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
-
-std::string Utf8(const wchar_t* w, std::size_t len) {
-  if (len == 0) return {};
-  const int n =
-      WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(len), nullptr, 0, nullptr, nullptr);
-  std::string s(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(len), s.data(), n, nullptr, nullptr);
-  return s;
-}
-
-std::string Utf8(BSTR b) { return b ? Utf8(b, SysStringLen(b)) : std::string(); }
-
-// A VARIANT that frees itself.
-struct Var {
-  VARIANT v;
-  Var() { VariantInit(&v); }
-  Var(const Var&) = delete;
-  Var& operator=(const Var&) = delete;
-  ~Var() { VariantClear(&v); }
-  static void Text(VARIANT& v, const std::string& s) {
-    VariantInit(&v);
-    const std::wstring w = Wide(s);
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
-  }
-};
-
-// The outcome of one IDispatch call.
-struct Outcome {
-  HRESULT hr = E_FAIL;
-  SCODE scode = 0;
-  std::string description;
-  VARIANT result;
-  Outcome() { VariantInit(&result); }
-  Outcome(const Outcome&) = delete;
-  Outcome& operator=(const Outcome&) = delete;
-  Outcome(Outcome&& o) noexcept : hr(o.hr), scode(o.scode), description(std::move(o.description)) {
-    result = o.result;
-    VariantInit(&o.result);
-  }
-  ~Outcome() { VariantClear(&result); }
-  IDispatch* object() const { return V_VT(&result) == VT_DISPATCH ? V_DISPATCH(&result) : nullptr; }
-};
-
-// Calls `name` with positional arguments given in call order (they are
-// reversed here, as IDispatch wants them).
-Outcome Invoke(IDispatch* d, const wchar_t* name, WORD flags, std::vector<VARIANT*> args = {}) {
-  Outcome out;
-  DISPID id = DISPID_VALUE;
-  if (name != nullptr) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    out.hr = d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(out.hr)) return out;
-  }
-  std::vector<VARIANT> reversed;
-  for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(**it);
-  DISPID put = DISPID_PROPERTYPUT;
-  const bool is_put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
-  DISPPARAMS params{reversed.data(), is_put ? &put : nullptr, static_cast<UINT>(reversed.size()),
-                    is_put ? 1u : 0u};
-  EXCEPINFO info{};
-  UINT arg_error = 0;
-  out.hr = d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                     is_put ? nullptr : &out.result, &info, &arg_error);
-  if (out.hr == DISP_E_EXCEPTION) {
-    if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-    out.scode = info.scode;
-    out.description = Utf8(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
-  }
-  return out;
-}
-
-constexpr WORD kGet = DISPATCH_PROPERTYGET;
-constexpr WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
-
-IDispatch* Create(const wchar_t* progid) {
-  CLSID clsid;
-  if (FAILED(CLSIDFromProgID(progid, &clsid))) return nullptr;
-  IDispatch* d = nullptr;
-  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                              reinterpret_cast<void**>(&d))))
-    return nullptr;
-  return d;
-}
+using namespace tarn::com;
 
 std::string Describe(const VARIANT& v) {
   switch (V_VT(&v)) {
@@ -145,7 +35,7 @@ void ValueOf(const std::string& value, VARIANT& v) {
   tarn::table::SplitValue(value, kind, text);
   VariantInit(&v);
   if (kind == "String") {
-    Var::Text(v, text);
+    v = Text(Wide(text));
   } else if (kind == "Long") {
     V_VT(&v) = VT_I4;
     V_I4(&v) = std::stol(text);
@@ -163,52 +53,6 @@ void ValueOf(const std::string& value, VARIANT& v) {
     V_BOOL(&v) = text == "True" ? VARIANT_TRUE : VARIANT_FALSE;
   }
 }
-
-// A by-reference argument as script hosts pass one.
-struct ByRef {
-  VARIANT outer;
-  VARIANT* inner;
-  explicit ByRef(VARIANT* target) : inner(target) {
-    VariantInit(&outer);
-    V_VT(&outer) = VT_BYREF | VT_VARIANT;
-    V_VARIANTREF(&outer) = target;
-  }
-};
-
-// A host object written by hand: counts its references, and answers the
-// members it is built for.
-class HostObject : public IDispatch {
- public:
-  virtual ~HostObject() = default;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }  // lives on the stack
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
-    *n = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID,
-                                          DISPID* ids) override {
-    for (std::size_t i = 0; i < members.size(); ++i)
-      if (_wcsicmp(names[0], members[i]) == 0) {
-        ids[0] = static_cast<DISPID>(i + 1);
-        return S_OK;
-      }
-    ids[0] = DISPID_UNKNOWN;
-    return DISP_E_UNKNOWNNAME;
-  }
-  ULONG refs = 1;
-  std::vector<const wchar_t*> members;
-};
 
 // Records ReportError's eleventh argument (the procedure) and checks that
 // the sixth arrives as an omitted argument.
@@ -262,19 +106,13 @@ IDispatch* NewFields(const tarn::table::Table& t) {
   for (const auto& f : t.fields) {
     IDispatch* field = Create(L"ZellDFld.DataField");
     if (field == nullptr) break;
-    VARIANT name, type, value;
-    Var::Text(name, f.name);
-    Var::Text(type, f.type_word);
+    VARIANT name = Text(Wide(f.name)), type = Text(Wide(f.type_word)), value;
     ValueOf(f.value, value);
-    Invoke(field, L"Name", DISPATCH_PROPERTYPUT, {&name});
-    Invoke(field, L"DataType", DISPATCH_PROPERTYPUT, {&type});
-    Invoke(field, L"Data", DISPATCH_PROPERTYPUT, {&value});
-    VARIANT object;
-    VariantInit(&object);
-    V_VT(&object) = VT_DISPATCH;
-    V_DISPATCH(&object) = field;
-    ByRef ref(&object);
-    Outcome added = Invoke(fields, L"AddObject", kCall, {&ref.outer});
+    Invoke(field, L"Name", DISPATCH_PROPERTYPUT, {name});
+    Invoke(field, L"DataType", DISPATCH_PROPERTYPUT, {type});
+    Invoke(field, L"Data", DISPATCH_PROPERTYPUT, {value});
+    VARIANT object = Object(field);
+    Outcome added = Invoke(fields, L"AddObject", kCall, {ByRefVariant(&object)});
     Check(SUCCEEDED(added.hr) &&
               (Describe(added.result) == "Integer 0" || Describe(added.result) == "Long 0"),
           "AddObject " + f.name);
@@ -287,33 +125,20 @@ IDispatch* NewFields(const tarn::table::Table& t) {
 }
 
 bool Init(IDispatch* interp, IDispatch* fields, IDispatch* errors) {
-  VARIANT f, e, system, app;
-  VariantInit(&f);
-  VariantInit(&e);
-  V_VT(&f) = VT_DISPATCH;
-  V_DISPATCH(&f) = fields;
-  V_VT(&e) = VT_DISPATCH;
-  V_DISPATCH(&e) = errors;
-  Var::Text(system, "System");
-  Var::Text(app, "Application");
-  ByRef a(&f), b(&e), c(&system), d(&app);
-  Outcome r = Invoke(interp, L"Init", kCall, {&a.outer, &b.outer, &c.outer, &d.outer});
+  VARIANT f = Object(fields), e = Object(errors), system = Text(L"System"),
+          app = Text(L"Application");
+  Outcome r =
+      Invoke(interp, L"Init", kCall,
+             {ByRefVariant(&f), ByRefVariant(&e), ByRefVariant(&system), ByRefVariant(&app)});
   VariantClear(&system);
   VariantClear(&app);
   return SUCCEEDED(r.hr) && V_VT(&r.result) == VT_BOOL && V_BOOL(&r.result) == VARIANT_TRUE;
 }
 
-long Count(IDispatch* fields) {
-  Outcome r = Invoke(fields, L"Count", kGet);
-  return V_VT(&r.result) == VT_I4 ? V_I4(&r.result) : -1;
-}
-
 // Evaluates `text` (passed by reference, as a script passes a variable).
 Outcome Realize(IDispatch* interp, const std::string& text, std::string* trimmed = nullptr) {
-  VARIANT t;
-  Var::Text(t, text);
-  ByRef ref(&t);
-  Outcome r = Invoke(interp, L"RealizeRegularExpression", kCall, {&ref.outer});
+  VARIANT t = Text(Wide(text));
+  Outcome r = Invoke(interp, L"RealizeRegularExpression", kCall, {ByRefVariant(&t)});
   if (trimmed) *trimmed = V_VT(&t) == VT_BSTR ? Utf8(V_BSTR(&t)) : "?";
   VariantClear(&t);
   return r;
@@ -435,7 +260,7 @@ void RunChecks() {
     VariantInit(&ref);
     V_VT(&ref) = VT_BYREF | VT_BSTR;
     V_BSTRREF(&ref) = &text;
-    Outcome r = Invoke(interp, L"RealizeRegularExpression", kCall, {&ref});
+    Outcome r = Invoke(interp, L"RealizeRegularExpression", kCall, {ref});
     Check(DescribeResult(r) == "Long 42", "a typed by-reference text is evaluated");
     Check(Utf8(text) == "2 * 21", "a typed by-reference text comes back trimmed: " + Utf8(text));
     SysFreeString(text);
@@ -445,8 +270,8 @@ void RunChecks() {
     VariantInit(&index);
     V_VT(&index) = VT_I2;
     V_I2(&index) = 99;
-    Var::Text(text, "x");
-    Outcome r = Invoke(interp, L"strExpression", DISPATCH_PROPERTYPUT, {&index, &text});
+    text = Text(Wide("x"));
+    Outcome r = Invoke(interp, L"strExpression", DISPATCH_PROPERTYPUT, {index, text});
     Check(r.hr == DISP_E_EXCEPTION && r.scode == static_cast<SCODE>(0x800A0009),
           "strExpression(99) raises 9: " + r.description);
     Check(r.description == "Subscript out of range", "its description: " + r.description);
@@ -458,9 +283,9 @@ void RunChecks() {
     VariantInit(&missing);
     V_VT(&missing) = VT_ERROR;
     V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
-    Outcome r = Invoke(interp, L"Init", kCall, {&missing, &missing, &missing, &missing});
+    Outcome r = Invoke(interp, L"Init", kCall, {missing, missing, missing, missing});
     Check(r.hr == DISP_E_EXCEPTION || r.hr == S_OK, "Init with omitted arguments");
-    Outcome few = Invoke(interp, L"Init", kCall, {&missing});
+    Outcome few = Invoke(interp, L"Init", kCall, {missing});
     Check(few.hr == DISP_E_EXCEPTION && few.scode == static_cast<SCODE>(0x800A01C2),
           "Init with one argument raises 450");
     Outcome none = Invoke(interp, L"RealizeRegularExpression", kCall);
@@ -470,16 +295,13 @@ void RunChecks() {
     VariantInit(&array);
     V_VT(&array) = VT_ARRAY | VT_I4;
     V_ARRAY(&array) = SafeArrayCreateVector(VT_I4, 0, 3);
-    Outcome wrong = Invoke(interp, L"RealizeRegularExpression", kCall, {&array});
+    Outcome wrong = Invoke(interp, L"RealizeRegularExpression", kCall, {array});
     Check(wrong.hr == DISP_E_TYPEMISMATCH, "an array argument is a type mismatch");
     VariantClear(&array);
-    VARIANT object;
-    VariantInit(&object);
-    V_VT(&object) = VT_DISPATCH;
-    V_DISPATCH(&object) = &sink;
-    Outcome obj = Invoke(interp, L"RealizeRegularExpression", kCall, {&object});
+    VARIANT object = Object(&sink);
+    Outcome obj = Invoke(interp, L"RealizeRegularExpression", kCall, {object});
     Check(obj.hr == DISP_E_EXCEPTION || obj.hr == S_OK, "an object for the text");
-    Outcome put = Invoke(interp, L"Release", DISPATCH_PROPERTYPUT, {&object});
+    Outcome put = Invoke(interp, L"Release", DISPATCH_PROPERTYPUT, {object});
     Check(FAILED(put.hr), "Release cannot be assigned");
   }
   {

@@ -9,122 +9,24 @@
 // hostile_host create (only whether TarnIntr.Interpreter can be created and
 // evaluates), hostile_host reentry|collections|answers|byref|ids (one part).
 // Exit code 0 when every check passed.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <oaidl.h>
-#include <objbase.h>
-#include <windows.h>
-
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "com_support.h"
+
 namespace {
 
-int g_failures = 0;
-int g_checks = 0;
-
-void Check(bool ok, const std::string& what) {
-  ++g_checks;
-  if (!ok) {
-    ++g_failures;
-    std::printf("FAIL: %s\n", what.c_str());
-    std::fflush(stdout);
-  }
-}
-
-std::string Narrow(const wchar_t* w, std::size_t n) {
-  std::string s;
-  for (std::size_t i = 0; i < n; ++i) s += w[i] < 128 ? static_cast<char>(w[i]) : '?';
-  return s;
-}
-std::string Narrow(BSTR b) { return b ? Narrow(b, SysStringLen(b)) : std::string(); }
-
-VARIANT Text(const std::wstring& s) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_BSTR;
-  V_BSTR(&v) = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
-  return v;
-}
-VARIANT Object(IDispatch* d) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_DISPATCH;
-  V_DISPATCH(&v) = d;  // not counted: the caller keeps its reference
-  return v;
-}
-VARIANT ByRefVariant(VARIANT* target) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_BYREF | VT_VARIANT;
-  V_VARIANTREF(&v) = target;
-  return v;
-}
-
-constexpr WORD kGet = DISPATCH_PROPERTYGET;
-constexpr WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
-constexpr WORD kLet = DISPATCH_PROPERTYPUT;
-constexpr WORD kSet = DISPATCH_PROPERTYPUTREF;
-
-struct Outcome {
-  HRESULT hr = E_FAIL;
-  VARIANT result;
-  Outcome() { VariantInit(&result); }
-  Outcome(const Outcome&) = delete;
-  Outcome& operator=(const Outcome&) = delete;
-  Outcome(Outcome&& o) noexcept : hr(o.hr) {
-    result = o.result;
-    VariantInit(&o.result);
-  }
-  ~Outcome() { VariantClear(&result); }
-  IDispatch* object() const { return V_VT(&result) == VT_DISPATCH ? V_DISPATCH(&result) : nullptr; }
-};
-
-// Calls `name` with arguments in call order.
-Outcome Invoke(IDispatch* d, const wchar_t* name, WORD flags, std::vector<VARIANT> args = {}) {
-  Outcome out;
-  DISPID id = DISPID_VALUE;
-  if (name != nullptr) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    out.hr = d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(out.hr)) return out;
-  }
-  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-  DISPID put = DISPID_PROPERTYPUT;
-  const bool is_put = (flags & (kLet | kSet)) != 0;
-  DISPPARAMS params{reversed.data(), is_put ? &put : nullptr, static_cast<UINT>(reversed.size()),
-                    is_put ? 1u : 0u};
-  EXCEPINFO info{};
-  UINT arg_error = 0;
-  out.hr = d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                     is_put ? nullptr : &out.result, &info, &arg_error);
-  SysFreeString(info.bstrSource);
-  SysFreeString(info.bstrDescription);
-  SysFreeString(info.bstrHelpFile);
-  return out;
-}
-
-IDispatch* Create(const wchar_t* progid) {
-  CLSID clsid;
-  if (FAILED(CLSIDFromProgID(progid, &clsid))) return nullptr;
-  IDispatch* d = nullptr;
-  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                              reinterpret_cast<void**>(&d))))
-    return nullptr;
-  return d;
-}
+using namespace tarn::com;
 
 std::string Describe(const VARIANT& v) {
   VARIANT t;
   VariantInit(&t);
   std::string text;
   if (SUCCEEDED(VariantChangeType(&t, const_cast<VARIANT*>(&v), 0, VT_BSTR)))
-    text = Narrow(V_BSTR(&t));
+    text = Utf8(V_BSTR(&t));
   VariantClear(&t);
   return std::to_string(V_VT(&v)) + ":" + text;
 }
@@ -136,15 +38,11 @@ std::string Field(const Outcome& r) {
   if (f == nullptr) return "<nothing>";
   Outcome name = Invoke(f, L"Name", kGet), type = Invoke(f, L"DataType", kGet),
           data = Invoke(f, L"Data", kGet);
-  auto text = [](const VARIANT& v) { return V_VT(&v) == VT_BSTR ? Narrow(V_BSTR(&v)) : "?"; };
+  auto text = [](const VARIANT& v) { return V_VT(&v) == VT_BSTR ? Utf8(V_BSTR(&v)) : "?"; };
   return text(name.result) + "=" + text(type.result) + ":" + Describe(data.result);
 }
 bool IsErrorField(const std::string& f) { return f.rfind("Error=Boolean:11:", 0) == 0; }
 
-long Count(IDispatch* fields) {
-  Outcome r = Invoke(fields, L"Count", kGet);
-  return V_VT(&r.result) == VT_I4 ? V_I4(&r.result) : -1;
-}
 bool Exists(IDispatch* fields, const wchar_t* key) {
   VARIANT k = Text(key);
   Outcome r = Invoke(fields, L"Exists", kCall, {k});
@@ -186,34 +84,6 @@ Outcome Realize(IDispatch* interp, const std::wstring& text) {
   return r;
 }
 
-// A hand-written host object: its own members by name, counted references.
-class HostObject : public IDispatch {
- public:
-  HostObject() = default;
-  HostObject(const HostObject&) = delete;
-  HostObject& operator=(const HostObject&) = delete;
-  virtual ~HostObject() = default;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    return InterlockedDecrement(&refs);
-  }  // on the stack
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
-    *n = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  LONG refs = 1;
-};
-
 // Records ReportError calls; `during` runs inside the first one.
 class Sink final : public HostObject {
  public:
@@ -231,7 +101,7 @@ class Sink final : public HostObject {
     VARIANT proc;
     VariantInit(&proc);
     if (SUCCEEDED(VariantChangeType(&proc, &p->rgvarg[0], 0, VT_BSTR)))
-      procedures += Narrow(V_BSTR(&proc)) + ";";
+      procedures += Utf8(V_BSTR(&proc)) + ";";
     VariantClear(&proc);
     if (during) {
       auto once = std::move(during);
@@ -309,7 +179,7 @@ void ReEntry() {
   for (const wchar_t* member : members) {
     for (int action = 0; action < 6; ++action) {
       const std::string label =
-          "re-entry from " + Narrow(member, wcslen(member)) + ": " + actions[action];
+          "re-entry from " + Utf8(member, wcslen(member)) + ": " + actions[action];
       IDispatch* interp = Create(L"TarnIntr.Interpreter");
       IDispatch* first = NewFields();
       IDispatch* second = Create(L"ZellDFld.DataFields");
@@ -374,15 +244,23 @@ void ReEntry() {
   }
 }
 
+// The field of a call of AddObject, or nothing for any other call.
+IDispatch* AddedField(const std::wstring& name, DISPPARAMS* p) {
+  if (name != L"ADDOBJECT" || p->cArgs != 1) return nullptr;
+  VARIANT* arg = &p->rgvarg[0];
+  while (V_VT(arg) == (VT_BYREF | VT_VARIANT)) arg = V_VARIANTREF(arg);
+  return V_VT(arg) == VT_DISPATCH ? V_DISPATCH(arg) : nullptr;
+}
+
 // ---- The host's collection ends as it was, whatever its Item and
 // AddObject answer; a host field is never removed.
 void Collections() {
   struct Case {
     const char* label;
-    std::function<bool(IDispatch* fields, const std::wstring&, DISPPARAMS*, VARIANT*)> hook;
+    std::function<bool(const std::wstring&, DISPPARAMS*, VARIANT*)> hook;
   } cases[] = {
       {"Item gives Nothing for temporary fields",
-       [](IDispatch*, const std::wstring& name, DISPPARAMS* p, VARIANT* result) {
+       [](const std::wstring& name, DISPPARAMS* p, VARIANT* result) {
          if (name != L"ITEM" || p->cArgs != 1) return false;
          VARIANT key;
          VariantInit(&key);
@@ -396,24 +274,17 @@ void Collections() {
          return true;
        }},
       {"AddObject renames the field to the host's Field1",
-       [](IDispatch* fields, const std::wstring& name, DISPPARAMS* p, VARIANT* result) {
-         if (name != L"ADDOBJECT" || p->cArgs != 1) return false;
-         VARIANT* arg = &p->rgvarg[0];
-         while (V_VT(arg) == (VT_BYREF | VT_VARIANT)) arg = V_VARIANTREF(arg);
-         IDispatch* field = V_VT(arg) == VT_DISPATCH ? V_DISPATCH(arg) : nullptr;
+       [](const std::wstring& name, DISPPARAMS* p, VARIANT* result) {
+         IDispatch* field = AddedField(name, p);
          if (field == nullptr) return false;
          Invoke(field, L"Name", kLet, {Text(L"Field1")});
-         (void)fields;
          V_VT(result) = VT_I2;
          V_I2(result) = 0;
          return true;
        }},
       {"AddObject keeps the field under its name in capitals",
-       [](IDispatch*, const std::wstring& name, DISPPARAMS* p, VARIANT*) {
-         if (name != L"ADDOBJECT" || p->cArgs != 1) return false;
-         VARIANT* arg = &p->rgvarg[0];
-         while (V_VT(arg) == (VT_BYREF | VT_VARIANT)) arg = V_VARIANTREF(arg);
-         IDispatch* field = V_VT(arg) == VT_DISPATCH ? V_DISPATCH(arg) : nullptr;
+       [](const std::wstring& name, DISPPARAMS* p, VARIANT*) {
+         IDispatch* field = AddedField(name, p);
          if (field == nullptr) return false;
          Outcome n = Invoke(field, L"Name", kGet);
          if (V_VT(&n.result) == VT_BSTR) {
@@ -424,11 +295,8 @@ void Collections() {
          return false;
        }},
       {"AddObject keeps the field under a name of its own",
-       [](IDispatch*, const std::wstring& name, DISPPARAMS* p, VARIANT*) {
-         if (name != L"ADDOBJECT" || p->cArgs != 1) return false;
-         VARIANT* arg = &p->rgvarg[0];
-         while (V_VT(arg) == (VT_BYREF | VT_VARIANT)) arg = V_VARIANTREF(arg);
-         IDispatch* field = V_VT(arg) == VT_DISPATCH ? V_DISPATCH(arg) : nullptr;
+       [](const std::wstring& name, DISPPARAMS* p, VARIANT*) {
+         IDispatch* field = AddedField(name, p);
          if (field == nullptr) return false;
          Outcome n = Invoke(field, L"Name", kGet);
          if (V_VT(&n.result) == VT_BSTR && SysStringLen(V_BSTR(&n.result)) > 6)
@@ -436,13 +304,9 @@ void Collections() {
          return false;
        }},
       {"AddObject renames the field to the host's Field1 and adds it",
-       [](IDispatch* fields, const std::wstring& name, DISPPARAMS* p, VARIANT*) {
-         if (name != L"ADDOBJECT" || p->cArgs != 1) return false;
-         VARIANT* arg = &p->rgvarg[0];
-         while (V_VT(arg) == (VT_BYREF | VT_VARIANT)) arg = V_VARIANTREF(arg);
-         IDispatch* field = V_VT(arg) == VT_DISPATCH ? V_DISPATCH(arg) : nullptr;
+       [](const std::wstring& name, DISPPARAMS* p, VARIANT*) {
+         IDispatch* field = AddedField(name, p);
          if (field == nullptr) return false;
-         (void)fields;
          Invoke(field, L"Name", kLet, {Text(L"FIELD1")});
          return false;  // the real collection refuses the key it holds
        }},
@@ -456,13 +320,11 @@ void Collections() {
     }
     Sink sink;
     Forwarder host(fields);
-    host.hook = [&](const std::wstring& name, DISPPARAMS* p, VARIANT* result) {
-      return c.hook(fields, name, p, result);
-    };
+    host.hook = c.hook;
     Check(Init(interp, &host, &sink), std::string(c.label) + ": Init");
     const long before = Count(fields);
     for (const wchar_t* text : {L"1 + 2", L"Field1 + 1", L"\"a\" & \"b\""}) {
-      const std::string label = std::string(c.label) + ": " + Narrow(text, wcslen(text));
+      const std::string label = std::string(c.label) + ": " + Utf8(text, wcslen(text));
       Outcome r = Realize(interp, text);
       const std::string got = Field(r);
       Check(got.rfind("Field1=", 0) != 0, label + ": the host's own field is the answer");
@@ -513,7 +375,7 @@ void Answers() {
               {long_sum, true}};
   for (const auto& row : rows) {
     const std::string label =
-        "answer of " + Narrow(row.text.data(), std::min<std::size_t>(row.text.size(), 20));
+        "answer of " + Utf8(row.text.data(), std::min<std::size_t>(row.text.size(), 20));
     sink.reports = 0;
     const long before = Count(fields);
     const std::string got = Field(Realize(interp, row.text));
@@ -614,7 +476,7 @@ void ByReference() {
     SysFreeString(text);
     VARIANT var = Text(L"  3 * 3 ");
     Outcome r = Invoke(interp, L"RealizeRegularExpression", kCall, {ByRefVariant(&var)});
-    Check(V_VT(&var) == VT_BSTR && Narrow(V_BSTR(&var)) == "3 * 3",
+    Check(V_VT(&var) == VT_BSTR && Utf8(V_BSTR(&var)) == "3 * 3",
           "a text variable gets the trimmed text: " + Describe(var));
     VariantClear(&var);
   }
