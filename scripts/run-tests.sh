@@ -9,6 +9,13 @@ cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 jobs=$(nproc)
 fuzz_seconds=${TARN_FUZZ_SECONDS:-60}
+# ccache (deps.sh installs it) makes a second run on the same machine cheap;
+# paths relative to the checkout let clones in other folders share it.
+cache=()
+if command -v ccache >/dev/null; then
+  cache=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+fi
 
 # Debian's interpreter, for which deps.sh installed pybind11 and pytest (the
 # Python tests, label "python", run in this build only).
@@ -16,7 +23,7 @@ python=/usr/bin/python3
 [ -x "$python" ] || python=$(command -v python3)
 # Everything the suite needs is asked for by name: a build/ that another
 # command configured (the README's example turns tests off) keeps its cache.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$python" \
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$python" "${cache[@]}" \
   -DTARN_BUILD_TESTS=ON -DTARN_BUILD_BENCH=ON -DTARN_BUILD_TOOLS=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs" -LE soak
@@ -27,7 +34,7 @@ ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs" -LE soak
 sanitizer_skip='^(consumer_install|check_exports)$'
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_SANITIZE=address,undefined \
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_SANITIZE=address,undefined "${cache[@]}" \
   -DTARN_BUILD_TESTS=ON -DTARN_BUILD_TOOLS=ON -DTARN_BUILD_BENCH=OFF
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
@@ -36,7 +43,7 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     -E "$sanitizer_skip"
 
 echo "== ThreadSanitizer (thread tests, tarn-hl7 --jobs)"
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_SANITIZE=thread \
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_SANITIZE=thread "${cache[@]}" \
   -DTARN_BUILD_TESTS=ON -DTARN_BUILD_TOOLS=ON -DTARN_BUILD_BENCH=OFF
 cmake --build build-tsan -j"$jobs" --target threads_test hl7_tool_test tarn-hl7
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:exitcode=66 \
@@ -44,7 +51,7 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:exitcode=66 \
 
 echo "== Fuzzing (${fuzz_seconds} s a target)"
 if command -v clang++ >/dev/null 2>&1; then
-  cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo "${cache[@]}" \
     -DTARN_BUILD_FUZZ=ON -DTARN_SANITIZE=address,undefined \
     -DTARN_BUILD_TESTS=OFF -DTARN_BUILD_BENCH=OFF -DTARN_BUILD_TOOLS=OFF
   cmake --build build-fuzz -j"$jobs" --target fuzz_eval fuzz_records fuzz_fields
