@@ -1,24 +1,18 @@
 // The debug log: settings from the registry, the calls to the log
-// component, status codes, per-thread state, and the whole path from
-// tarn-eval's Init to a log file.
+// component, status codes and per-thread state (tarn-eval writing a log
+// file is a row of tests/data/tools.tsv).
 #include "support/debug_log.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "host/log_component.h"
 #include "support/registry.h"
-#include "support/temp_files.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
 #include "tarn/interpreter.h"
@@ -27,7 +21,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using tarn::Arg;
 using tarn::CallKind;
 using tarn::Kind;
@@ -72,9 +65,6 @@ class FakeLog final : public tarn::Object {
  private:
   LogRecord& r_;
 };
-
-using tarn::testing::ReadAll;
-using tarn::testing::TempDir;
 
 void RestoreDefaultLogComponent() {
   tarn::RegisterClass(tarn::kLogProgId, &tarn::detail::NewLogComponent);
@@ -284,70 +274,5 @@ TEST_F(DebugLogTest, StateIsPerThread) {
   EXPECT_EQ(tarn::detail::WriteDebugLogMsg(msg), 0);
   EXPECT_EQ(record.messages.size(), 2u);
 }
-
-// ---- End to end: tarn-eval with a registry file ----
-#ifdef TARN_EVAL_PATH
-
-class DebugLogEndToEnd : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(fs::exists(TARN_EVAL_PATH)) << "build tarn-eval first: " << TARN_EVAL_PATH;
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
-  void WriteRegistry(const std::string& write_debug_log) {
-    std::ofstream out(registry, std::ios::binary);
-    out << "Windows Registry Editor Version 5.00\r\n\r\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmont\\Interfaces\\Upload\\Debug]\r\n"
-           "\"WriteDebugLog\"=\""
-        << write_debug_log << "\"\r\n\"DebugLogPath\"=\"" << logs.string() << "\"\r\n";
-  }
-  int RunEval() {
-    const std::string cmd = "TARNINTR_REGISTRY='" + registry.string() +
-                            "' '" TARN_EVAL_PATH "' -e '1 + 1' >/dev/null 2>&1";
-    return std::system(cmd.c_str());
-  }
-
-  fs::path dir = TempDir("e2e");
-  fs::path registry = dir / "settings.reg";
-  fs::path logs = dir / "logs";
-};
-
-TEST_F(DebugLogEndToEnd, LogOnWritesTheBannerAsTheFirstEntry) {
-  WriteRegistry("1");
-  ASSERT_EQ(RunEval(), 0);
-  const fs::path file = logs / "Log.log";
-  ASSERT_TRUE(fs::exists(file));
-  const std::string text = ReadAll(file);
-  const auto end = text.find("<END OF ENTRY>");
-  ASSERT_NE(end, std::string::npos) << text;
-  const std::string first = text.substr(0, end);
-  EXPECT_EQ(first.rfind("\r\n", 0), 0u);
-  EXPECT_NE(first.find(" Interpreter - Init"), std::string::npos) << first;
-  const auto version = first.find("Interpreter Version: ");
-  ASSERT_NE(version, std::string::npos) << first;
-  // The version text is Release, built with Format: once Format writes
-  // "01" for 1 with "00", the banner carries the full version.
-  if (tarn::Format(Variant(std::int16_t{1}), u"00") == u"01") {
-    EXPECT_EQ(first.substr(version), "Interpreter Version: 01.01.0009");
-  }
-
-  // A second run appends its own entry.
-  ASSERT_EQ(RunEval(), 0);
-  const std::string again = ReadAll(file);
-  EXPECT_GT(again.size(), text.size());
-  EXPECT_EQ(again.rfind(text, 0), 0u);
-}
-
-TEST_F(DebugLogEndToEnd, LogOffWritesNothing) {
-  WriteRegistry("0");
-  ASSERT_EQ(RunEval(), 0);
-  EXPECT_FALSE(fs::exists(logs));
-  fs::remove(registry);  // no file: every key missing
-  ASSERT_EQ(RunEval(), 0);
-  EXPECT_FALSE(fs::exists(logs));
-}
-
-#endif  // TARN_EVAL_PATH
 
 }  // namespace

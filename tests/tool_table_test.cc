@@ -2,6 +2,7 @@
 // the rows of tests/data/tools.tsv (its head says how a row reads).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -90,6 +91,13 @@ TEST(ToolTable, EveryRowRunsAsWritten) {
     if (cols[0] == "@file") {  // @file <name> <content>: written to {tmp}<name>
       ASSERT_EQ(cols.size(), 3u) << "line " << number;
       std::ofstream(tmp + cols[1], std::ios::binary) << expand(cols[2]);
+      continue;
+    }
+    if (cols[0] == "@env") {  // @env <name> <value>: for the rows below; no value unsets it
+      if (cols.size() > 2 && !cols[2].empty())
+        ::setenv(cols[1].c_str(), expand(cols[2]).c_str(), 1);
+      else
+        ::unsetenv(cols[1].c_str());
       continue;
     }
     ASSERT_GE(cols.size(), 6u) << "line " << number;
