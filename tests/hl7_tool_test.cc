@@ -216,23 +216,6 @@ TEST(Hl7Streaming, JobsWriteExactlyWhatOneThreadWrites) {
   }
 }
 
-TEST(Hl7Streaming, RecordsFromStandardInputAndOutputToDevNull) {
-  const std::string tmpl = kExamples + "adt_a01.tmpl";
-  const std::string records = kExamples + "patients.jsonl";
-  const ToolResult from_file = Hl7({"--template", tmpl, "--records", records, "--dates", kDates});
-  const ToolResult from_stdin =
-      Hl7({"--template", tmpl, "--records", "-", "--format", "jsonl", "--dates", kDates},
-          FileText(records));
-  EXPECT_EQ(from_stdin.status, 1);
-  EXPECT_TRUE(from_stdin.out == from_file.out);
-  EXPECT_EQ(from_stdin.err, from_file.err);
-  const ToolResult to_null =
-      Hl7({"--template", tmpl, "--records", records, "--dates", kDates, "--output", "/dev/null"});
-  EXPECT_EQ(to_null.status, 1);
-  EXPECT_EQ(to_null.out, "");
-  EXPECT_EQ(to_null.err, from_file.err);
-}
-
 // A writer that sends records one at a time gets each message as soon as
 // its record's line ends, not when the pipe closes.
 TEST(Hl7Streaming, ARecordFromAPipeIsWrittenWhenItsLineEnds) {

@@ -312,19 +312,19 @@ void PopulateFields(DataFields& f) {
   f.AddField(u"Obj", u"Object", Variant(ObjectRef(MakeRef<DataFields>())));
 }
 
-class ThrowingObject final : public Object {
- public:
-  Variant Invoke(std::u16string_view, CallKind, std::span<Arg>) override {
-    throw RuntimeError(5, u"Host", u"refused");
-  }
-};
+// Raises an error of its own, or an exception that is no error at all.
+[[noreturn]] void Refuse(bool foreign) {
+  if (foreign) throw std::runtime_error("host failure");
+  throw RuntimeError(5, u"Host", u"refused");
+}
 
-class ForeignThrowingObject final : public Object {
+template <bool kForeign>
+class Throwing final : public Object {
  public:
-  Variant Invoke(std::u16string_view, CallKind, std::span<Arg>) override {
-    throw std::runtime_error("host failure");
-  }
+  Variant Invoke(std::u16string_view, CallKind, std::span<Arg>) override { Refuse(kForeign); }
 };
+using ThrowingObject = Throwing<false>;
+using ForeignThrowingObject = Throwing<true>;
 
 // A data field of the host's own whose Data is an object.
 class ObjectDataField final : public Object {
@@ -347,20 +347,22 @@ Override Answer(std::u16string_view member, Variant value) {
   };
 }
 
+// The host refuses `member` (empty: every member).
+Override Throw(std::u16string_view member, bool foreign = false) {
+  return [member, foreign](std::u16string_view m, std::span<Arg>, Variant&) {
+    if (!member.empty() && m != member) return false;
+    Refuse(foreign);
+  };
+}
+
 TEST(Limits, HostCollectionsThatMisbehave) {
   struct Row {
     std::string label;
     Override override_member;
   } rows[] = {
       {"well behaved", nullptr},
-      {"every member throws",
-       [](std::u16string_view, std::span<Arg>, Variant&) -> bool {
-         throw RuntimeError(5, u"Host", u"refused");
-       }},
-      {"every member throws a foreign exception",
-       [](std::u16string_view, std::span<Arg>, Variant&) -> bool {
-         throw std::runtime_error("host failure");
-       }},
+      {"every member throws", Throw(u"")},
+      {"every member throws a foreign exception", Throw(u"", true)},
       {"Item returns a number", Answer(u"Item", std::int32_t{5})},
       {"Item returns a failing object", Answer(u"Item", ObjectRef(MakeRef<ThrowingObject>()))},
       {"Item returns a field whose Data is an object",
@@ -368,11 +370,7 @@ TEST(Limits, HostCollectionsThatMisbehave) {
       {"Exists returns a text", Answer(u"Exists", u"perhaps")},
       {"AddObject returns a text", Answer(u"AddObject", u"done")},
       {"AddObject refuses every field", Answer(u"AddObject", std::int16_t{457})},
-      {"Remove throws",
-       [](std::u16string_view m, std::span<Arg>, Variant&) {
-         if (m != u"Remove") return false;
-         throw RuntimeError(5, u"Host", u"refused");
-       }},
+      {"Remove throws", Throw(u"Remove")},
   };
   for (const auto& row : rows) {
     for (const auto& text : kTexts) {

@@ -105,7 +105,9 @@ TEST(ToolTable, EveryRowRunsAsWritten) {
     std::vector<std::string> args;
     if (!cols[1].empty())
       for (const auto& a : Pieces(cols[1], " ; ")) args.push_back(expand(a));
-    const auto r = tarn::testing::RunTool(program, args, expand(cols[2]));
+    const std::string input =
+        cols[2][0] == '<' ? tarn::testing::ReadAll(expand(cols[2].substr(1))) : expand(cols[2]);
+    const auto r = tarn::testing::RunTool(program, args, input);
     const std::string where = "tools.tsv:" + std::to_string(number) + " " + cols[1];
     if (cols[3] != "*") {
       EXPECT_EQ(std::to_string(r.status), cols[3]) << where << "\n" << r.err;

@@ -34,6 +34,8 @@ KINDS = [
     (None, "Null", None),
     (dt.datetime(2024, 1, 5, 13, 45, 10), "Date", dt.datetime(2024, 1, 5, 13, 45, 10)),
     (dt.date(2024, 2, 29), "Date", dt.datetime(2024, 2, 29)),
+    # Parts below the second are dropped.
+    (dt.datetime(2024, 1, 1, 8, 0, 0, 999999), "Date", dt.datetime(2024, 1, 1, 8, 0, 0)),
     (Field(7, type="Integer"), "Integer", 7),
     (Field("7", type="Integer"), "Integer", 7),
     (Field(1.5, type="Single"), "Single", 1.5),
@@ -95,11 +97,6 @@ def test_dates_to_the_second(when):
         when.year, when.month, when.day, when.hour, when.minute, when.second)
 
 
-def test_date_parts_below_the_second_are_dropped():
-    interp = Interpreter({"D": dt.datetime(2024, 1, 1, 8, 0, 0, 999999)})
-    assert interp.evaluate("D").value == dt.datetime(2024, 1, 1, 8, 0, 0)
-
-
 ERRORS = [
     # text, is_error, value, type, [(number, procedure)]
     ("Nope + 1", True, False, "Boolean", []),
@@ -133,12 +130,7 @@ def test_results_and_reports_are_plain_values():
                                   "message='Error: 13 - Type mismatch')")
     with pytest.raises(AttributeError):
         r.value = 1
-
-
-def test_reports_belong_to_their_own_call():
-    interp = Interpreter({})
-    assert len(interp.evaluate('"abc" * 2').reports) == 1
-    assert interp.evaluate("1 + 1").reports == []
+    assert interp.evaluate("1 + 1").reports == []  # reports belong to their own call
 
 
 MISUSE = [
@@ -163,24 +155,22 @@ def test_values_that_cannot_be_fields(value, error):
     assert len(interp.fields) == 0
 
 
-def test_other_misuse():
-    interp = Interpreter({})
-    with pytest.raises(TypeError):
-        interp.evaluate(b"1 + 1")
-    with pytest.raises(TypeError):
-        interp.evaluate(None)
-    with pytest.raises(TypeError):
-        Interpreter({1: 2})
-    with pytest.raises(TypeError):
-        Interpreter([("A", 1)])
-    with pytest.raises(ValueError):
-        Interpreter({"": 2})
-    with pytest.raises(ValueError):
-        Field("abc", type="Long")
-    with pytest.raises(ValueError):
-        Field(40000, type="Integer")
-    with pytest.raises(TypeError):
-        Field([1], type="String")
+OTHER_MISUSE = [
+    (lambda: Interpreter({}).evaluate(b"1 + 1"), TypeError),
+    (lambda: Interpreter({}).evaluate(None), TypeError),
+    (lambda: Interpreter({1: 2}), TypeError),
+    (lambda: Interpreter([("A", 1)]), TypeError),
+    (lambda: Interpreter({"": 2}), ValueError),
+    (lambda: Field("abc", type="Long"), ValueError),
+    (lambda: Field(40000, type="Integer"), ValueError),
+    (lambda: Field([1], type="String"), TypeError),
+]
+
+
+@pytest.mark.parametrize("call,error", OTHER_MISUSE)
+def test_other_misuse(call, error):
+    with pytest.raises(error):
+        call()
 
 
 def test_strict_mode():
@@ -212,14 +202,12 @@ def test_texts_utf8_cannot_carry_pass_unchanged(text):
     assert interp.fields["T"] == text
 
 
-def test_a_lone_surrogate_inside_the_expression():
-    interp = Interpreter({})
-    assert interp.evaluate('"\udcff" & "x"').value == "\udcffx"
-
-
-def test_surrogate_code_points_that_form_a_pair_join():
-    interp = Interpreter({"T": "\ud83d\ude00"})
-    assert interp.evaluate("T").value == "\U0001F600"
+@pytest.mark.parametrize("fields,text,value", [
+    ({}, '"\udcff" & "x"', "\udcffx"),  # a lone surrogate inside the expression
+    ({"T": "\ud83d\ude00"}, "T", "\U0001F600"),  # code points that form a pair join
+])
+def test_surrogates(fields, text, value):
+    assert Interpreter(fields).evaluate(text).value == value
 
 
 def test_fields_is_a_mutable_mapping_of_the_host_fields():
