@@ -48,12 +48,9 @@ std::vector<json> JournalLines(const std::filesystem::path& path) {
   return out;
 }
 
-std::string LastLine(const std::string& text) {
-  const std::size_t end = text.find_last_not_of('\n');
-  if (end == std::string::npos) return "";
-  const std::size_t start = text.rfind('\n', end);
-  return text.substr(start == std::string::npos ? 0 : start + 1,
-                     end - (start == std::string::npos ? 0 : start + 1) + 1);
+std::string LastLine(std::string text) {
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text.substr(text.rfind('\n') + 1);  // npos + 1: from the start
 }
 
 struct ToolRun {
