@@ -210,7 +210,7 @@ Journal::~Journal() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-void Journal::Write(const std::string& line) {
+void Journal::WriteAll(const std::string& line) {
   // One write(2) puts a whole line; a short one is followed by another to
   // learn the reason. Whatever part reached the file is cut off again by
   // the next run.
@@ -222,6 +222,10 @@ void Journal::Write(const std::string& line) {
                               ": cannot be written: " + std::strerror(n < 0 ? errno : ENOSPC));
     done += static_cast<std::size_t>(n);
   }
+}
+
+void Journal::Write(const std::string& line) {
+  WriteAll(line);
   if (::fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS)
     throw JournalWriteError(path_ + ": cannot be written: " + std::strerror(errno));
 }
@@ -234,15 +238,8 @@ std::vector<std::size_t> Journal::Unmarked() const {
 }
 
 void Journal::Mark(std::size_t record) {
-  const std::string line = "{\"marked\": " + std::to_string(record) + "}\n";
-  for (std::size_t done = 0; done < line.size();) {
-    const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      throw JournalWriteError(path_ +
-                              ": cannot be written: " + std::strerror(n < 0 ? errno : ENOSPC));
-    done += static_cast<std::size_t>(n);
-  }
+  // A mark lost to a crash only repeats its statement on resume: no sync.
+  WriteAll("{\"marked\": " + std::to_string(record) + "}\n");
 }
 
 void Journal::Append(const JournalEntry& entry) {

@@ -88,6 +88,7 @@ class Journal {
   void Append(const JournalEntry& entry);
 
  private:
+  void WriteAll(const std::string& line);
   void Write(const std::string& line);
 
   std::string path_;
