@@ -57,7 +57,9 @@ TEST(Ack, AnswersControlIdsAndAddressesAsTabled) {
       ASSERT_EQ(c.size(), 4u);
       std::string host, port;
       EXPECT_EQ(ParseAddress(c[1], host, port), !c[2].empty());
-      if (!c[2].empty()) EXPECT_EQ(host + " " + port, c[2] + " " + c[3]);
+      if (!c[2].empty()) {
+        EXPECT_EQ(host + " " + port, c[2] + " " + c[3]);
+      }
     }
   }
   EXPECT_GE(rows, 28);
