@@ -1,11 +1,10 @@
-// The debug log: settings from the registry (tests/data/debug_log.tsv),
-// the calls to the log component, status codes and per-thread state (tarn-eval writing a log
-// file is a row of tests/data/tools.tsv).
+// The debug log: settings from the registry and the calls to the log
+// component (tests/data/debug_log.tsv), entries, per-thread state (tarn-eval
+// writing a log file is a row of tests/data/tools.tsv).
 #include "support/debug_log.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <optional>
 #include <string>
 #include <thread>
@@ -16,7 +15,6 @@
 #include "support/registry.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
-#include "tarn/interpreter.h"
 #include "tarn/object.h"
 #include "tarn/registry.h"
 
@@ -24,7 +22,6 @@ namespace {
 
 using tarn::Arg;
 using tarn::CallKind;
-using tarn::Kind;
 using tarn::MemoryRegistry;
 using tarn::Variant;
 using tarn::detail::InitDebugLog;
@@ -70,10 +67,6 @@ class FakeLog final : public tarn::Object {
   LogRecord& r_;
 };
 
-void RestoreDefaultLogComponent() {
-  tarn::RegisterClass(tarn::kLogProgId, &tarn::detail::NewLogComponent);
-}
-
 class DebugLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -85,7 +78,7 @@ class DebugLogTest : public ::testing::Test {
   }
   void TearDown() override {
     tarn::detail::ResetDebugLogState();
-    RestoreDefaultLogComponent();
+    tarn::RegisterClass(tarn::kLogProgId, &tarn::detail::NewLogComponent);
   }
   void Set(std::u16string_view name, std::u16string_view value) {
     reg->SetString(kKey, name, value);
@@ -120,24 +113,16 @@ TEST_F(DebugLogTest, SwitchesAsTheTableSays) {
     EXPECT_EQ(tarn::detail::IsDebugLogEnabled() ? "yes" : "no", row["enabled"]);
     EXPECT_EQ(std::to_string(Init()), row["status"]);
     EXPECT_EQ(std::to_string(record.created), row["created"]);
-    if (row["files"] == "-") {
-      EXPECT_TRUE(record.init_args.empty());
-    } else if (record.init_args.size() == 8) {
-      const auto& a = record.init_args;
-      EXPECT_EQ(a[0].value, Variant(u"KvUpDebg"));
-      EXPECT_EQ(a[1].value, Variant(u"Log"));
-      EXPECT_EQ(tarn::ToUtf8(tarn::CStr(a[2].value)), row["path"]);  // taken as it stands
-      EXPECT_EQ(a[3].value.kind(), Kind::Integer);
-      EXPECT_EQ(tarn::CLng(a[3].value), std::stoi(row["files"]));
-      EXPECT_EQ(a[4].value.kind(), Kind::Long);
-      EXPECT_EQ(tarn::CLng(a[4].value), std::stoi(row["bytes"]));
-      EXPECT_EQ(a[5].value, Variant(true));
-      EXPECT_EQ(tarn::ToUtf8(tarn::CStr(a[6].value)), row["separator"]);
-      EXPECT_EQ(a[7].value, Variant(u"Debug Log"));
-      EXPECT_TRUE(a[2].byref && a[4].byref && a[6].byref);
-    } else {
-      ADD_FAILURE() << record.init_args.size() << " arguments to Init";
-    }
+    // Init's arguments as "[&]TYPE TEXT" each (&: by reference).
+    std::string args;
+    for (const InitArg& a : record.init_args)
+      args +=
+          (a.byref ? "|&" : "|") + tarn::ToUtf8(a.value.TypeName() + u" " + tarn::CStr(a.value));
+    EXPECT_EQ(args, row["files"] == "-"
+                        ? ""
+                        : "|String KvUpDebg|String Log|&String " + row["path"] + "|Integer " +
+                              row["files"] + "|&Long " + row["bytes"] + "|Boolean True|&String " +
+                              row["separator"] + "|String Debug Log");
     std::u16string msg = u"x";
     std::string then;
     try {

@@ -84,19 +84,19 @@ class ExportsTest : public ::testing::TestWithParam<bool> {
   }
   void TearDown() override { x.unreg(); }
 
-  // The object made by TarnCreateObject, or null with the status in `status`.
+  // TarnCreateObject with the status expected; null when that is a failure.
   ObjectRef Create(std::u16string_view progid, std::int32_t expected = 0) {
     void* out = reinterpret_cast<void*>(1);
     EXPECT_EQ(x.create(std::u16string(progid).c_str(), &out), expected) << tarn::ToUtf8(progid);
-    if (expected != 0) EXPECT_EQ(out, nullptr);
-    return Adopt(expected == 0 ? out : nullptr);
+    if (expected == 0) return Adopt(out);
+    EXPECT_EQ(out, nullptr);
+    return nullptr;
   }
   ObjectRef Factory(TarnGuid iid = TARN_IID_ICLASSFACTORY_INIT) {
     const TarnGuid clsid = TARN_CLSID_INTERPRETER_INIT;
     void* ppv = nullptr;
     EXPECT_EQ(x.get_class(&clsid, &iid, &ppv), TARN_S_OK);
-    EXPECT_NE(ppv, nullptr);
-    if (ppv) EXPECT_EQ(static_cast<tarn::Object*>(ppv)->ref_count(), 1);
+    EXPECT_EQ(ppv ? static_cast<tarn::Object*>(ppv)->ref_count() : 0, 1);
     return Adopt(ppv);
   }
   // Init with the library's default host components and "1 + 2", by member name only.
@@ -161,6 +161,7 @@ TEST_P(ExportsTest, GetClassObjectReturnCodes) {
                {&other, &iid, TARN_CLASS_E_CLASSNOTAVAILABLE},
                {&clsid, &other, TARN_E_NOINTERFACE}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
     void* ppv = reinterpret_cast<void*>(1);
     EXPECT_EQ(x.get_class(c.clsid, c.iid, &ppv), c.expected);
     EXPECT_EQ(ppv, nullptr);
