@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,13 +30,6 @@ using tarn::testing::ReadDataRows;
 using tarn::testing::Split;
 using tarn::testing::TempDir;
 using tarn::testing::UnescapeBytes;
-
-std::vector<std::string> FilesIn(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 class LogComponentTest : public ::testing::Test {
  protected:
@@ -86,9 +79,11 @@ TEST_F(LogComponentTest, WritesAsTheTableSays) {
     std::size_t turn = 0;
     for (const std::string& entry : Split(UnescapeBytes(row["writes"]), '|'))
       EXPECT_EQ(Write(logs[turn++ % logs.size()], tarn::FromUtf8(entry), byval), 0);
+    std::map<std::string, std::string> files;  // in the order of their names
+    for (const auto& f : fs::directory_iterator(folder))
+      files[f.path().filename().string()] = ReadAll(f.path());
     std::string found;
-    for (const std::string& file : FilesIn(folder))
-      found += (found.empty() ? "" : "|") + file + "=" + ReadAll(folder / file);
+    for (const auto& [file, text] : files) found += (found.empty() ? "" : "|") + file + "=" + text;
     EXPECT_EQ(found, UnescapeBytes(row["expected"]));
   }
 }

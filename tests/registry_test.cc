@@ -39,11 +39,6 @@ std::u16string Read(std::u16string sub_key, Variant name, std::int32_t root = kL
   return tarn::detail::ReadRegistryString(root, sub_key, std::move(name));
 }
 
-void WriteFile(const fs::path& file, const std::string& bytes) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
 // ---- Registry files and ReadRegistryString, as rows of tests/data/registry.tsv ----
 
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
@@ -119,18 +114,14 @@ TEST(RegistryRows, ReadBackAsTheTableSays) {
 }
 
 // The reader's buffer: 255 characters and their terminating zero.
-TEST(RegistryRead, TextOfTheBuffersSizeCountsAsMissing) {
+TEST(RegistryRead, BufferOfTheReaderAndOpenKeyAsRoot) {
   auto mem = std::make_shared<MemoryRegistry>();
   ScopedRegistryBackend scope(mem);
   mem->SetString(kKey, u"A", std::u16string(255, u'x'));
   mem->SetString(kKey, u"B", std::u16string(256, u'x'));
   EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), std::u16string(255, u'x'));
   EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"B"), u"");
-}
-
-TEST(RegistryRead, OpenKeyHandleServesAsRoot) {
-  auto mem = std::make_shared<MemoryRegistry>();
-  ScopedRegistryBackend scope(mem);
+  // A key this backend opened serves as the root.
   mem->SetString(kKey, u"A", u"below");
   RegistryKey key = 0;
   ASSERT_EQ(
@@ -147,26 +138,29 @@ TEST(RegistryRead, OpenKeyHandleServesAsRoot) {
 class RegistryFileBackend : public ::testing::Test {
  protected:
   void TearDown() override { fs::remove_all(dir); }
+  // The test key's value "A" in the file, and as read.
+  void WriteA(const std::string& value) {
+    std::ofstream(file, std::ios::binary)
+        << kHeader << "[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=\"" << value << "\"\r\n";
+  }
+  static std::u16string ReadA() { return Read(u"SOFTWARE\\Quillmont\\Test", u"A"); }
+
   fs::path dir = TempDir("file");
   fs::path file = dir / "settings.reg";
 };
 
 TEST_F(RegistryFileBackend, ReadsTheFileAndItsLaterEdits) {
   ScopedRegistryBackend scope(tarn::MakeRegistryFileBackend(file));
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");  // no file yet
-
-  WriteFile(file, std::string(kHeader) + "[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=\"1\"\r\n");
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"1");
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"1");  // from the cache
-
-  WriteFile(file, std::string(kHeader) + "[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=\"22\"\r\n");
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"22");
-
-  WriteFile(file, "not a registry file\r\n");
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
-
+  EXPECT_EQ(ReadA(), u"");  // no file yet
+  WriteA("1");
+  EXPECT_EQ(ReadA(), u"1");
+  EXPECT_EQ(ReadA(), u"1");  // from the cache
+  WriteA("22");
+  EXPECT_EQ(ReadA(), u"22");
+  std::ofstream(file, std::ios::binary) << "not a registry file\r\n";
+  EXPECT_EQ(ReadA(), u"");
   fs::remove(file);
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
+  EXPECT_EQ(ReadA(), u"");
 }
 
 TEST_F(RegistryFileBackend, ExampleFileSwitchesTheLogOn) {
@@ -183,15 +177,12 @@ TEST_F(RegistryFileBackend, SystemDefaultFollowsTheEnvironmentVariable) {
   const std::string saved_value = saved ? saved : "";
 
   ::unsetenv("TARNINTR_REGISTRY");
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
-
-  WriteFile(file, std::string(kHeader) + "[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=\"env\"\r\n");
+  EXPECT_EQ(ReadA(), u"");
+  WriteA("env");
   ::setenv("TARNINTR_REGISTRY", file.c_str(), 1);
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"env");
-
+  EXPECT_EQ(ReadA(), u"env");
   ::setenv("TARNINTR_REGISTRY", (dir / "missing.reg").c_str(), 1);
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
-
+  EXPECT_EQ(ReadA(), u"");
   if (saved)
     ::setenv("TARNINTR_REGISTRY", saved_value.c_str(), 1);
   else

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_files.h"
+
 namespace tarn::testing {
 
 struct DataRow {
@@ -53,13 +55,7 @@ inline std::vector<DataRow> ReadDataRows(const std::string& name) {
   for (int number = 1; std::getline(in, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> cells;
-    for (std::size_t start = 0;;) {
-      const std::size_t tab = line.find('\t', start);
-      cells.push_back(line.substr(start, tab == std::string::npos ? tab : tab - start));
-      if (tab == std::string::npos) break;
-      start = tab + 1;
-    }
+    const std::vector<std::string> cells = Split(line, '\t');
     if (columns.empty()) {
       columns = cells;
       continue;
