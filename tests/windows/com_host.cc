@@ -15,27 +15,21 @@ namespace {
 
 using namespace tarn::com;
 
-IDispatch* NewFields(const tarn::table::Table& t) {
-  IDispatch* fields = Create(L"ZellDFld.DataFields");
-  for (const auto& f : t.fields) {
-    if (fields == nullptr) break;
-    VARIANT value = Value(f.value);
-    Check(AddField(fields, f.name, f.type_word, value), "AddObject " + f.name);
-    VariantClear(&value);
-  }
-  return fields;
-}
-
 void RunTable(const tarn::table::Table& t) {
   for (const auto& row : t.rows) {
     const std::string where =
         "line " + std::to_string(row.line) + ": " + tarn::table::Escape(row.text);
     IDispatch* interp = Create(L"TarnIntr.Interpreter");
-    IDispatch* fields = NewFields(t);
+    IDispatch* fields = Create(L"ZellDFld.DataFields");
     Sink sink;
     if (interp == nullptr || fields == nullptr) {
       Check(false, "create the interpreter and the collection");
       return;
+    }
+    for (const auto& f : t.fields) {
+      VARIANT value = Value(f.value);
+      Check(AddField(fields, f.name, f.type_word, value), "AddObject " + f.name);
+      VariantClear(&value);
     }
     Check(Init(interp, fields, &sink), "Init " + where);
     const long before = Count(fields);
@@ -51,46 +45,46 @@ void RunTable(const tarn::table::Table& t) {
   }
 }
 
+// "Name@id:VT of the result,VT of each parameter;" of every member in the
+// type library: the automation types by name, every one a VT_ code of its
+// own.
+std::string MemberTypes(IDispatch* interp) {
+  ITypeInfo* info = nullptr;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(interp->GetTypeInfo(0, 0, &info)) || FAILED(info->GetTypeAttr(&attr)))
+    return "no type information";
+  std::string types;
+  for (WORD f = 0; f < attr->cFuncs; ++f) {
+    FUNCDESC* desc = nullptr;
+    if (FAILED(info->GetFuncDesc(f, &desc))) continue;
+    BSTR name = nullptr;
+    info->GetDocumentation(desc->memid, &name, nullptr, nullptr, nullptr);
+    types += Utf8(name) + "@" + std::to_string(desc->memid) + ":" +
+             std::to_string(desc->elemdescFunc.tdesc.vt);
+    for (SHORT p = 0; p < desc->cParams; ++p) {
+      const TYPEDESC& t = desc->lprgelemdescParam[p].tdesc;
+      types += "," + std::to_string(t.vt);
+      if (t.vt == VT_PTR) types += ">" + std::to_string(t.lptdesc->vt);
+    }
+    types += ";";
+    SysFreeString(name);
+    info->ReleaseFuncDesc(desc);
+  }
+  info->ReleaseTypeAttr(attr);
+  info->Release();
+  return types;
+}
+
 void RunChecks() {
   IDispatch* interp = Create(L"TarnIntr.Interpreter");
   Check(interp != nullptr, "CoCreateInstance TarnIntr.Interpreter");
   if (interp == nullptr) return;
-  {
-    ITypeInfo* info = nullptr;
-    HRESULT hr = interp->GetTypeInfo(0, 0, &info);
-    Check(SUCCEEDED(hr) && info != nullptr, "GetTypeInfo from the registered type library");
-    if (info) {
-      TYPEATTR* attr = nullptr;
-      if (SUCCEEDED(info->GetTypeAttr(&attr))) {
-        // The automation types by name: every one a VT_ code of its own.
-        std::string types;
-        for (WORD f = 0; f < attr->cFuncs; ++f) {
-          FUNCDESC* desc = nullptr;
-          if (FAILED(info->GetFuncDesc(f, &desc))) continue;
-          BSTR name = nullptr;
-          info->GetDocumentation(desc->memid, &name, nullptr, nullptr, nullptr);
-          types += Utf8(name) + "@" + std::to_string(desc->memid) + ":" +
-                   std::to_string(desc->elemdescFunc.tdesc.vt);
-          for (SHORT p = 0; p < desc->cParams; ++p) {
-            const TYPEDESC& t = desc->lprgelemdescParam[p].tdesc;
-            types += "," + std::to_string(t.vt);
-            if (t.vt == VT_PTR) types += ">" + std::to_string(t.lptdesc->vt);
-          }
-          types += ";";
-          SysFreeString(name);
-          info->ReleaseFuncDesc(desc);
-        }
-        Check(types ==
-                  "Release@1:8;Major@2:8;Minor@3:8;Revision@4:8;objError@5:24,9;objError@5:9;"
-                  "strExpression@6:24,26>2,8;DataFields@7:24,9;DataFields@7:9;"
-                  "Init@8:11,26>9,26>9,26>8,26>8;RealizeRegularExpression@9:9,26>8;"
-                  "Strict@10:11;Strict@10:24,11;",
-              "the members' types in the type library: " + types);
-        info->ReleaseTypeAttr(attr);
-      }
-      info->Release();
-    }
-  }
+  Check(MemberTypes(interp) ==
+            "Release@1:8;Major@2:8;Minor@3:8;Revision@4:8;objError@5:24,9;objError@5:9;"
+            "strExpression@6:24,26>2,8;DataFields@7:24,9;DataFields@7:9;"
+            "Init@8:11,26>9,26>9,26>8,26>8;RealizeRegularExpression@9:9,26>8;"
+            "Strict@10:11;Strict@10:24,11;",
+        "the members' types in the registered type library: " + MemberTypes(interp));
 
   Sink sink;
   IDispatch* fields = Create(L"ZellDFld.DataFields");
@@ -113,6 +107,11 @@ void RunChecks() {
     Outcome few = Invoke(interp, L"Init", kCall, {missing});
     Check(few.hr == DISP_E_EXCEPTION && few.scode == static_cast<SCODE>(0x800A01C2),
           "Init with one argument raises 450");
+    VARIANT s = Text(L"S");
+    Outcome number = Invoke(interp, L"Init", kCall, {Value("Long 5"), Object(&sink), s, s});
+    Check(Describe(number.result) == "Boolean False",
+          "Init with a number for the collection answers False");
+    VariantClear(&s);
     Check(Init(interp, fields, &sink), "Init again");
   }
 
@@ -157,10 +156,9 @@ void RunChecks() {
   CoFreeUnusedLibrariesEx(0, 0);
   IDispatch* again = Create(L"TarnIntr.Interpreter");
   IDispatch* more_fields = Create(L"ZellDFld.DataFields");
-  Check(again != nullptr && more_fields != nullptr && Init(again, more_fields, &sink),
-        "the Interpreter is created again after CoFreeUnusedLibraries");
-  if (again != nullptr && more_fields != nullptr)
-    Check(Data(Realize(again, L"40 + 2")) == "Long 42", "and evaluates");
+  Check(again && more_fields && Init(again, more_fields, &sink) &&
+            Data(Realize(again, L"40 + 2")) == "Long 42",
+        "the Interpreter is created again after CoFreeUnusedLibraries, and evaluates");
   if (more_fields) more_fields->Release();
   if (again) again->Release();
   CoFreeUnusedLibrariesEx(0, 0);

@@ -95,17 +95,15 @@ struct Outcome {
   IDispatch* object() const { return V_VT(&result) == VT_DISPATCH ? V_DISPATCH(&result) : nullptr; }
 };
 
-// Calls `name` (nullptr: the default member) with arguments in call order;
-// they are reversed here, as IDispatch wants them.
+// Calls `name` with arguments in call order; they are reversed here, as
+// IDispatch wants them.
 inline Outcome Invoke(IDispatch* d, const wchar_t* name, WORD flags,
                       std::vector<VARIANT> args = {}) {
   Outcome out;
-  DISPID id = DISPID_VALUE;
-  if (name != nullptr) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    out.hr = d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(out.hr)) return out;
-  }
+  DISPID id = 0;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  out.hr = d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(out.hr)) return out;
   std::vector<VARIANT> reversed(args.rbegin(), args.rend());
   DISPID put = DISPID_PROPERTYPUT;
   const bool is_put = (flags & (kLet | kSet)) != 0;
@@ -142,8 +140,7 @@ inline long Count(IDispatch* fields) {
 }
 
 // A host object written by hand, living on the stack: counts its
-// references, and answers the `members` it is built for (their
-// identifiers count from 1).
+// references.
 class HostObject : public IDispatch {
  public:
   HostObject() = default;
@@ -166,18 +163,7 @@ class HostObject : public IDispatch {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID,
-                                          DISPID* ids) override {
-    for (std::size_t i = 0; i < members.size(); ++i)
-      if (_wcsicmp(names[0], members[i]) == 0) {
-        ids[0] = static_cast<DISPID>(i + 1);
-        return S_OK;
-      }
-    ids[0] = DISPID_UNKNOWN;
-    return DISP_E_UNKNOWNNAME;
-  }
   LONG refs = 1;
-  std::vector<const wchar_t*> members;
 };
 
 // "<Kind> <value>" as the data files write values.
@@ -294,7 +280,11 @@ inline Outcome Realize(IDispatch* interp, const std::wstring& text) {
 // inside the first call.
 class Sink final : public HostObject {
  public:
-  Sink() { members = {L"ReportError"}; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID,
+                                          DISPID* ids) override {
+    ids[0] = _wcsicmp(names[0], L"ReportError") == 0 ? 1 : DISPID_UNKNOWN;
+    return ids[0] == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+  }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT* result,
                                    EXCEPINFO*, UINT*) override {
     if (id != 1) return DISP_E_MEMBERNOTFOUND;

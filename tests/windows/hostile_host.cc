@@ -23,13 +23,6 @@ namespace {
 
 using namespace tarn::com;
 
-bool Exists(IDispatch* fields, const wchar_t* key) {
-  VARIANT k = Text(key);
-  Outcome r = Invoke(fields, L"Exists", kCall, {k});
-  VariantClear(&k);
-  return SUCCEEDED(r.hr) && V_VT(&r.result) == VT_BOOL && V_BOOL(&r.result) != VARIANT_FALSE;
-}
-
 // A collection that passes every call on to a real one, and lets a test act
 // before (or instead of) the call of one member.
 class Forwarder final : public HostObject {
@@ -127,23 +120,24 @@ void ReEntry() {
   }
 }
 
-// The field of a call of AddObject, or nothing for any other call.
-IDispatch* AddedField(const std::wstring& name, DISPPARAMS* p) {
-  if (name != L"ADDOBJECT" || p->cArgs != 1) return nullptr;
-  VARIANT* arg = &p->rgvarg[0];
+// The only argument of a call of `member` (through by-reference variants),
+// or nothing for any other call.
+const VARIANT* OnlyArgument(const std::wstring& name, const wchar_t* member, DISPPARAMS* p) {
+  if (name != member || p->cArgs != 1) return nullptr;
+  const VARIANT* arg = &p->rgvarg[0];
   while (V_VT(arg) == (VT_BYREF | VT_VARIANT)) arg = V_VARIANTREF(arg);
-  return V_VT(arg) == VT_DISPATCH ? V_DISPATCH(arg) : nullptr;
+  return arg;
 }
 
 // Renames the field of a call of AddObject with `rename` (of its name), and
 // answers the call with 0 itself when `answer` is set.
 Forwarder::Hook Rename(std::function<std::wstring(const std::wstring&)> rename, bool answer) {
   return [=](const std::wstring& name, DISPPARAMS* p, VARIANT* result, EXCEPINFO*) {
-    IDispatch* field = AddedField(name, p);
-    if (field == nullptr) return S_FALSE;
-    Outcome n = Invoke(field, L"Name", kGet);
+    const VARIANT* field = OnlyArgument(name, L"ADDOBJECT", p);
+    if (field == nullptr || V_VT(field) != VT_DISPATCH) return S_FALSE;
+    Outcome n = Invoke(V_DISPATCH(field), L"Name", kGet);
     if (V_VT(&n.result) != VT_BSTR) return S_FALSE;
-    Invoke(field, L"Name", kLet, {Text(rename(V_BSTR(&n.result)))});
+    Invoke(V_DISPATCH(field), L"Name", kLet, {Text(rename(V_BSTR(&n.result)))});
     if (!answer) return S_FALSE;
     V_VT(result) = VT_I2;
     V_I2(result) = 0;
@@ -158,14 +152,9 @@ void Collections() {
   const std::pair<const char*, Forwarder::Hook> cases[] = {
       {"Item gives Nothing for temporary fields",
        [](const std::wstring& name, DISPPARAMS* p, VARIANT* result, EXCEPINFO*) {
-         if (name != L"ITEM" || p->cArgs != 1) return S_FALSE;
-         VARIANT key;
-         VariantInit(&key);
-         const bool temporary = SUCCEEDED(VariantChangeType(&key, &p->rgvarg[0], 0, VT_BSTR)) &&
-                                V_BSTR(&key) != nullptr &&
-                                _wcsnicmp(V_BSTR(&key), L"Autodf", 6) == 0;
-         VariantClear(&key);
-         if (!temporary) return S_FALSE;
+         const VARIANT* key = OnlyArgument(name, L"ITEM", p);
+         if (key == nullptr || V_VT(key) != VT_BSTR || _wcsnicmp(V_BSTR(key), L"Autodf", 6) != 0)
+           return S_FALSE;
          V_VT(result) = VT_DISPATCH;
          V_DISPATCH(result) = nullptr;
          return S_OK;
@@ -214,7 +203,6 @@ void Collections() {
       Check(got.rfind("Field1=", 0) != 0, where + ": the host's own field is the answer");
       Check(Count(fields) == 1,
             where + ": the collection holds " + std::to_string(Count(fields)) + " fields");
-      Check(Exists(fields, L"Field1"), where + ": the host's Field1 is gone");
       Outcome f1 = Invoke(fields, L"Item", kCall, {Text(L"Field1")});
       Check(Field(f1) == "Field1=Long:Long 41",
             where + ": the host's Field1 changed: " + Field(f1));
@@ -280,15 +268,6 @@ void Calls(const std::string& path) {
   sink.reports = 0;
   Check(IsErrorField(Realize(interp, long_sum)) && sink.reports > 0,
         "a text beyond the readable limit gives the Error field and is reported");
-  {
-    // A collection that is no object: Init answers False.
-    VARIANT s = Text(L"S");
-    Outcome r = Invoke(interp, L"Init", kCall, {Value("Long 5"), Object(&sink), s, s});
-    Check(Describe(r.result) == "Boolean False",
-          "Init with a number for the collection answers False");
-    VariantClear(&s);
-    Check(Init(interp, fields, &sink), "Init again");
-  }
   // Without an error manager too.
   Invoke(interp, L"objError", kSet, {Object(nullptr)});
   Check(IsErrorField(Realize(interp, L"Field1 + 1 / 0")),
@@ -441,24 +420,17 @@ int main(int argc, char** argv) {
     Threads();
   } else if (mode == "mta") {
     MultithreadedApartment();
+  } else if (mode == "create") {
+    Work w{COINIT_APARTMENTTHREADED, false};
+    Worker(&w);
+    Check(w.evaluated, "TarnIntr.Interpreter is created and evaluates");
   } else {
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
-    if (mode == "create") {
-      IDispatch* interp = Create(L"TarnIntr.Interpreter");
-      IDispatch* fields = Create(L"ZellDFld.DataFields");
-      Sink sink;
-      Check(interp && fields && Init(interp, fields, &sink) &&
-                Data(Realize(interp, L"40 + 2")) == "Long 42",
-            "TarnIntr.Interpreter is created and evaluates");
-      if (interp) interp->Release();
-      if (fields) fields->Release();
-    } else {
-      // One part alone when named.
-      if (mode.empty() || mode == "reentry") ReEntry();
-      if (mode.empty() || mode == "collections") Collections();
-      if (mode.empty() || mode == "calls") Calls(calls);
-      if (mode.empty() || mode == "ids") DispatchIds();
-    }
+    // One part alone when named.
+    if (mode.empty() || mode == "reentry") ReEntry();
+    if (mode.empty() || mode == "collections") Collections();
+    if (mode.empty() || mode == "calls") Calls(calls);
+    if (mode.empty() || mode == "ids") DispatchIds();
     CoUninitialize();
   }
   std::printf("hostile_host: %d checks, %d failed\n", g_checks, g_failures);
