@@ -10,7 +10,6 @@
 
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,78 +30,44 @@ struct Block {
   std::vector<Case> cases;
 };
 
-std::string Trim(const std::string& s) {
-  const auto a = s.find_first_not_of(" \t");
-  if (a == std::string::npos) return {};
-  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
-}
-
 std::vector<Block> ReadBlocks(const std::string& path) {
   std::ifstream in(path);
   EXPECT_TRUE(in) << path;
+  // A field's value may be quoted; a result may end in its count of reports.
+  static const std::regex kField(R"re(^(\S+)\s+(\S+)\s*(?:"(.*)"|(.*?))\s*$)re");
+  static const std::regex kResult(R"(^=> (.*?)(?:, (\d+) reports?)?$)");
   std::vector<Block> blocks;
-  std::vector<std::pair<int, std::string>> body;
+  std::vector<std::string> lines;  // of the expression being read
+  Case c;
   std::string line;
-  int n = 0, start = 0;
   bool inside = false;
-  static const std::regex kReports(R"(^(.*), (\d+) reports?$)");
-  while (std::getline(in, line)) {
-    ++n;
+  for (int n = 1; std::getline(in, line); ++n) {
+    std::smatch m;
     if (!inside) {
-      if (line == "```tarn") {
-        inside = true;
-        start = n;
-        body.clear();
+      inside = line == "```tarn";
+      if (inside) blocks.push_back({n, {}, {}});
+    } else if (line == "```") {
+      inside = false;
+      EXPECT_TRUE(lines.empty()) << "line " << c.line << ": an expression without \"=>\"";
+      lines.clear();
+    } else if (line == "----") {  // the lines so far were fields
+      for (const std::string& field : lines) {
+        EXPECT_TRUE(std::regex_match(field, m, kField)) << "line " << n << ": " << field;
+        blocks.back().fields.push_back({m[1], m[2], m[3].matched ? m[3] : m[4]});
       }
-      continue;
+      lines.clear();
+    } else if (std::regex_match(line, m, kResult)) {
+      for (const std::string& part : lines)
+        c.expression += (c.expression.empty() ? "" : "\r\n") + part;
+      c.expected = m[1];
+      c.reports = m[2].matched ? std::stoul(m[2]) : 0;
+      blocks.back().cases.push_back(c);
+      c = Case{};
+      lines.clear();
+    } else if (!lines.empty() || line.find_first_not_of(" \t") != std::string::npos) {
+      if (lines.empty()) c.line = n;
+      lines.push_back(line);
     }
-    if (line != "```") {
-      body.emplace_back(n, line);
-      continue;
-    }
-    inside = false;
-    Block b;
-    b.line = start;
-    std::size_t i = 0;
-    for (std::size_t k = 0; k < body.size(); ++k)
-      if (body[k].second == "----") {
-        for (; i < k; ++i) {
-          std::istringstream ss(body[i].second);
-          std::string name, type, value;
-          ss >> name >> type;
-          std::getline(ss, value);
-          value = Trim(value);
-          if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);
-          b.fields.push_back({name, type, value});
-        }
-        i = k + 1;
-        break;
-      }
-    Case c;
-    for (; i < body.size(); ++i) {
-      const std::string& text = body[i].second;
-      if (text.rfind("=> ", 0) == 0) {
-        c.expected = text.substr(3);
-        std::smatch m;
-        if (std::regex_match(c.expected, m, kReports)) {
-          c.reports = std::stoul(m[2]);
-          c.expected = m[1];
-        }
-        b.cases.push_back(c);
-        c = Case{};
-      } else if (c.expression.empty() && Trim(text).empty()) {
-        continue;
-      } else {
-        if (c.expression.empty())
-          c.line = body[i].first;
-        else
-          c.expression += "\r\n";
-        c.expression += text;
-      }
-    }
-    EXPECT_TRUE(c.expression.empty()) << "line " << c.line << ": an expression without \"=>\"";
-    blocks.push_back(std::move(b));
   }
   return blocks;
 }
