@@ -97,10 +97,11 @@ std::string Words(const std::u16string& text) {
   for (int n = 0; n < 40; ++n) {
     std::u16string word;
     h.core.GetNextWord(f, word);
-    std::string text = ToUtf8(word);
-    if (const auto end = text.find(static_cast<char>(detail::kEndOfText)); end != std::string::npos)
-      text.replace(end, 1, "<EOT>");
-    out += text + ";";
+    std::string written = ToUtf8(word);
+    if (const auto end = written.find(static_cast<char>(detail::kEndOfText));
+        end != std::string::npos)
+      written.replace(end, 1, "<EOT>");
+    out += written + ";";
     if (word == u"<EOL>") break;
   }
   return out;
@@ -123,8 +124,7 @@ std::string Keys(const std::u16string& added, const std::u16string& asked) {
 // row's format (and first day of the week and week of the year, when the
 // call gives them), ConvertByTypeWord with its type word, an operator with
 // its right operand, the scanner on the value's text, or the collection's
-// keys. "error N" when it
-// raises.
+// keys. "error N" when it raises.
 std::string Call(const std::vector<std::string>& call, const Variant& v,
                  const std::string& argument) {
   static const std::map<std::string, std::function<Variant(const Variant&)>> kCalls = {
@@ -200,13 +200,14 @@ std::string Show(const Evaluation& e) {
 // default and in strict mode, which reports the problem first and gives
 // the Error field, or the same when nothing is wrong. Either way the
 // collection is as it was and the interpreter back where it started.
-void RunRow(const table::Row& row, const std::string& where) {
+void RunRow(const table::Row& row, const std::string& at) {
   if (!row.call.empty()) {
-    ExpectResult(Call(row.call, ValueOf(row.text), row.argument), row.result, where);
+    ExpectResult(Call(row.call, ValueOf(row.text), row.argument), row.result, at);
     return;
   }
   for (const bool strict : {false, true}) {
     if (strict && !row.strict) break;
+    const std::string where = at + (strict ? " (strict)" : "");
     Host h;
     for (const table::Field& f : row.fields)
       h.fields->AddField(FromUtf8(f.name), FromUtf8(f.type_word), ValueOf(f.value));
@@ -220,13 +221,13 @@ void RunRow(const table::Row& row, const std::string& where) {
       }
     } else if (!strict || row.strict_procedure.empty()) {
       const Evaluation e = h.interp.Evaluate(row.text);
-      EXPECT_EQ(Show(e), row.result) << where << (strict ? " (strict)" : "");
-      EXPECT_EQ(Procedures(e), row.reports) << where << (strict ? " (strict)" : "");
+      EXPECT_EQ(Show(e), row.result) << where;
+      EXPECT_EQ(Procedures(e), row.reports) << where;
       EXPECT_EQ(ToUtf8(h.Procedures()), row.reports) << where;
     } else {
       const Evaluation e = h.interp.Evaluate(row.text);
-      EXPECT_TRUE(e.is_error()) << where << " (strict)";
-      ASSERT_FALSE(e.reports().empty()) << where << " (strict)";
+      EXPECT_TRUE(e.is_error()) << where;
+      ASSERT_FALSE(e.reports().empty()) << where;
       const EvaluationReport& first = e.reports().front();
       EXPECT_EQ(ToUtf8(first.procedure), row.strict_procedure) << where;
       EXPECT_EQ(first.number, 5) << where;
