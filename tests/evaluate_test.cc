@@ -1,6 +1,5 @@
-// What the expression table cannot show: what a function pushes after an
-// error in its arguments, the HL7 date text of an invalid date, and HL7
-// dates and zones against the texts and formats they must agree with.
+// The HL7 date text of an invalid date, and HL7 dates and zones against the
+// texts and formats they must agree with.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,39 +9,6 @@
 
 namespace tarn::testing {
 namespace {
-
-// A function still pushes its result after an argument error; the words it
-// left unread then meet the parse loop (what the whole text gives, and that
-// it reports once: expressions.tsv).
-TEST(Evaluate, FunctionArgumentErrorsAreReportedOnce) {
-  struct ErrRow {
-    std::u16string function, args;
-    std::string pushed;
-    std::u16string procedures;
-  } rows[] = {
-      {u"Format", u"(AdmitDate, \"yyyymmdd\")", "String ", u"GetFormatArguments;"},
-      {u"Replace", u"Name, \"a\" , \"b\" , x", "String bbnbnb", u"GetReplaceArguments;"},
-      {u"Replace", u"Name, \"a\" , \"b\" , 1, -1", "String bbnbnb", u"GetReplaceArguments;"},
-      {u"FormatHL7DateTime", u"Name", "String 00000000", u"PerformGetHL7DateTimeFormatArguments;"},
-      {u"FormatHL7DateTime", u"(AdmitDate, 0)", "String 00000000",
-       u"PerformGetHL7DateTimeFormatArguments;"},
-      {u"FormatHL7DateTime", u"AdmitDate, , , True", "String 20240105",
-       u"PerformGetHL7DateTimeFormatArguments;"},
-      {u"FormatHL7DateTime", u"AdmitDate, 0, , true", "String 20240105",
-       u"PerformGetHL7DateTimeFormatArguments;"},
-      {u"FORM", u"", "<nothing>", u"PerformFunction;"},
-  };
-  for (const auto& row : rows) {
-    CoreHost h;
-    h.fields->AddField(u"Name", u"String", u"banana");
-    h.fields->AddField(u"AdmitDate", u"Date", Date{45296.5730324074});  // 1/5/2024 13:45:10
-    detail::Frame& f = h.Open(row.args);
-    h.core.PerformFunction(row.function, f);
-    ObjectRef top = f.stack.Pop();
-    EXPECT_EQ(Show(top ? Get(top, u"Data") : Variant::Missing()), row.pushed) << ToUtf8(row.args);
-    EXPECT_EQ(h.Procedures(), row.procedures) << ToUtf8(row.args);
-  }
-}
 
 TEST(Evaluate, HL7TextOfAnInvalidDate) {
   std::u16string sep, zone;

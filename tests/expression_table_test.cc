@@ -120,13 +120,28 @@ std::string Keys(const std::u16string& added, const std::u16string& asked) {
   return agree ? Describe(Variant(found)) : "Find, AddField, Count or Erase disagree";
 }
 
+void AddFields(DataFields& to, const std::vector<table::Field>& fields) {
+  for (const table::Field& f : fields)
+    to.AddField(FromUtf8(f.name), FromUtf8(f.type_word), ValueOf(f.value));
+}
+
+// What the function `name` pushes, reading its arguments from the row's
+// words among the row's fields, and the procedures that reported.
+std::string Pushed(const std::u16string& name, const table::Row& row) {
+  CoreHost h;
+  AddFields(*h.fields, row.fields);
+  detail::Frame& f = h.Open(FromUtf8(row.argument));
+  h.core.PerformFunction(name, f);
+  const ObjectRef top = f.stack.Pop();
+  return (top ? Describe(Get(top, u"Data")) : "<nothing>") + " / " + ToUtf8(h.Procedures());
+}
+
 // What a "@call" row names: a conversion of the value, Format with the
 // row's format (and first day of the week and week of the year, when the
 // call gives them), ConvertByTypeWord with its type word, an operator with
-// its right operand, the scanner on the value's text, or the collection's
-// keys. "error N" when it raises.
-std::string Call(const std::vector<std::string>& call, const Variant& v,
-                 const std::string& argument) {
+// its right operand, the scanner on the value's text, the collection's
+// keys, or a function. "error N" when it raises.
+std::string Call(const table::Row& row) {
   static const std::map<std::string, std::function<Variant(const Variant&)>> kCalls = {
       {"CInt", [](const Variant& x) { return Variant(CInt(x)); }},
       {"CLng", [](const Variant& x) { return Variant(CLng(x)); }},
@@ -143,8 +158,11 @@ std::string Call(const std::vector<std::string>& call, const Variant& v,
       {"+", &detail::Add},    {"-", &detail::Subtract},   {"*", &detail::Multiply},
       {"/", &detail::Divide}, {"\\", &detail::IntDivide}, {"Compare", &Sign},
   };
+  const std::vector<std::string>& call = row.call;
+  const std::string &name = call[0], &argument = row.argument;
   try {
-    const std::string& name = call[0];
+    const Variant v = ValueOf(row.text);
+    if (name == "PerformFunction") return Pushed(CStr(v), row);
     if (name == "Words") return Words(CStr(v));
     if (name == "Keys") return Keys(CStr(v), FromUtf8(argument));
     if (name == "Format") {
@@ -202,15 +220,14 @@ std::string Show(const Evaluation& e) {
 // collection is as it was and the interpreter back where it started.
 void RunRow(const table::Row& row, const std::string& at) {
   if (!row.call.empty()) {
-    ExpectResult(Call(row.call, ValueOf(row.text), row.argument), row.result, at);
+    ExpectResult(Call(row), row.result, at);
     return;
   }
   for (const bool strict : {false, true}) {
     if (strict && !row.strict) break;
     const std::string where = at + (strict ? " (strict)" : "");
     Host h;
-    for (const table::Field& f : row.fields)
-      h.fields->AddField(FromUtf8(f.name), FromUtf8(f.type_word), ValueOf(f.value));
+    AddFields(*h.fields, row.fields);
     h.interp.set_strict(strict);
     const std::size_t before = h.fields->Count();
     if (!row.strict) {
@@ -246,8 +263,9 @@ void RunRow(const table::Row& row, const std::string& at) {
 // The tables of this runner; tests/data holds others' too (the script
 // hosts', the HL7 tool's).
 TEST(Tables, EveryRowGivesItsResultAndLeavesTheCollectionAsItWas) {
-  for (const char* name : {"expressions.tsv", "formats.tsv", "dates.tsv", "value_rules.tsv",
-                           "number_texts.tsv", "strict.tsv", "words.tsv", "keys.tsv"}) {
+  for (const char* name :
+       {"expressions.tsv", "formats.tsv", "dates.tsv", "value_rules.tsv", "number_texts.tsv",
+        "strict.tsv", "words.tsv", "keys.tsv", "functions.tsv"}) {
     std::string error;
     const table::Table t = table::Read(TARN_SOURCE_DIR "/tests/data/" + std::string(name), error);
     ASSERT_TRUE(error.empty()) << error;
