@@ -1,7 +1,9 @@
 // Reads the tables of tests/data (*.tsv): expressions and their results,
-// which the Linux suite and the Windows test host both run, and calls of
-// the public conversions, which only the Linux suite runs. Plain standard
-// C++ on UTF-8 texts, so that a host without the library can use it too.
+// which the GoogleTest runner and the Windows test host both run; rows of
+// five columns, evaluated by default and in strict mode; and the rows under
+// "@call" (conversions, the scanner, the collection's keys), which only the
+// GoogleTest runner runs. Plain standard C++ on UTF-8 texts, so that a host
+// without the library can use it too.
 #pragma once
 
 #include <charconv>
