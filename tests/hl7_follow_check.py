@@ -37,6 +37,7 @@ TEMPLATE = ("MSH|^~\\&|TARN|HOSP|RECV|HOSP|||ADT^A08^ADT_A01|{{ControlId}}|P|2.5
 QUERY = ["--query", "SELECT id, mrn AS Mrn, name AS Name FROM events"]
 MARK = ["--on-settled", "UPDATE events SET sent = ? WHERE id = ?"]
 FOLLOW = ["--follow", "--poll", str(POLL)]
+TMPL = ""  # TEMPLATE's file, which main() writes
 failures = []
 
 
@@ -177,7 +178,8 @@ def sqlite(path, statement, rows=None):
 def events_db(path, mrns, columns="mrn TEXT, name TEXT"):
     sqlite(path, f"CREATE TABLE events(id INTEGER PRIMARY KEY, {columns})")
     if mrns:
-        sqlite(path, "INSERT INTO events(id, mrn, name) VALUES (?, ?, 'N')", list(enumerate(mrns, 1)))
+        sqlite(path, "INSERT INTO events(id, mrn, name) VALUES (?, ?, 'N')",
+               list(enumerate(mrns, 1)))
     return path
 
 
