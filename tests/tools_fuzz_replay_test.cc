@@ -2,10 +2,7 @@
 // records reader, tarn-eval's fields) through the targets' own checks.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
+#include "fuzz/fuzz_harness.h"
 #include "fuzz/fuzz_tools.h"
 
 namespace {
@@ -17,21 +14,17 @@ void Replay(const std::string& target, Check check, std::size_t at_least) {
   for (const char* kind : {"corpus", "regressions"}) {
     const auto dir = std::filesystem::path(TARN_SOURCE_DIR) / "tests/fuzz" / target / kind;
     ASSERT_TRUE(std::filesystem::is_directory(dir)) << dir;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-      if (!entry.is_regular_file() || entry.path().filename().string().starts_with(".")) continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      const std::string bytes((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
+    for (const auto& [path, bytes] : tarn::fuzz::ReadInputs(dir)) {
       EXPECT_EQ(check(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), "")
-          << entry.path();
+          << path;
       ++count;
     }
   }
   EXPECT_GE(count, at_least) << target;
 }
 
-TEST(ToolsFuzzReplay, Records) { Replay("records", &tarn::fuzz::RunRecords, 8); }
+TEST(ToolsFuzzReplay, Records) { Replay("records", &tarn::fuzz::CheckRecords, 8); }
 
-TEST(ToolsFuzzReplay, Fields) { Replay("fields", &tarn::fuzz::RunFields, 6); }
+TEST(ToolsFuzzReplay, Fields) { Replay("fields", &tarn::fuzz::CheckFields, 6); }
 
 }  // namespace
