@@ -42,7 +42,7 @@ std::vector<std::string> RunAll(int rounds) {
   std::vector<std::string> out;
   for (int i = 0; i < rounds; ++i)
     for (const auto& text : kTexts)
-      out.push_back(doubles::Describe(interp.RealizeRegularExpression(text), *errors) +
+      out.push_back(doubles::Describe(interp.RealizeRegularExpression(text), errors.get()) +
                     doubles::CompareHost(*fields, host));
   return out;
 }

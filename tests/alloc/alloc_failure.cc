@@ -76,7 +76,7 @@ int Check(const char16_t* text, bool late) {
   Populate(*own->inner, interp);
   const ObjectRef host = late ? ObjectRef(own) : ObjectRef(own->inner);
   if (!interp.Init(host, errors, u"Sys", u"App")) return 1;
-  const std::string expected = Describe(interp.RealizeRegularExpression(text), *errors);
+  const std::string expected = Describe(interp.RealizeRegularExpression(text), errors.get());
   const std::string probe = Probe(interp);
   const auto before = Snapshot(*own->inner);
   const std::string label = ToUtf8(text) + (late ? " (late-bound host)" : "");
@@ -100,7 +100,7 @@ int Check(const char16_t* text, bool late) {
     std::string problem =
         escaped ? "an exception reached the host" : CompareHost(*own->inner, before);
     if (problem.empty()) {
-      const std::string again = Describe(interp.RealizeRegularExpression(text), *errors);
+      const std::string again = Describe(interp.RealizeRegularExpression(text), errors.get());
       if (again != expected) problem = "next call gives " + again + ", not " + expected;
     }
     if (problem.empty() && Probe(interp) != probe)

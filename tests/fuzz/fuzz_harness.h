@@ -141,9 +141,11 @@ inline std::string Differential(const std::uint8_t* data, std::size_t size) {
       // After the texts, a probe shows that both gave back the same names.
       std::u16string a = i < texts.size() ? texts[i] : u"1 + 1", b = a;
       own_fields();
-      const std::string own = Describe(native.interp.RealizeRegularExpression(a), *native.errors);
+      const std::string own =
+          Describe(native.interp.RealizeRegularExpression(a), native.errors.get());
       late_fields();
-      const std::string other = Describe(late.interp.RealizeRegularExpression(b), *late.errors);
+      const std::string other =
+          Describe(late.interp.RealizeRegularExpression(b), late.errors.get());
       if (own != other)
         differs = (i < texts.size() ? "text " + std::to_string(i) : std::string("probe")) +
                   (hold ? " (names held)" : "") + ": own host gives\n" + own +

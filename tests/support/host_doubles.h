@@ -140,23 +140,8 @@ inline std::string CompareHost(const DataFields& fields, const std::vector<Field
   return {};
 }
 
-// What a probe evaluation of "1 + 1" gives: its result's name shows where
-// the interpreter's generated names stand (an interpreter back where it
-// started names it "Autodf4"), and the answer whether it still evaluates.
-inline std::string Probe(Interpreter& interp) {
-  const Evaluation e = interp.Evaluate(u"1 + 1");
-  if (!e.field()) return "nothing";
-  std::string name;
-  try {
-    name = ToUtf8(CStr(Get(e.field(), u"Name")));
-  } catch (const RuntimeError& err) {
-    name = "error " + std::to_string(err.number());
-  }
-  return name + (e.is_error() ? " error" : " " + ToUtf8(e.type()));
-}
-
 // What a call gave and reported, as one text; the reports are cleared.
-inline std::string Describe(const ObjectRef& r, RecordingErrorManager& errors) {
+inline std::string Describe(const ObjectRef& r, RecordingErrorManager* errors) {
   std::string out;
   if (!r) {
     out = "nothing";
@@ -171,10 +156,18 @@ inline std::string Describe(const ObjectRef& r, RecordingErrorManager& errors) {
     };
     out = text(u"Name") + " " + text(u"DataType") + " " + text(u"Data") + " " + text(u"DataClass");
   }
-  for (const auto& e : errors.reports())
+  if (!errors) return out;
+  for (const auto& e : errors->reports())
     out += "\n" + std::to_string(e.number) + " " + ToUtf8(e.procedure) + " " + ToUtf8(e.message);
-  errors.Clear();
+  errors->Clear();
   return out;
+}
+
+// What a probe evaluation of "1 + 1" gives: its result's name shows where
+// the interpreter's generated names stand (an interpreter back where it
+// started names it "Autodf4"), and the answer whether it still evaluates.
+inline std::string Probe(Interpreter& interp) {
+  return Describe(interp.Evaluate(u"1 + 1").field(), nullptr);
 }
 
 }  // namespace tarn::doubles
