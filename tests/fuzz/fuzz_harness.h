@@ -74,9 +74,9 @@ inline std::string Run(const std::uint8_t* data, std::size_t size) {
         r = interp.RealizeRegularExpressionInPlace(text);
       }
       if (r && !dynamic_cast<DataField*>(r.get())) {
-        bool hosts = false;
-        for (const auto& s : host) hosts = hosts || s.field == r;
-        if (!hosts) broken = "result is neither a data field nor a host field";
+        const auto keys = fields->Keys();
+        if (std::ranges::none_of(keys, [&](const auto& k) { return fields->Find(k) == r; }))
+          broken = "result is neither a data field nor a host field";
       }
     } catch (const std::exception& e) {
       broken = std::string("exception escaped: ") + e.what();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -93,53 +94,6 @@ inline void Populate(DataFields& f, Interpreter& interp) {
   f.Add(MakeRef<Throwing<>>(), u"Broken");
 }
 
-struct FieldState {
-  std::u16string key;
-  ObjectRef field;
-  bool plain = false;  // a default DataField whose content is compared
-  std::u16string name, type, data_class;
-  Variant data;
-};
-
-inline std::vector<FieldState> Snapshot(const DataFields& fields) {
-  std::vector<FieldState> out;
-  for (const auto& key : fields.Keys()) {
-    FieldState s;
-    s.key = key;
-    s.field = fields.Find(key);
-    if (auto* f = dynamic_cast<DataField*>(s.field.get())) {
-      s.plain = true;
-      s.name = f->name();
-      s.type = f->data_type();
-      s.data_class = f->data_class();
-      s.data = f->data();
-    }
-    out.push_back(std::move(s));
-  }
-  return out;
-}
-
-// Empty when `fields` holds what it held at `before`, else the difference.
-inline std::string CompareHost(const DataFields& fields, const std::vector<FieldState>& before) {
-  const auto keys = fields.Keys();
-  if (keys.size() != before.size())
-    return "host collection holds " + std::to_string(keys.size()) + " fields, expected " +
-           std::to_string(before.size()) +
-           (keys.size() > before.size() ? " (first extra: " + ToUtf8(keys[before.size()]) + ")"
-                                        : "");
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    const FieldState& s = before[i];
-    if (keys[i] != s.key) return "host key " + ToUtf8(keys[i]) + " instead of " + ToUtf8(s.key);
-    if (!(fields.Find(s.key) == s.field)) return "host field " + ToUtf8(s.key) + " replaced";
-    if (!s.plain) continue;
-    const auto* f = static_cast<const DataField*>(s.field.get());
-    if (f->name() != s.name || f->data_type() != s.type || f->data_class() != s.data_class ||
-        !(f->data() == s.data))
-      return "host field " + ToUtf8(s.key) + " changed";
-  }
-  return {};
-}
-
 // What a call gave and reported, as one text; the reports are cleared.
 inline std::string Describe(const ObjectRef& r, RecordingErrorManager* errors) {
   std::string out;
@@ -161,6 +115,28 @@ inline std::string Describe(const ObjectRef& r, RecordingErrorManager* errors) {
     out += "\n" + std::to_string(e.number) + " " + ToUtf8(e.procedure) + " " + ToUtf8(e.message);
   errors->Clear();
   return out;
+}
+
+// The host's collection, a line a field: its key, which object it is and,
+// for the library's own fields, what they hold.
+inline std::vector<std::string> Snapshot(const DataFields& fields) {
+  std::vector<std::string> out;
+  for (const auto& key : fields.Keys()) {
+    const ObjectRef field = fields.Find(key);
+    out.push_back(ToUtf8(key) + " " +
+                  std::to_string(reinterpret_cast<std::uintptr_t>(field.get())));
+    if (dynamic_cast<DataField*>(field.get())) out.back() += " " + Describe(field, nullptr);
+  }
+  return out;
+}
+
+// Empty when `fields` holds what it held at `before`, else the difference.
+inline std::string CompareHost(const DataFields& fields, const std::vector<std::string>& before) {
+  const auto now = Snapshot(fields);
+  const auto [a, b] = std::mismatch(now.begin(), now.end(), before.begin(), before.end());
+  if (a == now.end() && b == before.end()) return {};
+  return "host collection holds " + (a == now.end() ? std::string("no more") : *a) +
+         " where it held " + (b == before.end() ? std::string("no more") : *b);
 }
 
 // What a probe evaluation of "1 + 1" gives: its result's name shows where
