@@ -10,26 +10,7 @@
 namespace tarn::testing {
 namespace {
 
-const std::u16string kTexts[] = {
-    u"Field1 + 1",
-    u"2 * (3 + 4) - Int \\ 5",
-    u"7 / 2",
-    u"Name & \", \" & Again",
-    u"Format AdmitDate, \"yyyymmdd hh:nn:ss\"",
-    u"Format Field1, \"0000.00\"",
-    u"Replace Phone, \"-\" , \"\"",
-    u"\"MRN\" & Replace Name, \"a\" , \"o\" , 1, 10, 0",
-    u"FormatHL7DateTime AdmitDate, 0, , True, True, -500",
-    u"IF Age > 17 THEN \"A\" ELSE \"C\" END IF",
-    u"IF Int > 17 THEN\r\n  \"A\"\r\nELSEIF Int > 5 THEN\r\n  \"T\"\r\nELSE\r\n  \"C\"\r\nEND "
-    u"IF",
-    u"#1/2/2003# - #1/1/2003#",
-    u"1 / 0",
-    u"1 + ?",
-    u"\"abc",
-    u"99999999999",
-    u"Unknown & 1",
-};
+using doubles::kMixedTexts;
 
 // Each result and its reports, and whether the host's collection held.
 std::vector<std::string> RunAll(int rounds) {
@@ -41,7 +22,7 @@ std::vector<std::string> RunAll(int rounds) {
   interp.Init(fields, errors, u"Sys", u"App");
   std::vector<std::string> out;
   for (int i = 0; i < rounds; ++i)
-    for (const auto& text : kTexts)
+    for (const auto& text : kMixedTexts)
       out.push_back(doubles::Describe(interp.RealizeRegularExpression(text), errors.get()) +
                     doubles::CompareHost(*fields, host));
   return out;
@@ -52,8 +33,9 @@ std::vector<std::string> RunAll(int rounds) {
 TEST(Threads, InterpretersOnFourThreadsAgreeWithOneAlone) {
   constexpr int kRounds = 300, kShortLived = 40;
   const std::vector<std::string> expected = RunAll(kRounds);
-  ASSERT_EQ(expected.size(), std::size(kTexts) * kRounds);
-  const std::vector<std::string> one_round(expected.begin(), expected.begin() + std::size(kTexts));
+  ASSERT_EQ(expected.size(), std::size(kMixedTexts) * kRounds);
+  const std::vector<std::string> one_round(expected.begin(),
+                                           expected.begin() + std::size(kMixedTexts));
 
   std::vector<int> mismatches(4, 0);
   std::vector<std::thread> threads;

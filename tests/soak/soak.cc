@@ -12,27 +12,13 @@
 
 namespace {
 
+using tarn::doubles::kMixedTexts;
+
 long PeakKiB() {
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
   return ru.ru_maxrss;
 }
-
-const std::u16string kTexts[] = {
-    u"Field1 + 1",
-    u"2 * (3 + 4) - Int \\ 5",
-    u"Name & \", \" & Again",
-    u"Format AdmitDate, \"yyyymmdd\"",
-    u"Replace Phone, \"-\" , \"\"",
-    u"FormatHL7DateTime AdmitDate, 0, , True, True, -500",
-    u"IF Age > 17 THEN \"A\" ELSEIF Age > 12 THEN \"T\" ELSE \"C\" END IF",
-    u"#1/2/2003# - #1/1/2003#",
-    u"1 / 0",
-    u"1 + ?",
-    u"\"abc",
-    u"99999999999",
-    u"#not a date#",
-};
 
 }  // namespace
 
@@ -50,7 +36,7 @@ int main(int argc, char** argv) {
   long at_tenth = 0, errors_fields = 0;
   bool wrong = false;
   for (long i = 1; i <= total; ++i) {
-    const auto& text = kTexts[static_cast<std::size_t>(i) % std::size(kTexts)];
+    const auto& text = kMixedTexts[static_cast<std::size_t>(i) % std::size(kMixedTexts)];
     tarn::ObjectRef r = interp.RealizeRegularExpression(text);
     if (r && tarn::Get(r, u"Name") == tarn::Variant(u"Error")) ++errors_fields;
     errors->Clear();

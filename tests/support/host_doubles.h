@@ -74,6 +74,31 @@ class ForwardingFields final : public Object {
   }
 };
 
+// A mixed set of texts on the fields of Populate: operators, functions, IF
+// blocks, a field that evaluates again, and texts that fail.
+inline const std::u16string kMixedTexts[] = {
+    u"Field1 + 1",
+    u"(Age * 2 + (Field1 - 1)) / 4 - Int \\ 5",
+    u"7 / 2",
+    u"Name & \", \" & Again & \" \" & Phone",
+    u"Format AdmitDate, \"yyyymmdd hh:nn:ss\"",
+    u"\"n: \" & Format Dbl, \"#,##0.00\"",
+    u"Replace Phone, \"-\" , \"\"",
+    u"\"MRN\" & Replace Name, \"a\" , \"o\" , 1, 10, 0",
+    u"FormatHL7DateTime AdmitDate, 0, , True, True, -500",
+    u"IF Age > 50 THEN \"old\" ELSEIF Age > 20 THEN Name & \"!\" ELSE \"young\" END IF",
+    u"IF Int > 17 THEN\r\n  \"A\"\r\nELSEIF Int > 5 THEN\r\n  \"T\"\r\nELSE\r\n  \"C\"\r\nEND IF",
+    u"IF Flag THEN (Age * 3) & Phone ELSE 0 END IF",
+    u"#1/2/2003# - #1/1/2003#",
+    u"1 / 0",
+    u"1 + ?",
+    u"\"abc",
+    u"99999999999",
+    u"#not a date#",
+    u"Format \"abc\", \">\"",
+    u"Unknown & 1",
+};
+
 // Fields of every kind; "Again" evaluates on `interp`, "Broken" fails.
 inline void Populate(DataFields& f, Interpreter& interp) {
   f.AddField(u"Field1", u"Long", std::int32_t{41});
