@@ -164,17 +164,24 @@ inline std::string CheckEval(const std::uint8_t* data, std::size_t size) {
   return broken;
 }
 
-// The inputs in `dir` (hidden files left out), as (path, bytes).
-inline std::vector<std::pair<std::filesystem::path, std::string>> ReadInputs(
-    const std::filesystem::path& dir) {
-  std::vector<std::pair<std::filesystem::path, std::string>> out;
+// Runs `check` on every input in `dir` (hidden files left out); the number
+// of inputs, or -1 without the folder. Each input that
+// breaks a guarantee adds its path and what broke to `broken`.
+inline int Replay(const std::filesystem::path& dir,
+                  std::string (*check)(const std::uint8_t*, std::size_t),
+                  std::vector<std::string>& broken) {
+  if (!std::filesystem::is_directory(dir)) return -1;
+  int count = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     if (!entry.is_regular_file() || entry.path().filename().string().starts_with(".")) continue;
     std::ifstream in(entry.path(), std::ios::binary);
-    out.emplace_back(entry.path(), std::string((std::istreambuf_iterator<char>(in)),
-                                               std::istreambuf_iterator<char>()));
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string what =
+        check(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    if (!what.empty()) broken.push_back(entry.path().string() + ": " + what);
+    ++count;
   }
-  return out;
+  return count;
 }
 
 }  // namespace tarn::fuzz
