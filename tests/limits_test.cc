@@ -11,7 +11,6 @@
 #include <fstream>
 #include <functional>
 #include <future>
-#include <set>
 
 #include "support/expression_table.h"
 #include "support/host_doubles.h"

@@ -94,17 +94,6 @@ inline std::string Run(const std::uint8_t* data, std::size_t size) {
   return broken;
 }
 
-// A data field of the host's own kind: the library's field reached only
-// through Invoke.
-class ForwardingField final : public Object {
- public:
-  Ref<DataField> inner = MakeRef<DataField>();
-  Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override {
-    return inner->Invoke(member, kind, args);
-  }
-  std::u16string_view ClassName() const noexcept override { return u"DataField"; }
-};
-
 // Empty when the library's own collection and fields give the same results,
 // reports and generated names as a host whose collection and fields are
 // reached only by member name; else the first difference. Both hosts are
@@ -116,7 +105,7 @@ inline std::string Differential(const std::uint8_t* data, std::size_t size) {
   for (const auto& piece : Split(all)) texts.push_back(FromUtf8(piece));
   const auto own_fields = [] { RegisterClass(kDataFieldProgId, &detail::NewDefaultDataField); };
   const auto late_fields = [] {
-    RegisterClass(kDataFieldProgId, [] { return ObjectRef(MakeRef<ForwardingField>()); });
+    RegisterClass(kDataFieldProgId, [] { return ObjectRef(MakeRef<Forwarding<DataField>>()); });
   };
 
   std::string differs;

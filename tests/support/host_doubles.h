@@ -61,18 +61,21 @@ class Throwing final : public Object {
   Variant Invoke(std::u16string_view, CallKind, std::span<Arg>) override { Refuse(kForeign); }
 };
 
-// A host collection of its own: reached only through Invoke, forwarding to a
-// default collection unless `override_member` answers first.
-class ForwardingFields final : public Object {
+// A host's own collection or field: the library's one reached only through
+// Invoke, unless `override_member` answers first.
+template <class T>
+class Forwarding final : public Object {
  public:
-  Ref<DataFields> inner = MakeRef<DataFields>();
+  Ref<T> inner = MakeRef<T>();
   std::function<bool(std::u16string_view, std::span<Arg>, Variant&)> override_member;
   Variant Invoke(std::u16string_view member, CallKind kind, std::span<Arg> args) override {
     Variant answer;
     if (override_member && override_member(member, args, answer)) return answer;
     return inner->Invoke(member, kind, args);
   }
+  std::u16string_view ClassName() const noexcept override { return inner->ClassName(); }
 };
+using ForwardingFields = Forwarding<DataFields>;
 
 // A mixed set of texts on the fields of Populate: operators, functions, IF
 // blocks, a field that evaluates again, and texts that fail.
