@@ -78,7 +78,8 @@ class Forwarding final : public Object {
 using ForwardingFields = Forwarding<DataFields>;
 
 // A mixed set of texts on the fields of Populate: operators, functions, IF
-// blocks, a field that evaluates again, and texts that fail.
+// blocks, a field that evaluates again, and texts that fail. The first
+// three give a value.
 inline const std::u16string kMixedTexts[] = {
     u"Field1 + 1",
     u"(Age * 2 + (Field1 - 1)) / 4 - Int \\ 5",
@@ -100,6 +101,8 @@ inline const std::u16string kMixedTexts[] = {
     u"#not a date#",
     u"Format \"abc\", \">\"",
     u"Unknown & 1",
+    u"Obj & 1",
+    u"Obj",
 };
 
 // Fields of every kind; "Again" evaluates on `interp`, "Broken" fails.
