@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Regenerates tests/fuzz/corpus: every u"..." literal of the test tables,
+"""Regenerates tests/fuzz/corpus: every u"..." literal of the tests and their helpers,
 the example expressions and templates, and hand-written IF blocks and long
 texts. Files are named by the SHA-1 of their content, as libFuzzer names them.
 
@@ -15,7 +15,7 @@ seeds = set()
 
 literal = re.compile(r'u"((?:[^"\\\n]|\\.)*)"')
 escapes = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\", "0": "\0"}
-for src in sorted((root / "tests").glob("*_test.cc")):
+for src in sorted([*(root / "tests").glob("*_test.cc"), *(root / "tests/support").glob("*.h")]):
     for m in literal.finditer(src.read_text(encoding="utf-8")):
         text = re.sub(r"\\(.)", lambda e: escapes.get(e.group(1), e.group(0)), m.group(1))
         if text.strip():
