@@ -96,9 +96,9 @@ inline std::string Run(const std::uint8_t* data, std::size_t size) {
 
 // Empty when the library's own collection and fields give the same results,
 // reports and generated names as a host whose collection and fields are
-// reached only by member name; else the first difference. Both hosts are
-// tried as they are, and holding some of the generated names, in any case,
-// which both must skip alike.
+// reached only by member name; else the first difference. On inputs of odd
+// length both hosts hold some of the generated names, in any case, which
+// both must skip alike.
 inline std::string Differential(const std::uint8_t* data, std::size_t size) {
   const std::string all(reinterpret_cast<const char*>(data), size);
   std::vector<std::u16string> texts;
@@ -107,39 +107,35 @@ inline std::string Differential(const std::uint8_t* data, std::size_t size) {
   const auto late_fields = [] {
     RegisterClass(kDataFieldProgId, [] { return ObjectRef(MakeRef<Forwarding<DataField>>()); });
   };
-
+  const bool hold = size % 2 == 1;
+  struct Setup {
+    Ref<ForwardingFields> own = MakeRef<ForwardingFields>();
+    Ref<RecordingErrorManager> errors = MakeRef<RecordingErrorManager>();
+    Interpreter interp;
+  };
+  Setup native, late;
+  for (Setup* s : {&native, &late}) {
+    Populate(*s->own->inner, s->interp);
+    if (!hold) continue;
+    for (const auto* held : {u"Autodf1", u"AUTODF3", u"autodf4"})
+      s->own->inner->AddField(held, u"Long", std::int32_t{7});
+  }
+  own_fields();
+  if (!native.interp.Init(ObjectRef(native.own->inner), native.errors, u"Fuzz", u"Fuzz") ||
+      !late.interp.Init(ObjectRef(late.own), late.errors, u"Fuzz", u"Fuzz"))
+    return "Init failed";
   std::string differs;
-  for (const bool hold : {false, true}) {
-    struct Setup {
-      Ref<ForwardingFields> own = MakeRef<ForwardingFields>();
-      Ref<RecordingErrorManager> errors = MakeRef<RecordingErrorManager>();
-      Interpreter interp;
-    };
-    Setup native, late;
-    for (Setup* s : {&native, &late}) {
-      Populate(*s->own->inner, s->interp);
-      if (!hold) continue;
-      for (const auto* held : {u"Autodf1", u"AUTODF3", u"autodf4"})
-        s->own->inner->AddField(held, u"Long", std::int32_t{7});
-    }
+  for (std::size_t i = 0; i <= texts.size() && differs.empty(); ++i) {
+    // After the texts, a probe shows that both gave back the same names.
+    std::u16string a = i < texts.size() ? texts[i] : u"1 + 1", b = a;
     own_fields();
-    if (!native.interp.Init(ObjectRef(native.own->inner), native.errors, u"Fuzz", u"Fuzz") ||
-        !late.interp.Init(ObjectRef(late.own), late.errors, u"Fuzz", u"Fuzz"))
-      return "Init failed";
-    for (std::size_t i = 0; i <= texts.size() && differs.empty(); ++i) {
-      // After the texts, a probe shows that both gave back the same names.
-      std::u16string a = i < texts.size() ? texts[i] : u"1 + 1", b = a;
-      own_fields();
-      const std::string own =
-          Describe(native.interp.RealizeRegularExpression(a), native.errors.get());
-      late_fields();
-      const std::string other =
-          Describe(late.interp.RealizeRegularExpression(b), late.errors.get());
-      if (own != other)
-        differs = (i < texts.size() ? "text " + std::to_string(i) : std::string("probe")) +
-                  (hold ? " (names held)" : "") + ": own host gives\n" + own +
-                  "\nlate-bound host gives\n" + other;
-    }
+    const std::string own =
+        Describe(native.interp.RealizeRegularExpression(a), native.errors.get());
+    late_fields();
+    const std::string other = Describe(late.interp.RealizeRegularExpression(b), late.errors.get());
+    if (own != other)
+      differs = (i < texts.size() ? "text " + std::to_string(i) : std::string("probe")) +
+                ": own host gives\n" + own + "\nlate-bound host gives\n" + other;
   }
   own_fields();
   return differs;
