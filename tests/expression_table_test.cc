@@ -1,7 +1,8 @@
 // The shared tables (tests/data/*.tsv) through the public Interpreter, the
-// default collection and a recording error manager, and the public
-// conversions for the rows under "@call". The Windows test host runs the
-// same expression rows through IDispatch.
+// default collection and a recording error manager; the public conversions
+// for the rows under "@call", and the word scanner for those under "@call
+// Words". The Windows test host runs the same expression rows through
+// IDispatch.
 #include "support/expression_table.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@
 #include <optional>
 
 #include "platform/arith.h"
-#include "tarn/tarn.h"
+#include "support/host_fixture.h"
 
 namespace tarn::testing {
 namespace {
@@ -30,6 +31,24 @@ class Holder final : public Object {
   Variant v_;
 };
 
+// A date written "Date <y>-<m>-<d>[ <h>:<n>:<s>]" ("this" for the current
+// year) or "Date <h>:<n>:<s>", as its serial; nothing for any other text.
+std::optional<double> WrittenDate(const std::string& result) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  char year[8] = {};
+  if (std::sscanf(result.c_str(), "Date %7[0-9this]-%d-%d %d:%d:%d", year, &mo, &d, &h, &mi, &s) >=
+      3) {
+    y = std::string(year) == "this" ? std::stoi(ToUtf8(Format(Variant(Now()), u"yyyy")))
+                                    : std::stoi(year);
+    const auto date = MakeDate(y, mo, d, h, mi, s);
+    return date ? std::optional<double>(date->serial) : std::nullopt;
+  }
+  if (std::sscanf(result.c_str(), "Date %d:%d:%d", &h, &mi, &s) == 3 &&
+      result.find('-') == std::string::npos)
+    return (h * 3600.0 + mi * 60.0 + s) / 86400.0;
+  return std::nullopt;
+}
+
 Variant ValueOf(const std::string& value) {
   std::string kind, text;
   table::SplitValue(value, kind, text);
@@ -39,7 +58,7 @@ Variant ValueOf(const std::string& value) {
   if (kind == "Integer") return Variant(static_cast<std::int16_t>(std::stoi(text)));
   if (kind == "Double") return Variant(table::ParseNumber(text));
   if (kind == "Single") return Variant(static_cast<float>(table::ParseNumber(text)));
-  if (kind == "Date") return Variant(Date{table::ParseNumber(text)});
+  if (kind == "Date") return Variant(Date{WrittenDate(value).value_or(table::ParseNumber(text))});
   if (kind == "Boolean") return Variant(text == "True");
   if (kind == "Empty") return Variant();
   if (kind == "Null") return Variant::Null();
@@ -69,10 +88,60 @@ Variant Sign(const Variant& l, const Variant& r) {
   return c ? Variant(static_cast<std::int32_t>((*c > 0) - (*c < 0))) : Variant::Null();
 }
 
+// The words the scanner cuts `text` into, each followed by ";", the
+// end-of-text character written "<EOT>".
+std::string Words(const std::u16string& text) {
+  CoreHost h;
+  detail::Frame& f = h.Open(text);
+  std::string out;
+  for (int n = 0; n < 40; ++n) {
+    std::u16string word;
+    h.core.GetNextWord(f, word);
+    std::string written = ToUtf8(word);
+    if (const auto end = written.find(static_cast<char>(detail::kEndOfText));
+        end != std::string::npos)
+      written.replace(end, 1, "<EOT>");
+    out += written + ";";
+    if (word == u"<EOL>") break;
+  }
+  return out;
+}
+
+// Whether a collection holding the key `added` finds `asked`. A key that
+// matches is taken (adding it fails), and removing it removes the first
+// entry; another is a second entry.
+std::string Keys(const std::u16string& added, const std::u16string& asked) {
+  auto fields = MakeRef<DataFields>();
+  fields->AddField(added, u"Long", std::int32_t{1});
+  const bool found = fields->Exists(asked), by_find = static_cast<bool>(fields->Find(asked));
+  const bool taken = fields->AddField(asked, u"Long", std::int32_t{2}) == nullptr;
+  const bool agree = by_find == found && taken == found && fields->Count() == (found ? 1u : 2u) &&
+                     fields->Erase(asked) && fields->Exists(added) != found;
+  return agree ? Describe(Variant(found)) : "Find, AddField, Count or Erase disagree";
+}
+
+void AddFields(DataFields& to, const std::vector<table::Field>& fields) {
+  for (const table::Field& f : fields)
+    to.AddField(FromUtf8(f.name), FromUtf8(f.type_word), ValueOf(f.value));
+}
+
+// What the function `name` pushes, reading its arguments from the row's
+// words among the row's fields, and the procedures that reported.
+std::string Pushed(const std::u16string& name, const table::Row& row) {
+  CoreHost h;
+  AddFields(*h.fields, row.fields);
+  detail::Frame& f = h.Open(FromUtf8(row.argument));
+  h.core.PerformFunction(name, f);
+  const ObjectRef top = f.stack.Pop();
+  return (top ? Describe(Get(top, u"Data")) : "<nothing>") + " / " + ToUtf8(h.Procedures());
+}
+
 // What a "@call" row names: a conversion of the value, Format with the
-// row's format, ConvertByTypeWord with its type word, or an operator with
-// its right operand. "error N" when it raises.
-std::string Call(const std::string& name, const Variant& v, const std::string& argument) {
+// row's format (and first day of the week and week of the year, when the
+// call gives them), ConvertByTypeWord with its type word, an operator with
+// its right operand, the scanner on the value's text, the collection's
+// keys, or a function. "error N" when it raises.
+std::string Call(const table::Row& row) {
   static const std::map<std::string, std::function<Variant(const Variant&)>> kCalls = {
       {"CInt", [](const Variant& x) { return Variant(CInt(x)); }},
       {"CLng", [](const Variant& x) { return Variant(CLng(x)); }},
@@ -89,8 +158,18 @@ std::string Call(const std::string& name, const Variant& v, const std::string& a
       {"+", &detail::Add},    {"-", &detail::Subtract},   {"*", &detail::Multiply},
       {"/", &detail::Divide}, {"\\", &detail::IntDivide}, {"Compare", &Sign},
   };
+  const std::vector<std::string>& call = row.call;
+  const std::string &name = call[0], &argument = row.argument;
   try {
-    if (name == "Format") return Describe(Variant(Format(v, FromUtf8(argument))));
+    const Variant v = ValueOf(row.text);
+    if (name == "PerformFunction") return Pushed(CStr(v), row);
+    if (name == "Words") return Words(CStr(v));
+    if (name == "Keys") return Keys(CStr(v), FromUtf8(argument));
+    if (name == "Format") {
+      const int first_day = call.size() > 1 ? std::stoi(call[1]) : 1;
+      const int first_week = call.size() > 2 ? std::stoi(call[2]) : 1;
+      return Describe(Variant(Format(v, FromUtf8(argument), first_day, first_week)));
+    }
     if (name == "ConvertByTypeWord") return Describe(ConvertByTypeWord(FromUtf8(argument), v));
     if (const auto op = kOperators.find(name); op != kOperators.end())
       return Describe(op->second(v, ValueOf(argument)));
@@ -100,24 +179,6 @@ std::string Call(const std::string& name, const Variant& v, const std::string& a
   } catch (const RuntimeError& e) {
     return "error " + std::to_string(e.number());
   }
-}
-
-// A date written "Date <y>-<m>-<d>[ <h>:<n>:<s>]" ("this" for the current
-// year) or "Date <h>:<n>:<s>", as its serial; any other result as it is.
-std::optional<double> WrittenDate(const std::string& result) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  char year[8] = {};
-  if (std::sscanf(result.c_str(), "Date %7[0-9this]-%d-%d %d:%d:%d", year, &mo, &d, &h, &mi, &s) >=
-      3) {
-    y = std::string(year) == "this" ? std::stoi(ToUtf8(Format(Variant(Now()), u"yyyy")))
-                                    : std::stoi(year);
-    const auto date = MakeDate(y, mo, d, h, mi, s);
-    return date ? std::optional<double>(date->serial) : std::nullopt;
-  }
-  if (std::sscanf(result.c_str(), "Date %d:%d:%d", &h, &mi, &s) == 3 &&
-      result.find('-') == std::string::npos)
-    return (h * 3600.0 + mi * 60.0 + s) / 86400.0;
-  return std::nullopt;
 }
 
 void ExpectResult(const std::string& got, const std::string& want, const std::string& where) {
@@ -136,96 +197,75 @@ void ExpectResult(const std::string& got, const std::string& want, const std::st
   EXPECT_EQ(got, want) << where;
 }
 
-std::string Reports(const RecordingErrorManager& errors) {
-  std::string out;
-  for (const ErrorReport& r : errors.reports()) out += ToUtf8(r.procedure) + ";";
-  return out;
-}
-
-// A value as its type name and text ("Date 1/5/2024 1:45:10 PM").
-std::string Show(const Variant& v) {
-  try {
-    return ToUtf8(v.TypeName()) + " " + ToUtf8(CStr(v));
-  } catch (const RuntimeError&) {
-    return ToUtf8(v.TypeName());
-  }
-}
-
 std::string Procedures(const Evaluation& e) {
   std::string out;
   for (const EvaluationReport& r : e.reports()) out += ToUtf8(r.procedure) + ";";
   return out;
 }
 
-// The default keeps its value and reports; strict mode reports the problem
-// first and gives the Error field, or the same value when nothing is wrong.
-void RunStrictRow(const table::Row& row, const std::string& where) {
-  for (const bool strict : {false, true}) {
-    auto fields = MakeRef<DataFields>();
-    for (const table::Field& f : row.fields)
-      fields->AddField(FromUtf8(f.name), FromUtf8(f.type_word), ValueOf(f.value));
-    auto errors = MakeRef<RecordingErrorManager>();
-    Interpreter interp;
-    ASSERT_TRUE(interp.Init(fields, errors, u"System", u"Application"));
-    interp.set_strict(strict);
-    const std::size_t before = fields->Count();
-    const Evaluation e = interp.Evaluate(row.text);
-    EXPECT_EQ(fields->Count(), before) << where;
-    EXPECT_EQ(errors->reports().size(), e.reports().size()) << where;
-    if (!strict || row.strict_procedure.empty()) {
-      EXPECT_EQ(e.is_error(), row.result == "Error") << where;
-      if (row.result != "Error") {
-        EXPECT_EQ(Show(e.value()), row.result) << where;
-      }
-      EXPECT_EQ(Procedures(e), strict ? std::string() : row.reports) << where;
-      continue;
-    }
-    EXPECT_TRUE(e.is_error()) << where << " (strict)";
-    ASSERT_FALSE(e.reports().empty()) << where << " (strict)";
-    const EvaluationReport& first = e.reports().front();
-    EXPECT_EQ(ToUtf8(first.procedure), row.strict_procedure) << where;
-    EXPECT_EQ(first.number, 5) << where;
-    const std::string description = ToUtf8(first.description);
-    EXPECT_TRUE(description.starts_with("Invalid procedure call or argument: ")) << description;
-    EXPECT_NE(description.find(row.strict_problem), std::string::npos)
-        << where << ": " << description;
-    EXPECT_EQ(first.message, u"Error: 5 - " + first.description) << where;
-    // Back where it started: the next call names its fields from Autodf1.
-    EXPECT_EQ(Get(interp.Evaluate(u"1 + 1").field(), u"Name"), Variant(u"Autodf4")) << where;
+// The Error field, or the result's type word and text.
+std::string Show(const Evaluation& e) {
+  if (e.is_error()) return "Error";
+  if (!e.field()) return "<nothing>";
+  try {
+    return ToUtf8(e.type()) + " " + ToUtf8(CStr(e.value()));
+  } catch (const RuntimeError&) {
+    return ToUtf8(e.type());
   }
 }
 
-void RunRow(const table::Row& row, const std::string& where) {
-  if (row.strict) {
-    RunStrictRow(row, where);
-    return;
-  }
+// Expression rows give their result's Data; strict rows are evaluated by
+// default and in strict mode, which reports the problem first and gives
+// the Error field, or the same when nothing is wrong. Either way the
+// collection is as it was and the interpreter back where it started.
+void RunRow(const table::Row& row, const std::string& at) {
   if (!row.call.empty()) {
-    ExpectResult(Call(row.call, ValueOf(row.text), row.argument), row.result, where);
+    ExpectResult(Call(row), row.result, at);
     return;
   }
-  auto fields = MakeRef<DataFields>();
-  for (const table::Field& f : row.fields)
-    fields->AddField(FromUtf8(f.name), FromUtf8(f.type_word), ValueOf(f.value));
-  auto errors = MakeRef<RecordingErrorManager>();
-  Interpreter interp;
-  ASSERT_TRUE(interp.Init(fields, errors, u"System", u"Application"));
-  const std::size_t before = fields->Count();
-
-  const ObjectRef result = interp.RealizeRegularExpressionUtf8(row.text);
-
-  EXPECT_EQ(result ? Describe(Get(result, u"Data")) : "<nothing>", row.result) << where;
-  EXPECT_EQ(fields->Count(), before) << where;
-  if (row.check_reports) {
-    EXPECT_EQ(Reports(*errors), row.reports) << where;
+  for (const bool strict : {false, true}) {
+    if (strict && !row.strict) break;
+    const std::string where = at + (strict ? " (strict)" : "");
+    Host h;
+    AddFields(*h.fields, row.fields);
+    h.interp.set_strict(strict);
+    const std::size_t before = h.fields->Count();
+    if (!row.strict) {
+      const ObjectRef result = h.interp.RealizeRegularExpressionUtf8(row.text);
+      EXPECT_EQ(result ? Describe(Get(result, u"Data")) : "<nothing>", row.result) << where;
+      if (row.check_reports) {
+        EXPECT_EQ(ToUtf8(h.Procedures()), row.reports) << where;
+      }
+    } else if (!strict || row.strict_procedure.empty()) {
+      const Evaluation e = h.interp.Evaluate(row.text);
+      EXPECT_EQ(Show(e), row.result) << where;
+      EXPECT_EQ(Procedures(e), row.reports) << where;
+      EXPECT_EQ(ToUtf8(h.Procedures()), row.reports) << where;
+    } else {
+      const Evaluation e = h.interp.Evaluate(row.text);
+      EXPECT_TRUE(e.is_error()) << where;
+      ASSERT_FALSE(e.reports().empty()) << where;
+      const EvaluationReport& first = e.reports().front();
+      EXPECT_EQ(ToUtf8(first.procedure), row.strict_procedure) << where;
+      EXPECT_EQ(first.number, 5) << where;
+      const std::string description = ToUtf8(first.description);
+      EXPECT_TRUE(description.starts_with("Invalid procedure call or argument: ")) << description;
+      EXPECT_NE(description.find(row.strict_problem), std::string::npos)
+          << where << ": " << description;
+      EXPECT_EQ(first.message, u"Error: 5 - " + first.description) << where;
+      EXPECT_EQ(h.errors->reports().size(), e.reports().size()) << where;
+    }
+    EXPECT_EQ(h.fields->Count(), before) << where;
+    EXPECT_TRUE(h.Idle()) << where;
   }
 }
 
 // The tables of this runner; tests/data holds others' too (the script
 // hosts', the HL7 tool's).
 TEST(Tables, EveryRowGivesItsResultAndLeavesTheCollectionAsItWas) {
-  for (const char* name : {"expressions.tsv", "formats.tsv", "dates.tsv", "value_rules.tsv",
-                           "number_texts.tsv", "strict.tsv"}) {
+  for (const char* name :
+       {"expressions.tsv", "formats.tsv", "dates.tsv", "value_rules.tsv", "number_texts.tsv",
+        "strict.tsv", "words.tsv", "keys.tsv", "functions.tsv"}) {
     std::string error;
     const table::Table t = table::Read(TARN_SOURCE_DIR "/tests/data/" + std::string(name), error);
     ASSERT_TRUE(error.empty()) << error;

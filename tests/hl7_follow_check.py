@@ -10,7 +10,7 @@ order (a kill may send the message in flight twice), the journal and the
 --on-settled updates agreeing. A followed file (rotated on the way) and a
 pipe must deliver a line within a second.
 
-    hl7_follow_check.py TARN_HL7 [sqlite|postgres|file|pipe ...]
+    hl7_follow_check.py TARN_HL7 [sqlite|chunks|marks|postgres|file|pipe|policy ...]
 
 A database whose ODBC driver or server is not installed is skipped with a
 line that says so (scripts/deps.sh installs them).
@@ -34,8 +34,10 @@ CASES = sys.argv[2:] or ["sqlite", "chunks", "marks", "postgres", "file", "pipe"
 POLL = 0.2
 TEMPLATE = ("MSH|^~\\&|TARN|HOSP|RECV|HOSP|||ADT^A08^ADT_A01|{{ControlId}}|P|2.5.1\n"
             "PID|1||{{!Mrn}}^^^HOSP^MR||{{Name}}\n")
-DELIVERY = ["--ack-timeout", "2", "--retry-delay", "0.1", "--max-retry-delay", "0.4",
-            "--control-id", "S"]
+QUERY = ["--query", "SELECT id, mrn AS Mrn, name AS Name FROM events"]
+MARK = ["--on-settled", "UPDATE events SET sent = ? WHERE id = ?"]
+FOLLOW = ["--follow", "--poll", str(POLL)]
+TMPL = ""  # TEMPLATE's file, which main() writes
 failures = []
 
 
@@ -67,32 +69,30 @@ class Receiver:
         self.port = free_port()
         self.got = []  # (mrn, control id, time)
         self.lock = threading.Lock()
-        self.server = None
         self.conns = []
         self.script = {}  # MRN -> the answers it gets before AA
+        self.start()
 
     def start(self):
         self.server = socket.create_server(("127.0.0.1", self.port))
         threading.Thread(target=self._accept, args=(self.server,), daemon=True).start()
 
     def stop(self):
-        server, self.server = self.server, None
-        try:
-            server.shutdown(socket.SHUT_RDWR)  # wakes the accept() under way
-        except OSError:
-            pass
-        server.close()
-        for c in self.conns:
+        # shutdown() wakes the accept() and recv() under way.
+        for s in [self.server] + self.conns:
             try:
-                c.shutdown(socket.SHUT_RDWR)
+                s.shutdown(socket.SHUT_RDWR)
             except OSError:
                 pass
-            c.close()
+            s.close()
         self.conns = []
 
     def mrns(self):
         with self.lock:
             return [m for m, _, _ in self.got]
+
+    def wait_for(self, mrns, seconds):
+        return wait_until(lambda: set(mrns) <= set(self.mrns()), seconds)
 
     def arrival(self, mrn):
         with self.lock:
@@ -110,15 +110,11 @@ class Receiver:
     def _serve(self, conn):
         buffer = b""
         try:
-            while True:
-                data = conn.recv(65536)
-                if not data:
-                    return
+            while data := conn.recv(65536):
                 buffer += data
                 while b"\x1c\r" in buffer:
                     frame, buffer = buffer.split(b"\x1c\r", 1)
-                    text = frame.lstrip(b"\x0b").decode()
-                    segments = text.split("\r")
+                    segments = frame.lstrip(b"\x0b").decode().split("\r")
                     control = segments[0].split("|")[9]
                     pid = next(s for s in segments if s.startswith("PID|"))
                     mrn = pid.split("|")[3].split("^")[0]
@@ -134,16 +130,31 @@ class Receiver:
             return
 
 
+def delivery(receiver, journal=None):
+    """tarn-hl7's arguments for the template and delivery to RECEIVER."""
+    return (["--template", TMPL, "--send", f"127.0.0.1:{receiver.port}", "--ack-timeout", "2",
+             "--retry-delay", "0.1", "--max-retry-delay", "0.4", "--control-id", "S"] +
+            (["--journal", journal] if journal else []))
+
+
+def run(args):
+    return subprocess.run([HL7] + args, capture_output=True, timeout=60)
+
+
 class Sender:
     def __init__(self, args, work, stdin=None):
         self.err = open(os.path.join(work, "stderr.txt"), "ab")
         self.proc = subprocess.Popen([HL7] + args, stdin=stdin, stdout=subprocess.DEVNULL,
                                      stderr=self.err)
 
-    def end(self, sig=signal.SIGTERM, seconds=10):
-        self.proc.send_signal(sig)
+    def end(self, sig=signal.SIGTERM):
+        """Signals the sender (or closes its input) and returns its status."""
+        if sig:
+            self.proc.send_signal(sig)
+        else:
+            self.proc.stdin.close()
         try:
-            return self.proc.wait(seconds)
+            return self.proc.wait(10)
         except subprocess.TimeoutExpired:
             self.proc.kill()
             self.proc.wait()
@@ -151,50 +162,50 @@ class Sender:
 
 
 def journal_records(path):
-    records, marked = [], set()
+    """The journal's records and the keys it marks as settled."""
     with open(path) as f:
-        lines = [json.loads(line) for line in f if line.strip()]
-    for j in lines[1:]:
-        if "marked" in j:
-            marked.add(j["marked"])
-        else:
-            records.append(j)
-    return records, marked
+        lines = [json.loads(line) for line in f if line.strip()][1:]
+    return [j for j in lines if "marked" not in j], {j["marked"] for j in lines if "marked" in j}
+
+
+def sqlite(path, statement, rows=None):
+    with sqlite3.connect(path, timeout=10) as db:
+        if rows is None:
+            return db.execute(statement).fetchall()
+        db.executemany(statement, rows)
+
+
+def events_db(path, mrns, columns="mrn TEXT, name TEXT"):
+    sqlite(path, f"CREATE TABLE events(id INTEGER PRIMARY KEY, {columns})")
+    if mrns:
+        sqlite(path, "INSERT INTO events(id, mrn, name) VALUES (?, ?, 'N')",
+               list(enumerate(mrns, 1)))
+    return path
 
 
 def database_case(name, work, connection, execute, sent_rows, restart=None):
     """Follows a table through kills and receiver outages."""
-    print(f"-- {name}", flush=True)
-    tmpl = os.path.join(work, "adt.tmpl")
-    with open(tmpl, "w") as f:
-        f.write(TEMPLATE)
     journal = os.path.join(work, "adt.journal")
     log = os.path.join(work, "adt.log")
     receiver = Receiver()
-    receiver.start()
-    args = ["--template", tmpl, "--records", "odbc:" + connection,
-            "--query", "SELECT id, mrn AS Mrn, name AS Name FROM events", "--key", "id",
-            "--follow", "--poll", str(POLL), "--send", f"127.0.0.1:{receiver.port}",
-            "--journal", journal, "--log", log,
-            "--on-settled", "UPDATE events SET sent = ? WHERE id = ?"] + DELIVERY
+    args = (["--records", "odbc:" + connection, "--key", "id", "--log", log] + QUERY + MARK +
+            FOLLOW + delivery(receiver, journal))
     inserted = []
-    next_id = [1]
 
     def insert(count, spacing=0.0):
         for _ in range(count):
-            i = next_id[0]
-            next_id[0] += 1
+            i = len(inserted) + 1
             execute(f"INSERT INTO events(id, mrn, name) VALUES ({i}, 'M{i}', 'Name {i}')")
             inserted.append((f"M{i}", time.monotonic()))
             time.sleep(spacing)
 
-    def all_arrived():
-        return set(receiver.mrns()) >= {m for m, _ in inserted}
+    def all_arrived(seconds):
+        return receiver.wait_for([m for m, _ in inserted], seconds)
 
     insert(2)  # rows already there when the interface starts
     sender = Sender(args, work)
     insert(5, 0.15)
-    check(wait_until(all_arrived, 10), f"{name}: rows inserted while following arrive")
+    check(all_arrived(10), f"{name}: rows inserted while following arrive")
     worst = max(receiver.arrival(m) - t for m, t in inserted)
     print(f"{name}: slowest row took {worst:.3f} s (bound {2 * POLL + 1:.1f} s)", flush=True)
     check(worst < 2 * POLL + 1, f"{name}: latency {worst:.3f} s")
@@ -203,38 +214,34 @@ def database_case(name, work, connection, execute, sent_rows, restart=None):
     writer = threading.Thread(target=insert, args=(20, 0.02))
     writer.start()
     time.sleep(0.2)
-    sender.proc.kill()
-    sender.proc.wait()
+    sender.end(signal.SIGKILL)
     writer.join()
     sender = Sender(args, work)
-    check(wait_until(all_arrived, 15), f"{name}: rows survive a kill")
+    check(all_arrived(15), f"{name}: rows survive a kill")
 
-    # The receiver down for a while, rows waiting, then up again.
     receiver.stop()
     insert(4, 0.05)
-    time.sleep(1.0)
-    check(not (set(receiver.mrns()) >= {m for m, _ in inserted}), f"{name}: receiver was down")
+    check(not all_arrived(1.0), f"{name}: receiver was down")
     receiver.start()
-    check(wait_until(all_arrived, 10), f"{name}: rows waited for the receiver")
+    check(all_arrived(10), f"{name}: rows waited for the receiver")
     if restart:
         # The database goes away under the interface and comes back.
         restart()
         insert(3, 0.05)
-        check(wait_until(all_arrived, 15), f"{name}: rows after the database restarted")
+        check(all_arrived(15), f"{name}: rows after the database restarted")
     time.sleep(2 * POLL)
     status = sender.end()
     check(status == 0, f"{name}: SIGTERM ends the run cleanly (status {status})")
     receiver.stop()
 
     got = receiver.mrns()
-    expected = [m for m, _ in inserted]
     firsts = list(dict.fromkeys(got))
-    check(firsts == sorted(expected, key=lambda m: int(m[1:])), f"{name}: key order {firsts}")
+    check(firsts == [m for m, _ in inserted], f"{name}: key order {firsts}")
     extra = len(got) - len(firsts)
     check(extra <= 1, f"{name}: {extra} messages sent twice (one kill may send one twice)")
-    records, marked = journal_records(journal)
+    records, _ = journal_records(journal)
     keys = [r["key"] for r in records]
-    check(keys == list(range(1, len(expected) + 1)), f"{name}: the journal's keys {keys}")
+    check(keys == list(range(1, len(inserted) + 1)), f"{name}: the journal's keys {keys}")
     check(all(r["outcome"] == "delivered" for r in records), f"{name}: all delivered")
     check([r["record"] for r in records] == list(range(1, len(records) + 1)),
           f"{name}: record numbers")
@@ -242,47 +249,32 @@ def database_case(name, work, connection, execute, sent_rows, restart=None):
     check(sent == {r["key"]: "delivered" for r in records},
           f"{name}: --on-settled marked exactly the settled rows {sent}")
     with open(log) as f:
-        outcomes = [json.loads(line) for line in f]
-    delivered = [o for o in outcomes if o["outcome"] == "delivered"]
-    logged = {o["key"] for o in delivered}
+        delivered = [o for o in map(json.loads, f) if o["outcome"] == "delivered"]
     # A kill between the journal's line and the log's loses that log line.
-    check(len(set(keys) - logged) <= 1 and all("latency_ms" in o and o["control_id"]
-                                                for o in delivered), f"{name}: --log")
+    check(len(set(keys) - {o["key"] for o in delivered}) <= 1 and
+          all("latency_ms" in o and o["control_id"] for o in delivered), f"{name}: --log")
 
 
 def sqlite_case(work):
-    path = os.path.join(work, "events.db")
-    with sqlite3.connect(path) as db:
-        db.execute("CREATE TABLE events(id INTEGER PRIMARY KEY, mrn TEXT, name TEXT, sent TEXT)")
-
-    def execute(sql):
-        with sqlite3.connect(path, timeout=10) as db:
-            db.execute(sql)
-
-    def sent_rows():
-        with sqlite3.connect(path, timeout=10) as db:
-            return dict(db.execute("SELECT id, sent FROM events WHERE sent IS NOT NULL"))
-
-    database_case("sqlite", work, f"Driver=SQLite3;Database={path};Timeout=10000", execute,
-                  sent_rows)
+    path = events_db(os.path.join(work, "events.db"), [], "mrn TEXT, name TEXT, sent TEXT")
+    database_case("sqlite", work, f"Driver=SQLite3;Database={path};Timeout=10000",
+                  lambda sql: sqlite(path, sql),
+                  lambda: dict(sqlite(path, "SELECT id, sent FROM events WHERE sent IS NOT NULL")))
 
 
 def chunks_case(work):
     """More rows than are fetched at once, with a key and without; typed columns."""
-    print("-- chunks", flush=True)
     path = os.path.join(work, "many.db")
-    with sqlite3.connect(path) as db:
-        db.execute("CREATE TABLE events(id INTEGER PRIMARY KEY, mrn TEXT, born DATE, w REAL)")
-        db.executemany("INSERT INTO events VALUES (?, ?, '1980-03-05', 2.0)",
-                       [(i, f"M{i}") for i in range(1, 1203)])
+    sqlite(path, "CREATE TABLE events(id INTEGER PRIMARY KEY, mrn TEXT, born DATE, w REAL)")
+    sqlite(path, "INSERT INTO events VALUES (?, ?, '1980-03-05', 2.0)",
+           [(i, f"M{i}") for i in range(1, 1203)])
     tmpl = os.path.join(work, "t.tmpl")
     with open(tmpl, "w") as f:
         f.write("MSH|^~\\&|A\nPID|1||{{Mrn}}||{{W}}|{{Format Born, \"yyyymmdd\"}}\n")
     for key in (["--key", "id"], []):
-        out = subprocess.run([HL7, "--template", tmpl, "--records",
-                              f"odbc:Driver=SQLite3;Database={path}", "--query",
-                              "SELECT id, mrn AS Mrn, born AS Born, w AS W FROM events"] + key +
-                             ["--framing", "lf"], capture_output=True, timeout=60)
+        out = run(["--template", tmpl, "--records", f"odbc:Driver=SQLite3;Database={path}",
+                   "--query", "SELECT id, mrn AS Mrn, born AS Born, w AS W FROM events",
+                   "--framing", "lf"] + key)
         pids = [seg for seg in out.stdout.decode().replace("\n", "\r").split("\r")
                 if seg.startswith("PID")]
         mrns = [p.split("|")[3] for p in pids]
@@ -292,65 +284,39 @@ def chunks_case(work):
 
 def marks_case(work):
     """--on-settled statements that failed run again when the run is resumed."""
-    print("-- marks", flush=True)
-    path = os.path.join(work, "marks.db")
-    with sqlite3.connect(path) as db:
-        db.execute("CREATE TABLE events(id INTEGER PRIMARY KEY, mrn TEXT, name TEXT)")
-        db.executemany("INSERT INTO events VALUES (?, ?, 'N')", [(i, f"K{i}") for i in (1, 2, 3)])
-    tmpl = os.path.join(work, "adt.tmpl")
-    with open(tmpl, "w") as f:
-        f.write(TEMPLATE)
+    path = events_db(os.path.join(work, "marks.db"), ["K1", "K2", "K3"])
     journal = os.path.join(work, "marks.journal")
     receiver = Receiver()
-    receiver.start()
-    args = [HL7, "--template", tmpl, "--records", f"odbc:Driver=SQLite3;Database={path}",
-            "--query", "SELECT id, mrn AS Mrn, name AS Name FROM events", "--key", "id",
-            "--send", f"127.0.0.1:{receiver.port}", "--journal", journal,
-            "--on-settled", "UPDATE events SET sent = ? WHERE id = ?"] + DELIVERY
-    first = subprocess.run(args, capture_output=True, timeout=30)
+    records = ["--records", f"odbc:Driver=SQLite3;Database={path}"] + QUERY
+    args = records + ["--key", "id"] + MARK + delivery(receiver, journal)
+    first = run(args)
     check(first.returncode == 0 and b"no such column: sent" in first.stderr,
           f"marks: a failing statement is reported and the run goes on: {first.stderr[-300:]}")
     check(journal_records(journal)[1] == set(), "marks: nothing marked yet")
-    with sqlite3.connect(path) as db:
-        db.execute("ALTER TABLE events ADD COLUMN sent TEXT")
-    second = subprocess.run(args, capture_output=True, timeout=30)
+    sqlite(path, "ALTER TABLE events ADD COLUMN sent TEXT")
+    second = run(args)
     check(second.returncode == 0, f"marks: resumed: {second.stderr[-300:]}")
-    with sqlite3.connect(path) as db:
-        sent = dict(db.execute("SELECT id, sent FROM events"))
+    sent = dict(sqlite(path, "SELECT id, sent FROM events"))
     check(sent == {1: "delivered", 2: "delivered", 3: "delivered"}, f"marks: {sent}")
     check(journal_records(journal)[1] == {1, 2, 3}, "marks: the journal marks all three")
     check(receiver.mrns() == ["K1", "K2", "K3"], f"marks: sent once each: {receiver.mrns()}")
     # Without a key a run started again skips the rows its journal settled.
-    plain = [x for x in args[:args.index("--key")]] + ["--send", f"127.0.0.1:{receiver.port}",
-                                                      "--journal", journal + ".plain"] + DELIVERY
     for _ in range(2):
-        again = subprocess.run(plain, capture_output=True, timeout=30)
+        again = run(records + delivery(receiver, journal + ".plain"))
         check(again.returncode == 0, f"marks: without a key: {again.stderr[-300:]}")
     check(receiver.mrns() == ["K1", "K2", "K3"] * 2, f"marks: no key, resumed: {receiver.mrns()}")
     # Following a quiet table, a failed statement is tried again without
     # waiting for another outcome.
-    quiet = os.path.join(work, "quiet.db")
-    with sqlite3.connect(quiet) as db:
-        db.execute("CREATE TABLE events(id INTEGER PRIMARY KEY, mrn TEXT, name TEXT)")
-        db.executemany("INSERT INTO events VALUES (?, ?, 'N')", [(i, f"Q{i}") for i in (1, 2)])
-    follow = [HL7, "--template", tmpl, "--records", f"odbc:Driver=SQLite3;Database={quiet}",
-              "--query", "SELECT id, mrn AS Mrn, name AS Name FROM events", "--key", "id",
-              "--follow", "--poll", str(POLL), "--send", f"127.0.0.1:{receiver.port}",
-              "--journal", journal + ".quiet",
-              "--on-settled", "UPDATE events SET sent = ? WHERE id = ?"] + DELIVERY
-    sender = Sender(follow[1:], work)
-    check(wait_until(lambda: {"Q1", "Q2"} <= set(receiver.mrns()), 5), "marks: quiet rows sent")
+    quiet = events_db(os.path.join(work, "quiet.db"), ["Q1", "Q2"])
+    sender = Sender(["--records", f"odbc:Driver=SQLite3;Database={quiet}", "--key", "id"] +
+                    QUERY + MARK + FOLLOW + delivery(receiver, journal + ".quiet"), work)
+    check(receiver.wait_for(["Q1", "Q2"], 5), "marks: quiet rows sent")
     time.sleep(2 * POLL)
-    with sqlite3.connect(quiet, timeout=10) as db:
-        db.execute("ALTER TABLE events ADD COLUMN sent TEXT")
-
-    def marked():
-        with sqlite3.connect(quiet, timeout=10) as db:
-            return dict(db.execute("SELECT id, sent FROM events")) == {1: "delivered",
-                                                                      2: "delivered"}
-    check(wait_until(marked, 5), "marks: a quiet interface runs the failed statements again")
+    sqlite(quiet, "ALTER TABLE events ADD COLUMN sent TEXT")
+    check(wait_until(lambda: dict(sqlite(quiet, "SELECT id, sent FROM events")) ==
+                     {1: "delivered", 2: "delivered"}, 5),
+          "marks: a quiet interface runs the failed statements again")
     check(sender.end() == 0, "marks: the quiet run ends cleanly")
-    receiver.stop()
 
 
 def postgres_case(work):
@@ -370,160 +336,133 @@ def postgres_case(work):
         nobody = pwd.getpwnam("nobody")
         os.chown(data, nobody.pw_uid, nobody.pw_gid)
     port = free_port()
-    run = lambda cmd, **kw: subprocess.run(as_user + cmd, check=True, timeout=60,
-                                           stdout=subprocess.DEVNULL, **kw)
-    run([f"{bindir}/initdb", "-D", data, "-A", "trust", "-U", "tarn", "-E", "UTF8", "--no-sync"])
-    run([f"{bindir}/pg_ctl", "-D", data, "-l", os.path.join(data, "server.log"), "-w", "-t",
-         "30", "-o", f"-p {port} -k {data} -c listen_addresses=127.0.0.1 -c fsync=off",
-         "start"])
+
+    def pg_ctl(*args, check=True):
+        subprocess.run(as_user + [f"{bindir}/pg_ctl", "-D", data, "-w", "-t", "30", *args],
+                       check=check, timeout=60, stdout=subprocess.DEVNULL)
+
+    subprocess.run(as_user + [f"{bindir}/initdb", "-D", data, "-A", "trust", "-U", "tarn", "-E",
+                              "UTF8", "--no-sync"], check=True, timeout=60,
+                   stdout=subprocess.DEVNULL)
+    pg_ctl("-l", os.path.join(data, "server.log"), "-o",
+           f"-p {port} -k {data} -c listen_addresses=127.0.0.1 -c fsync=off", "start")
     try:
         psql = [f"{bindir}/psql", "-h", "127.0.0.1", "-p", str(port), "-U", "tarn", "-d",
                 "postgres", "-v", "ON_ERROR_STOP=1", "-q", "-A", "-t", "-c"]
 
         def execute(sql):
-            subprocess.run(psql + [sql], check=True, timeout=20, stdout=subprocess.DEVNULL)
+            return subprocess.run(psql + [sql], check=True, timeout=20, capture_output=True,
+                                  text=True).stdout
 
         def sent_rows():
-            out = subprocess.run(psql + ["SELECT id, sent FROM events WHERE sent IS NOT NULL"],
-                                 check=True, timeout=20, capture_output=True, text=True).stdout
+            out = execute("SELECT id, sent FROM events WHERE sent IS NOT NULL")
             return {int(a): b for a, b in (line.split("|") for line in out.split())}
 
         execute("CREATE TABLE events(id integer PRIMARY KEY, mrn text, name text, sent text)")
         database_case("postgres", work,
                       f"Driver=PostgreSQL Unicode;Servername=127.0.0.1;Port={port};"
                       "Database=postgres;Username=tarn", execute, sent_rows,
-                      lambda: run([f"{bindir}/pg_ctl", "-D", data, "-m", "fast", "-w", "-t", "30",
-                                   "restart"]))
+                      lambda: pg_ctl("-m", "fast", "restart"))
     finally:
-        subprocess.run(as_user + [f"{bindir}/pg_ctl", "-D", data, "-m", "immediate", "-w",
-                                  "stop"], timeout=60, stdout=subprocess.DEVNULL)
+        pg_ctl("-m", "immediate", "stop", check=False)
+
+
+def lines_arrive(receiver, write, mrns, what):
+    """Each line written must reach the receiver within a second."""
+    for mrn in mrns:
+        since = time.monotonic()
+        write(json.dumps({"Mrn": mrn, "Name": "N"}) + "\n")
+        check(receiver.wait_for([mrn], 5), f"{what}: {mrn} arrives")
+        took = (receiver.arrival(mrn) or 99) - since
+        check(took < 1, f"{what}: {mrn} took {took:.3f} s")
+        time.sleep(0.1)
 
 
 def file_case(work):
     """A followed file, rotated on the way; a SIGTERM with a message pending."""
-    print("-- file", flush=True)
-    tmpl = os.path.join(work, "adt.tmpl")
-    with open(tmpl, "w") as f:
-        f.write(TEMPLATE)
     records = os.path.join(work, "adt.jsonl")
     journal = os.path.join(work, "file.journal")
     open(records, "w").close()
     receiver = Receiver()
-    receiver.start()
-    args = ["--template", tmpl, "--records", records, "--follow", "--send",
-            f"127.0.0.1:{receiver.port}", "--journal", journal] + DELIVERY
+    sender = Sender(["--records", records, "--follow"] + delivery(receiver, journal), work)
 
-    def append(path, mrn):
-        with open(path, "a") as f:
-            f.write(json.dumps({"Mrn": mrn, "Name": "N"}) + "\n")
-        return time.monotonic()
+    def append(text):
+        with open(records, "a") as f:
+            f.write(text)
 
-    sender = Sender(args, work)
     time.sleep(0.3)
-    for k in range(1, 4):
-        t = append(records, f"F{k}")
-        check(wait_until(lambda: f"F{k}" in receiver.mrns(), 5), f"file: line {k} arrives")
-        took = (receiver.arrival(f"F{k}") or 99) - t
-        check(took < 1, f"file: latency {took:.3f} s")
-        time.sleep(0.1)
+    lines_arrive(receiver, append, ["F1", "F2", "F3"], "file")
     # A half-written line waits for its end.
-    with open(records, "a") as f:
-        f.write('{"Mrn": "F4", ')
+    append('{"Mrn": "F4", ')
     time.sleep(0.3)
-    with open(records, "a") as f:
-        f.write('"Name": "N"}\n')
-    check(wait_until(lambda: "F4" in receiver.mrns(), 5), "file: a line written in two parts")
+    append('"Name": "N"}\n')
+    check(receiver.wait_for(["F4"], 5), "file: a line written in two parts")
     # Rotated: renamed away and written anew.
     os.rename(records, records + ".1")
-    t = append(records, "F5")
-    check(wait_until(lambda: "F5" in receiver.mrns(), 5), "file: the rotated file is followed")
-    print(f"file: after rotation {(receiver.arrival('F5') or 99) - t:.3f} s", flush=True)
+    lines_arrive(receiver, append, ["F5"], "file: the rotated file")
     # SIGTERM while a message waits for the receiver: it stays pending.
     receiver.stop()
-    append(records, "F6")
+    append(json.dumps({"Mrn": "F6", "Name": "N"}) + "\n")
     time.sleep(0.5)
     status = sender.end()
     check(status == 0, f"file: SIGTERM with a message pending (status {status})")
-    records_then, _ = journal_records(journal)
-    check([r["outcome"] for r in records_then] == ["delivered"] * 5,
-          f"file: the journal holds the five delivered {records_then}")
-    check("F6" not in receiver.mrns(), "file: F6 was not received")
+    outcomes = [r["outcome"] for r in journal_records(journal)[0]]
+    check(outcomes == ["delivered"] * 5, f"file: the journal holds the five delivered {outcomes}")
     check(receiver.mrns() == ["F1", "F2", "F3", "F4", "F5"], f"file: {receiver.mrns()}")
 
 
 def pipe_case(work):
-    print("-- pipe", flush=True)
-    tmpl = os.path.join(work, "adt.tmpl")
-    with open(tmpl, "w") as f:
-        f.write(TEMPLATE)
     receiver = Receiver()
-    receiver.start()
-    sender = Sender(["--template", tmpl, "--records", "-", "--format", "jsonl", "--follow",
-                     "--send", f"127.0.0.1:{receiver.port}"] + DELIVERY, work,
-                    stdin=subprocess.PIPE)
-    for k in range(1, 4):
-        t = time.monotonic()
-        sender.proc.stdin.write((json.dumps({"Mrn": f"P{k}", "Name": "N"}) + "\n").encode())
+    sender = Sender(["--records", "-", "--format", "jsonl", "--follow"] + delivery(receiver),
+                    work, stdin=subprocess.PIPE)
+
+    def write(text):
+        sender.proc.stdin.write(text.encode())
         sender.proc.stdin.flush()
-        check(wait_until(lambda: f"P{k}" in receiver.mrns(), 5), f"pipe: line {k} arrives")
-        took = (receiver.arrival(f"P{k}") or 99) - t
-        check(took < 1, f"pipe: latency {took:.3f} s")
-    sender.proc.stdin.close()
-    try:
-        status = sender.proc.wait(10)
-    except subprocess.TimeoutExpired:
-        sender.proc.kill()
-        status = "hung"
+
+    lines_arrive(receiver, write, ["P1", "P2", "P3"], "pipe")
+    status = sender.end(None)
     check(status == 0, f"pipe: ends with its input (status {status})")
-    receiver.stop()
 
 
 def policy_case(work):
     """--on-ae and --on-ar: which answers are final and which are tried again."""
-    print("-- policy", flush=True)
-    tmpl = os.path.join(work, "adt.tmpl")
-    with open(tmpl, "w") as f:
-        f.write(TEMPLATE)
     records = os.path.join(work, "adt.jsonl")
     with open(records, "w") as f:
-        for mrn in ("E1", "R1", "OK"):
-            f.write(json.dumps({"Mrn": mrn, "Name": "N"}) + "\n")
+        f.writelines(json.dumps({"Mrn": mrn, "Name": "N"}) + "\n" for mrn in ("E1", "R1", "OK"))
     receiver = Receiver()
-    receiver.start()
-    for run, policy, outcomes in (
+    for name, policy, outcomes in (
             ("default", [], ["rejected", "delivered", "delivered"]),
             ("turned", ["--on-ae", "retry", "--on-ar", "reject"],
              ["delivered", "rejected", "delivered"])):
         receiver.script = {"E1": ["AE"], "R1": ["AR"]}
-        journal = os.path.join(work, run + ".journal")
-        status = subprocess.run([HL7, "--template", tmpl, "--records", records, "--send",
-                                 f"127.0.0.1:{receiver.port}", "--journal", journal] + DELIVERY +
-                                policy, capture_output=True, timeout=30).returncode
-        check(status == 1, f"policy {run}: status {status}")
+        journal = os.path.join(work, name + ".journal")
+        status = run(["--records", records] + delivery(receiver, journal) + policy).returncode
+        check(status == 1, f"policy {name}: status {status}")
         got = [r["outcome"] for r in journal_records(journal)[0]]
-        check(got == outcomes, f"policy {run}: {got}")
-    receiver.stop()
+        check(got == outcomes, f"policy {name}: {got}")
 
 
 def main():
+    global TMPL
     drivers = subprocess.run(["odbcinst", "-q", "-d"], capture_output=True, text=True).stdout \
         if shutil.which("odbcinst") else ""
     work_root = tempfile.mkdtemp(prefix="tarn-follow-")
+    TMPL = os.path.join(work_root, "adt.tmpl")
+    with open(TMPL, "w") as f:
+        f.write(TEMPLATE)
     try:
         for case in CASES:
+            print(f"-- {case}", flush=True)
             work = os.path.join(work_root, case)
             os.mkdir(work)
-            if case in ("sqlite", "chunks", "marks") and "SQLite3" not in drivers:
-                print("sqlite: no SQLite3 ODBC driver; skipped")
-                continue
-            if case == "postgres" and "PostgreSQL Unicode" not in drivers:
-                print("postgres: no PostgreSQL ODBC driver; skipped")
+            driver = {"sqlite": "SQLite3", "chunks": "SQLite3", "marks": "SQLite3",
+                      "postgres": "PostgreSQL Unicode"}.get(case)
+            if driver and driver not in drivers:
+                print(f"{case}: no {driver} ODBC driver; skipped")
                 continue
             try:
-                {"sqlite": sqlite_case, "postgres": postgres_case, "chunks": chunks_case,
-                 "marks": marks_case,
-                 "file": file_case,
-                 "pipe": pipe_case, "policy": policy_case}[case](work)
+                globals()[case + "_case"](work)
             except Exception as e:  # a step that failed outright fails the check
                 check(False, f"{case}: {e!r}")
             if (failures or os.environ.get("TARN_FOLLOW_VERBOSE")) and \

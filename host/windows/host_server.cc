@@ -7,7 +7,6 @@
 
 #include "host/log_component.h"
 #include "platform/text.h"
-#include "platform/thread_exit.h"
 #include "registration/windows/com_server.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
@@ -124,35 +123,4 @@ const ServerClass kClasses[] = {
 
 }  // namespace
 
-extern "C" {
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    tarn::detail::DllMainRunsThreadExit() = true;
-    tarn::detail::win::SetServerModule(instance);
-    tarn::detail::win::SetInterfaceLookup(&InterfaceOf);
-  }
-  // The thread's own objects; at the end of the process nothing is freed.
-  if (reason == DLL_THREAD_DETACH || (reason == DLL_PROCESS_DETACH && reserved == nullptr))
-    tarn::detail::RunThreadExit();
-  return TRUE;
-}
-
-__declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
-  return tarn::detail::win::RegisterServer(kClasses, nullptr);
-}
-
-__declspec(dllexport) HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  return tarn::detail::win::UnregisterServer(kClasses, nullptr);
-}
-
-__declspec(dllexport) HRESULT STDAPICALLTYPE
-    DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  return tarn::detail::win::GetClassObject(kClasses, clsid, iid, out);
-}
-
-__declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return tarn::detail::win::CanUnloadNow();
-}
-
-}  // extern "C"
+TARN_COM_SERVER_ENTRY_POINTS(kClasses, nullptr, &InterfaceOf)

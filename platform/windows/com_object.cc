@@ -9,6 +9,7 @@
 
 #include "platform/text.h"
 #include "platform/windows/com_bridge.h"
+#include "platform/windows/com_unknown.h"
 
 namespace tarn::detail::win {
 
@@ -69,7 +70,7 @@ bool DynamicName(DISPID id, std::u16string_view& name) {
   return true;
 }
 
-class ComObject final : public IDispatch {
+class ComObject final : public Unknown<ComObject, IDispatch> {
  public:
   ComObject(ObjectRef target, const DispatchInterface* fixed)
       : target_(std::move(target)), fixed_(fixed) {
@@ -82,22 +83,9 @@ class ComObject final : public IDispatch {
 
   Object* target() const noexcept { return target_.get(); }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch ||
-        (fixed_ != nullptr && fixed_->iid != nullptr && riid == *fixed_->iid)) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
+  bool Answers(REFIID riid) const noexcept {
+    return riid == IID_IDispatch ||
+           (fixed_ != nullptr && fixed_->iid != nullptr && riid == *fixed_->iid);
   }
 
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -205,6 +193,7 @@ class ComObject final : public IDispatch {
   }
 
  private:
+  friend class Unknown<ComObject, IDispatch>;
   ~ComObject() {
     Tables().by_target.erase(target_.get());
     Tables().by_identity.erase(static_cast<IUnknown*>(this));
@@ -265,7 +254,6 @@ class ComObject final : public IDispatch {
     VariantClear(&fresh);
   }
 
-  std::atomic<ULONG> refs_{1};
   ObjectRef target_;
   const DispatchInterface* fixed_;
 };

@@ -7,6 +7,9 @@
 #include <string>
 #include <utility>
 
+#include "platform/thread_exit.h"
+#include "platform/windows/com_unknown.h"
+
 namespace tarn::detail::win {
 
 namespace {
@@ -71,29 +74,13 @@ bool ClassInEitherView(const std::wstring& clsid_key) {
 }
 
 // Creates the class's objects; AddRef'd objects keep the module loaded.
-class Factory final : public IClassFactory {
+class Factory final : public Unknown<Factory, IClassFactory> {
  public:
   explicit Factory(ObjectRef (*create)()) : create_(create) { AddModuleRef(); }
   Factory(const Factory&) = delete;
   Factory& operator=(const Factory&) = delete;
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
-
+  bool Answers(REFIID riid) const noexcept { return riid == IID_IClassFactory; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
@@ -122,9 +109,9 @@ class Factory final : public IClassFactory {
   }
 
  private:
+  friend class Unknown<Factory, IClassFactory>;
   ~Factory() { DropModuleRef(); }
 
-  std::atomic<ULONG> refs_{1};
   ObjectRef (*create_)();
 };
 
@@ -220,6 +207,17 @@ HRESULT GetClassObject(std::span<const ServerClass> classes, REFCLSID clsid, REF
 
 HRESULT CanUnloadNow() noexcept {
   return ModuleRefCount() == 0 && g_locks.load(std::memory_order_acquire) == 0 ? S_OK : S_FALSE;
+}
+
+BOOL ServerMain(HINSTANCE instance, DWORD reason, LPVOID reserved, InterfaceOf lookup) noexcept {
+  if (reason == DLL_PROCESS_ATTACH) {
+    DllMainRunsThreadExit() = true;
+    SetServerModule(instance);
+    SetInterfaceLookup(lookup);
+  }
+  if (reason == DLL_THREAD_DETACH || (reason == DLL_PROCESS_DETACH && reserved == nullptr))
+    RunThreadExit();
+  return TRUE;
 }
 
 }  // namespace tarn::detail::win

@@ -43,5 +43,30 @@ HRESULT GetClassObject(std::span<const ServerClass> classes, REFCLSID clsid, REF
                        void** out) noexcept;
 // DllCanUnloadNow.
 HRESULT CanUnloadNow() noexcept;
+// DllMain: the module, the lookup of fixed interfaces, and the thread's own
+// objects freed when it ends (at the end of the process nothing is freed).
+BOOL ServerMain(HINSTANCE instance, DWORD reason, LPVOID reserved, InterfaceOf lookup) noexcept;
 
 }  // namespace tarn::detail::win
+
+// The entry points of a server DLL: its class table, its type library (or
+// nullptr) and the lookup of its classes' fixed interfaces.
+#define TARN_COM_SERVER_ENTRY_POINTS(classes, typelib, lookup)                \
+  extern "C" {                                                                \
+  BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {    \
+    return tarn::detail::win::ServerMain(instance, reason, reserved, lookup); \
+  }                                                                           \
+  __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {          \
+    return tarn::detail::win::RegisterServer(classes, typelib);               \
+  }                                                                           \
+  __declspec(dllexport) HRESULT STDAPICALLTYPE DllUnregisterServer() {        \
+    return tarn::detail::win::UnregisterServer(classes, typelib);             \
+  }                                                                           \
+  __declspec(dllexport) HRESULT STDAPICALLTYPE                                \
+      DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {             \
+    return tarn::detail::win::GetClassObject(classes, clsid, iid, out);       \
+  }                                                                           \
+  __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() {            \
+    return tarn::detail::win::CanUnloadNow();                                 \
+  }                                                                           \
+  }

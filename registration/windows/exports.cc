@@ -1,6 +1,5 @@
 // The four exports of tarnintr.dll as a real in-process automation server:
 // the Interpreter class, its type library and its class factory.
-#include "platform/thread_exit.h"
 #include "registration/windows/com_server.h"
 #include "tarn/interpreter.h"
 
@@ -57,35 +56,4 @@ const ServerClass kClasses[] = {
 
 }  // namespace
 
-extern "C" {
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    tarn::detail::DllMainRunsThreadExit() = true;
-    tarn::detail::win::SetServerModule(instance);
-    tarn::detail::win::SetInterfaceLookup(&InterfaceOf);
-  }
-  // The thread's own objects; at the end of the process nothing is freed.
-  if (reason == DLL_THREAD_DETACH || (reason == DLL_PROCESS_DETACH && reserved == nullptr))
-    tarn::detail::RunThreadExit();
-  return TRUE;
-}
-
-__declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
-  return tarn::detail::win::RegisterServer(kClasses, &kTypeLib);
-}
-
-__declspec(dllexport) HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  return tarn::detail::win::UnregisterServer(kClasses, &kTypeLib);
-}
-
-__declspec(dllexport) HRESULT STDAPICALLTYPE
-    DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  return tarn::detail::win::GetClassObject(kClasses, clsid, iid, out);
-}
-
-__declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return tarn::detail::win::CanUnloadNow();
-}
-
-}  // extern "C"
+TARN_COM_SERVER_ENTRY_POINTS(kClasses, &kTypeLib, &InterfaceOf)

@@ -1,13 +1,16 @@
 // Reads the tables of tests/data (*.tsv): expressions and their results,
-// which the Linux suite and the Windows test host both run, and calls of
-// the public conversions, which only the Linux suite runs. Plain standard
-// C++ on UTF-8 texts, so that a host without the library can use it too.
+// which the GoogleTest runner and the Windows test host both run; rows of
+// five columns, evaluated by default and in strict mode; and the rows under
+// "@call" (conversions, the scanner, the collection's keys), which only the
+// GoogleTest runner runs. Plain standard C++ on UTF-8 texts, so that a host
+// without the library can use it too.
 #pragma once
 
 #include <charconv>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -22,10 +25,12 @@ struct Row {
   std::string text, result, reports;
   bool check_reports = false;
   std::vector<Field> fields;  // the fields in effect at the row
-  std::string call;           // a conversion applied to `text` (a value), or empty
-  std::string argument;       // its second argument (a format), when it takes one
-  // Under "@strict": the procedure of strict mode's first report (empty:
-  // strict mode gives the default's value) and a part of its description.
+  // Under "@call": what is applied to `text` (a value), and its settings.
+  std::vector<std::string> call;
+  std::string argument;  // its second argument (a format), when it takes one
+  // A row of five columns: the procedure of strict mode's first report
+  // (empty: strict mode gives the default's value) and a part of its
+  // description.
   bool strict = false;
   std::string strict_procedure, strict_problem;
 };
@@ -35,6 +40,10 @@ struct Table {
   std::vector<Row> rows;
 };
 
+// Tabs, carriage returns, line feeds and backslashes are written \t, \r,
+// \n and \\; a backslash before any other character stands for it.
+constexpr std::string_view kPlain = "\t\r\n\\", kEscaped = "trn\\";
+
 inline std::string Unescape(const std::string& s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -42,12 +51,8 @@ inline std::string Unescape(const std::string& s) {
       out += s[i];
       continue;
     }
-    switch (s[++i]) {
-      case 't': out += '\t'; break;
-      case 'r': out += '\r'; break;
-      case 'n': out += '\n'; break;
-      default: out += s[i]; break;
-    }
+    const std::size_t at = kEscaped.find(s[++i]);
+    out += at == std::string_view::npos ? s[i] : kPlain[at];
   }
   return out;
 }
@@ -71,71 +76,52 @@ inline Table Read(const std::string& path, std::string& error) {
     error = "cannot open " + path;
     return t;
   }
-  std::string line, call;
-  bool strict = false;
+  std::string line;
+  std::vector<std::string> call;
   std::vector<Field> fields;
-  int number = 0;
-  while (std::getline(in, line)) {
-    ++number;
+  for (int number = 1; std::getline(in, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty() && line[0] == '#') continue;
-    const auto parts = SplitTabs(line);
-    if (parts.size() == 1 && parts[0].empty()) continue;
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> parts = SplitTabs(line);
+    const std::string where = path + ":" + std::to_string(number) + ": ";
+    if (parts[0] == "@call") {
+      call.assign(parts.begin() + 1, parts.end());
+      continue;
+    }
+    for (std::string& part : parts) part = Unescape(part);
     if (parts[0] == "@field") {
       if (parts.size() != 4) {
-        error = path + ":" + std::to_string(number) + ": a field needs name, type word and value";
+        error = where + "a field needs name, type word and value";
         return {};
       }
       // A field of the same name is replaced from here on.
       std::erase_if(fields, [&](const Field& f) { return f.name == parts[1]; });
-      fields.push_back({parts[1], parts[2], Unescape(parts[3])});
+      fields.push_back({parts[1], parts[2], parts[3]});
       if (t.rows.empty()) t.fields = fields;
       continue;
     }
-    if (parts[0] == "@strict") {
-      strict = true;
-      continue;
-    }
-    if (strict && parts.size() == 5) {  // text, default's value and reports, strict report
-      Row r;
-      r.line = number;
-      r.text = Unescape(parts[0]);
-      r.result = Unescape(parts[1]);
-      r.reports = parts[2];
-      r.check_reports = true;
-      r.strict = true;
-      r.strict_procedure = parts[3];
-      r.strict_problem = Unescape(parts[4]);
-      r.fields = fields;
-      t.rows.push_back(std::move(r));
-      continue;
-    }
-    if (parts[0] == "@call") {
-      call = parts.size() > 1 ? parts[1] : std::string();
-      continue;
-    }
-    if (!call.empty() && parts.size() == 3) {  // value, argument, result
-      Row r;
-      r.line = number;
-      r.text = Unescape(parts[0]);
-      r.argument = Unescape(parts[1]);
-      r.result = Unescape(parts[2]);
-      r.call = call;
-      t.rows.push_back(std::move(r));
-      continue;
-    }
-    if (parts.size() < 2 || parts.size() > 3) {
-      error = path + ":" + std::to_string(number) + ": a row is text, result[, reports]";
+    if (parts.size() < 2 || parts.size() == 4 || parts.size() > 5) {
+      error = where + "a row is text, result[, reports[, strict report]]";
       return {};
     }
     Row r;
     r.line = number;
-    r.text = Unescape(parts[0]);
-    r.result = Unescape(parts[1]);
-    r.check_reports = parts.size() == 3;
-    if (r.check_reports) r.reports = parts[2];
+    r.text = parts[0];
+    r.result = parts[1];
     r.fields = fields;
     r.call = call;
+    if (!call.empty() && parts.size() == 3) {  // value, argument, result
+      r.argument = parts[1];
+      r.result = parts[2];
+    } else if (parts.size() >= 3) {
+      r.check_reports = true;
+      r.reports = parts[2];
+    }
+    if (parts.size() == 5) {
+      r.strict = true;
+      r.strict_procedure = parts[3];
+      r.strict_problem = parts[4];
+    }
     t.rows.push_back(std::move(r));
   }
   return t;
@@ -167,16 +153,11 @@ inline double ParseNumber(const std::string& text) {
 inline std::string Escape(const std::string& s) {
   std::string out;
   for (char c : s) {
-    if (c == '\t')
-      out += "\\t";
-    else if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\\')
-      out += "\\\\";
-    else
+    const std::size_t at = kPlain.find(c);
+    if (at == std::string_view::npos)
       out += c;
+    else
+      out += {'\\', kEscaped[at]};
   }
   return out;
 }
