@@ -8,11 +8,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <future>
 
-#include "support/expression_table.h"
+#include "support/data_rows.h"
 #include "support/host_doubles.h"
 #include "support/host_fixture.h"
 
@@ -83,23 +82,15 @@ std::string Expand(const std::string& cell) {
       out += cell.substr(open + 1, star - open - 1);
     at = close + 1;
   }
-  return table::Unescape(out + cell.substr(at));
+  return UnescapeBytes(out + cell.substr(at));
 }
 
 TEST(Limits, LongTextsEndAndAreReadUpToPosition32767) {
-  const std::string path = TARN_SOURCE_DIR "/tests/data/long_texts.tsv";
-  std::ifstream in(path, std::ios::binary);
-  ASSERT_TRUE(in) << path;
-  int line_number = 0, rows = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++line_number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const auto cells = table::SplitTabs(line);
-    if (cells.size() == 1 || cells[0] == "text") continue;
-    ASSERT_EQ(cells.size(), 4u) << path << ":" << line_number;
-    const std::string label = path + ":" + std::to_string(line_number) + ": " + line.substr(0, 60);
-    const std::u16string text = FromUtf8(Expand(cells[0]));
-    ++rows;
+  const std::vector<DataRow> rows = ReadDataRows("long_texts.tsv");
+  EXPECT_GE(rows.size(), 14u);
+  for (const DataRow& row : rows) {
+    const std::string& label = row.where;
+    const std::u16string text = FromUtf8(Expand(row["text"]));
     // Each row on a thread of its own, as the interpreter's state is per thread.
     WithinSeconds(120, label, [&] {
       Host h;
@@ -107,24 +98,24 @@ TEST(Limits, LongTextsEndAndAreReadUpToPosition32767) {
       auto errors = MakeRef<CountingErrorManager>();
       h.interp.Init(h.fields, errors, u"S", u"A");
       const ObjectRef r = EvalClean(h.interp, *h.fields, text, label);
-      if (cells[1] != "*") {
+      if (row["result"] != "*") {
         ASSERT_TRUE(r) << label;
-        EXPECT_EQ(Show(Get(r, u"Data")), Expand(cells[1])) << label;
+        EXPECT_EQ(Show(Get(r, u"Data")), Expand(row["result"])) << label;
       }
-      if (cells[2] != "*") {
-        EXPECT_EQ(errors->read_past_end, cells[2] == "yes") << label;
+      if (row["read_past"] != "*") {
+        EXPECT_EQ(errors->read_past_end, row["read_past"] == "yes") << label;
       }
       EXPECT_LT(errors->count, 40000u) << label;
       EXPECT_EQ(h.Value(u"Field1 + 1"), Variant(std::int32_t{42})) << label;
-      if (cells[3].empty()) return;
+      if (row["strict"].empty()) return;
       Host strict;
       strict.interp.set_strict(true);
       EXPECT_TRUE(strict.interp.Evaluate(text).is_error()) << label;
-      EXPECT_NE(strict.Procedures().find(FromUtf8(cells[3]) + u";"), std::u16string::npos) << label;
+      EXPECT_NE(strict.Procedures().find(FromUtf8(row["strict"]) + u";"), std::u16string::npos)
+          << label;
       EXPECT_TRUE(strict.Idle()) << label;
     });
   }
-  EXPECT_GE(rows, 14) << path;
 }
 
 // ---- Automatic names
