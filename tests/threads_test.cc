@@ -5,91 +5,47 @@
 
 #include <thread>
 
-#include "support/host_fixture.h"
+#include "support/host_doubles.h"
 
 namespace tarn::testing {
 namespace {
 
-const std::u16string kTexts[] = {
-    u"Field1 + 1",
-    u"2 * (3 + 4) - Child \\ 5",
-    u"7 / 2",
-    u"LastName & \", \" & FirstName",
-    u"Format AdmitDate, \"yyyymmdd hh:nn:ss\"",
-    u"Format Field1, \"0000.00\"",
-    u"Replace Phone, \"-\" , \"\"",
-    u"\"MRN\" & Replace Name, \"a\" , \"o\" , 1, 10, 0",
-    u"FormatHL7DateTime AdmitDate, 0, , True, True, -500",
-    u"IF Age > 17 THEN \"A\" ELSE \"C\" END IF",
-    u"IF Child > 17 THEN\r\n  \"A\"\r\nELSEIF Child > 9 THEN\r\n  \"T\"\r\nELSE\r\n  \"C\"\r\nEND "
-    u"IF",
-    u"#1/2/2003# - #1/1/2003#",
-    u"1 / 0",
-    u"1 + ?",
-    u"\"abc",
-    u"99999999999",
-    u"Unknown & 1",
-};
+using doubles::kMixedTexts;
 
-struct Host1 {
-  Ref<DataFields> fields = MakeRef<DataFields>();
-  Ref<RecordingErrorManager> errors = MakeRef<RecordingErrorManager>();
-  Interpreter interp;
-  Host1() {
-    fields->AddField(u"Field1", u"Long", std::int32_t{41});
-    fields->AddField(u"Age", u"Long", std::int32_t{30});
-    fields->AddField(u"Child", u"Long", std::int32_t{12});
-    fields->AddField(u"Name", u"String", u"banana");
-    fields->AddField(u"LastName", u"String", u"Smith");
-    fields->AddField(u"FirstName", u"String", u"John");
-    fields->AddField(u"Phone", u"String", u"555-1234");
-    fields->AddField(u"AdmitDate", u"Date", Date{45296.5730324074});
-    interp.Init(fields, errors, u"Sys", u"App");
-  }
-
-  // The result, its name and the procedures that reported, as one line.
-  std::string Run(const std::u16string& text) {
-    ObjectRef r = interp.RealizeRegularExpression(text);
-    std::string out = r ? ToUtf8(CStr(Get(r, u"Name"))) + " " + Show(Get(r, u"Data")) : "<nothing>";
-    for (const auto& e : errors->reports()) out += " | " + ToUtf8(e.procedure + u" " + e.message);
-    errors->Clear();
-    return out + " | fields " + std::to_string(fields->Count());
-  }
-};
-
+// Each result and its reports, and whether the host's collection held.
 std::vector<std::string> RunAll(int rounds) {
-  Host1 host;
+  auto fields = MakeRef<DataFields>();
+  auto errors = MakeRef<RecordingErrorManager>();
+  Interpreter interp;
+  doubles::Populate(*fields, interp);
+  const auto host = doubles::Snapshot(*fields);
+  interp.Init(fields, errors, u"Sys", u"App");
   std::vector<std::string> out;
   for (int i = 0; i < rounds; ++i)
-    for (const auto& text : kTexts) out.push_back(host.Run(text));
+    for (const auto& text : kMixedTexts)
+      out.push_back(doubles::Describe(interp.RealizeRegularExpression(text), errors.get()) +
+                    doubles::CompareHost(*fields, host));
   return out;
 }
 
-TEST(Threads, FourInterpretersAtOnceAgreeWithOneAlone) {
-  constexpr int kRounds = 300;
+// Two threads evaluate all along; two others meanwhile create, use and
+// destroy one interpreter after another.
+TEST(Threads, InterpretersOnFourThreadsAgreeWithOneAlone) {
+  constexpr int kRounds = 300, kShortLived = 40;
   const std::vector<std::string> expected = RunAll(kRounds);
-  ASSERT_EQ(expected.size(), std::size(kTexts) * kRounds);
+  ASSERT_EQ(expected.size(), std::size(kMixedTexts) * kRounds);
+  const std::vector<std::string> one_round(expected.begin(),
+                                           expected.begin() + std::size(kMixedTexts));
 
-  std::vector<std::vector<std::string>> got(4);
-  std::vector<std::thread> threads;
-  for (auto& g : got) threads.emplace_back([&g] { g = RunAll(kRounds); });
-  for (auto& t : threads) t.join();
-  for (std::size_t t = 0; t < got.size(); ++t) {
-    ASSERT_EQ(got[t].size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i)
-      ASSERT_EQ(got[t][i], expected[i]) << "thread " << t << ", evaluation " << i;
-  }
-}
-
-// Interpreters created and destroyed on threads while others evaluate.
-TEST(Threads, ShortLivedInterpretersBesideLongRunningOnes) {
-  const std::vector<std::string> expected = RunAll(1);
   std::vector<int> mismatches(4, 0);
   std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
+  for (std::size_t t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
-      for (int i = 0; i < 40; ++i)
-        if (RunAll(1) != expected) ++mismatches[static_cast<std::size_t>(t)];
+      if (t < 2) {
+        mismatches[t] = RunAll(kRounds) == expected ? 0 : 1;
+        return;
+      }
+      for (int i = 0; i < kShortLived; ++i) mismatches[t] += RunAll(1) == one_round ? 0 : 1;
     });
   }
   for (auto& th : threads) th.join();

@@ -21,7 +21,7 @@
 
 namespace tarn::fuzz {
 
-inline std::string RunRecords(const std::uint8_t* data, std::size_t size) {
+inline std::string CheckRecords(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return {};
   hl7::RecordOptions options;
   options.format = (data[0] & 1) ? hl7::RecordFormat::Csv : hl7::RecordFormat::JsonLines;
@@ -50,7 +50,7 @@ inline std::string RunRecords(const std::uint8_t* data, std::size_t size) {
   return {};
 }
 
-inline std::string RunFields(const std::uint8_t* data, std::size_t size) {
+inline std::string CheckFields(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   auto fields = MakeRef<DataFields>();
   std::vector<std::string> warnings;

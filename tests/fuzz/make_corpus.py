@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Regenerates tests/fuzz/corpus: every u"..." literal of the test tables,
+"""Regenerates tests/fuzz/corpus: every u"..." literal of the tests and their helpers,
 the example expressions and templates, and hand-written IF blocks and long
 texts. Files are named by the SHA-1 of their content, as libFuzzer names them.
 
@@ -15,7 +15,7 @@ seeds = set()
 
 literal = re.compile(r'u"((?:[^"\\\n]|\\.)*)"')
 escapes = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\", "0": "\0"}
-for src in sorted((root / "tests").glob("*_test.cc")):
+for src in sorted([*(root / "tests").glob("*_test.cc"), *(root / "tests/support").glob("*.h")]):
     for m in literal.finditer(src.read_text(encoding="utf-8")):
         text = re.sub(r"\\(.)", lambda e: escapes.get(e.group(1), e.group(0)), m.group(1))
         if text.strip():
@@ -40,6 +40,10 @@ hand = [
     'Format Sng, "0.000" & Format Int, "000"', '#12/31/1899# + Dbl', '"\u00e9\u4e2d\U0001f600" & Name',
     "1+1+" * 100 + "1", '"' + "x" * 5000 + '"', "(" * 300 + "1" + ")" * 300,
     "Field1 + \0 Age * 2\0IF 1 THEN 2 END IF", '"abc', "#1/2/2003", "1 2 3 ) ( ,,",
+    # Generated names held by the host, and literals that cannot become fields.
+    "1 + 2 + 3", '"a" & "b" & "c"', "(1 + 2) * (3 - 4)", 'IF 1 < 2 THEN "y" ELSE "n" END IF',
+    'Replace "a-b", "-", "" & 1.5', "Autodf1 + 1 + 2", "99999999999", "1e309", "#not a date#",
+    "#;-#", "1 + 2147483648",
 ]
 seeds.update(h.encode("utf-8") for h in hand)
 for h in ["Field1 + 1", 'Name & "\u00e9"', "IF Age > 17 THEN 1 ELSE 2 END IF", "\ud800 + 1"]:
