@@ -31,15 +31,17 @@ inline std::string FileText(const std::string& path) {
   return ss.str();
 }
 
-// `redirect` is appended to the command as it stands (e.g. ">/dev/full").
+// `redirect` is appended to the command as it stands (e.g. ">/dev/full"), and
+// `shell` put before it (e.g. "ulimit -f 1;").
 inline ToolResult RunTool(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& input = {}, const std::string& redirect = {}) {
+                          const std::string& input = {}, const std::string& redirect = {},
+                          const std::string& shell = {}) {
   static int counter = 0;
   const std::string base = ::testing::TempDir() + "run_tool_" + std::to_string(::getpid()) + "_" +
                            std::to_string(counter++);
   const std::string in_path = base + ".in", err_path = base + ".err";
   std::ofstream(in_path, std::ios::binary) << input;
-  std::string cmd = ShellQuote(program);
+  std::string cmd = shell + " exec " + ShellQuote(program);
   for (const auto& a : args) cmd += " " + ShellQuote(a);
   cmd += " <" + ShellQuote(in_path) + " 2>" + ShellQuote(err_path) + " " + redirect;
   ToolResult r;
