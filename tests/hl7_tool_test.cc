@@ -18,7 +18,7 @@
 namespace {
 
 using nlohmann::json;
-using tarn::testing::FileText;
+using tarn::testing::ReadAll;
 using tarn::testing::Split;
 using tarn::testing::ToolResult;
 
@@ -47,7 +47,7 @@ std::string Contains(const std::string& haystack, const std::string& needle) {
 // The example records as JSON Lines, as one JSON array and as CSV (no lists).
 std::vector<std::pair<std::string, std::string>> ExampleInputs() {
   std::vector<std::string> lines;
-  for (const auto& l : Split(FileText(kExamples + "patients.jsonl"), '\n'))
+  for (const auto& l : Split(ReadAll(kExamples + "patients.jsonl"), '\n'))
     if (!l.empty()) lines.push_back(l);
   std::string array = "[\n", csv = "Facility,Mrn,LastName,Note\n";
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -81,14 +81,14 @@ TEST(Hl7Streaming, JobsWriteExactlyWhatOneThreadWrites) {
         if (std::string(jobs) == "1") {
           first_out = r.out;
           first_err = r.err;
-          first_rejects = to_file ? FileText(rejects) : "";
+          first_rejects = to_file ? ReadAll(rejects) : "";
           EXPECT_FALSE(first_out.empty());
           continue;
         }
         EXPECT_TRUE(r.out == first_out) << format << " --jobs " << jobs;
         EXPECT_EQ(r.err, first_err) << format << " --jobs " << jobs;
         if (to_file) {
-          EXPECT_TRUE(FileText(rejects) == first_rejects) << format;
+          EXPECT_TRUE(ReadAll(rejects) == first_rejects) << format;
         }
       }
     }
@@ -161,7 +161,7 @@ TEST(Hl7Streaming, OutOfMemoryEndsTheRunCleanly) {
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2) << err;
     EXPECT_EQ(Contains(err, "tarn-hl7: out of memory"), "");
     EXPECT_EQ(Contains(err, "\n2 messages written, 0 rejected\n"), "");
-    EXPECT_EQ(FileText(out), "MSH|^~\\&|A\rPID|a\rMSH|^~\\&|A\rPID|b\r");
+    EXPECT_EQ(ReadAll(out), "MSH|^~\\&|A\rPID|a\rMSH|^~\\&|A\rPID|b\r");
   }
   std::remove(records.c_str());
 }

@@ -7,9 +7,10 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/temp_files.h"
 
 namespace tarn::testing {
 
@@ -22,13 +23,6 @@ inline std::string ShellQuote(const std::string& s) {
   std::string q = "'";
   for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
-}
-
-inline std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 // `redirect` is appended to the command as it stands (e.g. ">/dev/full"), and
@@ -51,7 +45,7 @@ inline ToolResult RunTool(const std::string& program, const std::vector<std::str
   while (std::size_t n = fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
   const int status = pclose(p);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  r.err = FileText(err_path);
+  r.err = ReadAll(err_path);
   std::remove(in_path.c_str());
   std::remove(err_path.c_str());
   return r;
