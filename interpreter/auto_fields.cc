@@ -92,25 +92,13 @@ bool InterpreterCore::PushTemporary(Frame& f, std::u16string_view procedure,
     // list's numbers would drift and run out call after call: the same name
     // in other capitals takes its place in the list, any other is freed
     // with the frame's names.
-    struct FollowHostsKey {
+    struct AfterAdd {
       InterpreterCore& core;
       Frame& f;
       const NameText& held;
       int at;
-      ~FollowHostsKey() {
-        if (held.empty() || held.generated() > 0 || at > core.names_top_) return;
-        NameText& listed = core.names_[static_cast<std::size_t>(at)];
-        if (listed.empty() || SameText(listed, held)) return;
-        if (EqualsIgnoreCase(listed, held)) {
-          listed.assign(held);
-          return;
-        }
-        try {
-          f.given_names.push_back(listed);
-        } catch (...) {
-          const NameText given = listed;
-          core.RemoveAutoDataFieldNameFromList(given);
-        }
+      ~AfterAdd() {
+        if (held.generated() <= 0) core.FollowHostsKey(f, held, at);
       }
     } follow{*this, f, held, at};
     ObjectRef field =
@@ -124,6 +112,22 @@ bool InterpreterCore::PushTemporary(Frame& f, std::u16string_view procedure,
     f.stack.Push(std::move(field));
     return true;
   });
+}
+
+void InterpreterCore::FollowHostsKey(Frame& f, const NameText& held, int at) noexcept {
+  if (held.empty() || at > names_top_) return;
+  NameText& listed = names_[static_cast<std::size_t>(at)];
+  if (listed.empty() || SameText(listed, held)) return;
+  if (EqualsIgnoreCase(listed, held)) {
+    listed.assign(held);
+    return;
+  }
+  try {
+    f.given_names.push_back(listed);
+  } catch (...) {
+    const NameText given = listed;
+    RemoveAutoDataFieldNameFromList(given);
+  }
 }
 
 bool InterpreterCore::CreateStringDataField(Frame& f, std::u16string_view word) {
@@ -240,7 +244,7 @@ TARN_ALWAYS_INLINE std::size_t WriteName(char16_t* out, std::u16string_view pref
 
 // Whether the host holds the name just put at the top of the list; a host
 // that fails takes the name off the list again, which no frame holds yet.
-bool InterpreterCore::NameTakenOrUndo(NameText& name) {
+bool InterpreterCore::AskHostOrUndo(NameText& name) {
   try {
     return OnHost([&](auto& host) { return host.NameTaken(name); });
   } catch (...) {

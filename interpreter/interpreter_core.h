@@ -188,7 +188,13 @@ class InterpreterCore {
   // The next free generated name, taken: its place in the name list, or -1
   // when none is left (reported).
   int GetNewDataFieldName();
-  bool NameTakenOrUndo(NameText& name);
+  TARN_ALWAYS_INLINE bool NameTakenOrUndo(NameText& name) {
+    if (native_ && name.generated() > 0) return native_->GeneratedTaken(name.generated());
+    return AskHostOrUndo(name);
+  }
+  bool AskHostOrUndo(NameText& name);
+  // After a host added a temporary field under a key of its own making.
+  void FollowHostsKey(Frame& f, const NameText& held, int at) noexcept;
   TARN_ALWAYS_INLINE bool RemoveAutoDataFieldNameFromList(const NameText& name) {
     // Names are freed in the reverse order of their making: the last one
     // made is the usual one to go.

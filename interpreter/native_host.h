@@ -25,6 +25,8 @@ class NativeHost final : public LateHost {
   bool IsDataField(std::u16string_view name) noexcept override;
   bool FindDataField(std::u16string& name, ObjectRef& found, bool through_mcol) override;
   bool NameTaken(NameText& name) override;
+  // A generated name, looked up by its number: cannot fail.
+  bool GeneratedTaken(int n) const noexcept { return own_->ExistsGenerated(n); }
   void RemoveTemporary(const NameText& name) noexcept override;
   // A temporary field is a released default field reused in place, unless
   // the host registered a data field of its own.

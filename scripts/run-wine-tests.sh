@@ -112,7 +112,8 @@ new_prefix() {
   WINEARCH=$winearch timeout 180 wineboot -i >/dev/null 2>&1 || fail "wineboot $name"
   bin=$WINEPREFIX/drive_c/tarn
   mkdir -p "$bin"
-  cp tests/windows/*.vbs tests/windows/*.js tests/data/expressions.tsv tests/data/script_hosts.tsv "$bin/"
+  cp tests/windows/*.vbs tests/windows/*.js tests/data/expressions.tsv tests/data/script_hosts.tsv \
+    tests/data/hostile_calls.tsv "$bin/"
   winbin='C:\tarn'
 }
 stop_prefix() { timeout 30 wineserver -k >/dev/null 2>&1 || true; }
@@ -222,7 +223,7 @@ step_com_host() {
 # ---- Hostile hosts and both widths side by side -------------------------
 # hostile_host.exe attacks the width's servers: re-entry from the host's
 # callbacks, collections that lose or rename temporary fields, texts beyond
-# the readable limit, by-reference variables, dispatch identifiers across
+# the readable limit, the arguments of hostile_calls.tsv, dispatch ids across
 # threads; then, in a process of its own, worker threads that are the first
 # to use the servers and end their apartments. Every run must end within
 # its time limit.

@@ -1,21 +1,20 @@
-// The debug log: settings from the registry, the calls to the log
-// component, status codes and per-thread state (tarn-eval writing a log
-// file is a row of tests/data/tools.tsv).
+// The debug log: settings from the registry and the calls to the log
+// component (tests/data/debug_log.tsv), entries, per-thread state (tarn-eval
+// writing a log file is a row of tests/data/tools.tsv).
 #include "support/debug_log.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "host/log_component.h"
+#include "support/data_rows.h"
 #include "support/registry.h"
 #include "tarn/convert.h"
 #include "tarn/host.h"
-#include "tarn/interpreter.h"
 #include "tarn/object.h"
 #include "tarn/registry.h"
 
@@ -23,10 +22,12 @@ namespace {
 
 using tarn::Arg;
 using tarn::CallKind;
-using tarn::Kind;
 using tarn::MemoryRegistry;
 using tarn::Variant;
 using tarn::detail::InitDebugLog;
+using tarn::testing::DataRow;
+using tarn::testing::ReadDataRows;
+using tarn::testing::UnescapeBytes;
 
 constexpr std::u16string_view kKey = u"HKLM\\SOFTWARE\\Quillmont\\Interfaces\\Upload\\Debug";
 
@@ -66,10 +67,6 @@ class FakeLog final : public tarn::Object {
   LogRecord& r_;
 };
 
-void RestoreDefaultLogComponent() {
-  tarn::RegisterClass(tarn::kLogProgId, &tarn::detail::NewLogComponent);
-}
-
 class DebugLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -81,7 +78,7 @@ class DebugLogTest : public ::testing::Test {
   }
   void TearDown() override {
     tarn::detail::ResetDebugLogState();
-    RestoreDefaultLogComponent();
+    tarn::RegisterClass(tarn::kLogProgId, &tarn::detail::NewLogComponent);
   }
   void Set(std::u16string_view name, std::u16string_view value) {
     reg->SetString(kKey, name, value);
@@ -93,171 +90,86 @@ class DebugLogTest : public ::testing::Test {
   LogRecord record;
 };
 
-// ---- "WriteDebugLog" ----
+// ---- The switches, as rows of tests/data/debug_log.tsv ----
 
-TEST_F(DebugLogTest, WriteDebugLogTurnsTheLogOnOrOff) {
-  const std::pair<std::optional<std::u16string>, bool> cases[] = {
-      {std::nullopt, false}, {u"yes", false}, {u"tRuE", true},
-      {u"0", false},         {u"0.5", true},  {std::u16string(256, u'1'), false}};
-  for (const auto& [value, on] : cases) {
-    SCOPED_TRACE(value ? tarn::ToUtf8(value->substr(0, 8)) : "missing");
-    tarn::detail::ResetDebugLogState();
+TEST_F(DebugLogTest, SwitchesAsTheTableSays) {
+  for (const DataRow& row : ReadDataRows("debug_log.tsv")) {
+    SCOPED_TRACE(row.where);
     record = LogRecord{};
-    reg->CreateKey(kKey);
-    if (value)
-      Set(u"WriteDebugLog", *value);
-    else
-      reg->DeleteValue(kKey, u"WriteDebugLog");
-    EXPECT_EQ(tarn::detail::IsDebugLogEnabled(), on);
-    EXPECT_EQ(Init(), on ? 0 : -1);
-    EXPECT_EQ(record.created, on ? 1 : 0);
-    std::u16string msg = u"x";
-    EXPECT_EQ(tarn::detail::WriteDebugLogMsg(msg), 0);
-    EXPECT_EQ(record.messages.size(), on ? 2u : 0u);
-  }
-}
-
-TEST_F(DebugLogTest, WriteDebugLogOfAnotherTypeIsOff) {
-  reg->SetValue(kKey, u"WriteDebugLog", tarn::RegistryValue::Dword(1));
-  EXPECT_FALSE(tarn::detail::IsDebugLogEnabled());
-  reg->SetValue(kKey, u"WriteDebugLog", tarn::RegistryValue::Raw(tarn::reg::kSz, {}));
-  EXPECT_FALSE(tarn::detail::IsDebugLogEnabled());  // error 5, trapped
-  EXPECT_EQ(Init(), -1);
-}
-
-// ---- The settings ----
-
-TEST_F(DebugLogTest, SettingsReachTheComponent) {
-  const struct {
-    std::optional<std::u16string> log_size, num_logs;
-    std::int32_t status, bytes, files;
-  } cases[] = {{std::nullopt, std::nullopt, 0, 1048576, 3},
-               {u"abc", std::nullopt, 0, 1048576, 3},
-               {u"1.5", std::nullopt, 0, 2097152, 3},
-               {u"2047", std::nullopt, 0, 2146435072, 3},
-               {u"-2048", std::nullopt, 0, INT32_MIN, 3},
-               {u"2048", std::nullopt, -2, 0, 0},
-               {u"-2049", std::nullopt, -2, 0, 0},
-               {std::nullopt, u"32767", 0, 1048576, 32767},
-               // Read fine, but not an Integer for the component's Init: error 6.
-               {std::nullopt, u"40000", 6, 0, 0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(tarn::ToUtf8(c.log_size.value_or(u"-") + u" " + c.num_logs.value_or(u"-")));
-    tarn::detail::ResetDebugLogState();
-    record = LogRecord{};
-    reg = std::make_shared<MemoryRegistry>();
-    tarn::ScopedRegistryBackend inner{reg};
-    Set(u"WriteDebugLog", u"1");
-    if (c.log_size) Set(u"LogSize", *c.log_size);
-    if (c.num_logs) Set(u"NumLogs", *c.num_logs);
-    EXPECT_EQ(Init(), c.status);
-    if (c.status != 0) {
-      EXPECT_TRUE(record.messages.empty());
-      if (c.status == -2) {
-        EXPECT_EQ(record.created, 0);
-      }
-      continue;
+    SetUp();  // a fresh start with the fake component
+    const std::string& component = row["component"];
+    if (component == "missing") {
+      ASSERT_TRUE(tarn::UnregisterClass(tarn::kLogProgId));
     }
-    ASSERT_EQ(record.init_args.size(), 8u);
-    EXPECT_EQ(record.init_args[4].value, Variant(c.bytes));
-    EXPECT_EQ(record.init_args[3].value, Variant(static_cast<std::int16_t>(c.files)));
+    if (component.starts_with("init raises ")) record.init_raises = std::stoi(component.substr(12));
+    if (component.starts_with("init returns "))
+      record.init_result = Variant(tarn::FromUtf8(component.substr(13)));
+    if (component.starts_with("write gives "))
+      record.write_status = std::stoi(component.substr(12));
+    auto settings = std::make_shared<MemoryRegistry>();
+    ASSERT_TRUE(settings->ImportBytes("REGEDIT4\r\n[" + tarn::ToUtf8(kKey) + "]\r\n" +
+                                      UnescapeBytes(row["settings"])));
+    tarn::ScopedRegistryBackend inner{settings};
+    EXPECT_EQ(tarn::detail::IsDebugLogEnabled() ? "yes" : "no", row["enabled"]);
+    EXPECT_EQ(std::to_string(Init()), row["status"]);
+    EXPECT_EQ(std::to_string(record.created), row["created"]);
+    // Init's arguments as "[&]TYPE TEXT" each (&: by reference).
+    std::string args;
+    for (const InitArg& a : record.init_args)
+      args +=
+          (a.byref ? "|&" : "|") + tarn::ToUtf8(a.value.TypeName() + u" " + tarn::CStr(a.value));
+    EXPECT_EQ(args, row["files"] == "-"
+                        ? ""
+                        : "|String KvUpDebg|String Log|&String " + row["path"] + "|Integer " +
+                              row["files"] + "|&Long " + row["bytes"] + "|Boolean True|&String " +
+                              row["separator"] + "|String Debug Log");
+    std::u16string msg = u"x";
+    std::string then;
+    try {
+      then = std::to_string(tarn::detail::WriteDebugLogMsg(msg));
+    } catch (const tarn::RuntimeError& e) {
+      then = "error " + std::to_string(e.number());
+    }
+    EXPECT_EQ(then, row["then"]);
+    EXPECT_EQ(std::to_string(record.messages.size()), row["entries"]);
   }
 }
 
-TEST_F(DebugLogTest, ComponentReceivesTheEightArguments) {
-  Set(u"WriteDebugLog", u"True");
-  Set(u"DebugLogPath", u" /var/log/x ");
-  Set(u"LogSize", u"2");
-  Set(u"NumLogs", u"4");
-  ASSERT_EQ(Init(), 0);
-  const auto& a = record.init_args;
-  ASSERT_EQ(a.size(), 8u);
-  EXPECT_EQ(a[0].value, Variant(u"KvUpDebg"));
-  EXPECT_EQ(a[1].value, Variant(u"Log"));
-  EXPECT_EQ(a[2].value, Variant(u" /var/log/x "));  // taken as it stands
-  EXPECT_TRUE(a[2].byref);
-  EXPECT_EQ(a[3].value.kind(), Kind::Integer);
-  EXPECT_EQ(a[3].value, Variant(std::int16_t{4}));
-  EXPECT_EQ(a[4].value.kind(), Kind::Long);
-  EXPECT_EQ(a[4].value, Variant(std::int32_t{2097152}));
-  EXPECT_TRUE(a[4].byref);
-  EXPECT_EQ(a[5].value, Variant(true));
-  EXPECT_EQ(a[6].value, Variant(u"<END OF ENTRY>"));  // "Separator" missing
-  EXPECT_TRUE(a[6].byref);
-  EXPECT_EQ(a[7].value, Variant(u"Debug Log"));
-}
-
-TEST_F(DebugLogTest, ZeroByteSettingMakesTheSettingsUnreadable) {
-  Set(u"WriteDebugLog", u"1");
-  reg->SetValue(kKey, u"NumLogs", tarn::RegistryValue::Raw(tarn::reg::kSz, {}));
-  EXPECT_EQ(Init(), -2);
+// A value as long as the reader's buffer counts as missing.
+TEST_F(DebugLogTest, WriteDebugLogTooLongIsOff) {
+  Set(u"WriteDebugLog", std::u16string(256, u'1'));
+  EXPECT_EQ(Init(), -1);
 }
 
 // ---- Entries ----
 
+// Only a message of nothing but spaces is replaced.
 TEST_F(DebugLogTest, EntryIsNewlineDateNewlineMessage) {
   Set(u"WriteDebugLog", u"1");
-  const double before = tarn::Now().serial;
-  std::u16string message = u"  hello world  ";
-  ASSERT_EQ(InitDebugLog(message), 0);
-  EXPECT_EQ(message, u"  hello world  ");  // only an empty message is replaced
-  ASSERT_EQ(record.messages.size(), 1u);
-  const std::u16string& entry = record.messages[0];
-  ASSERT_EQ(entry.substr(0, 2), u"\r\n");
-  const auto second = entry.find(u"\r\n", 2);
-  ASSERT_NE(second, std::u16string::npos);
-  const std::u16string when = entry.substr(2, second - 2);
-  EXPECT_EQ(entry.substr(second), u"\r\nhello world");
-  ASSERT_TRUE(tarn::IsDate(Variant(when))) << tarn::ToUtf8(when);
-  const double serial = tarn::CDate(Variant(when)).serial;
-  EXPECT_GE(serial, before - 2.0 / 86400);
-  EXPECT_LE(serial, tarn::Now().serial + 2.0 / 86400);
-  EXPECT_EQ(when, tarn::CStr(Variant(tarn::CDate(Variant(when)))));  // general date form
-}
-
-TEST_F(DebugLogTest, MessageOfOnlySpacesBecomesDebugLogInitialized) {
-  Set(u"WriteDebugLog", u"1");
-  for (std::u16string message : {std::u16string(u"   "), std::u16string()}) {
+  const struct {
+    std::u16string given, after, logged;  // the message, what the call leaves in it, the entry's
+  } cases[] = {{u"  hello world  ", u"  hello world  ", u"hello world"},
+               {u"   ", u"Debug Log Initialized", u"Debug Log Initialized"},
+               {u"", u"Debug Log Initialized", u"Debug Log Initialized"}};
+  for (const auto& c : cases) {
     record.messages.clear();
+    const double before = tarn::Now().serial;
+    std::u16string message = c.given;
     ASSERT_EQ(InitDebugLog(message), 0);
-    EXPECT_EQ(message, u"Debug Log Initialized");
+    EXPECT_EQ(message, c.after);
     ASSERT_EQ(record.messages.size(), 1u);
     const std::u16string& entry = record.messages[0];
-    EXPECT_EQ(entry.substr(entry.size() - 23), u"\r\nDebug Log Initialized");
+    ASSERT_EQ(entry.substr(0, 2), u"\r\n");
+    const auto second = entry.find(u"\r\n", 2);
+    ASSERT_NE(second, std::u16string::npos);
+    const std::u16string when = entry.substr(2, second - 2);
+    EXPECT_EQ(entry.substr(second), u"\r\n" + c.logged);
+    ASSERT_TRUE(tarn::IsDate(Variant(when))) << tarn::ToUtf8(when);
+    const double serial = tarn::CDate(Variant(when)).serial;
+    EXPECT_GE(serial, before - 2.0 / 86400);
+    EXPECT_LE(serial, tarn::Now().serial + 2.0 / 86400);
+    EXPECT_EQ(when, tarn::CStr(Variant(tarn::CDate(Variant(when)))));  // general date form
   }
-}
-
-TEST_F(DebugLogTest, UnwrittenFirstEntryGivesMinusThree) {
-  Set(u"WriteDebugLog", u"1");
-  record.write_status = 75;
-  EXPECT_EQ(Init(), -3);
-  std::u16string msg = u"more";
-  EXPECT_EQ(tarn::detail::WriteDebugLogMsg(msg), 75);
-}
-
-TEST_F(DebugLogTest, ComponentThatCannotBeCreatedGives429) {
-  Set(u"WriteDebugLog", u"1");
-  ASSERT_TRUE(tarn::UnregisterClass(tarn::kLogProgId));
-  EXPECT_EQ(Init(), 429);
-  // No trap in WriteDebugLogMsg: logging is on but there is no component.
-  std::u16string msg = u"x";
-  try {
-    tarn::detail::WriteDebugLogMsg(msg);
-    ADD_FAILURE() << "no error raised";
-  } catch (const tarn::RuntimeError& e) {
-    EXPECT_EQ(e.number(), 91);
-  }
-}
-
-TEST_F(DebugLogTest, ErrorOfTheComponentsInitIsTheStatus) {
-  Set(u"WriteDebugLog", u"1");
-  record.init_raises = 53;
-  EXPECT_EQ(Init(), 53);
-  record.init_raises.reset();
-  record.init_result = Variant(u"not a number");
-  EXPECT_EQ(Init(), 13);  // the result is converted to a Long
-  record.init_result = Variant(u"12");
-  EXPECT_EQ(Init(), 0);  // converted and not used
 }
 
 TEST_F(DebugLogTest, StateIsPerThread) {

@@ -1,5 +1,6 @@
-// Registry access: ReadRegistryString over the registry layer,
-// the in-memory backend, registry files and the backend selection.
+// Registry access: ReadRegistryString over the registry layer, the
+// in-memory backend, registry files (tests/data/registry.tsv) and the
+// backend selection.
 #include "support/registry.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "support/data_rows.h"
 #include "support/temp_files.h"
+#include "tarn/convert.h"
 #include "tarn/object.h"
 #include "tarn/registry.h"
 
@@ -23,95 +26,102 @@ using tarn::RegistryKey;
 using tarn::RegistryValue;
 using tarn::ScopedRegistryBackend;
 using tarn::Variant;
+using tarn::testing::DataRow;
+using tarn::testing::ReadDataRows;
 using tarn::testing::TempDir;
+using tarn::testing::UnescapeBytes;
 
 constexpr std::u16string_view kKey = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmont\\Test";
 
-std::u16string Read(std::u16string sub_key, Variant name,
-                    std::int32_t root = tarn::detail::kHKeyLocalMachine) {
+constexpr std::int32_t kLocalMachine = tarn::detail::kHKeyLocalMachine;
+
+std::u16string Read(std::u16string sub_key, Variant name, std::int32_t root = kLocalMachine) {
   return tarn::detail::ReadRegistryString(root, sub_key, std::move(name));
 }
 
-// Any error number raised by the read, or nothing.
-std::optional<std::int32_t> ReadError(std::u16string sub_key, Variant name) {
+// ---- Registry files and ReadRegistryString, as rows of tests/data/registry.tsv ----
+
+constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
+
+std::optional<RegistryValue> ExpectedValue(const std::string& text) {
+  if (text == "-") return std::nullopt;
+  const std::size_t colon = text.find(':');
+  const std::string type = text.substr(0, colon), data = text.substr(colon + 1);
+  if (type == "sz") return RegistryValue::String(tarn::FromUtf8(data));
+  if (type == "expand") return RegistryValue::ExpandString(tarn::FromUtf8(data));
+  if (type == "dword") return RegistryValue::Dword(std::stoul(data, nullptr, 16));
+  std::vector<std::uint8_t> bytes;  // hex(TYPE):BYTES
+  for (const std::string& b : tarn::testing::Split(data, ','))
+    if (!b.empty()) bytes.push_back(static_cast<std::uint8_t>(std::stoi(b, nullptr, 16)));
+  return RegistryValue::Raw(std::stoul(type.substr(4)), std::move(bytes));
+}
+
+std::string FileBytes(const DataRow& row) {
+  const std::string text = UnescapeBytes(row["file"]);
+  if (row["form"] == "raw") return text;
+  if (row["form"] != "utf16") return std::string(kHeader) + text;
+  std::string bytes = "\xFF\xFE";
+  for (char16_t ch : tarn::FromUtf8(std::string(kHeader) + text)) {
+    bytes += static_cast<char>(ch & 0xFF);
+    bytes += static_cast<char>(ch >> 8);
+  }
+  return bytes;
+}
+
+// A `read` row: ReadRegistryString's text, or "error N".
+std::string ReadRow(const DataRow& row) {
+  const std::string& key = row["key"];
+  const std::size_t slash = key.find('\\');
+  const std::string root_name = key.substr(0, slash);
+  const std::int32_t root = root_name == "HKLM"   ? kLocalMachine
+                            : root_name == "HKCU" ? static_cast<std::int32_t>(0x80000001u)
+                                                  : std::stoi(root_name);
+  const std::string& name = row["name"];
+  Variant name_value = name == "(null)" ? Variant::Null()
+                       : name.starts_with("(integer)")
+                           ? Variant(static_cast<std::int16_t>(std::stoi(name.substr(9))))
+                           : Variant(tarn::FromUtf8(name));
   try {
-    Read(std::move(sub_key), std::move(name));
+    return tarn::ToUtf8(Read(tarn::FromUtf8(key.substr(slash + 1)), name_value, root));
   } catch (const tarn::RuntimeError& e) {
-    return e.number();
-  }
-  return std::nullopt;
-}
-
-void WriteFile(const fs::path& file, const std::string& bytes) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-class RegistryTest : public ::testing::Test {
- protected:
-  std::shared_ptr<MemoryRegistry> mem = std::make_shared<MemoryRegistry>();
-  ScopedRegistryBackend scope{mem};
-};
-
-// ---- ReadRegistryString ----
-
-constexpr std::int32_t kLocalMachine = tarn::detail::kHKeyLocalMachine;
-
-struct ReadCase {
-  const char* label;
-  std::optional<RegistryValue> value;  // stored as "Value" under kKey; nothing: no value
-  std::u16string expected;
-  std::u16string sub_key = u"SOFTWARE\\Quillmont\\Test";
-  Variant name = Variant(u"Value");
-  std::int32_t root = kLocalMachine;
-};
-
-const std::u16string kText = u"hello";
-
-TEST_F(RegistryTest, ReadRegistryStringReadsAsSpecified) {
-  const ReadCase cases[] = {
-      ReadCase{"Text", RegistryValue::String(kText), kText},
-      ReadCase{"Chars255", RegistryValue::String(std::u16string(255, u'x')),
-               std::u16string(255, u'x')},
-      ReadCase{"Chars256", RegistryValue::String(std::u16string(256, u'x')), u""},
-      ReadCase{"Dword", RegistryValue::Dword(1), u""},
-      ReadCase{"MultiSz", RegistryValue::Raw(tarn::reg::kMultiSz, {0x41, 0, 0, 0, 0, 0}), u""},
-      ReadCase{"MissingValue", std::nullopt, u""},
-      // Stored without a terminating zero: the last character is lost, as
-      // the first (size - 1) characters are taken.
-      ReadCase{"NoTerminator", RegistryValue::Raw(tarn::reg::kSz, {'a', 0, 'b', 0}), u"a"},
-      ReadCase{"MissingKey", RegistryValue::String(kText), u"", u"SOFTWARE\\Nowhere"},
-      ReadCase{"KeyAndNameIgnoreCaseAndTrailingBackslash", RegistryValue::String(kText), kText,
-               u"software\\QUILLMONT\\test\\", Variant(u"vALUE")},
-      ReadCase{"EmptyNameIsTheDefaultValue", std::nullopt, u"default", u"SOFTWARE\\Quillmont\\Test",
-               Variant(u"")},
-      ReadCase{"NameConvertedToText", std::nullopt, u"five", u"SOFTWARE\\Quillmont\\Test",
-               Variant(std::int16_t{5})},
-      ReadCase{"OtherRoot", RegistryValue::String(kText), u"user", u"SOFTWARE\\Quillmont\\Test",
-               Variant(u"Value"), static_cast<std::int32_t>(0x80000001u)},
-      ReadCase{"RootThatIsNoHandle", RegistryValue::String(kText), u"",
-               u"SOFTWARE\\Quillmont\\Test", Variant(u"Value"), 12345},
-  };
-  mem->CreateKey(kKey);
-  mem->SetString(u"HKCU\\SOFTWARE\\Quillmont\\Test", u"Value", u"user");
-  mem->SetString(kKey, u"5", u"five");
-  mem->SetString(kKey, u"", u"default");
-  for (const ReadCase& c : cases) {
-    if (c.value)
-      mem->SetValue(kKey, u"Value", *c.value);
-    else
-      mem->DeleteValue(kKey, u"Value");
-    EXPECT_EQ(Read(c.sub_key, c.name, c.root), c.expected) << c.label;
+    return "error " + std::to_string(e.number());
   }
 }
 
-TEST_F(RegistryTest, ZeroByteStringOrNullNameRaises) {
-  mem->SetValue(kKey, u"Empty", RegistryValue::Raw(tarn::reg::kSz, {}));
-  EXPECT_EQ(ReadError(u"SOFTWARE\\Quillmont\\Test", u"Empty"), 5);
-  EXPECT_EQ(ReadError(u"SOFTWARE\\Quillmont\\Test", Variant::Null()), 94);
+TEST(RegistryRows, ReadBackAsTheTableSays) {
+  for (const DataRow& row : ReadDataRows("registry.tsv")) {
+    SCOPED_TRACE(row.where);
+    auto m = std::make_shared<MemoryRegistry>();
+    const bool imported = m->ImportBytes(FileBytes(row));
+    const std::string& query = row["query"];
+    const std::u16string key = tarn::FromUtf8(row["key"]);
+    if (query == "import") {
+      EXPECT_EQ(imported ? "yes" : "no", row["expected"]);
+      EXPECT_FALSE(!key.empty() && m->KeyExists(key));
+      continue;
+    }
+    ASSERT_TRUE(imported);
+    if (query == "read") {
+      ScopedRegistryBackend scope(m);
+      EXPECT_EQ(ReadRow(row), row["expected"]);
+    } else if (query == "value") {
+      EXPECT_EQ(m->FindValue(key, tarn::FromUtf8(row["name"])), ExpectedValue(row["expected"]));
+    } else {
+      ASSERT_EQ(query, "key");
+      EXPECT_EQ(m->KeyExists(key) ? "yes" : "no", row["expected"]);
+    }
+  }
 }
 
-TEST_F(RegistryTest, OpenKeyHandleServesAsRoot) {
+// The reader's buffer: 255 characters and their terminating zero.
+TEST(RegistryRead, BufferOfTheReaderAndOpenKeyAsRoot) {
+  auto mem = std::make_shared<MemoryRegistry>();
+  ScopedRegistryBackend scope(mem);
+  mem->SetString(kKey, u"A", std::u16string(255, u'x'));
+  mem->SetString(kKey, u"B", std::u16string(256, u'x'));
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), std::u16string(255, u'x'));
+  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"B"), u"");
+  // A key this backend opened serves as the root.
   mem->SetString(kKey, u"A", u"below");
   RegistryKey key = 0;
   ASSERT_EQ(
@@ -123,145 +133,34 @@ TEST_F(RegistryTest, OpenKeyHandleServesAsRoot) {
   EXPECT_EQ(mem->CloseKey(key), tarn::reg::kInvalidHandle);
 }
 
-// ---- Registry file parsing ----
-
-constexpr const char* kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
-
-struct ParseCase {
-  const char* label;
-  std::string body;  // after the header and a key line for kKey
-  const char16_t* name;
-  std::optional<RegistryValue> expected;
-};
-
-TEST(RegistryFile, ValuesAreParsed) {
-  const ParseCase cases[] = {
-      ParseCase{"String", "\"A\"=\"text\"\r\n", u"A", RegistryValue::String(u"text")},
-      ParseCase{"Escapes", "\"A\"=\"say \\\"hi\\\" C:\\\\Logs\\\\\"\r\n", u"A",
-                RegistryValue::String(u"say \"hi\" C:\\Logs\\")},
-      ParseCase{"UnknownEscapeKept", "\"A\"=\"C:\\Logs\"\r\n", u"A",
-                RegistryValue::String(u"C:\\Logs")},
-      ParseCase{"Dword", "\"A\"=dword:ffffffff\r\n", u"A", RegistryValue::Dword(0xFFFFFFFFu)},
-      ParseCase{"BadDwordSkipped", "\"A\"=dword:xyz\r\n", u"A", std::nullopt},
-      ParseCase{"ExpandSz", "\"A\"=hex(2):25,00,54,00,25,00,00,00\r\n", u"A",
-                RegistryValue::ExpandString(u"%T%")},
-      ParseCase{"Binary", "\"A\"=hex:01,02,ff\r\n", u"A",
-                RegistryValue::Raw(tarn::reg::kBinary, {1, 2, 0xFF})},
-      ParseCase{"Continuation", "\"A\"=hex:01,02,\\\r\n  03,04\r\n\"B\"=\"after\"\r\n", u"A",
-                RegistryValue::Raw(tarn::reg::kBinary, {1, 2, 3, 4})},
-      ParseCase{"AfterContinuation", "\"A\"=hex(2):41,00,\\\r\n  00,00\r\n\"B\"=\"after\"\r\n",
-                u"B", RegistryValue::String(u"after")},
-      ParseCase{"HexSz", "\"A\"=hex(1):41,00,00,00\r\n", u"A", RegistryValue::String(u"A")},
-      ParseCase{"ZeroByteSz", "\"A\"=hex(1):\r\n", u"A", RegistryValue::Raw(tarn::reg::kSz, {})},
-      ParseCase{"BadHexSkipped", "\"A\"=hex:1g\r\n", u"A", std::nullopt},
-      ParseCase{"CommentsAndBlanks", "; comment\r\n\r\n   ; indented\r\n\"A\"=\"x\"\r\n", u"A",
-                RegistryValue::String(u"x")},
-      ParseCase{"LastWins", "\"A\"=\"1\"\r\n\"a\"=\"2\"\r\n", u"A", RegistryValue::String(u"2")},
-      ParseCase{"DeleteValue", "\"A\"=\"1\"\r\n\"A\"=-\r\n", u"A", std::nullopt},
-      ParseCase{"Utf8", "\"A\"=\"M\xc3\xbcller\"\r\n", u"A", RegistryValue::String(u"M\u00fcller")},
-      ParseCase{"Unterminated", "\"A\"=\"abc\r\n", u"A", std::nullopt},
-      ParseCase{"Garbage", "A=1\r\nnonsense\r\n\"B\"=\"ok\"\r\n", u"B",
-                RegistryValue::String(u"ok")},
-  };
-  for (const ParseCase& c : cases) {
-    MemoryRegistry m;
-    ASSERT_TRUE(m.ImportBytes(std::string(kHeader) +
-                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmont\\Test]\r\n" + c.body));
-    EXPECT_EQ(m.FindValue(kKey, c.name), c.expected) << c.label;
-  }
-}
-
-std::vector<std::uint8_t> Utf16(std::u16string_view s, bool zero = true) {
-  std::vector<std::uint8_t> out;
-  for (char16_t ch : s) {
-    out.push_back(static_cast<std::uint8_t>(ch & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(ch >> 8));
-  }
-  if (zero) out.insert(out.end(), {0, 0});
-  return out;
-}
-
-TEST(RegistryFile, HeadersAndKeys) {
-  MemoryRegistry m;
-  EXPECT_FALSE(m.ImportBytes("[HKEY_LOCAL_MACHINE\\X]\r\n\"A\"=\"1\"\r\n"));
-  EXPECT_FALSE(m.KeyExists(u"HKLM\\X"));
-  EXPECT_FALSE(m.ImportBytes(""));
-  EXPECT_FALSE(m.ImportBytes("Windows Registry Editor Version 4.00\r\n"));
-  EXPECT_TRUE(
-      m.ImportBytes("\r\n  REGEDIT4\r\n\r\n[hkey_local_machine\\Software\\X]\r\n\"A\"=\"1\"\r\n"));
-  EXPECT_EQ(m.FindValue(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\x", u"a"), RegistryValue::String(u"1"));
-  // A value before any key line, and values below an unknown root, go nowhere.
-  EXPECT_TRUE(m.ImportBytes(std::string(kHeader) +
-                            "\"B\"=\"1\"\r\n[HKEY_NOWHERE\\X]\r\n\"C\"=\"1\"\r\n[HKLM\\Y]\r\n"));
-  EXPECT_TRUE(m.KeyExists(u"HKLM\\Y"));
-  EXPECT_TRUE(m.KeyExists(u"HKLM\\Software\\X"));
-  // Deleting a key deletes what is below it.
-  EXPECT_TRUE(m.ImportBytes(std::string(kHeader) + "[-HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n"));
-  EXPECT_FALSE(m.KeyExists(u"HKLM\\Software\\X"));
-  EXPECT_TRUE(m.KeyExists(u"HKLM\\Y"));
-}
-
-TEST(RegistryFile, Utf16WithByteOrderMark) {
-  const std::u16string text =
-      u"Windows Registry Editor Version 5.00\r\n\r\n"
-      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmont\\Test]\r\n"
-      u"\"Path\"=\"C:\\\\Logs\\\\\u00c5se\"\r\n";
-  std::string bytes = "\xFF\xFE";
-  for (auto b : Utf16(text, false)) bytes += static_cast<char>(b);
-  MemoryRegistry m;
-  ASSERT_TRUE(m.ImportBytes(bytes));
-  EXPECT_EQ(m.FindValue(kKey, u"Path"), RegistryValue::String(u"C:\\Logs\\\u00c5se"));
-}
-
-TEST(RegistryFile, Utf8ByteOrderMarkAndWindows1252) {
-  MemoryRegistry m;
-  ASSERT_TRUE(m.ImportBytes(std::string("\xEF\xBB\xBF") + kHeader +
-                            "[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=\"1\"\r\n"));
-  EXPECT_EQ(m.FindValue(kKey, u"A"), RegistryValue::String(u"1"));
-  ASSERT_TRUE(m.ImportBytes(
-      "REGEDIT4\r\n[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"B\"=\"M\xfcller \x80\"\r\n"));
-  EXPECT_EQ(m.FindValue(kKey, u"B"), RegistryValue::String(u"M\u00fcller \u20ac"));
-}
-
-TEST(RegistryFile, Regedit4HexTextIsAnsi) {
-  MemoryRegistry m;
-  ASSERT_TRUE(m.ImportBytes(
-      "REGEDIT4\r\n\r\n[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=hex(2):25,54,25,00\r\n"));
-  EXPECT_EQ(m.FindValue(kKey, u"A"), RegistryValue::ExpandString(u"%T%"));
-}
-
-TEST(RegistryFile, ParseRegistryFileOnText) {
-  MemoryRegistry m;
-  EXPECT_TRUE(tarn::ParseRegistryFile(
-      u"Windows Registry Editor Version 5.00\n[HKLM\\SOFTWARE\\Quillmont\\Test]\n@=\"x\"\n", m));
-  EXPECT_EQ(m.FindValue(kKey, u""), RegistryValue::String(u"x"));
-}
-
 // ---- Registry file backends ----
 
 class RegistryFileBackend : public ::testing::Test {
  protected:
   void TearDown() override { fs::remove_all(dir); }
+  // The test key's value "A" in the file, and as read.
+  void WriteA(const std::string& value) {
+    std::ofstream(file, std::ios::binary)
+        << kHeader << "[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=\"" << value << "\"\r\n";
+  }
+  static std::u16string ReadA() { return Read(u"SOFTWARE\\Quillmont\\Test", u"A"); }
+
   fs::path dir = TempDir("file");
   fs::path file = dir / "settings.reg";
 };
 
 TEST_F(RegistryFileBackend, ReadsTheFileAndItsLaterEdits) {
   ScopedRegistryBackend scope(tarn::MakeRegistryFileBackend(file));
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");  // no file yet
-
-  WriteFile(file, std::string(kHeader) + "[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=\"1\"\r\n");
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"1");
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"1");  // from the cache
-
-  WriteFile(file, std::string(kHeader) + "[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=\"22\"\r\n");
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"22");
-
-  WriteFile(file, "not a registry file\r\n");
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
-
+  EXPECT_EQ(ReadA(), u"");  // no file yet
+  WriteA("1");
+  EXPECT_EQ(ReadA(), u"1");
+  EXPECT_EQ(ReadA(), u"1");  // from the cache
+  WriteA("22");
+  EXPECT_EQ(ReadA(), u"22");
+  std::ofstream(file, std::ios::binary) << "not a registry file\r\n";
+  EXPECT_EQ(ReadA(), u"");
   fs::remove(file);
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
+  EXPECT_EQ(ReadA(), u"");
 }
 
 TEST_F(RegistryFileBackend, ExampleFileSwitchesTheLogOn) {
@@ -278,15 +177,12 @@ TEST_F(RegistryFileBackend, SystemDefaultFollowsTheEnvironmentVariable) {
   const std::string saved_value = saved ? saved : "";
 
   ::unsetenv("TARNINTR_REGISTRY");
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
-
-  WriteFile(file, std::string(kHeader) + "[HKLM\\SOFTWARE\\Quillmont\\Test]\r\n\"A\"=\"env\"\r\n");
+  EXPECT_EQ(ReadA(), u"");
+  WriteA("env");
   ::setenv("TARNINTR_REGISTRY", file.c_str(), 1);
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"env");
-
+  EXPECT_EQ(ReadA(), u"env");
   ::setenv("TARNINTR_REGISTRY", (dir / "missing.reg").c_str(), 1);
-  EXPECT_EQ(Read(u"SOFTWARE\\Quillmont\\Test", u"A"), u"");
-
+  EXPECT_EQ(ReadA(), u"");
   if (saved)
     ::setenv("TARNINTR_REGISTRY", saved_value.c_str(), 1);
   else

@@ -29,75 +29,55 @@ static int failures = 0;
     }                                                                                     \
   } while (0)
 
-struct eval_case {
-  const char* text;
-  int has_field;
-  int is_error;
-  tarn_kind kind;
-  const char* type;
-  const char* value_text;
-  int has_number;
-  double number;
-  int report_number; /* of the first report; 0 for none */
+/* A result as one text: "[field ][error ]KIND/TYPE "TEXT"[ = NUMBER][ report
+   N in PROCEDURE: MESSAGE]" (the first report only). */
+static void describe(const tarn_result* r, char* out, size_t size) {
+  static const char* const kinds[] = {"Empty", "Null", "Integer", "Long", "Single", "Double",
+                                      "?",     "Date", "String",  "?",    "?",      "Boolean"};
+  double number = 0;
+  int32_t n = 0;
+  const char *procedure = NULL, *message = NULL;
+  size_t used =
+      (size_t)snprintf(out, size, "%s%s%s/%s \"%s\"", tarn_result_has_field(r) ? "field " : "",
+                       tarn_result_is_error(r) ? "error " : "", kinds[tarn_result_kind(r)],
+                       tarn_result_type(r), tarn_result_text(r));
+  if (tarn_result_number(r, &number) == TARN_OK)
+    used += (size_t)snprintf(out + used, size - used, " = %.15g", number);
+  if (tarn_result_report_count(r) > 0 &&
+      tarn_result_report(r, 0, &n, &procedure, &message) == TARN_OK)
+    snprintf(out + used, size - used, " report %d in %s: %s", (int)n, procedure, message);
+}
+
+static const char* const cases[][2] = {
+    {"Field1 + 1", "field Long/Long \"42\" = 42"},
+    {"Count + 1", "field Long/Long \"8\" = 8"},
+    {"Ratio * 2", "field Double/Double \"5\" = 5"},
+    {"Flag", "field Boolean/Boolean \"True\" = -1"},
+    {"Field1 > 50", "field Boolean/Boolean \"False\" = 0"},
+    {"AdmitDate", "field Date/Date \"1/5/2024 1:45:10 PM\" = 45296.5730324074"},
+    {"Format AdmitDate, \"yyyymmdd hh:nn:ss\"", "field String/String \"20240105 13:45:10\""},
+    {"Format Old, \"yyyy-mm-dd\"", "field String/String \"1850-07-04\""},
+    {"LastName & \"!\"", "field String/String \"Smith!\""},
+    {"Accent", "field String/String \"Z\xc3\xbcrich \xe2\x82\xac\""},
+    {"Nothing", "field Null/Null \"\""},
+    {"Room", "field String/Ward \"12B\""},
+    {"NoSuchField + 1", "field error Boolean/Boolean \"False\" = 0"},
+    {"Error", "field Long/Long \"5\" = 5"},
+    {"\"abc\" * 2", "Empty/ \"\" report 13 in EvaluateExpression: Error: 13 - Type mismatch"},
+    {"   ", "Empty/ \"\""},
 };
 
-static const struct eval_case cases[] = {
-    {"Field1 + 1", 1, 0, TARN_KIND_LONG, "Long", "42", 1, 42, 0},
-    {"Count + 1", 1, 0, TARN_KIND_LONG, "Long", "8", 1, 8, 0},
-    {"Ratio * 2", 1, 0, TARN_KIND_DOUBLE, "Double", "5", 1, 5, 0},
-    {"Flag", 1, 0, TARN_KIND_BOOLEAN, "Boolean", "True", 1, -1, 0},
-    {"Field1 > 50", 1, 0, TARN_KIND_BOOLEAN, "Boolean", "False", 1, 0, 0},
-    {"AdmitDate", 1, 0, TARN_KIND_DATE, "Date", "1/5/2024 1:45:10 PM", 1, 45296.5730324074, 0},
-    {"Format AdmitDate, \"yyyymmdd hh:nn:ss\"", 1, 0, TARN_KIND_STRING, "String",
-     "20240105 13:45:10", 0, 0, 0},
-    {"Format Old, \"yyyy-mm-dd\"", 1, 0, TARN_KIND_STRING, "String", "1850-07-04", 0, 0, 0},
-    {"LastName & \"!\"", 1, 0, TARN_KIND_STRING, "String", "Smith!", 0, 0, 0},
-    {"Accent", 1, 0, TARN_KIND_STRING, "String", "Z\xc3\xbcrich \xe2\x82\xac", 0, 0, 0},
-    {"Nothing", 1, 0, TARN_KIND_NULL, "Null", "", 0, 0, 0},
-    {"Room", 1, 0, TARN_KIND_STRING, "Ward", "12B", 0, 0, 0},
-    {"NoSuchField + 1", 1, 1, TARN_KIND_BOOLEAN, "Boolean", "False", 1, 0, 0},
-    {"Error", 1, 0, TARN_KIND_LONG, "Long", "5", 1, 5, 0},
-    {"\"abc\" * 2", 0, 0, TARN_KIND_EMPTY, "", "", 0, 0, 13},
-    {"   ", 0, 0, TARN_KIND_EMPTY, "", "", 0, 0, 0},
-};
-
-static void evaluate_cases(tarn_interpreter* interp) {
-  size_t i;
-  for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-    const struct eval_case* c = &cases[i];
-    tarn_result* r = NULL;
-    double number = 0;
-    tarn_status has_number;
-    CHECK_STATUS(tarn_evaluate(interp, c->text, &r), TARN_OK);
-    if (!r) continue;
-    if (tarn_result_has_field(r) != c->has_field || tarn_result_is_error(r) != c->is_error ||
-        tarn_result_kind(r) != c->kind || strcmp(tarn_result_type(r), c->type) != 0 ||
-        strcmp(tarn_result_text(r), c->value_text) != 0) {
-      fprintf(stderr, "case '%s': field %d error %d kind %d type '%s' text '%s'\n", c->text,
-              tarn_result_has_field(r), tarn_result_is_error(r), (int)tarn_result_kind(r),
-              tarn_result_type(r), tarn_result_text(r));
-      ++failures;
-    }
-    has_number = tarn_result_number(r, &number);
-    CHECK(has_number == (c->has_number ? TARN_OK : TARN_ERR_NOT_A_NUMBER));
-    if (c->has_number && fabs(number - c->number) > 1e-9) {
-      fprintf(stderr, "case '%s': number %.10f\n", c->text, number);
-      ++failures;
-    }
-    if (c->report_number) {
-      int32_t n = 0;
-      const char* procedure = NULL;
-      const char* message = NULL;
-      CHECK(tarn_result_report_count(r) >= 1);
-      CHECK_STATUS(tarn_result_report(r, 0, &n, &procedure, &message), TARN_OK);
-      CHECK(n == c->report_number);
-      CHECK(procedure && procedure[0] != '\0');
-      CHECK(message && strstr(message, "Type mismatch") != NULL);
-    } else {
-      CHECK(tarn_result_report_count(r) == 0);
-    }
-    tarn_result_free(r);
+/* Evaluates TEXT; the result must read as EXPECTED (see describe). */
+static void expect(tarn_interpreter* interp, const char* text, const char* expected) {
+  char got[512];
+  tarn_result* r = NULL;
+  CHECK_STATUS(tarn_evaluate(interp, text, &r), TARN_OK);
+  describe(r, got, sizeof got);
+  if (strcmp(got, expected) != 0) {
+    fprintf(stderr, "'%s':\n  gave     %s\n  expected %s\n", text, got, expected);
+    ++failures;
   }
+  tarn_result_free(r);
 }
 
 static void misuse(tarn_fields* fields, tarn_interpreter* interp) {
@@ -105,6 +85,7 @@ static void misuse(tarn_fields* fields, tarn_interpreter* interp) {
   tarn_fields* no_fields = (tarn_fields*)&r;
   tarn_interpreter* no_interp = (tarn_interpreter*)&r;
   size_t count = 0;
+  char text[64];
   CHECK_STATUS(tarn_fields_create(NULL), TARN_ERR_NULL_ARGUMENT);
   CHECK_STATUS(tarn_interpreter_create(NULL, &no_interp), TARN_ERR_NULL_ARGUMENT);
   CHECK(no_interp == NULL);
@@ -154,22 +135,19 @@ static void misuse(tarn_fields* fields, tarn_interpreter* interp) {
 
   CHECK_STATUS(tarn_interpreter_set_strict(NULL, 0), TARN_ERR_NULL_ARGUMENT);
   CHECK_STATUS(tarn_interpreter_set_strict(interp, 0), TARN_OK);
-  {
-    /* Strict: a function whose arguments run out is the Error field with a report. */
-    tarn_result* s = NULL;
-    CHECK_STATUS(tarn_fields_set(fields, "F1", "String", "x"), TARN_OK);
-    CHECK_STATUS(tarn_interpreter_set_strict(interp, 1), TARN_OK);
-    CHECK_STATUS(tarn_evaluate(interp, "Format F1", &s), TARN_OK);
-    CHECK(tarn_result_is_error(s) == 1 && tarn_result_report_count(s) >= 1);
-    tarn_result_free(s);
-    CHECK_STATUS(tarn_interpreter_set_strict(interp, 0), TARN_OK);
-    CHECK_STATUS(tarn_fields_remove(fields, "F1"), TARN_OK);
-  }
+  /* Strict: a function whose arguments run out is the Error field with a report. */
+  CHECK_STATUS(tarn_fields_set(fields, "F1", "String", "x"), TARN_OK);
+  CHECK_STATUS(tarn_interpreter_set_strict(interp, 1), TARN_OK);
+  expect(interp, "Format F1",
+         "field error Boolean/Boolean \"False\" = 0 report 5 in GetFormatArguments: Error: 5 - "
+         "Invalid procedure call or argument: Format has no format argument: the end of the text "
+         "was read in its place");
+  CHECK_STATUS(tarn_interpreter_set_strict(interp, 0), TARN_OK);
+  CHECK_STATUS(tarn_fields_remove(fields, "F1"), TARN_OK);
 
   /* Readers and free functions take NULL. */
-  CHECK(tarn_result_has_field(NULL) == 0 && tarn_result_is_error(NULL) == 0);
-  CHECK(tarn_result_kind(NULL) == TARN_KIND_EMPTY && tarn_result_report_count(NULL) == 0);
-  CHECK(strcmp(tarn_result_type(NULL), "") == 0 && strcmp(tarn_result_text(NULL), "") == 0);
+  describe(NULL, text, sizeof text);
+  CHECK(strcmp(text, "Empty/ \"\"") == 0);
   tarn_result_free(NULL);
   tarn_interpreter_free(NULL);
   tarn_fields_free(NULL);
@@ -182,9 +160,8 @@ int main(void) {
   tarn_interpreter* interp = NULL;
   tarn_interpreter* second = NULL;
   tarn_result* r = NULL;
-  size_t count = 0;
+  size_t count = 0, i;
 
-  CHECK(strncmp(tarn_version(), "1.", 2) == 0);
   CHECK_STATUS(tarn_fields_create(&fields), TARN_OK);
   CHECK_STATUS(tarn_fields_set_long(fields, "Field1", 41), TARN_OK);
   CHECK_STATUS(tarn_fields_set(fields, "Count", "Integer", "7"), TARN_OK);
@@ -201,19 +178,15 @@ int main(void) {
   CHECK(count == 11);
 
   CHECK_STATUS(tarn_interpreter_create(fields, &interp), TARN_OK);
-  evaluate_cases(interp);
+  for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) expect(interp, cases[i][0], cases[i][1]);
   misuse(fields, interp);
 
   /* Fields change between evaluations; a name in another case is the same
      field, and the collection holds no temporary field afterwards. */
   CHECK_STATUS(tarn_fields_set_date_serial(fields, "field1", 2.25), TARN_OK);
-  CHECK_STATUS(tarn_evaluate(interp, "Format Field1, \"yyyy-mm-dd hh:nn\"", &r), TARN_OK);
-  CHECK(r && strcmp(tarn_result_text(r), "1900-01-01 06:00") == 0);
-  tarn_result_free(r);
+  expect(interp, "Format Field1, \"yyyy-mm-dd hh:nn\"", "field String/String \"1900-01-01 06:00\"");
   CHECK_STATUS(tarn_fields_remove(fields, "FIELD1"), TARN_OK);
-  CHECK_STATUS(tarn_evaluate(interp, "Field1 + 1", &r), TARN_OK);
-  CHECK(r && tarn_result_is_error(r));
-  tarn_result_free(r);
+  expect(interp, "Field1 + 1", "field error Boolean/Boolean \"False\" = 0");
   CHECK_STATUS(tarn_fields_count(fields, &count), TARN_OK);
   CHECK(count == 10);
 
