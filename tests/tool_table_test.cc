@@ -117,6 +117,7 @@ TEST(ToolTable, EveryRowRunsAsWritten) {
     }
     if (cols[0] == "@receiver") {  // @receiver <rule>...: a new receiver at {peer}
       if (cols.size() > 1 && cols[1] == "(stopped)") {
+        ASSERT_TRUE(receiver) << "line " << number;
         receiver->Stop();
         continue;
       }
@@ -147,7 +148,7 @@ TEST(ToolTable, EveryRowRunsAsWritten) {
         cols[2][0] == '<' ? tarn::testing::ReadAll(expand(cols[2].substr(1))) : expand(cols[2]);
     const std::size_t arrived = receiver ? receiver->log().size() : 0;
     const auto r = tarn::testing::RunTool(program, args, input, "", shell);
-    const std::string where = "tools.tsv:" + std::to_string(number) + " " + cols[1];
+    const std::string where = "tools.tsv:" + std::to_string(number) + ": " + line.substr(0, 400);
     if (cols[3] != "*") {
       EXPECT_EQ(std::to_string(r.status), cols[3]) << where << "\n" << r.err;
     }
