@@ -1,13 +1,12 @@
-// Delivery over MLLP: reading acknowledgements, the retry policy against a
-// receiver on 127.0.0.1, and the journal's lines across runs.
+// Delivery over MLLP: reading acknowledgements, TLS against a receiver on
+// 127.0.0.1, and the journal's lines across runs (answers and retries as a
+// run of tarn-hl7 meets them: rows of tests/data/tools.tsv).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "hl7/ack.h"
 #include "hl7/delivery.h"
@@ -19,7 +18,6 @@
 namespace {
 
 using namespace tarn::hl7;
-using nlohmann::json;
 using tarn::testing::MllpReceiver;
 using tarn::testing::ReadAll;
 using tarn::testing::TempDir;
