@@ -1,15 +1,14 @@
 // Dates in records: ISO 8601 and HL7 forms, zones moved to UTC, and numeric
-// dates read in one declared order only.
+// dates read in one declared order only (a run's reading of them: rows of
+// tests/data/tools.tsv).
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "hl7/record_dates.h"
-#include "hl7/records.h"
 #include "support/expression_table.h"
 #include "tarn/convert.h"
 
@@ -53,26 +52,6 @@ TEST(RecordDates, Forms) {
     EXPECT_NEAR(*written, *got + (offset / 100 * 60 + offset % 100) / 1440.0, 0.5 / 86400) << text;
   }
   EXPECT_GT(rows, 20);
-}
-
-TEST(RecordDates, ARunReadsEveryRecordInTheOrderGiven) {
-  RecordOptions options;
-  options.dates = {"Born"};
-  options.format = RecordFormat::JsonLines;
-  const std::string text =
-      "{\"Born\": \"05/03/1980\"}\n{\"Born\": \"13/03/1980\"}\n{\"Born\": \"1980-03-05T10:00Z\"}\n";
-  options.date_order = DateOrder::Mdy;
-  auto records = ParseRecords(text, options);
-  ASSERT_EQ(records.size(), 3u);
-  EXPECT_EQ(records[0].fields[0].value.date().serial, MakeDate(1980, 5, 3)->serial);
-  EXPECT_EQ(records[1].error, "member 'Born': \"13/03/1980\" is no date");
-  EXPECT_EQ(records[2].fields[0].value.date().serial, MakeDate(1980, 3, 5, 10)->serial);
-
-  options.date_order = DateOrder::Dmy;
-  records = ParseRecords(text, options);
-  EXPECT_EQ(records[0].fields[0].value.date().serial, MakeDate(1980, 3, 5)->serial);
-  EXPECT_EQ(records[1].fields[0].value.date().serial, MakeDate(1980, 3, 13)->serial);
-  EXPECT_EQ(records[1].fields[0].type, u"Date");
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "support/expression_table.h"
+#include "support/mllp_receiver.h"
 #include "support/run_tool.h"
 #include "support/temp_files.h"
 
@@ -79,8 +81,12 @@ TEST(ToolTable, EveryRowRunsAsWritten) {
   const std::string year = std::to_string(t.tm_year + 1900);
   std::ifstream in(src + "/tests/data/tools.tsv", std::ios::binary);
   ASSERT_TRUE(in) << "tests/data/tools.tsv";
+  std::unique_ptr<tarn::testing::MllpReceiver> receiver;
+  std::string peer, shell;
   const auto expand = [&](const std::string& s) {
-    return Replace(Replace(Replace(Unescape(s), "{tmp}", tmp), "{src}", src), "{year}", year);
+    return Replace(
+        Replace(Replace(Replace(Unescape(s), "{tmp}", tmp), "{src}", src), "{year}", year),
+        "{peer}", peer);
   };
   std::string line;
   int number = 0, rows = 0;
@@ -88,9 +94,42 @@ TEST(ToolTable, EveryRowRunsAsWritten) {
     ++number;
     if (line.empty() || line[0] == '#') continue;
     const auto cols = SplitTabs(line);
-    if (cols[0] == "@file") {  // @file <name> <content>: written to {tmp}<name>
+    // @file <name> <content>: written to {tmp}<name> ("<" and a file: its
+    // content); @append adds it to what the file holds.
+    if (cols[0] == "@file" || cols[0] == "@append") {
       ASSERT_EQ(cols.size(), 3u) << "line " << number;
-      std::ofstream(tmp + cols[1], std::ios::binary) << expand(cols[2]);
+      const std::string content =
+          cols[2][0] == '<' ? tarn::testing::ReadAll(expand(cols[2].substr(1))) : expand(cols[2]);
+      const auto mode = cols[0] == "@file" ? std::ios::binary : std::ios::binary | std::ios::app;
+      std::ofstream(tmp + cols[1], mode) << content;
+      continue;
+    }
+    if (cols[0] == "@repeat") {  // @repeat <name> <count> <text>: appended count times
+      ASSERT_EQ(cols.size(), 4u) << "line " << number;
+      std::ofstream out(tmp + cols[1], std::ios::binary | std::ios::app);
+      for (int i = std::stoi(cols[2]); i > 0; --i) out << expand(cols[3]);
+      continue;
+    }
+    if (cols[0] == "@link") {  // @link <name> <target>: a symbolic link in {tmp}
+      std::filesystem::remove(tmp + cols[1]);
+      std::filesystem::create_symlink(tmp + cols[2], tmp + cols[1]);
+      continue;
+    }
+    if (cols[0] == "@receiver") {  // @receiver <rule>...: a new receiver at {peer}
+      if (cols.size() > 1 && cols[1] == "(stopped)") {
+        ASSERT_TRUE(receiver) << "line " << number;
+        receiver->Stop();
+        continue;
+      }
+      std::string script;
+      for (std::size_t i = 1; i < cols.size(); ++i) script += expand(cols[i]) + "\t";
+      receiver.reset();
+      receiver = std::make_unique<tarn::testing::MllpReceiver>(script);
+      peer = receiver->address();
+      continue;
+    }
+    if (cols[0] == "@shell") {  // @shell <commands>: run before each tool below
+      shell = cols.size() > 1 ? expand(cols[1]) : "";
       continue;
     }
     if (cols[0] == "@env") {  // @env <name> <value>: for the rows below; no value unsets it
@@ -107,8 +146,9 @@ TEST(ToolTable, EveryRowRunsAsWritten) {
       for (const auto& a : Pieces(cols[1], " ; ")) args.push_back(expand(a));
     const std::string input =
         cols[2][0] == '<' ? tarn::testing::ReadAll(expand(cols[2].substr(1))) : expand(cols[2]);
-    const auto r = tarn::testing::RunTool(program, args, input);
-    const std::string where = "tools.tsv:" + std::to_string(number) + " " + cols[1];
+    const std::size_t arrived = receiver ? receiver->log().size() : 0;
+    const auto r = tarn::testing::RunTool(program, args, input, "", shell);
+    const std::string where = "tools.tsv:" + std::to_string(number) + ": " + line.substr(0, 400);
     if (cols[3] != "*") {
       EXPECT_EQ(std::to_string(r.status), cols[3]) << where << "\n" << r.err;
     }
@@ -125,6 +165,11 @@ TEST(ToolTable, EveryRowRunsAsWritten) {
         EXPECT_TRUE(got == tarn::testing::ReadAll(expand(want.substr(1)))) << where << " " << file;
       else
         EXPECT_EQ(Mismatch(expand(want), got), "") << where << " " << file;
+    }
+    // Optional: what reached the receiver during the run, "(none)" for nothing.
+    if (cols.size() > 7 && !cols[7].empty()) {
+      const std::string got = receiver ? receiver->Text(arrived) : "";
+      EXPECT_EQ(Mismatch(cols[7] == "(none)" ? "" : cols[7], got), "") << where << "\nlog: " << got;
     }
     ++rows;
   }

@@ -1,8 +1,18 @@
 // An MLLP receiver for tests, on 127.0.0.1 and an ephemeral port: answers
-// each message as a script says (accept, reject, ask for a resend, close,
-// answer late, answer with something that is no acknowledgement) and keeps a
-// log of what arrived and what was answered. It speaks TLS when given a
-// server context.
+// each message as its script says and keeps a log of what arrived. It speaks
+// TLS when given a server context.
+//
+// A script is rules separated by tabs, each "WHICH=STEPS". WHICH is a control
+// ID, "ID#N" for its Nth arrival, or "*" for any message; the first rule that
+// fits is taken, and a message that none fits is accepted. STEPS, separated
+// by " + ", run in order:
+//   AA, CA, AE|text\rERR|... an acknowledgement: MSA-1, then MSA-3 and any
+//                            further segments as written
+//   raw:TEXT                 TEXT as one framed answer
+//   late:MS                  a wait of MS milliseconds
+//   oversize                 an acceptance whose MSA-3 is a megabyte long
+//   partial                  half an answer, then the connection closed
+//   close                    the connection closed
 #pragma once
 
 #include <algorithm>
@@ -10,7 +20,6 @@
 #include <asio/ssl.hpp>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,33 +29,27 @@
 
 namespace tarn::testing {
 
-struct Reply {
-  enum Kind { Ack, Close, Raw, Partial } kind = Ack;  // Partial: half an answer, then close
-  std::string code = "AA";
-  std::string text;    // MSA-3
-  std::string err;     // a whole ERR segment, or empty
-  std::string msa2;    // when not empty, sent instead of the message's control ID
-  std::string raw;     // for Raw: sent as it is
-  int delay_ms = 0;    // before answering
-  std::string before;  // when not empty, a whole answer sent first (one to another message)
-};
-
 struct Arrival {
   std::string control_id;
-  int seen = 0;  // 1 the first time this control ID arrived
   int connection = 0;
-  int order = 0;  // 1 for the first message that arrived
-  Reply reply;
-  bool answered = false;  // the answer went out on a connection still open
+  int order = 0;          // 1 for the first message that arrived
+  std::string steps;      // what the script answered
+  bool answered = false;  // an answer went out on a connection still open
+  bool missed = false;    // an answer went out after the sender had hung up
 };
 
 class MllpReceiver {
  public:
-  using Script = std::function<Reply(const std::string& control_id, int seen)>;
-
   // With `tls`, every connection is a TLS server stream with that context.
-  explicit MllpReceiver(Script script, asio::ssl::context* tls = nullptr)
-      : script_(std::move(script)), tls_(tls) {
+  explicit MllpReceiver(const std::string& script = "", asio::ssl::context* tls = nullptr)
+      : tls_(tls) {
+    for (std::size_t start = 0; start < script.size();) {
+      const std::size_t end = std::min(script.find('\t', start), script.size());
+      const std::string rule = script.substr(start, end - start);
+      const std::size_t eq = rule.find('=');
+      if (eq != std::string::npos) rules_.push_back({rule.substr(0, eq), rule.substr(eq + 1)});
+      start = end + 1;
+    }
     acceptor_.open(asio::ip::tcp::v4());
     acceptor_.set_option(asio::socket_base::reuse_address(true));
     acceptor_.bind({asio::ip::make_address("127.0.0.1"), 0});
@@ -65,22 +68,39 @@ class MllpReceiver {
     asio::ip::tcp::socket wake(io_);
     wake.connect({asio::ip::make_address("127.0.0.1"), port_}, ignored);
     thread_.join();
+    acceptor_.close(ignored);
   }
 
-  // In the order the messages arrived.
+  // In the order the messages arrived, once those still being answered are.
   std::vector<Arrival> log() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (int i = 0; i < 2000 && log_.size() < static_cast<std::size_t>(arrivals_); ++i) {
+      lock.unlock();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      lock.lock();
+    }
     std::vector<Arrival> out = log_;
     std::sort(out.begin(), out.end(),
               [](const Arrival& a, const Arrival& b) { return a.order < b.order; });
     return out;
   }
+
+  // The log from its `from`th arrival on, as "ID@connection" words; "-"
+  // follows an answer that went out after the sender had hung up.
+  std::string Text(std::size_t from = 0) const {
+    std::string out;
+    const auto all = log();
+    for (std::size_t i = from; i < all.size(); ++i)
+      out += (out.empty() ? "" : " ") + all[i].control_id + "@" +
+             std::to_string(all[i].connection) + (all[i].missed ? "-" : "");
+    return out;
+  }
+
   // Control IDs whose acceptance reached an open connection, with counts.
   std::map<std::string, int> accepted() const {
     std::map<std::string, int> out;
     for (const auto& a : log())
-      if (a.answered && a.reply.kind == Reply::Ack && a.reply.msa2.empty() &&
-          (a.reply.code == "AA" || a.reply.code == "CA"))
+      if (a.answered && (a.steps.rfind("AA", 0) == 0 || a.steps.rfind("CA", 0) == 0))
         ++out[a.control_id];
     return out;
   }
@@ -95,6 +115,17 @@ class MllpReceiver {
   }
 
  private:
+  struct Rule {
+    std::string which, steps;
+  };
+
+  std::string StepsFor(const std::string& id, int seen) const {
+    for (const Rule& r : rules_)
+      if (r.which == "*" || r.which == id || r.which == id + "#" + std::to_string(seen))
+        return r.steps;
+    return "AA";
+  }
+
   // Each connection has its own thread, so that an answer held back on an
   // old connection does not hold up a sender that has already reconnected.
   void Serve() {
@@ -158,45 +189,47 @@ class MllpReceiver {
     arrival.connection = connection;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      arrival.seen = ++seen_[id];
       arrival.order = ++arrivals_;
-      arrival.reply = script_(id, arrival.seen);
+      arrival.steps = StepsFor(id, ++seen_[id]);
     }
-    const Reply& r = arrival.reply;
-    if (r.delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(r.delay_ms));
     bool keep = true;
-    if (r.kind == Reply::Close) {
-      keep = false;
-    } else if (r.kind == Reply::Partial) {
+    for (std::size_t start = 0; keep && start < arrival.steps.size();) {
+      const std::size_t end = std::min(arrival.steps.find(" + ", start), arrival.steps.size());
+      const std::string step = arrival.steps.substr(start, end - start);
+      start = end + 3;
       std::error_code ec;
-      asio::write(stream, asio::buffer(std::string("\x0bMSH|^~\\&|RECV|FAC")), ec);
-      keep = false;
-    } else {
-      std::string body = r.raw;
-      if (r.kind == Reply::Ack) {
-        body = "MSH|^~\\&|RECV|FAC|TARN|FAC|20240101000000||ACK|R" + id + "|P|2.5.1\rMSA|" +
-               r.code + "|" + (r.msa2.empty() ? id : r.msa2) +
-               (r.text.empty() ? "" : "|" + r.text) + "\r";
-        if (!r.err.empty()) body += r.err + "\r";
+      if (step == "close") {
+        keep = false;
+      } else if (step == "partial") {
+        asio::write(stream, asio::buffer(std::string("\x0bMSH|^~\\&|RECV|FAC")), ec);
+        keep = false;
+      } else if (step.rfind("late:", 0) == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(step.substr(5))));
+      } else {
+        std::string body = step.rfind("raw:", 0) == 0 ? step.substr(4) : "";
+        if (body.empty()) {
+          const std::string ack = step == "oversize" ? "AA|" + std::string(1 << 20, 'x') : step;
+          const std::size_t bar = std::min(ack.find('|'), ack.size());
+          body = "MSH|^~\\&|RECV|FAC|TARN|FAC|20240101000000||ACK|R" + id + "|P|2.5.1\rMSA|" +
+                 ack.substr(0, bar) + "|" + id + ack.substr(bar) + "\r";
+        }
+        // A peer that gave up has closed: its socket is readable at end of file.
+        socket.non_blocking(true);
+        char probe;
+        socket.receive(asio::buffer(&probe, 1), asio::socket_base::message_peek, ec);
+        const bool peer_gone = ec && ec != asio::error::would_block && !tls_;
+        socket.non_blocking(false);
+        asio::write(stream, asio::buffer("\x0b" + body + "\x1c\r"), ec);
+        arrival.answered = !ec && !peer_gone;
+        arrival.missed = !arrival.answered;
       }
-      std::string frame = "\x0b" + body + "\x1c\r";
-      if (!r.before.empty()) frame = "\x0b" + r.before + "\x1c\r" + frame;
-      std::error_code ec;
-      // A peer that gave up has closed: its socket is readable at end of file.
-      socket.non_blocking(true);
-      char probe;
-      socket.receive(asio::buffer(&probe, 1), asio::socket_base::message_peek, ec);
-      const bool peer_gone = ec && ec != asio::error::would_block && !tls_;
-      socket.non_blocking(false);
-      asio::write(stream, asio::buffer(frame), ec);
-      arrival.answered = !ec && !peer_gone;
     }
     std::lock_guard<std::mutex> lock(mutex_);
     log_.push_back(arrival);
     return keep;
   }
 
-  Script script_;
+  std::vector<Rule> rules_;
   asio::ssl::context* tls_;
   asio::io_context io_;
   asio::ip::tcp::acceptor acceptor_{io_};

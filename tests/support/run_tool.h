@@ -7,9 +7,10 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/temp_files.h"
 
 namespace tarn::testing {
 
@@ -24,22 +25,17 @@ inline std::string ShellQuote(const std::string& s) {
   return q + "'";
 }
 
-inline std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-// `redirect` is appended to the command as it stands (e.g. ">/dev/full").
+// `redirect` is appended to the command as it stands (e.g. ">/dev/full"), and
+// `shell` put before it (e.g. "ulimit -f 1;").
 inline ToolResult RunTool(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& input = {}, const std::string& redirect = {}) {
+                          const std::string& input = {}, const std::string& redirect = {},
+                          const std::string& shell = {}) {
   static int counter = 0;
   const std::string base = ::testing::TempDir() + "run_tool_" + std::to_string(::getpid()) + "_" +
                            std::to_string(counter++);
   const std::string in_path = base + ".in", err_path = base + ".err";
   std::ofstream(in_path, std::ios::binary) << input;
-  std::string cmd = ShellQuote(program);
+  std::string cmd = shell + " exec " + ShellQuote(program);
   for (const auto& a : args) cmd += " " + ShellQuote(a);
   cmd += " <" + ShellQuote(in_path) + " 2>" + ShellQuote(err_path) + " " + redirect;
   ToolResult r;
@@ -49,7 +45,7 @@ inline ToolResult RunTool(const std::string& program, const std::vector<std::str
   while (std::size_t n = fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
   const int status = pclose(p);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  r.err = FileText(err_path);
+  r.err = ReadAll(err_path);
   std::remove(in_path.c_str());
   std::remove(err_path.c_str());
   return r;
