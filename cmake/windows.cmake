@@ -54,7 +54,7 @@ target_include_directories(tarn_win_objs PUBLIC
 target_include_directories(tarn_win_objs SYSTEM PRIVATE ${TARN_WIN_INCLUDE})
 target_compile_definitions(tarn_win_objs PUBLIC
   TARN_BUILDING_LIBRARY UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
-target_compile_definitions(tarn_win_objs PRIVATE FMT_HEADER_ONLY SPDLOG_HEADER_ONLY)
+target_compile_definitions(tarn_win_objs PRIVATE FMT_HEADER_ONLY SPDLOG_HEADER_ONLY SPDLOG_WCHAR_FILENAMES)
 tarn_enable_warnings(tarn_win_objs)
 
 # The type library, compiled from IDL and embedded as resource 1.

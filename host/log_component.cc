@@ -71,9 +71,12 @@ bool LogComponent::Open() {
     std::error_code ec;
     std::filesystem::path full = std::filesystem::absolute(file_, ec);
     if (ec) full = file_;
-    const std::string name = full.lexically_normal().string();
-    const std::string key =
-        name + '\n' + std::to_string(max_size_) + '\n' + std::to_string(max_rotated_);
+    full = full.lexically_normal();
+    // On Windows the name goes to the file system as it is, wide: the ANSI
+    // code page cannot spell every folder name.
+    const spdlog::filename_t& name = full.native();
+    const std::string key = ToUtf8(full.u16string()) + '\n' + std::to_string(max_size_) + '\n' +
+                            std::to_string(max_rotated_);
     auto& table = Writers();
     std::lock_guard lock(table.mu);
     if (auto existing = table.writers[key].lock()) {

@@ -305,6 +305,11 @@ step_debug_log() {
   count_banners tarnlog
   [ "$banners" = 1 ] && grep -q ' Interpreter - Init' "$WINEPREFIX/drive_c/tarnlog/Log.log" ||
     fail "$arch: no banner in C:\\tarnlog\\Log.log"
+  # A folder whose name is not ASCII (Wine's cscript
+  # answers 0 whatever the script does: its words are what counts).
+  local said
+  said=$(cd "$bin" && cscript //nologo "$winbin\\debug_log_folder.js" "$debug_key" 2>&1 | tr -d '\r')
+  [[ $said == *"debug_log_folder.js: logged"* ]] || fail "$arch: no log in a folder whose name is not ASCII: $said"
   reg delete "$debug_key" /f >/dev/null
 }
 
