@@ -42,12 +42,14 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --no-tests=error -j"$jobs" -LE soak \
     -E "$sanitizer_skip"
 
-echo "== ThreadSanitizer (thread tests, tarn-hl7 --jobs)"
+echo "== ThreadSanitizer (thread tests, tarn-hl7 --jobs, MLLP delivery against the test receiver)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_SANITIZE=thread "${cache[@]}" \
   -DTARN_BUILD_TESTS=ON -DTARN_BUILD_TOOLS=ON -DTARN_BUILD_BENCH=OFF
-cmake --build build-tsan -j"$jobs" --target threads_test hl7_tool_test tarn-hl7
+cmake --build build-tsan -j"$jobs" --target threads_test hl7_tool_test tool_table_test \
+  hl7_delivery_test hl7_outbound_test tarn-hl7 tarn-eval
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:exitcode=66 \
-  ctest --test-dir build-tsan --output-on-failure --no-tests=error -R '^(Threads\.|Hl7Streaming\.Jobs)'
+  ctest --test-dir build-tsan --output-on-failure --no-tests=error \
+    -R '^(Threads\.|Hl7Streaming\.Jobs|ToolTable\.EveryRow|Sender\.|Hl7Send\.)'
 
 echo "== Fuzzing (${fuzz_seconds} s a target)"
 if command -v clang++ >/dev/null 2>&1; then

@@ -172,6 +172,7 @@ class MllpReceiver {
         const std::string message = buffer.substr(start + 1, end - start - 1);
         buffer.erase(0, end + 2);
         if (!Answer(stream, socket, message, connection)) {
+          std::lock_guard<std::mutex> lock(mutex_);  // Serve may be shutting it down
           socket.close(ec);
           return;
         }
