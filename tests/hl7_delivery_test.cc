@@ -37,7 +37,7 @@ TEST(Ack, AnswersControlIdsAndAddressesAsTabled) {
   int rows = 0;
   for (std::string line; std::getline(table, line);) {
     if (line.empty() || line[0] == '#') continue;
-    auto c = tarn::table::SplitTabs(line);
+    auto c = tarn::testing::Split(line, '\t');
     for (auto& cell : c) cell = tarn::table::Unescape(cell);
     SCOPED_TRACE(line);
     ++rows;

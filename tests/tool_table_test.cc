@@ -15,7 +15,7 @@
 
 namespace {
 
-using tarn::table::SplitTabs;
+using tarn::testing::Split;
 
 // "\n", "\r", "\t", "\\" and "\xHH".
 std::string Unescape(const std::string& s) {
@@ -93,7 +93,7 @@ TEST(ToolTable, EveryRowRunsAsWritten) {
   while (std::getline(in, line)) {
     ++number;
     if (line.empty() || line[0] == '#') continue;
-    const auto cols = SplitTabs(line);
+    const auto cols = Split(line, '\t');
     // @file <name> <content>: written to {tmp}<name> ("<" and a file: its
     // content); @append adds it to what the file holds.
     if (cols[0] == "@file" || cols[0] == "@append") {
@@ -184,7 +184,7 @@ TEST(ToolTable, Hl7InputsAreReadAsWrittenOrRefused) {
   int cases = 0;
   for (std::string row; std::getline(table, row);) {
     if (row.empty() || row[0] == '#') continue;
-    const auto cells = SplitTabs(row);
+    const auto cells = Split(row, '\t');
     ASSERT_EQ(cells.size(), 8u) << row;
     SCOPED_TRACE(cells[0]);
     ++cases;

@@ -14,6 +14,8 @@
 #include <system_error>
 #include <vector>
 
+#include "temp_files.h"
+
 namespace tarn::table {
 
 struct Field {
@@ -57,17 +59,6 @@ inline std::string Unescape(const std::string& s) {
   return out;
 }
 
-inline std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t tab = line.find('\t', start);
-    parts.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return parts;
-    start = tab + 1;
-  }
-}
-
 // The table, or an empty one with `error` set.
 inline Table Read(const std::string& path, std::string& error) {
   Table t;
@@ -82,7 +73,7 @@ inline Table Read(const std::string& path, std::string& error) {
   for (int number = 1; std::getline(in, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> parts = SplitTabs(line);
+    std::vector<std::string> parts = tarn::testing::Split(line, '\t');
     const std::string where = path + ":" + std::to_string(number) + ": ";
     if (parts[0] == "@call") {
       call.assign(parts.begin() + 1, parts.end());

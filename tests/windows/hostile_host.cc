@@ -237,7 +237,7 @@ void Calls(const std::string& path) {
   for (int number = 1; std::getline(in, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
-    auto cols = tarn::table::SplitTabs(line);
+    auto cols = tarn::testing::Split(line, '\t');
     cols.resize(5);
     const std::string where =
         path + ":" + std::to_string(number) + ": " + tarn::table::Escape(line) + ": ";
